@@ -1,0 +1,1 @@
+#include "sim/headset_sim.h"
