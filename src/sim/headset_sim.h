@@ -4,6 +4,58 @@
 // One model serves the native tests (through SimHidLink and SimClock below), the test-double
 // hid.dll of the Wine tests and the command line's virtual headset. Time is virtual: it moves only
 // through Advance(), which SimClock calls for every wait of an operation.
+//
+// What the headset does, where the host side leaves it open:
+//
+// Every transfer must use the report's own length (byte 0 included): 0x02:7 0x03:69 0x04:8 0x05:6
+// 0x06:4 0x07:5 0x08:5 0x09:56 0x0A:15 0x58:4 0x59:4 0x5F:5 0x60:15 0x61:64. Any other length,
+// an unknown ID, a set of a read-only report, or a report the running firmware does not serve
+// fails. A failed get leaves the caller's buffer untouched.
+//
+// Application firmware (product ID config.applicationProductId):
+//   get 0x58 / 6     -> [id, 1, 0, 0]. With restartOnlyAsReport6, 0x58 fails and 6 answers.
+//   set 0x58 / 6     [id, 1, 0, f] with f 0 or 1 (anything else fails): f = 1 restarts into the
+//                    boot firmware, f = 0 restarts the application firmware, which then runs in
+//                    the last run mode written.
+//   get 0x59         -> [0x59, 1, 0, mode]: the mode last written (read back at once, even before
+//                    the restart that makes it the running mode, activeRunMode()).
+//   set 0x59         [0x59, 1, 0, mode] (bytes 1-2 checked) replaces the mode.
+//   get 0x5F         -> [0x5F, 0, 0, version lo, version hi] of the running firmware.
+//   get 0x60         -> [0x60, 0, 0, 12 MCU ID bytes].
+//   0x02..0x0A (not 6): a get echoes the last set of that ID (all zeros but byte 0 before any).
+//   0x61             fails.
+// Boot firmware (product ID 0x0001): only 0x5F (boot version), 0x60 and 0x61 are served; every
+// other report fails, which is how the host tells the boot firmware from the application.
+//
+// Transfer protocol over 0x61 (64 bytes, little-endian fields):
+//   Begin  [3]=0x5A, [6-7] image size: starts a new image; what was received before is dropped.
+//   Data   [3]=0x02, [4-5] host's block sum, [6-7] length (at most 56), [8..] data. The headset
+//          keeps `length` data bytes and computes its own block sum over them (padded with zeros
+//          to a multiple of 4, 16-bit words added into 32 bits, folded once to 16 bits).
+//   Finish [3]=0x10, [4-5] host's image total. The headset's total is the fold of the 32-bit sum
+//          of its own block sums. The image is verified when the host's total matches, every
+//          block's sums matched, no packet was lost and at least the Begin size arrived.
+//   Reboot [3]=0x11: restarts into the application firmware; a verified image (the received
+//          bytes cut to the Begin size) becomes flashed().
+//   Any other command is counted and otherwise ignored.
+// The answer to a get of 0x61:
+//   [0]   0x61
+//   [1-2] number of 0x61 packets received since the boot firmware started (so that a host that
+//         carries its buffer over from one exchange to the next visibly sends these on)
+//   [3]   command of the last packet received
+//   [4-5] the sum for the last Data (block sum) or Finish (image total) packet, once ready; 0
+//   before [6-7] data bytes received since Begin, low 16 bits [8]   transfer state: 0 idle, 1
+//   receiving, 2 verified, 3 rejected [9..] 0xA5
+// Pacing: a Data packet less than 10 ms after Begin is lost (the headset is still erasing); a
+// block sum can be read 10 ms after its Data packet and an image total 120 ms after Finish.
+// Earlier reads, and reads after a lost packet, answer a sum of 0.
+//
+// Restarts (set 0x58/6, Reboot): the set succeeds, then the headset leaves the bus at once (a new
+// generation, so every open handle goes stale) and comes back restartMs later, in virtual time,
+// with the new identity and another new generation.
+//
+// Faults count transfers over every GetFeature/SetFeature call that reaches the headset, stale
+// handles and failures included. A failing transfer has no effect on the headset.
 #pragma once
 
 #include <array>
@@ -28,6 +80,7 @@ struct HeadsetConfig {
   std::uint16_t bootVersion = 0x0102;
   std::array<std::uint8_t, 12> mcuId = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
                                         0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C};
+  // The run mode at power-up.
   std::uint8_t runMode = 0xFD;
   // The application firmware answers the Restart report only under report ID 6.
   bool restartOnlyAsReport6 = false;
@@ -38,21 +91,39 @@ struct HeadsetConfig {
 
 struct FaultPlan {
   std::vector<std::uint8_t> refusedReports;  // every get and set of these IDs fails
-  int failTransfer = 0;           // the Nth transfer (1-based, counted over gets and sets) fails
-  int wrongSumForBlock = -1;      // the answer to Data block k (0-based) carries a wrong sum
-  bool wrongTotal = false;        // the answer to Finish carries a wrong image total
+  int failTransfer = 0;       // the Nth transfer (1-based, counted over gets and sets) fails
+  int wrongSumForBlock = -1;  // the answer to Data block k (0-based, since Begin) has a wrong sum
+  bool wrongTotal = false;    // the answer to Finish carries a wrong image total
   bool staysAwayAfterRestart = false;  // a restart takes the headset off the bus for good
-  int vanishAfterTransfer = 0;    // the headset leaves the bus for good after the Nth transfer
+  int vanishAfterTransfer = 0;         // the headset leaves the bus for good after the Nth transfer
 };
 
 struct TransferRecord {
   enum class Direction : std::uint8_t { kGet, kSet };
   Direction direction;
-  std::uint8_t reportId;             // byte 0 as the host passed it
-  std::size_t length;                // as the host passed it
-  std::vector<std::uint8_t> bytes;   // set: what the host sent; get: what the headset answered
+  std::uint8_t reportId;  // byte 0 as the host passed it
+  std::size_t length;     // as the host passed it
+  // set: what the host sent; get: what the headset answered (empty when the get failed)
+  std::vector<std::uint8_t> bytes;
   bool ok;
-  Firmware firmware;                 // the firmware that was running
+  Firmware firmware;       // the firmware that was running (or last ran, while off the bus)
+  std::uint64_t atMs = 0;  // virtual time of the transfer
+};
+
+// The transfer state of the boot firmware.
+struct BootTransfer {
+  bool begun = false;
+  std::uint16_t size = 0;  // from Begin
+  std::uint64_t begunAtMs = 0;
+  int dataPackets = 0;  // Data packets since Begin, lost ones included
+  std::uint32_t sumOfBlockSums = 0;
+  bool broken = false;        // a packet was lost or a sum disagreed
+  bool verified = false;      // the last Finish matched
+  bool finished = false;      // a Finish came since Begin
+  std::uint16_t packets = 0;  // 0x61 packets since the boot firmware started
+  std::uint8_t lastCommand = 0;
+  std::uint16_t answerSum = 0;  // what the next read gives once ready
+  std::uint64_t answerReadyAtMs = 0;
 };
 
 class Headset {
@@ -60,7 +131,9 @@ class Headset {
   explicit Headset(HeadsetConfig config = {});
 
   HeadsetConfig& config() { return config_; }
+  const HeadsetConfig& config() const { return config_; }
   FaultPlan& faults() { return faults_; }
+  const FaultPlan& faults() const { return faults_; }
 
   // On the bus, and with which identity. Every restart (and every return to the bus) gives the
   // headset a new generation: a handle opened under an older one no longer reaches it.
@@ -68,38 +141,87 @@ class Headset {
   Firmware firmware() const;
   std::uint16_t productId() const;
   std::uint32_t generation() const;
-  // The interface path, as discovery builds it: "\\.\hid#vid_2833&pid_XXXX#...#{4d1e55b2-...}".
+  // The interface path, as discovery builds it: "\\.\hid#vid_2833&pid_xxxx#...#{4d1e55b2-...}",
+  // in lower case, with the current product ID.
   std::string interfacePath() const;
 
   // Feature report traffic through a handle of the given generation.
   bool GetFeature(std::uint32_t generation, std::uint8_t* report, std::size_t length);
   bool SetFeature(std::uint32_t generation, const std::uint8_t* report, std::size_t length);
 
-  // Moves virtual time on: a restart in progress completes once restartMs have passed.
+  // Moves virtual time on: a restart in progress completes once restartMs have passed (at the
+  // first Advance, even of 0 ms, when restartMs is 0).
   void Advance(unsigned ms);
   std::uint64_t nowMs() const;
+
+  // The user pulls the cable: off the bus at once, any restart in progress abandoned.
+  void Unplug();
+  // The user plugs it in (again): the application firmware starts, in the last run mode written.
+  void PlugIn();
 
   const std::vector<TransferRecord>& log() const;
   void clearLog();
 
-  // What the boot firmware received, in order (the data bytes of the Data packets), and the image
-  // that the last confirmed Finish and Reboot made the running application firmware.
+  // What the boot firmware received since the last Begin, in order (the data bytes of the Data
+  // packets), and the image that the last verified Finish and Reboot made the application firmware.
   const std::vector<std::uint8_t>& received() const;
   const std::vector<std::uint8_t>& flashed() const;
   int restarts() const;
 
+  std::uint8_t runMode() const { return runMode_; }              // as report 0x59 reads it
+  std::uint8_t activeRunMode() const { return activeRunMode_; }  // the mode the firmware runs in
+  int transfers() const { return transfers_; }                   // transfers made so far
+  const BootTransfer& bootTransfer() const { return boot_; }
+
   // The whole state, configuration, faults and log included, as text; for the test-double hid.dll
-  // and the command line, whose headset must outlive one process.
+  // and the command line, whose headset must outlive one process. Load gives nullopt for text
+  // that Save did not write.
   std::string Save() const;
   static std::optional<Headset> Load(std::string_view text);
 
  private:
+  bool Transfer(TransferRecord::Direction direction, std::uint32_t generation, std::uint8_t* report,
+                const std::uint8_t* sent, std::size_t length);
+  bool Serve(TransferRecord::Direction direction, std::uint8_t* report, const std::uint8_t* sent,
+             std::size_t length);
+  bool ServeApplication(TransferRecord::Direction direction, std::uint8_t id, std::uint8_t* report,
+                        const std::uint8_t* sent);
+  bool ServeBoot(TransferRecord::Direction direction, std::uint8_t id, std::uint8_t* report,
+                 const std::uint8_t* sent);
+  void ReceiveTransferPacket(const std::uint8_t* packet);
+  void AnswerTransfer(std::uint8_t* report) const;
+  void StartRestart(Firmware into);
+  void LeaveBus();
+  void Start(Firmware firmware);
+  // Calls visit(key, member) for every saved member but the log; Self is Headset or const Headset.
+  template <typename Self, typename Visit>
+  static void VisitFields(Self& self, Visit&& visit);
+
   HeadsetConfig config_;
   FaultPlan faults_;
-  // ... implementation state ...
+
+  std::uint64_t nowMs_ = 0;
+  bool present_ = false;
+  Firmware firmware_ = Firmware::kApplication;
+  std::uint32_t generation_ = 0;
+  bool goneForGood_ = false;
+  bool restartPending_ = false;
+  Firmware restartInto_ = Firmware::kApplication;
+  std::uint64_t restartDueMs_ = 0;
+  int restarts_ = 0;
+  int transfers_ = 0;
+  std::uint8_t runMode_ = 0;
+  std::uint8_t activeRunMode_ = 0;
+  // The last set of each of reports 0x02..0x0A, index id - 2; empty before any.
+  std::array<std::vector<std::uint8_t>, 9> echoReports_;
+  BootTransfer boot_;
+  std::vector<std::uint8_t> received_;
+  std::vector<std::uint8_t> flashed_;
+  std::vector<TransferRecord> log_;
 };
 
 // The HID link over one simulated headset, counting what the operations hold and release.
+// Devices it opens share its counters and may outlive it; the headset must outlive both.
 class SimHidLink : public HidLink {
  public:
   explicit SimHidLink(Headset& headset);
@@ -107,15 +229,34 @@ class SimHidLink : public HidLink {
   std::unique_ptr<HidDevice> OpenHidDevice(const std::string& path) override;
   void LoadHidLibrary() override;
   void FreeHidLibrary() override;
+  // Like the registry search: a presence test that opens and closes the interface, not counted
+  // among opens().
   std::optional<std::string> FindHidDevicePath(std::string_view classGuidText, std::uint16_t vid,
                                                std::uint16_t pid) override;
 
-  int openHandles() const;   // handles opened and not yet closed
-  int opens() const;         // successful opens so far
-  int loads() const;         // LoadHidLibrary calls that bound the library
-  int frees() const;         // FreeHidLibrary calls that released it
+  int openHandles() const;  // handles opened and not yet closed
+  int opens() const;        // successful opens so far
+  int failedOpens() const;  // opens refused so far
+  int loads() const;        // LoadHidLibrary calls that bound the library
+  int frees() const;        // FreeHidLibrary calls that released it
   bool bound() const;
-  int searches() const;      // FindHidDevicePath calls
+  int searches() const;          // FindHidDevicePath calls
+  int unboundTransfers() const;  // transfers tried while unbound (they never reach the headset)
+
+  struct Counters {
+    int openHandles = 0;
+    int opens = 0;
+    int failedOpens = 0;
+    int loads = 0;
+    int frees = 0;
+    bool bound = false;
+    int searches = 0;
+    int unboundTransfers = 0;
+  };
+
+ private:
+  Headset& headset_;
+  std::shared_ptr<Counters> counters_;
 };
 
 // Virtual time for the operations: every wait advances the headset's clock.
@@ -123,8 +264,13 @@ class SimClock : public Clock {
  public:
   explicit SimClock(Headset& headset);
   void Sleep(unsigned ms) override;
-  std::uint64_t sleptMs() const;   // sum of all waits
+  std::uint64_t sleptMs() const;  // sum of all waits
   const std::vector<unsigned>& waits() const;
+
+ private:
+  Headset& headset_;
+  std::vector<unsigned> waits_;
+  std::uint64_t sleptMs_ = 0;
 };
 
 }  // namespace obrint::sim

@@ -1,0 +1,251 @@
+// The headset's state as text: one "key=value" line per member, numbers in decimal, bytes in
+// hexadecimal, one "log=" line per transfer in order. The first line names the format.
+#include <charconv>
+#include <type_traits>
+
+#include "sim/headset_sim.h"
+
+namespace obrint::sim {
+namespace {
+
+constexpr std::string_view kFormatLine = "obrint-headset-sim=1";
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendHex(std::string& out, const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    out += kHexDigits[bytes[i] >> 4];
+    out += kHexDigits[bytes[i] & 0x0F];
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
+  if (text.size() % 2 != 0) return false;
+  out.clear();
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int hi = HexValue(text[i]);
+    const int lo = HexValue(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+  }
+  return true;
+}
+
+template <typename T>
+bool ParseInteger(std::string_view text, T& out) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc{} && ptr == end && !text.empty();
+}
+
+std::string_view FirmwareName(Firmware firmware) {
+  return firmware == Firmware::kBoot ? "boot" : "application";
+}
+
+bool ParseFirmware(std::string_view text, Firmware& out) {
+  if (text == "boot") {
+    out = Firmware::kBoot;
+  } else if (text == "application") {
+    out = Firmware::kApplication;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Member types: one byte and byte sequences are hexadecimal, other integers decimal.
+std::string Format(const std::uint8_t& v) {
+  std::string out;
+  AppendHex(out, &v, 1);
+  return out;
+}
+std::string Format(const bool& v) { return v ? "1" : "0"; }
+std::string Format(const Firmware& v) { return std::string(FirmwareName(v)); }
+std::string Format(const std::vector<std::uint8_t>& v) {
+  std::string out;
+  AppendHex(out, v.data(), v.size());
+  return out;
+}
+template <std::size_t N>
+std::string Format(const std::array<std::uint8_t, N>& v) {
+  std::string out;
+  AppendHex(out, v.data(), v.size());
+  return out;
+}
+template <typename T>
+requires std::is_integral_v<T> std::string Format(const T& v) { return std::to_string(v); }
+
+bool Parse(std::string_view text, std::uint8_t& v) {
+  std::vector<std::uint8_t> bytes;
+  if (!ParseHex(text, bytes) || bytes.size() != 1) return false;
+  v = bytes[0];
+  return true;
+}
+bool Parse(std::string_view text, bool& v) {
+  if (text != "0" && text != "1") return false;
+  v = text == "1";
+  return true;
+}
+bool Parse(std::string_view text, Firmware& v) { return ParseFirmware(text, v); }
+bool Parse(std::string_view text, std::vector<std::uint8_t>& v) { return ParseHex(text, v); }
+template <std::size_t N>
+bool Parse(std::string_view text, std::array<std::uint8_t, N>& v) {
+  std::vector<std::uint8_t> bytes;
+  if (!ParseHex(text, bytes) || bytes.size() != N) return false;
+  std::copy(bytes.begin(), bytes.end(), v.begin());
+  return true;
+}
+template <typename T>
+requires std::is_integral_v<T>
+bool Parse(std::string_view text, T& v) { return ParseInteger(text, v); }
+
+std::string FormatRecord(const TransferRecord& r) {
+  std::string out = r.direction == TransferRecord::Direction::kGet ? "get " : "set ";
+  AppendHex(out, &r.reportId, 1);
+  out += ' ' + std::to_string(r.length) + ' ' + (r.ok ? "1 " : "0 ");
+  out += FirmwareName(r.firmware);
+  out += ' ' + std::to_string(r.atMs) + ' ';
+  if (r.bytes.empty()) {
+    out += '-';
+  } else {
+    AppendHex(out, r.bytes.data(), r.bytes.size());
+  }
+  return out;
+}
+
+std::optional<TransferRecord> ParseRecord(std::string_view text) {
+  std::vector<std::string_view> parts;
+  while (!text.empty()) {
+    const std::size_t space = text.find(' ');
+    parts.push_back(text.substr(0, space));
+    text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
+  }
+  if (parts.size() != 7) return std::nullopt;
+  TransferRecord r{TransferRecord::Direction::kGet, 0, 0, {}, false, Firmware::kApplication, 0};
+  if (parts[0] == "set") {
+    r.direction = TransferRecord::Direction::kSet;
+  } else if (parts[0] != "get") {
+    return std::nullopt;
+  }
+  if (!Parse(parts[1], r.reportId) || !ParseInteger(parts[2], r.length) || !Parse(parts[3], r.ok) ||
+      !ParseFirmware(parts[4], r.firmware) || !ParseInteger(parts[5], r.atMs)) {
+    return std::nullopt;
+  }
+  if (parts[6] != "-" && (!ParseHex(parts[6], r.bytes) || r.bytes.empty())) return std::nullopt;
+  return r;
+}
+
+}  // namespace
+
+template <typename Self, typename Visit>
+void Headset::VisitFields(Self& h, Visit&& visit) {
+  visit("config.applicationProductId", h.config_.applicationProductId);
+  visit("config.applicationVersion", h.config_.applicationVersion);
+  visit("config.bootVersion", h.config_.bootVersion);
+  visit("config.mcuId", h.config_.mcuId);
+  visit("config.runMode", h.config_.runMode);
+  visit("config.restartOnlyAsReport6", h.config_.restartOnlyAsReport6);
+  visit("config.startIn", h.config_.startIn);
+  visit("config.restartMs", h.config_.restartMs);
+  visit("faults.refusedReports", h.faults_.refusedReports);
+  visit("faults.failTransfer", h.faults_.failTransfer);
+  visit("faults.wrongSumForBlock", h.faults_.wrongSumForBlock);
+  visit("faults.wrongTotal", h.faults_.wrongTotal);
+  visit("faults.staysAwayAfterRestart", h.faults_.staysAwayAfterRestart);
+  visit("faults.vanishAfterTransfer", h.faults_.vanishAfterTransfer);
+  visit("state.nowMs", h.nowMs_);
+  visit("state.present", h.present_);
+  visit("state.firmware", h.firmware_);
+  visit("state.generation", h.generation_);
+  visit("state.goneForGood", h.goneForGood_);
+  visit("state.restartPending", h.restartPending_);
+  visit("state.restartInto", h.restartInto_);
+  visit("state.restartDueMs", h.restartDueMs_);
+  visit("state.restarts", h.restarts_);
+  visit("state.transfers", h.transfers_);
+  visit("state.runMode", h.runMode_);
+  visit("state.activeRunMode", h.activeRunMode_);
+  static constexpr const char* kEchoKeys[] = {"state.report02", "state.report03", "state.report04",
+                                              "state.report05", "state.report06", "state.report07",
+                                              "state.report08", "state.report09", "state.report0a"};
+  for (std::size_t i = 0; i < h.echoReports_.size(); ++i) visit(kEchoKeys[i], h.echoReports_[i]);
+  visit("boot.begun", h.boot_.begun);
+  visit("boot.size", h.boot_.size);
+  visit("boot.begunAtMs", h.boot_.begunAtMs);
+  visit("boot.dataPackets", h.boot_.dataPackets);
+  visit("boot.sumOfBlockSums", h.boot_.sumOfBlockSums);
+  visit("boot.broken", h.boot_.broken);
+  visit("boot.verified", h.boot_.verified);
+  visit("boot.finished", h.boot_.finished);
+  visit("boot.packets", h.boot_.packets);
+  visit("boot.lastCommand", h.boot_.lastCommand);
+  visit("boot.answerSum", h.boot_.answerSum);
+  visit("boot.answerReadyAtMs", h.boot_.answerReadyAtMs);
+  visit("received", h.received_);
+  visit("flashed", h.flashed_);
+}
+
+std::string Headset::Save() const {
+  std::string out(kFormatLine);
+  out += '\n';
+  VisitFields(*this, [&out](std::string_view key, const auto& member) {
+    out += key;
+    out += '=';
+    out += Format(member);
+    out += '\n';
+  });
+  for (const TransferRecord& record : log_) out += "log=" + FormatRecord(record) + '\n';
+  return out;
+}
+
+std::optional<Headset> Headset::Load(std::string_view text) {
+  Headset headset;
+  headset.log_.clear();
+  bool first = true;
+  while (!text.empty()) {
+    const std::size_t newline = text.find('\n');
+    std::string_view line = text.substr(0, newline);
+    text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {
+      if (line != kFormatLine) return std::nullopt;
+      first = false;
+      continue;
+    }
+    if (line.empty()) continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string_view key = line.substr(0, equals);
+    const std::string_view value = line.substr(equals + 1);
+    if (key == "log") {
+      std::optional<TransferRecord> record = ParseRecord(value);
+      if (!record) return std::nullopt;
+      headset.log_.push_back(std::move(*record));
+      continue;
+    }
+    bool known = false;
+    bool parsed = false;
+    VisitFields(headset, [&](std::string_view name, auto& member) {
+      if (known || name != key) return;
+      known = true;
+      parsed = Parse(value, member);
+    });
+    if (!known || !parsed) return std::nullopt;
+  }
+  if (first) return std::nullopt;
+  // The members must agree with each other: echo reports are whole reports of their ID.
+  static constexpr std::size_t kEchoLengths[] = {7, 69, 8, 6, 4, 5, 5, 56, 15};
+  for (std::size_t i = 0; i < headset.echoReports_.size(); ++i) {
+    const std::vector<std::uint8_t>& stored = headset.echoReports_[i];
+    if (!stored.empty() && stored.size() != kEchoLengths[i]) return std::nullopt;
+  }
+  return headset;
+}
+
+}  // namespace obrint::sim
