@@ -1,2 +1,27 @@
+// The application object and the program's entry point.
 #include <windows.h>
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include <commctrl.h>
+
+#include "dlgkit.h"
+#include "kesticdlg.h"
+
+class CKesticApp : public dlgkit::CAppBase {
+ public:
+  bool InitInstance() override;
+};
+
+bool CKesticApp::InitInstance() {
+  ::InitCommonControls();
+  SetRegistryKey(L"Local AppWizard-Generated Applications");
+
+  CKesticDlg dlg;
+  m_pMainWnd = &dlg;
+  // The dialog's result does not matter: the program ends with it either way.
+  dlg.DoModal();
+  m_pMainWnd = nullptr;
+  return false;
+}
+
+CKesticApp theApp;
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return dlgkit::RunApplication(); }

@@ -1,0 +1,95 @@
+// The Main window: dialog 102 with the Device tree, the Status log, the command buttons and the
+// Mode controls, and every handler of the program.
+//
+// The handlers live in three files: kesticdlg.cpp (start-up, system menu, painting, the Status
+// log and message boxes, the Device tree's set-up), kesticdlg_headset.cpp (the headset commands
+// and the Mode controls' refresh) and kesticdlg_inventory.cpp (device events, the Device tree's
+// updates and the Disable command).
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <dbt.h>
+#include <setupapi.h>
+
+#include <string>
+#include <string_view>
+
+#include "core/ports.h"
+#include "dlgkit.h"
+#include "resource.h"
+
+class CKesticDlg : public dlgkit::CDialogBase,
+                   public obrint::UserInterface,
+                   public obrint::ModeControls {
+ public:
+  explicit CKesticDlg(HWND parent = nullptr);
+  ~CKesticDlg() override = default;
+
+  // Status log and message boxes (UTF-8 texts).
+  void ShowStatus(std::string_view text) override;
+  void AppendStatus(std::string_view line);
+  int ShowWindowBox(std::string_view body, std::string_view caption, unsigned type) override;
+  void SetCaption(std::string_view text) override;
+  // The open-file dialog for a firmware image; empty when the user cancelled.
+  std::string ChooseImageFile() override;
+
+  // The Mode controls: button 1006 and radio buttons 1008 (DK1兼容) and 1007 (DK2兼容).
+  void EnableModeControls(bool enabled) override;
+  void EnableRunModeButton(bool enabled) override;
+  void SetModeChecks(bool dk1Checked, bool dk2Checked) override;
+  bool IsDk1Checked() override;
+  bool IsDk2Checked() override;
+
+  // Headset commands (buttons 1004, 1002, 1003, 1005, 1006) and the Mode controls' refresh.
+  void OnGetDeviceInfo();
+  void OnUpgradeFirmware();
+  void OnDownloadBootFirmware();
+  void OnVerifyFirmware();
+  void OnSetRunMode();
+  void RefreshModeControls();
+
+  // Device events and the Device tree.
+  BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
+  void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_A* record);
+  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_A* record, UINT eventType);
+  HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
+  static bool LocateDeviceInfo(HDEVINFO set, std::string_view instanceId, SP_DEVINFO_DATA* record);
+  std::string ClassDescription(const GUID& classGuid);
+  int ClassImageIndex(const GUID& classGuid);
+
+  // The Device tree's context menu and its Disable command.
+  void OnContextMenu(HWND window, POINT screenPoint);
+  void OnDisableDevice();
+
+  // The Main window's own handlers; false hands the message to the default dialog handling.
+  bool OnSysCommand(UINT commandId, LPARAM lParam);
+  bool OnPaint();
+  HCURSOR OnQueryDragIcon() const { return m_hIcon; }
+
+ protected:
+  dlgkit::MessageMap GetMessageMap() const override;
+  void DoDataExchange() override;
+  BOOL OnInitDialog() override;
+
+ private:
+  // The Device tree's root item (the computer), with the class image list behind the tree.
+  void SetUpDeviceTree();
+  // Registers the window for HID device-interface notifications; false after a failure, which
+  // has been shown to the user.
+  bool RegisterDeviceNotifications();
+
+ public:
+  HICON m_hIcon = nullptr;
+  SP_CLASSIMAGELIST_DATA m_classImageList{};
+  HTREEITEM m_hRootItem = nullptr;
+  HTREEITEM m_hMenuTargetItem = nullptr;
+  dlgkit::CMenu m_menuResource;
+  HMENU m_hPopupMenu = nullptr;  // submenu 0 of m_menuResource, owned by it
+  dlgkit::CTreeCtrl m_treeDevices;
+  dlgkit::CEdit m_editStatus;
+  dlgkit::CButton m_btnUpgrade;
+  dlgkit::CButton m_btnBootFirmware;
+  dlgkit::CButton m_btnVerify;
+  dlgkit::CButton m_btnRunMode;
+};
