@@ -36,8 +36,10 @@
 //          of its own block sums. The image is verified when the host's total matches, every
 //          block's sums matched, no packet was lost and at least the Begin size arrived.
 //   Reboot [3]=0x11: restarts into the application firmware; a verified image (the received
-//          bytes cut to the Begin size) becomes flashed().
-//   Any other command is counted and otherwise ignored.
+//          bytes cut to the Begin size) becomes flashed(), anything else leaves flashed() as it
+//          was.
+//   Any other command is counted and otherwise ignored. A Data packet without a Begin before it,
+//   after a Finish, or with a length above 56 is lost, and so is the image.
 // The answer to a get of 0x61:
 //   [0]   0x61
 //   [1-2] number of 0x61 packets received since the boot firmware started (so that a host that

@@ -144,6 +144,26 @@ TEST_P(FullRunTest, VerifiedImageIsFlashedOnReboot) {
 INSTANTIATE_TEST_SUITE_P(Sizes, FullRunTest,
                          ::testing::Values(0u, 4u, 5u, 56u, 61u, 112u, 1000u, 40000u));
 
+TEST_F(BootHeadsetTest, FoldDropsTheCarryOfItsAddition) {
+  // Words FFFF FFFF FFFF 0002 add up to 0x2FFFF; FFFF + 2 carries out of 16 bits, and the carry
+  // is dropped: the block sum is 1, not 2.
+  const Bytes block = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00};
+  ASSERT_EQ(ExpectedBlockSum(block.data(), block.size()), 1);
+  EXPECT_EQ(Stream(block), (std::vector<std::uint16_t>{1}));
+
+  // Three blocks of sum FFFF and a last one of sum 2 total 0x2FFFF: the image total is 1 too.
+  Bytes image(3 * kBlock + 4, 0);
+  for (std::size_t b = 0; b < 3; ++b) image[b * kBlock] = image[b * kBlock + 1] = 0xFF;
+  image[3 * kBlock] = 0x02;
+  const std::vector<std::uint16_t> sums = Stream(image);
+  EXPECT_EQ(sums, (std::vector<std::uint16_t>{0xFFFF, 0xFFFF, 0xFFFF, 2}));
+  ASSERT_EQ(ExpectedTotal(sums), 1);
+  ASSERT_TRUE(Send(Command(kFinish, 1)));
+  h_.Advance(120);
+  EXPECT_EQ(ReadSum(), 1);
+  EXPECT_EQ(Read()[8], 2);
+}
+
 TEST_F(BootHeadsetTest, AnswerCarriesCounterCommandReceivedCountAndState) {
   Packet a = Read();
   EXPECT_EQ(a[0], 0x61);
