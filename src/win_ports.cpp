@@ -1,0 +1,79 @@
+#include "win_ports.h"
+
+#include <commdlg.h>
+
+#include <array>
+
+#include "win_text.h"
+
+namespace obrint::win {
+namespace {
+
+class Win32ImageFile : public ImageFile {
+ public:
+  explicit Win32ImageFile(HANDLE file) : file_(file) {}
+  ~Win32ImageFile() override { ::CloseHandle(file_); }
+  Win32ImageFile(const Win32ImageFile&) = delete;
+  Win32ImageFile& operator=(const Win32ImageFile&) = delete;
+
+  std::uint32_t Size() override { return ::GetFileSize(file_, nullptr); }
+  bool Read(std::uint8_t* dst, std::uint32_t count) override {
+    DWORD done = 0;
+    return ::ReadFile(file_, dst, count, &done, nullptr) && done == count;
+  }
+  bool Rewind() override {
+    return ::SetFilePointer(file_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+  }
+  bool Write(const std::uint8_t* src, std::uint32_t count) override {
+    DWORD done = 0;
+    return ::WriteFile(file_, src, count, &done, nullptr) && done == count;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+std::unique_ptr<ImageFile> Open(const std::string& path, DWORD access) {
+  if (path.empty()) return nullptr;
+  const HANDLE file = ::CreateFileW(Widen(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32ImageFile>(file);
+}
+
+// The dialog's structure is passed at its full size, as the system's own file dialogs expect.
+static_assert(sizeof(void*) != 4 || sizeof(OPENFILENAMEW) == 88);
+
+}  // namespace
+
+std::unique_ptr<ImageFile> Win32FileSystem::OpenForReading(const std::string& path) {
+  return Open(path, GENERIC_READ);
+}
+
+std::unique_ptr<ImageFile> Win32FileSystem::OpenForUpdate(const std::string& path) {
+  return Open(path, GENERIC_READ | GENERIC_WRITE);
+}
+
+void Win32Clock::Sleep(unsigned ms) {
+  const ULONGLONG end = ::GetTickCount64() + ms;
+  for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
+    ::SleepEx(static_cast<DWORD>(end - now), TRUE);
+  }
+}
+
+std::string ChooseFirmwareImage(HWND owner) {
+  std::array<wchar_t, kMaxPath> file{};
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  // Each entry ends in a null character; the literal's own terminator ends the list.
+  ofn.lpstrFilter = L"bin\0*.bin\0All\0*.*\0";
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  if (!::GetOpenFileNameW(&ofn)) return {};
+  return Narrow(file.data());
+}
+
+}  // namespace obrint::win
