@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Obrint needs on Debian 12. Safe to run again: it installs
-# only what is missing.
+# only what is missing, and does nothing (no network) when nothing is.
 set -euo pipefail
 
 packages=(
   cmake g++ make python3 clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686 wine wine64 wine32:i386
-  xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
+  xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales procps
 )
 
 missing=()
@@ -19,11 +19,21 @@ SUDO=""
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # wine32 is an i386 package: without the i386 architecture there is no 32-bit Wine loader.
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+  for attempt in 1 2 3; do
+    if $SUDO apt-get update -qq &&
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null; then
+      break
+    fi
+    [ "$attempt" -lt 3 ] || { echo "setup: installing packages failed" >&2; exit 1; }
+    echo "setup: apt-get failed, trying again in 10 s" >&2
+    sleep 10
+  done
 fi
 
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
+# Wine takes the ANSI code page from the locale: zh_CN gives code page 936.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

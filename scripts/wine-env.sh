@@ -1,30 +1,117 @@
-# Sourced by the scripts that run Windows code: the project's own Wine prefix, a Chinese locale
-# (ANSI code page 936) and a display (Xvfb when there is none).
+# Sourced by the scripts that run Windows code. Sets up the project's Wine prefix, a Chinese locale
+# (ANSI code page 936), and offers:
+#   obrint_win_arch        i686 where this machine runs 32-bit Windows code, else x86_64
+#   obrint_start_display   a usable X display: $DISPLAY, or an Xvfb of our own
+#   obrint_init_prefix     creates and configures the prefix once (safe to call again)
+#   obrint_wine PROG ARGS  runs a Windows program with the loader its machine type needs
+#   obrint_wine_cleanup    ends the prefix's wineserver and the Xvfb started here
+# A preset WINEPREFIX, DISPLAY or OBRINT_DISPLAY_NUMBER is honoured.
+
 OBRINT_ROOT=${OBRINT_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export OBRINT_ROOT
 export WINEPREFIX=${WINEPREFIX:-$OBRINT_ROOT/build/wine/prefix}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-export LANG=zh_CN.UTF-8
-export LC_ALL=zh_CN.UTF-8
+if locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+else
+  echo "wine-env: locale zh_CN.UTF-8 is missing (run scripts/setup.sh): narrow Chinese text will show as '?'" >&2
+fi
 
-obrint_start_display() {
-  if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    local n=${OBRINT_DISPLAY_NUMBER:-77}
-    if ! xdpyinfo -display ":$n" >/dev/null 2>&1; then
-      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-      for _ in $(seq 50); do xdpyinfo -display ":$n" >/dev/null 2>&1 && break; sleep 0.1; done
-    fi
-    export DISPLAY=":$n"
+OBRINT_WINE_RUN=$OBRINT_ROOT/scripts/wine-run.sh
+
+# Debian's 32-bit loader needs the kernel's IA-32 emulation and the i386 wine32 package; some
+# kernels boot with the emulation switched off, and then no 32-bit program can start at all.
+obrint_win_arch() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo i686
+  else
+    echo x86_64
   fi
 }
 
-obrint_init_prefix() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wine wineboot --init >/dev/null 2>&1 || true
-    wineserver -w
+obrint_wine() {
+  "$OBRINT_WINE_RUN" "$@"
+}
+
+obrint_start_display() {
+  if [ -n "${OBRINT_DISPLAY_NUMBER:-}" ]; then
+    export DISPLAY=":$OBRINT_DISPLAY_NUMBER"
+    xdpyinfo >/dev/null 2>&1 && return 0
+    rm -f "/tmp/.X$OBRINT_DISPLAY_NUMBER-lock" "/tmp/.X11-unix/X$OBRINT_DISPLAY_NUMBER" 2>/dev/null
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    OBRINT_XVFB_PID=$!
+  elif [ -n "${DISPLAY:-}" ] && [ -z "${OBRINT_OWN_DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return 0
+  else
+    # Let Xvfb pick a free display number, so that a stale one never blocks us.
+    local fifo n
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    OBRINT_XVFB_PID=$!
+    n=$(timeout 20 head -n1 "$fifo" || true)
+    rm -f "$fifo"
+    if [ -z "$n" ]; then
+      echo "wine-env: Xvfb did not start" >&2
+      return 1
+    fi
+    export DISPLAY=":$n"
   fi
-  # No window manager under Xvfb: let Wine draw caption bars itself.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  export OBRINT_XVFB_PID
+  local _
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "wine-env: display $DISPLAY does not answer" >&2
+  return 1
+}
+
+# Keys the program and its tests rely on:
+# - no window manager under Xvfb, so Wine draws caption bars itself (Managed=N);
+# - Wine ships no class key for the Computer setup class, so its description lookup would fail.
+obrint_configure_prefix() {
+  obrint_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
+    obrint_wine reg add \
+      'HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E966-E325-11CE-BFC1-08002BE10318}' \
+      /ve /d Computer /f &&
+    timeout 60 wineserver -w &&
+    obrint_wine reg query \
+      'HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E966-E325-11CE-BFC1-08002BE10318}' /ve |
+    grep -q Computer
+}
+
+obrint_init_prefix() {
+  local stamp=$WINEPREFIX/.obrint-ready want log attempt
+  want="$(/usr/lib/wine/wine64 --version 2>/dev/null) keys-1"
+  if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$want" ]; then
+    return 0
+  fi
+  log=$(dirname "$WINEPREFIX")/prefix-init.log
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  for attempt in 1 2; do
+    mkdir -p "$WINEPREFIX"
+    if timeout 300 "$OBRINT_WINE_RUN" wineboot --init >>"$log" 2>&1 &&
+      timeout 120 wineserver -w &&
+      [ -f "$WINEPREFIX/system.reg" ] &&
+      obrint_configure_prefix >>"$log" 2>&1; then
+      echo "$want" >"$stamp"
+      return 0
+    fi
+    echo "wine-env: preparing the Wine prefix failed (attempt $attempt, see $log)" >&2
+    timeout 30 wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX"
+  done
+  return 1
+}
+
+obrint_wine_cleanup() {
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${OBRINT_XVFB_PID:-}" ]; then
+    kill "$OBRINT_XVFB_PID" 2>/dev/null || true
+    wait "$OBRINT_XVFB_PID" 2>/dev/null || true
+    unset OBRINT_XVFB_PID
+  fi
 }
