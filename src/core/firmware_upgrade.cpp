@@ -39,15 +39,17 @@ constexpr std::uint32_t RoundUpTo4(std::uint32_t n) { return (n + 3) & ~std::uin
 class UpgradeRun {
  public:
   UpgradeRun(HidLink& link, Clock& clock, FileSystem& files, UserInterface& ui,
-             HeadsetLocation& location, std::string& imagePath)
+             HeadsetLocation& location, std::string& imagePath, const UpgradeOptions& options)
       : link_(link),
         clock_(clock),
         files_(files),
         ui_(ui),
         location_(location),
-        imagePath_(imagePath) {}
+        imagePath_(imagePath),
+        options_(options) {}
 
   UpgradeOutcome Run();
+  UpgradeFailure failure() const { return failure_; }
 
  private:
   bool FindHeadset();
@@ -60,6 +62,12 @@ class UpgradeRun {
   bool SendBlocks(bool beginSent, std::uint32_t& sent, std::uint32_t& total);
   bool Verify(std::uint16_t total);
   bool Reboot();
+  std::optional<std::string> FindBootFirmware();
+  // Notes why the run fails; always false, so that a failing step can return it.
+  bool Fail(UpgradeFailure why) {
+    failure_ = why;
+    return false;
+  }
   UpgradeOutcome End(bool succeeded);
 
   HidLink& link_;
@@ -68,6 +76,8 @@ class UpgradeRun {
   UserInterface& ui_;
   HeadsetLocation& location_;
   std::string& imagePath_;
+  const UpgradeOptions& options_;
+  UpgradeFailure failure_ = UpgradeFailure::kNone;
 
   std::unique_ptr<ImageFile> image_;
   std::uint32_t imageSize_ = 0;
@@ -100,22 +110,26 @@ bool UpgradeRun::EnterBootFirmware() {
 
   const bool restarting = SetReport58(*device_, 1);
   device_.reset();
-  if (restarting) {
-    clock_.Sleep(kRestartWaitMs);
-    if (auto path = link_.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, kBootProductId)) {
-      location_.devicePath = *path;
-    }
-    device_ = link_.OpenHidDevice(location_.devicePath);
-  }
-  if (!device_) return false;
+  if (!restarting) return Fail(UpgradeFailure::kRestartRefused);
+  if (auto path = FindBootFirmware()) location_.devicePath = *path;
+  device_ = link_.OpenHidDevice(location_.devicePath);
+  if (!device_) return Fail(UpgradeFailure::kBootNotFound);
   clock_.Sleep(kBootOpenWaitMs);
   return true;
 }
 
+std::optional<std::string> UpgradeRun::FindBootFirmware() {
+  if (options_.findBootFirmware) return options_.findBootFirmware(link_, clock_);
+  clock_.Sleep(kRestartWaitMs);
+  return link_.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, kBootProductId);
+}
+
 void UpgradeRun::ShowBootVersion() {
   if (!GetReport5F(*device_, aBuf_)) return;
+  const std::uint16_t version = ReadLe16(&aBuf_[3]);
+  if (options_.onBootVersion) options_.onBootVersion(version);
   char strVer[8];
-  std::snprintf(strVer, sizeof strVer, "%04X", static_cast<unsigned>(ReadLe16(&aBuf_[3])));
+  std::snprintf(strVer, sizeof strVer, "%04X", static_cast<unsigned>(version));
   ui_.ShowStatus(std::string("引导固件版本 ") + strVer + "\r\n");
 }
 
@@ -128,7 +142,7 @@ bool UpgradeRun::SendBlocks(bool beginSent, std::uint32_t& sent, std::uint32_t& 
       if (length % 4 != 0) std::fill_n(&aBuf_[kDataArea + length / 4 * 4], 4, std::uint8_t{0});
     }
     // A block missing from the image must never end in success.
-    if (!image_->Read(&aBuf_[kDataArea], length)) return false;
+    if (!image_->Read(&aBuf_[kDataArea], length)) return Fail(UpgradeFailure::kImageUnreadable);
 
     const bool last = length == imageSize_ - sent;
     const std::uint32_t padded = RoundUpTo4(length);
@@ -136,14 +150,17 @@ bool UpgradeRun::SendBlocks(bool beginSent, std::uint32_t& sent, std::uint32_t& 
     WriteLe16(&aBuf_[kLengthField], static_cast<std::uint16_t>(last ? padded : length));
     const std::uint16_t sum = BlockSum(std::span(&aBuf_[kDataArea], padded));
     WriteLe16(&aBuf_[kSumField], sum);
-    if (!SetReport61(*device_, aBuf_)) return false;
+    if (!SetReport61(*device_, aBuf_)) return Fail(UpgradeFailure::kTransferRefused);
 
     clock_.Sleep(kBlockWaitMs);
     WriteLe16(&aBuf_[kSumField], 0);
     // An answer that cannot be read is not held against the block.
-    if (GetReport61(*device_, aBuf_) && ReadLe16(&aBuf_[kSumField]) != sum) return false;
+    if (GetReport61(*device_, aBuf_) && ReadLe16(&aBuf_[kSumField]) != sum) {
+      return Fail(UpgradeFailure::kBlockMismatch);
+    }
     total += sum;
     sent += length;
+    if (options_.onProgress) options_.onProgress(sent, imageSize_);
   }
   return true;
 }
@@ -152,19 +169,24 @@ bool UpgradeRun::Verify(std::uint16_t total) {
   aBuf_[0] = kTransferReport;
   aBuf_[kCommandByte] = kFinish;
   WriteLe16(&aBuf_[kSumField], total);
-  if (!SetReport61(*device_, aBuf_)) return false;
+  if (!SetReport61(*device_, aBuf_)) return Fail(UpgradeFailure::kTransferRefused);
   clock_.Sleep(kFinishWaitMs);
   clock_.Sleep(kVerifyWaitMs);
   WriteLe16(&aBuf_[kSumField], 0);
-  return GetReport61(*device_, aBuf_) && ReadLe16(&aBuf_[kSumField]) == total;
+  if (!GetReport61(*device_, aBuf_)) return Fail(UpgradeFailure::kTransferRefused);
+  if (ReadLe16(&aBuf_[kSumField]) != total) return Fail(UpgradeFailure::kTotalMismatch);
+  return true;
 }
 
 bool UpgradeRun::Reboot() {
   // The rest of aBuf still holds the headset's answer to Finish.
   aBuf_[0] = kTransferReport;
   aBuf_[kCommandByte] = kReboot;
-  if (ui_.ShowWindowBox(kBoxBody, "Reboot?", kBoxYesNo) != kAnswerYes) return false;
-  return SetReport61(*device_, aBuf_);
+  if (ui_.ShowWindowBox(kBoxBody, "Reboot?", kBoxYesNo) != kAnswerYes) {
+    return Fail(UpgradeFailure::kRebootDeclined);
+  }
+  if (!SetReport61(*device_, aBuf_)) return Fail(UpgradeFailure::kRebootRefused);
+  return true;
 }
 
 bool UpgradeRun::Transfer() {
@@ -178,7 +200,7 @@ bool UpgradeRun::Transfer() {
   std::uint32_t total = 0;
   if (!SendBlocks(beginSent, sent, total)) return false;
   // Only an image whose every block went out is finished.
-  if (sent != imageSize_) return false;
+  if (sent != imageSize_) return Fail(UpgradeFailure::kTransferRefused);
   return Verify(Fold(total)) && Reboot();
 }
 
@@ -197,18 +219,23 @@ UpgradeOutcome UpgradeRun::End(bool succeeded) {
 
 UpgradeOutcome UpgradeRun::Run() {
   if (!FindHeadset()) {
+    Fail(UpgradeFailure::kNoHeadset);
     ui_.ShowWindowBox(kBoxBody, "未发现设备或访问被拒绝！", kBoxOk);
     return UpgradeOutcome::kNoHeadset;
   }
-  if (!ChooseImage()) return UpgradeOutcome::kCancelled;
+  if (!ChooseImage()) {
+    Fail(UpgradeFailure::kCancelled);
+    return UpgradeOutcome::kCancelled;
+  }
   if (!image_) image_ = files_.OpenForReading(imagePath_);
-  if (!image_) return End(false);
+  if (!image_) return End(Fail(UpgradeFailure::kImageUnreadable));
 
   // The Begin packet has 16 bits for the size: refuse what does not fit before the headset is
   // restarted.
   imageSize_ = image_->Size();
-  if (imageSize_ == kInvalidFileSize) return End(false);
+  if (imageSize_ == kInvalidFileSize) return End(Fail(UpgradeFailure::kImageUnreadable));
   if (imageSize_ > kMaxImageSize) {
+    Fail(UpgradeFailure::kImageTooLarge);
     image_.reset();
     ui_.SetCaption("Update Err!");
     ui_.ShowWindowBox(kBoxBody, "固件文件过大！", kBoxOk);
@@ -216,7 +243,7 @@ UpgradeOutcome UpgradeRun::Run() {
   }
 
   device_ = link_.OpenHidDevice(location_.devicePath);
-  if (!device_) return End(false);
+  if (!device_) return End(Fail(UpgradeFailure::kHeadsetNotOpened));
   link_.LoadHidLibrary();
   bound_ = true;
 
@@ -234,7 +261,16 @@ UpgradeOutcome UpgradeRun::Run() {
 
 UpgradeOutcome UpgradeFirmware(HidLink& link, Clock& clock, FileSystem& files, UserInterface& ui,
                                HeadsetLocation& location, std::string& imagePath) {
-  return UpgradeRun(link, clock, files, ui, location, imagePath).Run();
+  return UpgradeFirmware(link, clock, files, ui, location, imagePath, UpgradeOptions{});
+}
+
+UpgradeOutcome UpgradeFirmware(HidLink& link, Clock& clock, FileSystem& files, UserInterface& ui,
+                               HeadsetLocation& location, std::string& imagePath,
+                               const UpgradeOptions& options, UpgradeFailure* why) {
+  UpgradeRun run(link, clock, files, ui, location, imagePath, options);
+  const UpgradeOutcome outcome = run.Run();
+  if (why) *why = run.failure();
+  return outcome;
 }
 
 }  // namespace obrint
