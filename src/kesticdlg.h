@@ -12,8 +12,11 @@
 #include <dbt.h>
 #include <setupapi.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ports.h"
 #include "dlgkit.h"
@@ -49,10 +52,11 @@ class CKesticDlg : public dlgkit::CDialogBase,
   void OnSetRunMode();
   void RefreshModeControls();
 
-  // Device events and the Device tree.
+  // Device events and the Device tree. The window is a Unicode window, so its event records are
+  // the wide-character ones.
   BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
-  void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_A* record);
-  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_A* record, UINT eventType);
+  void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
+  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType);
   HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
   static bool LocateDeviceInfo(HDEVINFO set, std::string_view instanceId, SP_DEVINFO_DATA* record);
   std::string ClassDescription(const GUID& classGuid);
@@ -78,6 +82,14 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // Registers the window for HID device-interface notifications; false after a failure, which
   // has been shown to the user.
   bool RegisterDeviceNotifications();
+  // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
+  void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
+  // Searches for the headset under the known IDs when no Device path is known yet.
+  void FindDevicePathIfUnknown();
+
+  struct DeviceNotificationCloser {
+    void operator()(HDEVNOTIFY notification) const;
+  };
 
  public:
   HICON m_hIcon = nullptr;
@@ -92,4 +104,6 @@ class CKesticDlg : public dlgkit::CDialogBase,
   dlgkit::CButton m_btnBootFirmware;
   dlgkit::CButton m_btnVerify;
   dlgkit::CButton m_btnRunMode;
+  // The window's device notifications, unregistered with the window object.
+  std::vector<std::unique_ptr<void, DeviceNotificationCloser>> m_deviceNotifications;
 };

@@ -2,21 +2,232 @@
 #include "kesticdlg.h"
 
 #include <array>
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <optional>
 
+#include "core/interface_name.h"
 #include "usermsg.h"
 #include "win_text.h"
 
-bool CKesticDlg::RegisterDeviceNotifications() { return true; }
+namespace {
 
-BOOL CKesticDlg::OnDeviceChange(UINT, DWORD_PTR) { return FALSE; }
+// GUID_DEVINTERFACE_HID: the one interface class the window watches.
+constexpr GUID kHidInterfaceClassGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr GUID kWatchedInterfaceClasses[] = {kHidInterfaceClassGuid};
 
-void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_A*) {}
+constexpr char kUnknownDeviceName[] = "Unknown";
 
-void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_A*, UINT) {}
+// A device information set, destroyed with the object.
+class DeviceInfoSet {
+ public:
+  explicit DeviceInfoSet(HDEVINFO set) : m_set(set) {}
+  ~DeviceInfoSet() {
+    if (IsValid()) ::SetupDiDestroyDeviceInfoList(m_set);
+  }
+  DeviceInfoSet(const DeviceInfoSet&) = delete;
+  DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
 
-HTREEITEM CKesticDlg::FindOrAddClassItem(const GUID&, UINT) { return nullptr; }
+  bool IsValid() const { return m_set != INVALID_HANDLE_VALUE; }
+  HDEVINFO Get() const { return m_set; }
 
-bool CKesticDlg::LocateDeviceInfo(HDEVINFO, std::string_view, SP_DEVINFO_DATA*) { return false; }
+ private:
+  HDEVINFO m_set;
+};
+
+// The interface name of an event record, read no further than the record's size says, so that a
+// record without a terminating null is not overrun.
+std::string InterfaceName(const DEV_BROADCAST_DEVICEINTERFACE_W& record) {
+  constexpr std::size_t kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+  if (record.dbcc_size <= kNameOffset) return {};
+  const std::size_t capacity = (record.dbcc_size - kNameOffset) / sizeof(wchar_t);
+  return obrint::win::Narrow(
+      std::wstring_view(record.dbcc_name, ::wcsnlen(record.dbcc_name, capacity)));
+}
+
+// What a device item carries: its device instance ID.
+const std::string* DeviceItemId(const dlgkit::CTreeCtrl& tree, HTREEITEM item) {
+  return reinterpret_cast<const std::string*>(tree.GetItemData(item));
+}
+
+// What a class item carries: a 16-byte copy of its class GUID on the process heap.
+const GUID* ClassItemGuid(const dlgkit::CTreeCtrl& tree, HTREEITEM item) {
+  return reinterpret_cast<const GUID*>(tree.GetItemData(item));
+}
+
+HTREEITEM FindDeviceItem(const dlgkit::CTreeCtrl& tree, HTREEITEM classItem,
+                         std::string_view instanceId) {
+  for (HTREEITEM child = tree.GetChildItem(classItem); child != nullptr;
+       child = tree.GetNextSiblingItem(child)) {
+    const std::string* id = DeviceItemId(tree, child);
+    if (id != nullptr && *id == instanceId) return child;
+  }
+  return nullptr;
+}
+
+// Deletes a class item that has no device left, with its GUID block.
+void DeleteClassItemIfEmpty(const dlgkit::CTreeCtrl& tree, HTREEITEM classItem) {
+  if (tree.ItemHasChildren(classItem)) return;
+  void* block = const_cast<GUID*>(ClassItemGuid(tree, classItem));
+  tree.DeleteItem(classItem);
+  if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);
+}
+
+// The name the user knows the device by: its friendly name, else its description.
+std::string DeviceDisplayName(HDEVINFO set, SP_DEVINFO_DATA* record) {
+  for (const DWORD property : {SPDRP_FRIENDLYNAME, SPDRP_DEVICEDESC}) {
+    // One spare character keeps the text terminated whatever the call leaves in the buffer.
+    std::array<wchar_t, obrint::kMaxPath + 1> name{};
+    if (::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr,
+                                            reinterpret_cast<BYTE*>(name.data()),
+                                            obrint::kMaxPath * sizeof(wchar_t), nullptr)) {
+      return obrint::win::Narrow(name.data());
+    }
+  }
+  return kUnknownDeviceName;
+}
+
+}  // namespace
+
+void CKesticDlg::DeviceNotificationCloser::operator()(HDEVNOTIFY notification) const {
+  ::UnregisterDeviceNotification(notification);
+}
+
+bool CKesticDlg::RegisterDeviceNotifications() {
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof(filter);
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  for (const GUID& interfaceClass : kWatchedInterfaceClasses) {
+    filter.dbcc_classguid = interfaceClass;
+    HDEVNOTIFY notification =
+        ::RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (notification == nullptr) {
+      obrint::win::ShowErrorBox("Can't register device notification: ", ::GetLastError());
+      return false;
+    }
+    m_deviceNotifications.emplace_back(notification);
+  }
+  return true;
+}
+
+BOOL CKesticDlg::OnDeviceChange(UINT eventType, DWORD_PTR eventData) {
+  if (eventType != DBT_DEVICEARRIVAL && eventType != DBT_DEVICEREMOVECOMPLETE) return FALSE;
+  const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(eventData);
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return FALSE;
+  const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(eventData);
+
+  if (eventType == DBT_DEVICEARRIVAL) AdoptHeadsetInterface(record);
+  FindDevicePathIfUnknown();
+  RefreshModeControls();
+  ApplyDeviceChange(record, eventType);
+  return FALSE;
+}
+
+void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record) {
+  if (record->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+  const std::string name = InterfaceName(*record);
+  if (name.size() <= obrint::kInterfaceNameTemplateLength) return;
+  std::uint16_t vid = 0;
+  std::uint16_t pid = 0;
+  if (!obrint::ParseVidPid(name, vid, pid)) return;
+  AdoptHeadset(vid, pid);
+}
+
+void CKesticDlg::AdoptHeadset(std::uint16_t, std::uint16_t) {}
+
+void CKesticDlg::FindDevicePathIfUnknown() {}
+
+void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType) {
+  const bool arrival = eventType == DBT_DEVICEARRIVAL;
+  const std::string name = InterfaceName(*record);
+  const std::optional<std::string> instanceId = obrint::DeviceInstanceIdFromInterfaceName(name);
+
+  // Every event is logged; a name of no known shape is logged as it came and goes no further.
+  AppendStatus((arrival ? "设备链接 " : "设备断开 ") + instanceId.value_or(name) + "\r\n");
+  if (!instanceId) return;
+  const std::string enumerator(obrint::EnumeratorOf(*instanceId));
+  if (enumerator == obrint::kRootEnumerator) return;
+
+  // A removed device is no longer present, so removals look among all devices.
+  const DWORD flags = arrival ? (DIGCF_PRESENT | DIGCF_ALLCLASSES) : DIGCF_ALLCLASSES;
+  const DeviceInfoSet set(::SetupDiGetClassDevsA(nullptr, enumerator.c_str(), nullptr, flags));
+  if (!set.IsValid()) {
+    obrint::win::ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
+    return;
+  }
+  SP_DEVINFO_DATA device{};
+  if (!LocateDeviceInfo(set.Get(), *instanceId, &device)) return;
+  HTREEITEM classItem = FindOrAddClassItem(device.ClassGuid, eventType);
+  if (classItem == nullptr) return;
+
+  if (HTREEITEM deviceItem = FindDeviceItem(m_treeDevices, classItem, *instanceId)) {
+    if (!arrival) {
+      const std::unique_ptr<const std::string> id(DeviceItemId(m_treeDevices, deviceItem));
+      // A pending Disable command must not reach an item that is gone.
+      if (m_hMenuTargetItem == deviceItem) m_hMenuTargetItem = nullptr;
+      m_treeDevices.DeleteItem(deviceItem);
+      DeleteClassItemIfEmpty(m_treeDevices, classItem);
+    }
+    return;
+  }
+  if (!arrival) return;
+
+  const int image = ClassImageIndex(device.ClassGuid);
+  auto id = std::make_unique<std::string>(*instanceId);
+  HTREEITEM deviceItem = m_treeDevices.InsertItem(DeviceDisplayName(set.Get(), &device), image,
+                                                  image, classItem, TVI_LAST);
+  if (deviceItem != nullptr &&
+      m_treeDevices.SetItemData(deviceItem, reinterpret_cast<LPARAM>(id.get()))) {
+    id.release();
+    m_treeDevices.Expand(classItem, TVE_EXPAND);
+    return;
+  }
+  // Every class item keeps at least one device item: undo what could not be completed.
+  if (deviceItem != nullptr) m_treeDevices.DeleteItem(deviceItem);
+  DeleteClassItemIfEmpty(m_treeDevices, classItem);
+}
+
+HTREEITEM CKesticDlg::FindOrAddClassItem(const GUID& classGuid, UINT eventType) {
+  for (HTREEITEM item = m_treeDevices.GetChildItem(m_hRootItem); item != nullptr;
+       item = m_treeDevices.GetNextSiblingItem(item)) {
+    const GUID* itemGuid = ClassItemGuid(m_treeDevices, item);
+    if (itemGuid != nullptr && std::memcmp(itemGuid, &classGuid, sizeof(GUID)) == 0) return item;
+  }
+  if (eventType != DBT_DEVICEARRIVAL) return nullptr;
+
+  const int image = ClassImageIndex(classGuid);
+  void* block = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(GUID));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &classGuid, sizeof(GUID));
+  HTREEITEM item =
+      m_treeDevices.InsertItem(ClassDescription(classGuid), image, image, m_hRootItem, TVI_LAST);
+  if (item == nullptr || !m_treeDevices.SetItemData(item, reinterpret_cast<LPARAM>(block))) {
+    if (item != nullptr) m_treeDevices.DeleteItem(item);
+    ::HeapFree(::GetProcessHeap(), 0, block);
+    return nullptr;
+  }
+  m_treeDevices.Expand(m_hRootItem, TVE_EXPAND);
+  return item;
+}
+
+bool CKesticDlg::LocateDeviceInfo(HDEVINFO set, std::string_view instanceId,
+                                  SP_DEVINFO_DATA* record) {
+  record->cbSize = sizeof(SP_DEVINFO_DATA);
+  for (DWORD index = 0; ::SetupDiEnumDeviceInfo(set, index, record); ++index) {
+    std::array<char, obrint::kMaxPath> id{};
+    if (!::SetupDiGetDeviceInstanceIdA(set, record, id.data(), static_cast<DWORD>(id.size()),
+                                       nullptr)) {
+      obrint::win::DebugTrace("SetupDiGetDeviceInstanceId(): " +
+                              obrint::win::SystemErrorText(::GetLastError()));
+      return false;
+    }
+    if (instanceId == id.data()) return true;
+  }
+  return false;
+}
 
 std::string CKesticDlg::ClassDescription(const GUID& classGuid) {
   std::array<wchar_t, obrint::kMaxPath> description{};
@@ -39,6 +250,49 @@ int CKesticDlg::ClassImageIndex(const GUID& classGuid) {
   return index;
 }
 
-void CKesticDlg::OnContextMenu(HWND, POINT) {}
+void CKesticDlg::OnContextMenu(HWND, POINT screenPoint) {
+  m_hMenuTargetItem = nullptr;
+  POINT clientPoint = screenPoint;
+  ::ScreenToClient(m_treeDevices.GetSafeHwnd(), &clientPoint);
+  HTREEITEM item = m_treeDevices.HitTest(clientPoint);
+  if (item == nullptr || item == m_hRootItem || m_treeDevices.GetParentItem(item) == m_hRootItem) {
+    return;
+  }
+  m_treeDevices.SelectItem(item);
+  m_hMenuTargetItem = item;
+  ::TrackPopupMenu(m_hPopupMenu, TPM_LEFTALIGN | TPM_LEFTBUTTON, screenPoint.x, screenPoint.y, 0,
+                   m_hWnd, nullptr);
+}
 
-void CKesticDlg::OnDisableDevice() {}
+void CKesticDlg::OnDisableDevice() {
+  if (m_hMenuTargetItem == nullptr) return;
+  const std::string* targetId = DeviceItemId(m_treeDevices, m_hMenuTargetItem);
+  if (targetId == nullptr) return;
+  // A copy: the item may go while a box below waits for the user.
+  const std::string instanceId = *targetId;
+
+  const DeviceInfoSet set(::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+  if (!set.IsValid()) {
+    obrint::win::ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
+    return;
+  }
+  SP_PROPCHANGE_PARAMS request{};
+  request.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+  request.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+  request.StateChange = DICS_DISABLE;
+  request.Scope = DICS_FLAG_GLOBAL;
+  request.HwProfile = 0;
+
+  SP_DEVINFO_DATA device{};
+  if (!LocateDeviceInfo(set.Get(), instanceId, &device)) return;
+  if (!::SetupDiSetClassInstallParamsA(set.Get(), &device, &request.ClassInstallHeader,
+                                       sizeof(request))) {
+    obrint::win::ShowErrorBox("SetupDiSetClassInstallParams(): ", ::GetLastError());
+    return;
+  }
+  if (!::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set.Get(), &device)) {
+    obrint::win::ShowErrorBox("SetupDiClassInstaller(): ", ::GetLastError());
+    return;
+  }
+  obrint::win::ShowPlainBox("Dislabe OK");
+}
