@@ -1,0 +1,52 @@
+// The portable half of the search for the headset's HID interface: which registry subkey names
+// carry a vendor and product ID, and which Win32 path a name stands for.
+//
+// The registry lists the interfaces of a device interface class as subkeys named like
+//   ##?#HID#VID_2833&PID_0021#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}
+// A name matches when it carries "#VID_vvvv&PID_pppp#" (a whole device) or, failing that,
+// "#VID_vvvv&PID_pppp&MI_00#" (interface 0 of a composite device), compared without regard to
+// ASCII case. Its path is "\\.\" followed by the name from its fifth character on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+
+namespace obrint {
+
+// Room for the longest text the search formats: a path built from a 254-character name (names of
+// 255 characters or more cannot be read), terminator included.
+inline constexpr std::size_t kDiscoveryBufferSize = 260;
+
+enum class DiscoveryPattern : std::uint8_t {
+  kDevice,          // "#VID_%04x&PID_%04x#"
+  kFirstInterface,  // "#VID_%04x&PID_%04x&MI_00#"
+};
+
+// Writes the pattern for the IDs (four lower-case hexadecimal digits each) into `buf`,
+// zero-terminated, and returns it; truncated to fit a short buffer, empty for an empty one.
+std::string_view FormatDiscoveryPattern(std::span<char> buf, DiscoveryPattern pattern,
+                                        std::uint16_t vid, std::uint16_t pid);
+
+// Writes "\\.\" and the subkey name from its fifth character on into `buf`, zero-terminated, and
+// returns it. The first four characters are dropped unseen ("##?#" in the registry's naming); a
+// name of four characters or fewer gives "\\.\" alone. Truncated to fit a short buffer.
+std::string_view FormatCandidatePath(std::span<char> buf, std::string_view subkeyName);
+
+// Whether `needle` occurs in `haystack`, comparing ASCII letters without regard to case and every
+// other byte as it is. An empty needle occurs everywhere.
+bool ContainsIgnoringAsciiCase(std::string_view haystack, std::string_view needle);
+
+// Answers whether the interface at `path` opens (and closes it again).
+using OpensFn = std::function<bool(const char* path)>;
+
+// The decision for one subkey: the device pattern first, then the interface-0 pattern; for each
+// that the name carries, the candidate path is formatted into `buf` and tried with `opens`. True
+// when a candidate opened; `buf` then holds its path. Otherwise `buf` holds whatever was formatted
+// last. `buf` is the search's one scratch buffer and should hold kDiscoveryBufferSize bytes.
+bool TryDiscoverySubkey(std::span<char> buf, std::string_view subkeyName, std::uint16_t vid,
+                        std::uint16_t pid, const OpensFn& opens);
+
+}  // namespace obrint
