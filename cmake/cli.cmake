@@ -1,0 +1,61 @@
+# obrint-cli: the command line over the same headset operations as the window. Native builds use
+# hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
+set(OBRINT_CLI_SOURCES
+    ${CMAKE_SOURCE_DIR}/src/cli/cli.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/commands.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/console.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/exit_codes.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/image_check.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/sim_backend.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/std_files.cpp)
+
+if(WIN32)
+  # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers through a
+  # folder of its own, so that the rest of /usr/include stays out of its way.
+  set(OBRINT_CLI_THIRD_PARTY ${CMAKE_BINARY_DIR}/cli-third-party)
+  file(MAKE_DIRECTORY ${OBRINT_CLI_THIRD_PARTY})
+  foreach(dir CLI nlohmann)
+    if(NOT EXISTS ${OBRINT_CLI_THIRD_PARTY}/${dir})
+      file(CREATE_LINK /usr/include/${dir} ${OBRINT_CLI_THIRD_PARTY}/${dir} SYMBOLIC)
+    endif()
+  endforeach()
+  add_library(obrint_cli_deps INTERFACE)
+  target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/win_backend.cpp)
+  set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
+  set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
+else()
+  find_package(CLI11 CONFIG REQUIRED)
+  find_package(nlohmann_json CONFIG REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(HIDAPI_HIDRAW REQUIRED IMPORTED_TARGET hidapi-hidraw)
+  add_library(obrint_cli_deps INTERFACE)
+  target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/hidapi_backend.cpp)
+  set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW)
+  set(OBRINT_CLI_LINK)
+endif()
+
+# The Windows backend needs the HID link over hid.dll.
+if(NOT WIN32 OR EXISTS ${CMAKE_SOURCE_DIR}/src/hid/win_hid_link.h)
+  add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
+  target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_core obrint_cli_deps
+                                              ${OBRINT_CLI_PLATFORM_LIBS})
+
+  add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
+  target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
+
+  if(WIN32)
+    set(OBRINT_CLI_TEST_LIBS obrint_cli_lib gmock gtest_main gtest ${OBRINT_STATIC_LINK})
+  else()
+    set(OBRINT_CLI_TEST_LIBS obrint_cli_lib GTest::gtest GTest::gtest_main GTest::gmock)
+  endif()
+  obrint_add_tests(${CMAKE_SOURCE_DIR}/tests/cli ${OBRINT_CLI_TEST_LIBS})
+  file(GLOB cli_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/cli/*_test.cpp)
+  foreach(source ${cli_tests})
+    get_filename_component(name ${source} NAME_WE)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
+    add_dependencies(${name} obrint-cli)
+  endforeach()
+endif()

@@ -1,0 +1,97 @@
+#include "cli/console.h"
+
+#include <istream>
+#include <ostream>
+
+namespace obrint::cli {
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// The window's texts end in CR LF; a terminal line needs neither.
+std::string_view TrimLineEnd(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+Console::Console(Io io, bool json, Verbosity verbosity)
+    : io_(io), json_(json), verbosity_(verbosity) {}
+
+void Console::Say(std::string_view line) {
+  if (json_ || verbosity_ == Verbosity::kQuiet) return;
+  io_.out << line << '\n';
+}
+
+void Console::Detail(std::string_view line) {
+  if (verbosity_ != Verbosity::kVerbose) return;
+  io_.err << line << '\n';
+}
+
+void Console::Error(std::string_view line) {
+  if (verbosity_ == Verbosity::kQuiet) return;
+  io_.err << "obrint-cli: " << line << '\n';
+}
+
+void Console::Warn(std::string_view line) {
+  if (verbosity_ == Verbosity::kQuiet) return;
+  io_.err << "obrint-cli: warning: " << line << '\n';
+}
+
+void Console::Progress(std::uint32_t done, std::uint32_t total) {
+  if (json_ || verbosity_ == Verbosity::kQuiet || !io_.errIsTerminal) return;
+  const int percent = total == 0 ? 100 : static_cast<int>(std::uint64_t{done} * 100 / total);
+  if (percent == drawnPercent_) return;
+  drawnPercent_ = percent;
+  const int filled = percent * kBarWidth / 100;
+  io_.err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+          << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << percent
+          << "% " << done << '/' << total << " bytes" << std::flush;
+}
+
+void Console::EndProgress() {
+  if (drawnPercent_ < 0) return;
+  io_.err << '\n';
+  drawnPercent_ = -1;
+}
+
+bool Console::Confirm(std::string_view question) {
+  EndProgress();
+  io_.err << question << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(io_.in, answer)) {
+    io_.err << '\n';
+    return false;
+  }
+  answer = std::string(TrimLineEnd(answer));
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+void Console::Json(std::string_view text) { io_.out << text << '\n'; }
+
+ConsoleUserInterface::ConsoleUserInterface(Console& console, bool assumeYes)
+    : console_(console), assumeYes_(assumeYes) {}
+
+void ConsoleUserInterface::ShowStatus(std::string_view text) {
+  text = TrimLineEnd(text);
+  if (!text.empty()) console_.Detail(std::string("status: ") + std::string(text));
+}
+
+int ConsoleUserInterface::ShowWindowBox(std::string_view body, std::string_view caption,
+                                        unsigned type) {
+  messages_.emplace_back(caption);
+  console_.Detail(std::string("message (") + std::string(body) + "): " + std::string(caption));
+  if (type != kBoxYesNo) return kAnswerOk;
+  asked_ = true;
+  if (assumeYes_) return kAnswerYes;
+  return console_.Confirm("The image is written and verified. Reboot the headset into it?")
+             ? kAnswerYes
+             : kAnswerNo;
+}
+
+void ConsoleUserInterface::SetCaption(std::string_view text) {
+  console_.Detail(std::string("outcome: ") + std::string(text));
+}
+
+}  // namespace obrint::cli

@@ -1,0 +1,57 @@
+// obrint-cli's entry point: the arguments as UTF-8 and the process's streams.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <memory>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+// The ANSI argv loses what the code page cannot hold; the wide command line does not.
+std::vector<std::string> Utf8Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 0; i < count; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(bytes > 0 ? static_cast<std::size_t>(bytes) : 1, '\0');
+    if (bytes > 0) {
+      WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), bytes, nullptr, nullptr);
+    }
+    arg.resize(arg.size() - 1);
+    args.push_back(std::move(arg));
+  }
+  LocalFree(wide);
+  return args;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  // The output is UTF-8, on a console as in a pipe.
+  SetConsoleOutputCP(CP_UTF8);
+  const std::vector<std::string> args = Utf8Arguments();
+  const bool errIsTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+  const std::vector<std::string> args(argv, argv + argc);
+  const bool errIsTerminal = isatty(STDERR_FILENO) != 0;
+#endif
+  return obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal});
+}
