@@ -4,9 +4,6 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 
 # The HID link and the Device path: the Windows edge that the program and the Win32 tests share.
 file(GLOB OBRINT_WIN_SOURCES CONFIGURE_DEPENDS src/hid/*.cpp src/devpath/*.cpp)
-if(NOT OBRINT_WIN_SOURCES)
-  set(OBRINT_WIN_SOURCES ${CMAKE_SOURCE_DIR}/src/core/reports.cpp)
-endif()
 add_library(obrint_win STATIC ${OBRINT_WIN_SOURCES})
 target_link_libraries(obrint_win PUBLIC obrint_core advapi32 shlwapi)
 

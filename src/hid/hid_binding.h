@@ -1,0 +1,103 @@
+// The Hid binding: hid.dll loaded at run time with its eleven entry points, opening a HID
+// interface for feature-report traffic, and a HidDevice over such an open interface.
+//
+// The binding is process-wide, like the library it stands for. Every headset operation opens the
+// interface, binds, exchanges reports, unbinds and closes; nothing stays bound between two.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstddef>
+
+#include "core/hid_device.h"
+
+namespace obrint::win {
+
+// hid.dll's exports, in the order a bind resolves them.
+enum HidEntry : std::size_t {
+  kHidD_GetHidGuid,
+  kHidD_SetNumInputBuffers,
+  kHidD_GetFeature,
+  kHidD_SetFeature,
+  kHidD_GetAttributes,
+  kHidD_GetManufacturerString,
+  kHidD_GetProductString,
+  kHidD_GetSerialNumberString,
+  kHidD_GetPreparsedData,
+  kHidD_FreePreparsedData,
+  kHidP_GetCaps,
+  kHidEntryCount,
+};
+extern const std::array<const char*, kHidEntryCount> kHidEntryNames;
+
+using HidD_GetHidGuidFn = void(WINAPI*)(GUID* hidGuid);
+using HidD_FeatureFn = BOOLEAN(WINAPI*)(HANDLE device, PVOID report, ULONG length);
+
+struct HidBinding {
+  HMODULE module = nullptr;  // null: unbound
+  GUID hidGuid{};            // written by HidD_GetHidGuid at every bind
+  // Resolved at every bind, missing exports as null; kept as they are by an unbind.
+  std::array<FARPROC, kHidEntryCount> entries{};
+};
+
+// The binding as it stands.
+const HidBinding& CurrentHidBinding();
+
+// Binds hid.dll when unbound: loads it, resolves all eleven entries in order and asks it for the
+// HID class GUID. Does nothing when already bound, or when the library does not load.
+void LoadHidLibrary();
+// Releases hid.dll when bound; the entries keep their values. Does nothing when unbound.
+void FreeHidLibrary();
+
+// Opens a HID interface path (ANSI) for reading and writing, shared for reading and writing,
+// overlapped. INVALID_HANDLE_VALUE when it does not open (a null path included); the caller
+// closes the handle.
+HANDLE OpenHidDevice(const char* path);
+
+// Owns a handle from OpenHidDevice (or CreateFile) and closes it.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept;
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE release();
+  void reset(HANDLE handle = INVALID_HANDLE_VALUE);
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Feature reports over an open interface, through the bound HidD_GetFeature and HidD_SetFeature.
+// A transfer while the library is unbound, or whose export is missing, fails without a call: the
+// entries of a released library point into memory that is gone.
+class WinHidDevice : public HidDevice {
+ public:
+  explicit WinHidDevice(UniqueHandle handle) : handle_(std::move(handle)) {}
+  HANDLE handle() const { return handle_.get(); }
+
+  bool GetFeature(std::uint8_t* report, std::size_t length) override;
+  bool SetFeature(const std::uint8_t* report, std::size_t length) override;
+
+ private:
+  UniqueHandle handle_;
+};
+
+// The calls through which the binding reaches the loader, replaceable so that tests can count and
+// script them.
+struct LibraryApi {
+  HMODULE(WINAPI* loadLibrary)(LPCSTR name);
+  FARPROC(WINAPI* getProcAddress)(HMODULE module, LPCSTR name);
+  BOOL(WINAPI* freeLibrary)(HMODULE module);
+};
+// Makes the binding use `api` (null: the system loader) and returns the one used before.
+const LibraryApi* SetLibraryApiForTesting(const LibraryApi* api);
+
+}  // namespace obrint::win
