@@ -49,8 +49,17 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
   static const UINT query = RegisterWindowMessageW(kQueryMessageName);
   if (code == HC_ACTION) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (call->message == query && call->wParam == kSystemMenu) {
-      Answer(static_cast<LONG>(call->lParam), DescribeMenu(GetSystemMenu(call->hwnd, FALSE)));
+    if (call->message == query) {
+      const auto serial = static_cast<LONG>(call->lParam);
+      switch (call->wParam) {
+        case kSystemMenu:
+          Answer(serial, DescribeMenu(GetSystemMenu(call->hwnd, FALSE)));
+          break;
+        case kPaintNow:
+          RedrawWindow(call->hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+          Answer(serial, {});
+          break;
+      }
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);

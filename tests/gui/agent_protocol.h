@@ -22,6 +22,7 @@ inline constexpr DWORD kBlockBytes = 64 * 1024;
 
 enum Query : WPARAM {
   kSystemMenu = 1,  // the window's system menu (GetSystemMenu without reverting)
+  kPaintNow = 2,    // paint what waits to be painted in the window and its controls; no text
 };
 
 // One menu item per record: id, type, state and text, separated by kField; records end in kRecord.

@@ -357,13 +357,13 @@ void PressButton(Window dialog, int id) { dialog.ClickButton(id); }
 
 // ---- screenshots
 
-std::wstring SaveScreenshot(const std::wstring& name, std::optional<RECT> area) {
-  RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  RECT r = area.value_or(screen);
-  if (!IntersectRect(&r, &r, &screen)) return {};
+namespace {
+
+// The screen's pixels in `r` as a bottom-up 24-bit DIB; empty on failure.
+std::vector<std::byte> CaptureScreen(const RECT& r) {
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
-
+  std::vector<std::byte> pixels;
   HDC screenDc = GetDC(nullptr);
   HDC memoryDc = CreateCompatibleDC(screenDc);
   BITMAPINFO info{};
@@ -375,26 +375,48 @@ std::wstring SaveScreenshot(const std::wstring& name, std::optional<RECT> area) 
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(screenDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  std::wstring path;
   if (bitmap && bits) {
     HGDIOBJ old = SelectObject(memoryDc, bitmap);
-    const bool copied =
-        BitBlt(memoryDc, 0, 0, width, height, screenDc, r.left, r.top, SRCCOPY | CAPTUREBLT);
-    GdiFlush();
+    if (BitBlt(memoryDc, 0, 0, width, height, screenDc, r.left, r.top, SRCCOPY | CAPTUREBLT)) {
+      GdiFlush();
+      const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+      const auto* first = static_cast<const std::byte*>(bits);
+      pixels.assign(first, first + stride * static_cast<size_t>(height));
+    }
     SelectObject(memoryDc, old);
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
-    const std::wstring file = ScreenshotDir() + L"\\" + name + L".bmp";
-    if (copied && WriteBmp(file, width, height, bits, stride * static_cast<size_t>(height)))
-      path = file;
   }
   if (bitmap) DeleteObject(bitmap);
   DeleteDC(memoryDc);
   ReleaseDC(nullptr, screenDc);
-  return path;
+  return pixels;
+}
+
+}  // namespace
+
+std::wstring SaveScreenshot(const std::wstring& name, std::optional<RECT> area) {
+  RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  RECT r = area.value_or(screen);
+  if (!IntersectRect(&r, &r, &screen)) return {};
+  // Windows of other processes reach the screen a little after they paint: take the picture once
+  // three captures in a row agree.
+  std::vector<std::byte> pixels = CaptureScreen(r);
+  for (int i = 0, same = 0; i < 30 && same < 2; ++i) {
+    std::this_thread::sleep_for(Millis(200));
+    std::vector<std::byte> again = CaptureScreen(r);
+    same = again == pixels ? same + 1 : 0;
+    pixels = std::move(again);
+  }
+  if (pixels.empty()) return {};
+  const std::wstring file = ScreenshotDir() + L"\\" + name + L".bmp";
+  return WriteBmp(file, r.right - r.left, r.bottom - r.top, pixels.data(), pixels.size())
+             ? file
+             : std::wstring();
 }
 
 std::wstring SaveScreenshot(const std::wstring& name, Window window) {
-  window.Settle();
+  // Painting is done by the window's own thread: asked from outside, Wine hands the pending paint
+  // to the asker and the controls stay blank.
+  PaintNow(window);
   return SaveScreenshot(name, window.Rect());
 }
 
@@ -439,25 +461,41 @@ void Program::Kill() {
   }
 }
 
+namespace {
+struct WindowSearch {
+  DWORD pid;
+  std::vector<Window> found;
+};
+
+BOOL CALLBACK CollectVisibleWindow(HWND h, LPARAM l) {
+  auto* search = reinterpret_cast<WindowSearch*>(l);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid == search->pid && IsWindowVisible(h)) search->found.emplace_back(h);
+  return TRUE;
+}
+}  // namespace
+
+// Like WaitFor, but gives up as soon as the program has ended: its windows cannot come any more.
+template <typename Probe>
+Window Program::WaitWhileRunning(Probe probe, Millis timeout) const {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const bool running = IsRunning();  // before looking, so that a last window still counts
+    const Window found = probe();
+    if (found || !running || std::chrono::steady_clock::now() >= end) return found;
+    std::this_thread::sleep_for(Millis(50));
+  }
+}
+
 std::vector<Window> Program::TopLevelWindows() const {
-  struct Search {
-    DWORD pid;
-    std::vector<Window> found;
-  } search{pid_, {}};
-  EnumWindows(
-      [](HWND h, LPARAM l) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(l);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(h, &pid);
-        if (pid == s->pid && IsWindowVisible(h)) s->found.emplace_back(h);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{pid_, {}};
+  EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
 Window Program::WaitForMainWindow(Millis timeout) const {
-  return WaitFor(
+  return WaitWhileRunning(
       [this]() -> Window {
         for (const Window& w : TopLevelWindows()) {
           if (IsDialog(w) && SameClass(w.Child(1000), WC_TREEVIEWW)) return w;
@@ -468,7 +506,7 @@ Window Program::WaitForMainWindow(Millis timeout) const {
 }
 
 Window Program::WaitForDialog(const std::wstring& caption, Millis timeout, Window except) const {
-  return WaitFor(
+  return WaitWhileRunning(
       [&]() -> Window {
         for (const Window& w : TopLevelWindows()) {
           if (w.hwnd() != except.hwnd() && IsDialog(w) && w.Text() == caption) return w;
@@ -479,7 +517,7 @@ Window Program::WaitForDialog(const std::wstring& caption, Millis timeout, Windo
 }
 
 Window Program::WaitForOtherDialog(Window except, Millis timeout) const {
-  return WaitFor(
+  return WaitWhileRunning(
       [&]() -> Window {
         for (const Window& w : TopLevelWindows()) {
           if (w.hwnd() != except.hwnd() && IsDialog(w)) return w;
@@ -490,7 +528,7 @@ Window Program::WaitForOtherDialog(Window except, Millis timeout) const {
 }
 
 Window Program::WaitForFileDialog(Millis timeout) const {
-  return WaitFor(
+  return WaitWhileRunning(
       [this]() -> Window {
         for (const Window& w : TopLevelWindows()) {
           if (IsDialog(w) && (w.Child(kFileNameCombo) || w.Child(kFileNameEdit))) return w;
@@ -508,7 +546,11 @@ void Program::ChooseFile(Window fileDialog, const std::wstring& path) {
   fileDialog.ClickButton(IDOK);
 }
 
-std::vector<MenuItem> Program::SystemMenu(Window window) const {
+std::vector<MenuItem> Program::SystemMenu(Window window) const { return SystemMenuItems(window); }
+
+// ---- questions to the hook DLL inside the program
+
+std::wstring AskAgent(Window window, WPARAM query) {
   using namespace agent;
   static HMODULE module = [] {
     std::wstring dll = Environment(L"OBRINT_GUI_AGENT");
@@ -520,7 +562,7 @@ std::vector<MenuItem> Program::SystemMenu(Window window) const {
   if (!hook) Fail(LastErrorText("GetProcAddress(AgentHook)"));
 
   UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                          kBlockBytes, BlockName(pid_).c_str()));
+                                          kBlockBytes, BlockName(window.ProcessId()).c_str()));
   if (!mapping) Fail(LastErrorText("CreateFileMappingW"));
   std::unique_ptr<void, ViewUnmapper> view(
       MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -536,13 +578,16 @@ std::vector<MenuItem> Program::SystemMenu(Window window) const {
   std::unique_ptr<std::remove_pointer_t<HHOOK>, Unhook> installed(
       SetWindowsHookExW(WH_CALLWNDPROC, hook, module, window.ThreadId()));
   if (!installed) Fail(LastErrorText("SetWindowsHookExW"));
-  window.Send(RegisterWindowMessageW(kQueryMessageName), kSystemMenu, mine);
+  window.Send(RegisterWindowMessageW(kQueryMessageName), query, mine);
   if (InterlockedCompareExchange(&block->serial, 0, 0) != mine)
-    Fail(L"the program did not answer the system menu query");
+    Fail(L"the program did not answer the driver's query " + std::to_wstring(query));
+  return std::wstring(block->text, static_cast<size_t>(block->textLength));
+}
 
+std::vector<MenuItem> SystemMenuItems(Window window) {
+  using namespace agent;
   std::vector<MenuItem> items;
-  const std::wstring text(block->text, static_cast<size_t>(block->textLength));
-  for (const std::wstring& record : Split(text, kRecord)) {
+  for (const std::wstring& record : Split(AskAgent(window, kSystemMenu), kRecord)) {
     const auto fields = Split(record, kField);
     if (fields.size() < 3) continue;
     MenuItem item;
@@ -554,5 +599,7 @@ std::vector<MenuItem> Program::SystemMenu(Window window) const {
   }
   return items;
 }
+
+void PaintNow(Window window) { AskAgent(window, agent::kPaintNow); }
 
 }  // namespace obrint::gui

@@ -4,7 +4,7 @@
 // Everything works across processes: texts through WM_GETTEXT, tree items through memory
 // allocated in the target, commands and keys as posted messages, the system menu through a small
 // hook DLL (obrint_gui_agent.dll) that the driver loads into the target, and screenshots from the
-// screen itself.
+// screen itself, taken once the window's own thread has painted it.
 #pragma once
 
 #include <windows.h>
@@ -131,6 +131,14 @@ DialogView ViewDialog(Window dialog);
 // Presses a dialog's button by ID (posted BN_CLICKED, as a mouse click would send).
 void PressButton(Window dialog, int id);
 
+// The items of `window`'s system menu, read inside its program by the hook DLL.
+std::vector<MenuItem> SystemMenuItems(Window window);
+// Has the window's own thread paint everything of it that waits to be painted.
+void PaintNow(Window window);
+// Asks the hook DLL inside the window's program one of the questions of agent_protocol.h and
+// returns the answer's text. Throws std::runtime_error when the program does not answer.
+std::wstring AskAgent(Window window, WPARAM query);
+
 // Writes a 24-bit BMP of the screen area (a window's rectangle, or the whole screen) into the
 // screenshot folder as `name`.bmp; returns the file's path, empty on failure.
 std::wstring SaveScreenshot(const std::wstring& name, std::optional<RECT> area = std::nullopt);
@@ -167,10 +175,13 @@ class Program {
   // Types `path` into the open-file dialog's file-name field and presses its Open button.
   static void ChooseFile(Window fileDialog, const std::wstring& path);
 
-  // The items of `window`'s system menu, read inside the program by the hook DLL.
+  // The items of `window`'s system menu (SystemMenuItems).
   std::vector<MenuItem> SystemMenu(Window window) const;
 
  private:
+  template <typename Probe>
+  Window WaitWhileRunning(Probe probe, Millis timeout) const;
+
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
 };
