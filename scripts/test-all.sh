@@ -1,32 +1,144 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds everything and runs every test tier: native unit tests, the same
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Win32 tests and GUI tests under
-# Wine. Ends non-zero on the first failing tier.
-set -euo pipefail
+# Installs what is missing, builds everything and runs every test tier:
+#   1. native unit tests (build/native)
+#   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (build/asan)
+#   3. Win32 unit tests under Wine
+#   4. GUI tests under Wine, which leave their screenshots as PNG files in build/screenshots/
+# and, where scripts/fuzz.sh exists, short runs of the fuzz targets.
+# Every tier runs even when an earlier one failed; the script ends non-zero if any failed.
+#
+# Obrint.exe is a 32-bit program and is always cross-built as such (build/win32). Where this
+# machine cannot run 32-bit code (a kernel without IA-32 emulation), tiers 3 and 4 run on the
+# 64-bit build of the same sources (build/win64) instead, and the script says so.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 export OBRINT_ROOT=$PWD
 jobs=$(nproc)
+test_timeout=${OBRINT_TEST_TIMEOUT:-120}
+log_dir=build/logs
+mkdir -p "$log_dir"
 
-./scripts/setup.sh
+failed=()
+summary=()
+tests_passed=0
+tests_failed=0
 
-echo "== native build and unit tests"
-cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build/native -j"$jobs"
-ctest --test-dir build/native --output-on-failure -j"$jobs"
+# step NAME COMMAND...: runs and times one step, and remembers whether it failed.
+step() {
+  local name=$1 start status
+  shift
+  echo
+  echo "== $name"
+  start=$(date +%s)
+  "$@"
+  status=$?
+  summary+=("$(printf '%-34s %4ds  %s' "$name" $(($(date +%s) - start)) \
+    "$([ $status -eq 0 ] && echo ok || echo FAILED)")")
+  [ $status -eq 0 ] || failed+=("$name")
+  return $status
+}
 
-echo "== native unit tests under ASan and UBSan"
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DOBRINT_SANITIZE=ON >/dev/null
-cmake --build build/asan -j"$jobs"
-ctest --test-dir build/asan --output-on-failure -j"$jobs"
+# run_ctest DIR ARGS...: ctest with a time limit on each test; counts the results.
+run_ctest() {
+  local dir=$1 out status counts
+  shift
+  out=$(mktemp)
+  ctest --test-dir "$dir" --output-on-failure --timeout "$test_timeout" "$@" 2>&1 | tee "$out"
+  status=${PIPESTATUS[0]}
+  counts=$(sed -n 's/.* \([0-9]\+\) tests failed out of \([0-9]\+\).*/\1 \2/p' "$out" | tail -n1)
+  rm -f "$out"
+  if [ -n "$counts" ]; then
+    set -- $counts
+    tests_failed=$((tests_failed + $1))
+    tests_passed=$((tests_passed + $2 - $1))
+  fi
+  return "$status"
+}
 
-echo "== Windows cross build"
-cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/win32 -j"$jobs"
+configure_and_build() {
+  local dir=$1 target=$2
+  shift 2
+  cmake -S . -B "$dir" "$@" >"$log_dir/$(basename "$dir")-configure.log" 2>&1 ||
+    { cat "$log_dir/$(basename "$dir")-configure.log"; return 1; }
+  if [ "$target" = all ]; then
+    cmake --build "$dir" -j"$jobs"
+  else
+    cmake --build "$dir" -j"$jobs" --target "$target"
+  fi
+}
 
-echo "== Win32 and GUI tests under Wine"
+prepare_wine() {
+  obrint_start_display && echo "display $DISPLAY, prefix $WINEPREFIX" && obrint_init_prefix
+}
+
+screenshots_to_png() {
+  local bmp converted=0
+  for bmp in build/screenshots/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp" && converted=$((converted + 1))
+  done
+  echo "$converted screenshot(s) in $OBRINT_ROOT/build/screenshots/"
+}
+
+step "set-up (packages, locale)" ./scripts/setup.sh || { echo "set-up failed" >&2; exit 1; }
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
-obrint_start_display
-obrint_init_prefix
-ctest --test-dir build/win32 --output-on-failure
+win_arch=$(obrint_win_arch)
+
+if step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug; then
+  step "native unit tests" run_ctest build/native -j"$jobs"
+fi
+if step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
+  -DOBRINT_SANITIZE=ON; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    step "ASan+UBSan unit tests" run_ctest build/asan -j"$jobs"
+fi
+
+# Bounded runs of the fuzz targets, where the project has them.
+if [ -x scripts/fuzz.sh ]; then
+  step "fuzz targets (short runs)" ./scripts/fuzz.sh --short
+fi
+
+# The shipped 32-bit program; with its tests too where they can run here.
+win32_target=all
+[ "$win_arch" = i686 ] || win32_target=Obrint
+step "Win32 cross build (i686)" configure_and_build build/win32 "$win32_target" \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+win_status=$?
+win_dir=build/win32
+if [ "$win_arch" != i686 ]; then
+  echo
+  echo "NOTE: this machine cannot run 32-bit programs (no IA-32 emulation in its kernel, or no"
+  echo "      wine32); the Win32 and GUI tests run on the 64-bit build of the same sources."
+  win_dir=build/win64
+  step "Win64 cross build (x86_64)" configure_and_build build/win64 all \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+  win_status=$?
+fi
+
+if [ $win_status -eq 0 ]; then
+  trap obrint_wine_cleanup EXIT
+  # Our own display, so that the tests never draw on (or depend on) the user's desktop.
+  export OBRINT_OWN_DISPLAY=1
+  # A wineserver left over from an earlier run would hold an old display and state.
+  timeout 30 wineserver -k >/dev/null 2>&1
+  if step "Wine display and prefix" prepare_wine; then
+    step "Win32 unit tests under Wine" run_ctest "$win_dir" -LE gui
+    rm -rf build/screenshots
+    mkdir -p build/screenshots
+    export OBRINT_SCREENSHOTS=$OBRINT_ROOT/build/screenshots
+    step "GUI tests under Wine" run_ctest "$win_dir" -L gui
+    screenshots_to_png
+  fi
+  obrint_wine_cleanup
+  trap - EXIT
+fi
+
+echo
+echo "== Summary (wall-clock seconds per step)"
+printf '%s\n' "${summary[@]}"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Failed: ${failed[*]}"
+fi
+echo "tests: $tests_passed passed, $tests_failed failed"
+[ ${#failed[@]} -eq 0 ]
