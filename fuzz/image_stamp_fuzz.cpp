@@ -38,7 +38,9 @@ struct Faults {
 };
 
 // The image checksum from its definition: little-endian words, an odd last byte alone, mod 2^32.
-std::uint32_t ReferenceChecksum(const std::vector<std::uint8_t>& file) {
+// The harness's own arithmetic is no coverage to steer by, and uninstrumented it runs faster.
+__attribute__((no_sanitize("coverage"))) std::uint32_t ReferenceChecksum(
+    const std::vector<std::uint8_t>& file) {
   std::uint64_t sum = 0;
   for (std::size_t i = 0; i < file.size(); i += 2) {
     sum += file[i] + (i + 1 < file.size() ? 256u * file[i + 1] : 0u);
@@ -95,13 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(file.bytes == original, "a file that is not stamped is untouched");
   } else {
     const std::uint32_t sum = ReferenceChecksum(original);
-    for (std::size_t i = 0; i < original.size(); ++i) {
-      const std::size_t field = i - obrint::kChecksumFieldOffset;
-      const bool inField = i >= obrint::kChecksumFieldOffset && field < 4;
-      const std::uint8_t want =
-          inField ? static_cast<std::uint8_t>(sum >> (8 * field)) : original[i];
-      Check(file.bytes[i] == want, "only the checksum field changes, to the sum of the old file");
+    std::vector<std::uint8_t> stamped = original;
+    for (std::size_t i = 0; i < 4 && obrint::kChecksumFieldOffset + i < stamped.size(); ++i) {
+      stamped[obrint::kChecksumFieldOffset + i] = static_cast<std::uint8_t>(sum >> (8 * i));
     }
+    Check(file.bytes == stamped, "only the checksum field changes, to the sum of the old file");
   }
 
   const bool silent = outcome == StampOutcome::kCancelled || outcome == StampOutcome::kNotOpened;

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer)
+# and runs them one after the other.
+#
+#   scripts/fuzz.sh [--short] [--seconds N] [TARGET...]
+#
+# TARGET: interface_name, discovery, image_stamp, firmware_upgrade (default: all). Each runs for N
+# seconds (default 3600; --short: 25, the bounded run of scripts/test-all.sh). Each corpus grows in
+# build/fuzz/corpus/TARGET, seeded from fuzz/corpus/TARGET. An input that crashes a target or
+# breaks one of its invariants is kept in build/fuzz/findings/TARGET/ and makes the script end
+# non-zero. OBRINT_FUZZ_BUILD names another build directory (default build/fuzz). Run it under
+# `nice -n 19` for long runs on a shared machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=3600
+targets=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --short) seconds=25 ;;
+    --seconds)
+      seconds="$2"
+      shift
+      ;;
+    -h | --help)
+      sed -n '2,12p' "$0"
+      exit 0
+      ;;
+    *) targets+=("$1") ;;
+  esac
+  shift
+done
+[ ${#targets[@]} -gt 0 ] || targets=(interface_name discovery image_stamp firmware_upgrade)
+
+build=${OBRINT_FUZZ_BUILD:-build/fuzz}
+cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]/%/_fuzz}"
+
+# The longest input: a firmware image file of up to 128 KiB behind the failure byte; small texts
+# and scripts for the rest.
+max_len() {
+  case "$1" in
+    image_stamp) echo $((128 * 1024 + 1)) ;;
+    *) echo 4096 ;;
+  esac
+}
+
+summary="$build/summary.txt"
+printf '%-18s %12s %8s %10s %8s  %s\n' target runs seconds 'runs/s' corpus result >"$summary"
+failed=0
+for t in "${targets[@]}"; do
+  work="$build/corpus/$t"
+  findings="$build/findings/$t"
+  log="$build/logs/$t.log"
+  mkdir -p "$work" "$findings" "$(dirname "$log")"
+  args=(-max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=30 -rss_limit_mb=2048
+    -print_final_stats=1 -artifact_prefix="$findings/")
+  [ -f "fuzz/$t.dict" ] && args+=(-dict="fuzz/$t.dict")
+  echo "== fuzzing $t for ${seconds}s (log: $log)"
+  result=clean
+  "$build/${t}_fuzz" "${args[@]}" "$work" "fuzz/corpus/$t" >"$log" 2>&1 || result=FINDING
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  printf '%-18s %12s %8s %10s %8s  %s\n' "$t" "${runs:-?}" "$seconds" "${rate:-?}" \
+    "$(find "$work" -type f | wc -l)" "$result" >>"$summary"
+  if [ "$result" != clean ]; then
+    failed=1
+    echo "fuzz: $t found a problem; the input is in $findings/" >&2
+    grep -E 'ERROR|invariant broken|runtime error|SUMMARY' "$log" | head -5 >&2 || true
+  fi
+done
+cat "$summary"
+exit "$failed"
