@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/interface_name.h"
+#include "devpath/device_path.h"
 #include "usermsg.h"
 #include "win_text.h"
 
@@ -136,9 +137,22 @@ void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* re
   AdoptHeadset(vid, pid);
 }
 
-void CKesticDlg::AdoptHeadset(std::uint16_t, std::uint16_t) {}
+void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
+  const char* path = obrint::win::FindHidDevicePath(obrint::kHidClassGuidText, vid, pid);
+  obrint::HeadsetLocation& location = obrint::win::TheHeadsetLocation();
+  // The path and the IDs it was found under change together, or not at all.
+  if (!obrint::win::StoreDevicePath(location, path)) return;
+  location.vid = vid;
+  location.pid = pid;
+}
 
-void CKesticDlg::FindDevicePathIfUnknown() {}
+void CKesticDlg::FindDevicePathIfUnknown() {
+  obrint::HeadsetLocation& location = obrint::win::TheHeadsetLocation();
+  if (!location.devicePath.empty()) return;
+  obrint::win::StoreDevicePath(
+      location,
+      obrint::win::FindHidDevicePath(obrint::kHidClassGuidText, location.vid, location.pid));
+}
 
 void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType) {
   const bool arrival = eventType == DBT_DEVICEARRIVAL;

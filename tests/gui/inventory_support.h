@@ -224,26 +224,28 @@ inline std::wstring SelectedItemText(Window tree) {
   return text;
 }
 
+struct PopupSearch {
+  DWORD pid;
+  HWND found;
+};
+
+inline BOOL CALLBACK FindPopupInProcess(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<PopupSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  std::array<wchar_t, 16> cls{};
+  GetClassNameW(hwnd, cls.data(), static_cast<int>(cls.size()));
+  if (pid == search->pid && IsWindowVisible(hwnd) && std::wstring(cls.data()) == L"#32768") {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A visible popup menu (window class #32768) of the program's process, or none.
 inline Window FindPopupMenu(const Program& program) {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search{program.Id(), nullptr};
-  EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(hwnd, &pid);
-        std::array<wchar_t, 16> cls{};
-        GetClassNameW(hwnd, cls.data(), static_cast<int>(cls.size()));
-        if (pid == s->pid && IsWindowVisible(hwnd) && std::wstring(cls.data()) == L"#32768") {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  PopupSearch search{program.Id(), nullptr};
+  EnumWindows(&FindPopupInProcess, reinterpret_cast<LPARAM>(&search));
   return Window(search.found);
 }
 
