@@ -7,6 +7,7 @@ packages=(
   cmake g++ make python3 clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales procps
+  libcli11-dev nlohmann-json3-dev libhidapi-dev pkg-config
 )
 
 missing=()
