@@ -66,3 +66,12 @@ if(NOT WIN32 OR EXISTS ${CMAKE_SOURCE_DIR}/src/hid/win_hid_link.h)
     add_dependencies(${name} obrint-cli)
   endforeach()
 endif()
+
+# `cmake --install`: the program, and on Linux the udev rule that gives the seat's user the
+# headset's hidraw nodes.
+if(TARGET obrint-cli)
+  install(TARGETS obrint-cli RUNTIME DESTINATION bin)
+  if(NOT WIN32)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
+  endif()
+endif()
