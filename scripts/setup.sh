@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales procps
   libcli11-dev nlohmann-json3-dev libhidapi-dev pkg-config
+  clang libclang-rt-14-dev
 )
 
 missing=()

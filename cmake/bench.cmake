@@ -1,0 +1,12 @@
+# Benchmarks (Google Benchmark): built with the native targets so that they keep compiling, but not
+# registered with ctest. Run: build/native/obrint_bench (see docs/benchmarks.md).
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+  file(GLOB OBRINT_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
+  add_executable(obrint_bench ${OBRINT_BENCH_SOURCES})
+  target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(obrint_bench PRIVATE obrint_sim obrint_core benchmark::benchmark
+                        benchmark::benchmark_main)
+else()
+  message(STATUS "Google Benchmark not found (libbenchmark-dev): no obrint_bench")
+endif()
