@@ -184,7 +184,9 @@ TEST_F(CliTest, FirmwareBelow0025HasNoModeToShowOrSet) {
 
   const CliRun set = Run({"mode", "dk1"});
   EXPECT_EQ(set.code, kRefused);
-  for (const sim::TransferRecord& r : Headset().log()) {
+  // The headset is kept in a local: a loop over Headset().log() would read a destroyed copy.
+  const sim::Headset headset = Headset();
+  for (const sim::TransferRecord& r : headset.log()) {
     EXPECT_FALSE(r.direction == sim::TransferRecord::Direction::kSet) << "nothing is written";
   }
 }
