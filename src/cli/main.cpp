@@ -10,8 +10,6 @@
 #include <windows.h>
 #include <io.h>
 #include <shellapi.h>
-
-#include <memory>
 #else
 #include <unistd.h>
 #endif
@@ -37,6 +35,21 @@ std::vector<std::string> Utf8Arguments() {
   LocalFree(wide);
   return args;
 }
+// Sets the console's output code page for the life of the object.
+class ConsoleCodePage {
+ public:
+  explicit ConsoleCodePage(UINT codePage) : previous_(GetConsoleOutputCP()) {
+    if (previous_ != 0) SetConsoleOutputCP(codePage);
+  }
+  ~ConsoleCodePage() {
+    if (previous_ != 0) SetConsoleOutputCP(previous_);
+  }
+  ConsoleCodePage(const ConsoleCodePage&) = delete;
+  ConsoleCodePage& operator=(const ConsoleCodePage&) = delete;
+
+ private:
+  UINT previous_;
+};
 #endif
 
 }  // namespace
@@ -45,13 +58,16 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   (void)argc;
   (void)argv;
-  // The output is UTF-8, on a console as in a pipe.
-  SetConsoleOutputCP(CP_UTF8);
+  // The output is UTF-8, on a console as in a pipe; the console gets its code page back after.
+  const ConsoleCodePage utf8Console(CP_UTF8);
   const std::vector<std::string> args = Utf8Arguments();
   const bool errIsTerminal = _isatty(_fileno(stderr)) != 0;
 #else
   const std::vector<std::string> args(argv, argv + argc);
   const bool errIsTerminal = isatty(STDERR_FILENO) != 0;
 #endif
-  return obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal});
+  const int status = obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal});
+  // Out while the console still reads UTF-8.
+  std::cout.flush();
+  return status;
 }
