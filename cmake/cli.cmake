@@ -75,3 +75,14 @@ if(TARGET obrint-cli)
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
   endif()
 endif()
+
+# Under Wine: the Windows program end to end over the test-double hid.dll.
+if(WIN32 AND TARGET obrint-cli AND TARGET obrint_hiddouble)
+  add_executable(cli_hiddouble_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/cli_hiddouble_test.cpp)
+  target_link_libraries(cli_hiddouble_test PRIVATE obrint_hiddouble obrint_cli_deps gtest_main gtest
+                                                   ${OBRINT_STATIC_LINK})
+  target_compile_definitions(cli_hiddouble_test PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
+  add_dependencies(cli_hiddouble_test obrint-cli hiddouble)
+  add_test(NAME cli_hiddouble_test COMMAND cli_hiddouble_test)
+  set_tests_properties(cli_hiddouble_test PROPERTIES RUN_SERIAL TRUE)
+endif()

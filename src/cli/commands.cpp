@@ -19,7 +19,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kInfoPrefix = "版本信息 ";
-// How often the boot firmware is looked for after the restart.
+// After the restart the first search comes when the window's does, so that a headset that is
+// back in time sees the window's run; then the search is repeated this often.
+constexpr unsigned kFirstBootSearchMs = 2000;
 constexpr unsigned kBootPollMs = 100;
 
 std::string Hex16(std::uint16_t v) {
@@ -276,13 +278,15 @@ ExitCode FlashImage(Session& session, const std::string& image, bool assumeYes, 
   std::uint32_t sent = 0;
 
   UpgradeOptions options;
-  // Instead of the window's single search 2000 ms after the restart, look again every 100 ms
-  // until the boot firmware shows up and opens, or the timeout has passed.
+  // Where the window searches once 2000 ms after the restart, search then and again every 100 ms
+  // until the boot firmware shows up and opens, or the timeout has passed. An interface can show
+  // up before its firmware answers, so the first search is not made any earlier.
   options.findBootFirmware = [&](HidLink& link, Clock& waits) -> std::optional<std::string> {
     console.Detail("waiting for the boot firmware");
     unsigned waited = 0;
     for (;;) {
-      const unsigned step = std::min(kBootPollMs, timeoutMs - waited);
+      const unsigned step =
+          std::min(waited == 0 ? kFirstBootSearchMs : kBootPollMs, timeoutMs - waited);
       if (step > 0) waits.Sleep(step);
       waited += step;
       if (auto path = link.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, kBootProductId)) {
