@@ -329,6 +329,14 @@ LRESULT Window::SendDeviceInterfaceChange(WPARAM event, const std::wstring& path
   return static_cast<LRESULT>(result);
 }
 
+std::future<LRESULT> Window::SendDeviceInterfaceChangeAsync(WPARAM event, std::wstring path,
+                                                            GUID interfaceClass) const {
+  return std::async(std::launch::async,
+                    [window = *this, event, path = std::move(path), interfaceClass] {
+                      return window.SendDeviceInterfaceChange(event, path, interfaceClass);
+                    });
+}
+
 // ---- dialogs
 
 bool DialogView::HasText(const std::wstring& text) const {

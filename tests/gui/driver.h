@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,7 +20,7 @@
 namespace obrint::gui {
 
 using Millis = std::chrono::milliseconds;
-inline constexpr Millis kTimeout{10000};
+inline constexpr Millis kTimeout{20000};  // generous: a loaded machine starts Wine slowly
 
 // A path as Windows sees it: a Unix path ("/x/y") becomes "Z:\x\y" (Wine's root drive).
 std::wstring ToWindowsPath(const std::wstring& path);
@@ -110,6 +111,10 @@ class Window {
   // the window's answer. `event` is DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE.
   LRESULT SendDeviceInterfaceChange(WPARAM event, const std::wstring& path,
                                     const GUID& interfaceClass) const;
+  // The same from a thread of its own, for an event whose handling opens a message box: find
+  // and answer the box, then get() the window's answer.
+  std::future<LRESULT> SendDeviceInterfaceChangeAsync(WPARAM event, std::wstring path,
+                                                      GUID interfaceClass) const;
 
  private:
   HWND hwnd_ = nullptr;

@@ -85,6 +85,16 @@ TEST_F(DriverTest, DeviceInterfaceRecordReachesTheWindowWhole) {
                                          L" {4D1E55B2-F16F-11CF-88CB-001111000030} " + path);
 }
 
+TEST_F(DriverTest, DeviceChangeFromAThreadLeavesTheTestFreeToAnswerItsBox) {
+  auto answer =
+      window_.SendDeviceInterfaceChangeAsync(DBT_DEVICEQUERYREMOVE, L"\\\\?\\X", kHidInterface);
+  const Window box = program_.WaitForDialog(L"设备", kTimeout, window_);
+  ASSERT_TRUE(box) << "the event's box did not open";
+  EXPECT_TRUE(ViewDialog(box).HasText(L"允许移除？"));
+  PressButton(box, IDNO);
+  EXPECT_EQ(answer.get(), IDNO);
+}
+
 TEST_F(DriverTest, FindsAMessageBoxAndPressesItsButton) {
   window_.ClickButton(1002);
   const Window box = program_.WaitForOtherDialog(window_);

@@ -60,7 +60,10 @@ void ChooseFile(HWND dialog) {
   Log(dialog, std::wstring(L"open ") + wide);
 }
 
-void DeviceChange(HWND dialog, WPARAM event, LPARAM data) {
+// A query for removal is put to the user, so that a test sees a box opened inside a device event;
+// the window's answer is the button pressed. Other events are answered TRUE.
+LRESULT DeviceChange(HWND dialog, WPARAM event, LPARAM data) {
+  if (event == DBT_DEVICEQUERYREMOVE) return MessageBoxW(dialog, L"允许移除？", L"设备", MB_YESNO);
   std::wstring text = L"device " + std::to_wstring(event);
   const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
   if (header && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
@@ -70,6 +73,7 @@ void DeviceChange(HWND dialog, WPARAM event, LPARAM data) {
     text += L" " + std::to_wstring(record->dbcc_size) + L" " + guid + L" " + record->dbcc_name;
   }
   Log(dialog, text);
+  return TRUE;
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
@@ -78,7 +82,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
       Initialise(dialog);
       return TRUE;
     case WM_DEVICECHANGE:
-      DeviceChange(dialog, w, l);
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, DeviceChange(dialog, w, l));
       return TRUE;
     case WM_SYSCOMMAND:
       if ((w & 0xFFF0) == kFixtureMenuEntry) {
