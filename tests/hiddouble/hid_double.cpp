@@ -71,6 +71,17 @@ std::wstring OwnDirectory() {
   return slash == std::wstring::npos ? L"." : directory.substr(0, slash);
 }
 
+// The headset as this process last saved it, so that a call finding the state file as it left
+// it need not read and parse it again (a firmware upgrade makes thousands of calls while the log
+// grows).
+struct Cached {
+  std::wstring statePath;
+  obrint::hiddouble::StateStamp stamp;
+  Headset headset;
+  std::string liveInterface;
+};
+std::optional<Cached> gCached;
+
 // Runs `action` on the headset behind `handle` (the generation of the interface the handle was
 // opened on) and saves the headset afterwards. False, with nothing saved, when the state cannot be
 // had or the handle is no interface of the simulated headset.
@@ -83,15 +94,34 @@ BOOLEAN WithHeadset(HANDLE handle, Action action) {
   }
   const SimStore store(obrint::hiddouble::StatePathFor(OwnDirectory()));
   StateLock lock(store.statePath());
-  std::optional<Headset> headset;
-  const SimStore::LoadResult loaded = store.Load(true, headset);
-  if (loaded == SimStore::LoadResult::kUnreadable || !lock.held()) {
+  if (!lock.held()) {
     ::SetLastError(ERROR_READ_FAULT);
     return FALSE;
   }
-  if (!headset) headset.emplace();
+  std::optional<Headset> headset;
+  const auto stamp = store.Stamp();
+  if (gCached && stamp && gCached->statePath == store.statePath() && gCached->stamp == *stamp) {
+    headset = std::move(gCached->headset);
+    obrint::hiddouble::CatchUp(*headset, stamp->writeTime);
+  } else {
+    gCached.reset();
+    if (store.Load(true, headset) == SimStore::LoadResult::kUnreadable) {
+      ::SetLastError(ERROR_READ_FAULT);
+      return FALSE;
+    }
+    if (!headset) headset.emplace();
+  }
   const bool ok = action(*headset, identity->generation);
-  store.Save(*headset);
+
+  std::string live = obrint::hiddouble::LiveInterface(*headset);
+  const bool saved = store.SaveState(*headset);
+  if (!gCached || gCached->liveInterface != live) store.SyncInterfaces(*headset);
+  const auto savedStamp = store.Stamp();
+  if (saved && savedStamp) {
+    gCached = Cached{store.statePath(), *savedStamp, std::move(*headset), std::move(live)};
+  } else {
+    gCached.reset();
+  }
   if (!ok) ::SetLastError(ERROR_GEN_FAILURE);
   return ok ? TRUE : FALSE;
 }

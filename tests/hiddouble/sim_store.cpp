@@ -90,9 +90,9 @@ std::vector<std::wstring> SiblingDirectories(const std::wstring& statePath, cons
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()),
-                                                       b.c_str(), static_cast<int>(b.size()),
-                                                       TRUE) == CSTR_EQUAL;
+  return a.size() == b.size() &&
+         ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::uint64_t FileTimeUnits(const FILETIME& t) {
@@ -202,6 +202,20 @@ StateLock::~StateLock() {
   if (mutex_) ::CloseHandle(mutex_);
 }
 
+void CatchUp(sim::Headset& headset, std::uint64_t savedAt) {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const std::uint64_t at = FileTimeUnits(now);
+  const std::uint64_t elapsedMs = at > savedAt ? (at - savedAt) / 10000 : 0;
+  headset.Advance(static_cast<unsigned>(std::min<std::uint64_t>(elapsedMs, UINT_MAX)));
+}
+
+std::string LiveInterface(const sim::Headset& headset) {
+  sim::Headset settled = headset;
+  settled.Advance(headset.config().restartMs);
+  return settled.present() ? NodeText(settled.productId(), settled.generation()) : std::string();
+}
+
 SimStore::SimStore(std::wstring statePath) : statePath_(std::move(statePath)) {
   std::replace(statePath_.begin(), statePath_.end(), L'/', L'\\');
 }
@@ -229,35 +243,47 @@ SimStore::LoadResult SimStore::Load(bool catchUp, std::optional<sim::Headset>& h
   if (!ok) return LoadResult::kUnreadable;
   headset = sim::Headset::Load(text);
   if (!headset) return LoadResult::kUnreadable;
-  if (catchUp) {
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    const std::uint64_t a = FileTimeUnits(savedAt);
-    const std::uint64_t b = FileTimeUnits(now);
-    const std::uint64_t elapsedMs = b > a ? (b - a) / 10000 : 0;
-    headset->Advance(static_cast<unsigned>(std::min<std::uint64_t>(elapsedMs, UINT_MAX)));
-  }
+  if (catchUp) CatchUp(*headset, FileTimeUnits(savedAt));
   return LoadResult::kLoaded;
 }
 
 bool SimStore::Save(const sim::Headset& headset) const {
-  // Written aside and renamed over the state, so that no reader ever sees half a state.
-  const std::wstring fresh = statePath_ + L".new";
-  if (!WriteWholeFile(fresh, headset.Save())) return false;
-  if (!::MoveFileExW(fresh.c_str(), statePath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    ::DeleteFileW(fresh.c_str());
-    return false;
-  }
+  if (!SaveState(headset)) return false;
   SyncInterfaces(headset);
   return true;
 }
 
+bool SimStore::SaveState(const sim::Headset& headset) const {
+  // Rewritten in place: every reader holds the lock, and a rename or a truncation to zero makes
+  // the file system flush, which costs milliseconds on every transfer.
+  HANDLE file = ::CreateFileW(statePath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const std::string text = headset.Save();
+  DWORD written = 0;
+  const bool ok =
+      ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size() && ::SetEndOfFile(file);
+  ::CloseHandle(file);
+  return ok;
+}
+
+std::optional<StateStamp> SimStore::Stamp() const {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(statePath_.c_str(), GetFileExInfoStandard, &data)) {
+    return std::nullopt;
+  }
+  return StateStamp{FileTimeUnits(data.ftLastWriteTime),
+                    static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow};
+}
+
 void SimStore::SyncInterfaces(const sim::Headset& headset) const {
-  sim::Headset settled = headset;
-  settled.Advance(headset.config().restartMs);
+  const std::string liveText = LiveInterface(headset);
   std::optional<std::uint16_t> livePid;
-  if (settled.present()) livePid = settled.productId();
-  const std::string liveText = livePid ? NodeText(*livePid, settled.generation()) : std::string();
+  unsigned pid = 0;
+  if (std::sscanf(liveText.c_str(), "obrint-sim-interface pid=%x", &pid) == 1) {
+    livePid = static_cast<std::uint16_t>(pid);
+  }
 
   // Take off the bus every interface that is not the live one, or is an older generation of it.
   static unsigned retired = 0;

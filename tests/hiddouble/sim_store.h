@@ -75,6 +75,21 @@ class StateLock {
   bool held_ = false;
 };
 
+// When a state file was last written, and how long it is: enough to tell whether anyone has
+// written it since.
+struct StateStamp {
+  std::uint64_t writeTime = 0;  // FILETIME units
+  std::uint64_t size = 0;
+  bool operator==(const StateStamp&) const = default;
+};
+
+// Moves the headset's virtual time on by the real time since `savedAt` (FILETIME units).
+void CatchUp(sim::Headset& headset, std::uint64_t savedAt);
+
+// The node text of the interface the headset is on, or will be on once a restart in progress has
+// completed; empty when it is off the bus for good.
+std::string LiveInterface(const sim::Headset& headset);
+
 class SimStore {
  public:
   explicit SimStore(std::wstring statePath);
@@ -89,6 +104,11 @@ class SimStore {
   // the bus as it will be once a restart in progress has completed, so a program that waits for
   // the restart finds it without calling hid.dll. Call with the lock held.
   bool Save(const sim::Headset& headset) const;
+  // The two halves of Save.
+  bool SaveState(const sim::Headset& headset) const;
+  void SyncInterfaces(const sim::Headset& headset) const;
+  // The state file's stamp; nullopt when there is none.
+  std::optional<StateStamp> Stamp() const;
 
   // Loads (a new default headset when there is no state file), applies `change` and saves, under
   // the lock. False when the state file cannot be read or written.
@@ -97,7 +117,6 @@ class SimStore {
   std::optional<sim::Headset> Read() const;
 
  private:
-  void SyncInterfaces(const sim::Headset& headset) const;
   void SweepRetiredInterfaces() const;
 
   std::wstring statePath_;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/firmware_upgrade.h"
 #include "core/ports.h"
 #include "core/reports.h"
 #include "hid/hid_binding.h"
@@ -12,6 +13,7 @@
 #include "hiddouble/sim_install.h"
 #include "hiddouble/sim_store.h"
 #include "sim/headset_sim.h"
+#include "win_ports.h"
 
 namespace obrint::win {
 namespace {
@@ -291,6 +293,50 @@ TEST_F(HidDoubleTest, TheUnusedExportsDescribeTheHeadset) {
   EXPECT_TRUE(reinterpret_cast<FreeFn>(
       reinterpret_cast<void*>(binding.entries[kHidD_FreePreparsedData]))(preparsed));
   link_.FreeHidLibrary();
+}
+
+// The user's side of a firmware upgrade: confirms the reboot, chooses nothing.
+class ConfirmingUi : public UserInterface {
+ public:
+  void ShowStatus(std::string_view text) override { status = std::string(text); }
+  int ShowWindowBox(std::string_view body, std::string_view, unsigned type) override {
+    boxes.emplace_back(body);
+    return type == kBoxYesNo ? kAnswerYes : kAnswerOk;
+  }
+  void SetCaption(std::string_view text) override { caption = std::string(text); }
+  std::string ChooseImageFile() override { return {}; }
+  std::string status;
+  std::string caption;
+  std::vector<std::string> boxes;
+};
+
+TEST_F(HidDoubleTest, AFirmwareUpgradeGoesThroughTheDouble) {
+  std::vector<std::uint8_t> image(1234);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  const std::wstring imageFile = dir_ + L"\\image.bin";
+  {
+    UniqueHandle file(
+        ::CreateFileW(imageFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(
+        ::WriteFile(file.get(), image.data(), static_cast<DWORD>(image.size()), &written, nullptr));
+  }
+  HeadsetLocation location;
+  location.pid = 0x0021;
+  std::string imagePath(imageFile.begin(), imageFile.end());
+  Win32Clock clock;
+  Win32FileSystem files;
+  ConfirmingUi ui;
+  EXPECT_EQ(UpgradeFirmware(link_, clock, files, ui, location, imagePath),
+            UpgradeOutcome::kSucceeded)
+      << "caption " << ui.caption;
+  EXPECT_EQ(location.devicePath, "\\\\.\\" + hiddouble::InterfaceSubkeyName(0x0001).substr(4))
+      << "the Device path moved to the boot interface";
+  EXPECT_EQ(CurrentHidBinding().module, nullptr) << "the binding is released";
+  const Headset after = Saved();
+  EXPECT_EQ(after.flashed(), image);
+  ::Sleep(kRestartWaitMs);
+  EXPECT_TRUE(Find(0x0021).has_value()) << "the headset came back with its new firmware";
 }
 
 }  // namespace
