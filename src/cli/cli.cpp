@@ -87,16 +87,20 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   app.fallthrough();
   app.footer(ExitCodeHelp());
   app.get_formatter()->column_width(28);
-  app.add_option("--device", p.device, "HID interface path of the headset (no search)");
-  app.add_option("--vid", p.vid, "vendor ID to search for, hexadecimal (default 2833)");
-  app.add_option("--pid", p.pid, "product ID to search for, hexadecimal (default: any)");
+  app.add_option("--device", p.device, "HID interface path of the headset (no search)")
+      ->type_name("PATH");
+  app.add_option("--vid", p.vid, "vendor ID to search for, hexadecimal (default 2833)")
+      ->type_name("ID");
+  app.add_option("--pid", p.pid, "product ID to search for, hexadecimal (default: any)")
+      ->type_name("ID");
   app.add_flag("--json", p.json, "one JSON object per command on stdout, no progress bar");
   auto* quiet = app.add_flag("-q,--quiet", p.quiet, "print errors only");
   app.add_flag("-v,--verbose", p.verbose, "print each step and the window's texts")
       ->excludes(quiet);
   app.add_flag("--sim", p.sim, "use the built-in virtual headset");
   app.add_option("--sim-state", p.simState,
-                 "keep the virtual headset's state in FILE between commands (implies --sim)");
+                 "keep the virtual headset's state in FILE between commands (implies --sim)")
+      ->type_name("FILE");
 
   auto* list = app.add_subcommand("list", "list the attached headsets and their firmware");
   auto* info = app.add_subcommand("info", "show the firmware version, MCU ID and run mode");
@@ -106,7 +110,8 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   flash
       ->add_option("--timeout", p.timeoutSeconds,
                    "seconds to wait for the headset to come back in its boot firmware")
-      ->check(CLI::Range(0.0, kMaxTimeoutSeconds))
+      ->check(CLI::Range(0.0, kMaxTimeoutSeconds).description(""))
+      ->type_name("SECONDS")
       ->capture_default_str();
   auto* stamp = app.add_subcommand("stamp", "write an image's checksum into its version block");
   stamp->add_option("IMAGE", p.image, "firmware image (*.bin)")->required();
