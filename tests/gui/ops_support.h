@@ -104,11 +104,17 @@ class HeadsetWindowTest : public ::testing::Test {
     const std::wstring exe = ProgramPath();
     programDirectory_ = exe.substr(0, exe.find_last_of(L"\\/"));
     // One state file per test suite, so that no two test programs share a headset.
-    statePath_ = programDirectory_ + L"\\" +
-                 Widen(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()) +
-                 L".state";
-    sim::Headset headset;
-    Configure(headset);
+    std::wstring suite =
+        Widen(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name());
+    for (wchar_t& c : suite) {
+      if (c == L'/') c = L'-';  // "Prefix/Suite" of parameterised tests
+    }
+    statePath_ = programDirectory_ + L"\\" + suite + L".state";
+    // The headset powers up with the configuration it is built with (its run mode, its firmware).
+    sim::Headset configured;
+    Configure(configured);
+    sim::Headset headset(configured.config());
+    headset.faults() = configured.faults();
     applicationPid_ = headset.config().applicationProductId;
     const std::string error =
         hiddouble::InstallSimulatedHeadset(programDirectory_, statePath_, headset);
@@ -131,10 +137,13 @@ class HeadsetWindowTest : public ::testing::Test {
   // The arrival of the headset's application interface, which the window adopts as the device to
   // talk to and which refreshes the Mode controls.
   void AdoptHeadset() const {
+    const std::wstring before = Log();
     EXPECT_EQ(main_.SendDeviceInterfaceChange(
                   DBT_DEVICEARRIVAL, HeadsetInterfaceName(applicationPid_), kHidInterfaceClass),
               0);
-    ASSERT_TRUE(Log().starts_with(L"设备链接 ")) << "the arrival was not logged: " << Narrow(Log());
+    const std::wstring after = Log();
+    ASSERT_TRUE(after.starts_with(before) && after.substr(before.size()).starts_with(L"设备链接 "))
+        << "the arrival was not logged: " << Narrow(after);
   }
 
   std::wstring Log() const { return main_.ChildText(kLog); }
