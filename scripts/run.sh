@@ -23,8 +23,9 @@ exe=$OBRINT_ROOT/build/win32/src/Obrint.exe
 if [ "$(obrint_win_arch)" != i686 ]; then
   echo "NOTE: this machine cannot run 32-bit programs (no IA-32 emulation in its kernel, or no"
   echo "      wine32): opening the 64-bit build of the same sources instead."
+  # Configured as test-all.sh configures it, so that the two share one build.
   cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_BUILD_TYPE= >/dev/null
   cmake --build build/win64 -j"$jobs" --target Obrint
   exe=$OBRINT_ROOT/build/win64/src/Obrint.exe
 fi
@@ -51,7 +52,7 @@ fi
 # Headless: find the Main window, let it finish painting, take its picture.
 window=
 for _ in $(seq 300); do
-  window=$(xwininfo -root -tree 2>/dev/null | grep -F '"VR设备控制端"' | awk '{print $1}' | head -n1)
+  window=$(xwininfo -root -tree 2>/dev/null | awk '/"VR设备控制端"/ {print $1; exit}' || true)
   [ -n "$window" ] && break
   if ! kill -0 "$program" 2>/dev/null; then
     wait "$program"
