@@ -9,24 +9,25 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export OBRINT_ROOT=$PWD
-jobs=$(nproc)
 
 ./scripts/setup.sh
+# shellcheck source=build-env.sh
+source scripts/build-env.sh
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 
 echo "== building Obrint.exe"
-cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+cmake -S . -B build/win32 "${OBRINT_CMAKE_ARGS[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/win32 -j"$jobs" --target Obrint
+cmake --build build/win32 -j"$OBRINT_JOBS" --target Obrint
 exe=$OBRINT_ROOT/build/win32/src/Obrint.exe
 if [ "$(obrint_win_arch)" != i686 ]; then
   echo "NOTE: this machine cannot run 32-bit programs (no IA-32 emulation in its kernel, or no"
   echo "      wine32): opening the 64-bit build of the same sources instead."
   # Configured as test-all.sh configures it, so that the two share one build.
-  cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  cmake -S . -B build/win64 "${OBRINT_CMAKE_ARGS[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
     -DCMAKE_BUILD_TYPE= >/dev/null
-  cmake --build build/win64 -j"$jobs" --target Obrint
+  cmake --build build/win64 -j"$OBRINT_JOBS" --target Obrint
   exe=$OBRINT_ROOT/build/win64/src/Obrint.exe
 fi
 

@@ -13,7 +13,6 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export OBRINT_ROOT=$PWD
-jobs=$(nproc)
 test_timeout=${OBRINT_TEST_TIMEOUT:-120}
 log_dir=build/logs
 mkdir -p "$log_dir"
@@ -58,12 +57,12 @@ run_ctest() {
 configure_and_build() {
   local dir=$1 target=$2
   shift 2
-  cmake -S . -B "$dir" "$@" >"$log_dir/$(basename "$dir")-configure.log" 2>&1 ||
+  cmake -S . -B "$dir" "${OBRINT_CMAKE_ARGS[@]}" "$@" >"$log_dir/$(basename "$dir")-configure.log" 2>&1 ||
     { cat "$log_dir/$(basename "$dir")-configure.log"; return 1; }
   if [ "$target" = all ]; then
-    cmake --build "$dir" -j"$jobs"
+    cmake --build "$dir" -j"$OBRINT_JOBS"
   else
-    cmake --build "$dir" -j"$jobs" --target "$target"
+    cmake --build "$dir" -j"$OBRINT_JOBS" --target "$target"
   fi
 }
 
@@ -81,17 +80,19 @@ screenshots_to_png() {
 }
 
 step "set-up (packages, locale)" ./scripts/setup.sh || { echo "set-up failed" >&2; exit 1; }
+# shellcheck source=build-env.sh
+source scripts/build-env.sh
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 win_arch=$(obrint_win_arch)
 
 if step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug; then
-  step "native unit tests" run_ctest build/native -j"$jobs"
+  step "native unit tests" run_ctest build/native -j"$OBRINT_JOBS"
 fi
 if step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
   -DOBRINT_SANITIZE=ON; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    step "ASan+UBSan unit tests" run_ctest build/asan -j"$jobs"
+    step "ASan+UBSan unit tests" run_ctest build/asan -j"$OBRINT_JOBS"
 fi
 
 # Bounded runs of the fuzz targets, where the project has them.
