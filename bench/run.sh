@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the benchmarks with optimisation (build/bench) and runs them, after a header naming the
+# machine: cores, CPU model, compiler, load. Arguments go to the benchmark program, e.g.
+#   bench/run.sh --benchmark_filter=Virtual --benchmark_repetitions=5
+# The real-clock upgrade sleeps through its waits: about 10 s per run, 3 runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${OBRINT_BENCH_BUILD:-build/bench}
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target obrint_bench >/dev/null
+
+echo "date:     $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "cores:    $(nproc)"
+echo "cpu:      $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo "compiler: $(c++ --version | head -1)"
+echo "kernel:   $(uname -sr)"
+echo "load:     $(cut -d' ' -f1-3 /proc/loadavg)"
+"$dir/obrint_bench" "$@"
