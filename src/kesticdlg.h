@@ -22,6 +22,25 @@
 #include "dlgkit.h"
 #include "resource.h"
 
+// The device-installer calls of the Disable command and the boxes that tell the user how it
+// went. The members' defaults are the system's own calls; a test overrides them to stand in for
+// the device installer.
+class DeviceInstaller {
+ public:
+  virtual ~DeviceInstaller() = default;
+  virtual HDEVINFO GetClassDevs(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);
+  virtual bool LocateDeviceInfo(HDEVINFO set, std::string_view instanceId, SP_DEVINFO_DATA* record);
+  virtual BOOL SetClassInstallParams(HDEVINFO set, SP_DEVINFO_DATA* record,
+                                     SP_CLASSINSTALL_HEADER* params, DWORD size);
+  virtual BOOL CallClassInstaller(DI_FUNCTION function, HDEVINFO set, SP_DEVINFO_DATA* record);
+  virtual BOOL DestroyDeviceInfoList(HDEVINFO set);
+  virtual void ShowErrorBox(std::string_view prefix, DWORD code);
+  virtual void ShowPlainBox(std::string_view text);
+};
+
+// Disables the device with this instance ID in all hardware profiles, and shows the outcome.
+void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId);
+
 class CKesticDlg : public dlgkit::CDialogBase,
                    public obrint::UserInterface,
                    public obrint::ModeControls {

@@ -285,11 +285,50 @@ void CKesticDlg::OnDisableDevice() {
   // A copy: the item may go while a box below waits for the user.
   const std::string instanceId = *targetId;
 
-  const DeviceInfoSet set(::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
-  if (!set.IsValid()) {
-    obrint::win::ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
+  DeviceInstaller systemInstaller;
+  DisableDeviceInstance(systemInstaller, instanceId);
+}
+
+HDEVINFO DeviceInstaller::GetClassDevs(const GUID* classGuid, PCSTR enumerator, HWND parent,
+                                       DWORD flags) {
+  return ::SetupDiGetClassDevsA(classGuid, enumerator, parent, flags);
+}
+
+bool DeviceInstaller::LocateDeviceInfo(HDEVINFO set, std::string_view instanceId,
+                                       SP_DEVINFO_DATA* record) {
+  return CKesticDlg::LocateDeviceInfo(set, instanceId, record);
+}
+
+BOOL DeviceInstaller::SetClassInstallParams(HDEVINFO set, SP_DEVINFO_DATA* record,
+                                            SP_CLASSINSTALL_HEADER* params, DWORD size) {
+  return ::SetupDiSetClassInstallParamsA(set, record, params, size);
+}
+
+BOOL DeviceInstaller::CallClassInstaller(DI_FUNCTION function, HDEVINFO set,
+                                         SP_DEVINFO_DATA* record) {
+  return ::SetupDiCallClassInstaller(function, set, record);
+}
+
+BOOL DeviceInstaller::DestroyDeviceInfoList(HDEVINFO set) {
+  return ::SetupDiDestroyDeviceInfoList(set);
+}
+
+void DeviceInstaller::ShowErrorBox(std::string_view prefix, DWORD code) {
+  obrint::win::ShowErrorBox(prefix, code);
+}
+
+void DeviceInstaller::ShowPlainBox(std::string_view text) { obrint::win::ShowPlainBox(text); }
+
+void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId) {
+  HDEVINFO set = installer.GetClassDevs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  if (set == INVALID_HANDLE_VALUE) {
+    installer.ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
     return;
   }
+  // The set goes on every way out, after the box that reports the outcome.
+  auto destroy = [&installer](HDEVINFO s) { installer.DestroyDeviceInfoList(s); };
+  const std::unique_ptr<void, decltype(destroy)> setGuard(set, destroy);
+
   SP_PROPCHANGE_PARAMS request{};
   request.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   request.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
@@ -298,15 +337,15 @@ void CKesticDlg::OnDisableDevice() {
   request.HwProfile = 0;
 
   SP_DEVINFO_DATA device{};
-  if (!LocateDeviceInfo(set.Get(), instanceId, &device)) return;
-  if (!::SetupDiSetClassInstallParamsA(set.Get(), &device, &request.ClassInstallHeader,
+  if (!installer.LocateDeviceInfo(set, instanceId, &device)) return;
+  if (!installer.SetClassInstallParams(set, &device, &request.ClassInstallHeader,
                                        sizeof(request))) {
-    obrint::win::ShowErrorBox("SetupDiSetClassInstallParams(): ", ::GetLastError());
+    installer.ShowErrorBox("SetupDiSetClassInstallParams(): ", ::GetLastError());
     return;
   }
-  if (!::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set.Get(), &device)) {
-    obrint::win::ShowErrorBox("SetupDiClassInstaller(): ", ::GetLastError());
+  if (!installer.CallClassInstaller(DIF_PROPERTYCHANGE, set, &device)) {
+    installer.ShowErrorBox("SetupDiClassInstaller(): ", ::GetLastError());
     return;
   }
-  obrint::win::ShowPlainBox("Dislabe OK");
+  installer.ShowPlainBox("Dislabe OK");
 }
