@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "core/firmware_upgrade.h"
 #include "native/fakes/fake_files.h"
 #include "native/fakes/fake_ui.h"
+#include "native/fakes/upgrade_support.h"
 #include "sim/headset_sim.h"
 
 namespace obrint {
@@ -19,12 +19,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr char kImage[] = "fw.bin";
 
-Bytes RandomImage(std::size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes image(size);
-  for (auto& b : image) b = static_cast<std::uint8_t>(rng());
-  return image;
-}
+using fakes::RandomImage;
 
 // One headset, one run.
 struct Bench {

@@ -3,41 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <vector>
+
+#include "native/fakes/upgrade_support.h"
 
 namespace obrint {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-  return bytes;
-}
-
-// Reference sums, written from the definitions with wide arithmetic and explicit padding.
-std::uint16_t ReferenceBlockSum(Bytes block) {
-  while (block.size() % 4 != 0) block.push_back(0);
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < block.size(); i += 4) {
-    sum += block[i] + 256u * block[i + 1];
-    sum += block[i + 2] + 256u * block[i + 3];
-  }
-  const std::uint64_t low = sum % 65536, high = (sum / 65536) % 65536;
-  return static_cast<std::uint16_t>((low + high) % 65536);
-}
-
-std::uint16_t ReferenceImageTotal(const Bytes& image) {
-  std::uint64_t total = 0;
-  for (std::size_t offset = 0; offset < image.size(); offset += 56) {
-    const std::size_t end = std::min(image.size(), offset + 56);
-    total += ReferenceBlockSum(Bytes(image.begin() + offset, image.begin() + end));
-  }
-  return static_cast<std::uint16_t>((total % 65536 + total / 65536) % 65536);
-}
+using fakes::ReferenceBlockSum;
+using fakes::ReferenceImageTotal;
+constexpr auto RandomBytes = fakes::RandomImage;
 
 std::uint32_t ReferenceImageChecksum(const Bytes& image) {
   std::uint64_t sum = 0;
@@ -53,15 +29,12 @@ TEST(FoldTest, AddsHalvesOnceAndDropsTheCarry) {
   EXPECT_EQ(Fold(0xFFFFFFFF), 0xFFFE);
 }
 
-TEST(BlockSumTest, PadsAPartialLastWordWithZeros) {
+TEST(BlockSumTest, PadsAPartialLastWordAndFolds) {
   EXPECT_EQ(BlockSum(Bytes{}), 0);
   EXPECT_EQ(BlockSum(Bytes{0x01}), 0x0001);
   EXPECT_EQ(BlockSum(Bytes{0x01, 0x02, 0x03}), 0x0201 + 0x0003);
   EXPECT_EQ(BlockSum(Bytes{0x01, 0x02, 0x03, 0x04, 0x05}), 0x0201 + 0x0403 + 0x0005);
-}
-
-TEST(BlockSumTest, FoldsAFullBlockOfOnes) {
-  // 28 words of 0xFFFF: 0x1BFFE4, folded 0xFFE4 + 0x1B.
+  // A full block of ones: 28 words of 0xFFFF make 0x1BFFE4, folded 0xFFE4 + 0x1B.
   EXPECT_EQ(BlockSum(Bytes(56, 0xFF)), 0xFFFF);
 }
 
