@@ -105,29 +105,26 @@ class SubkeyDecision : public ::testing::Test {
   char buf_[kDiscoveryBufferSize] = {};
 };
 
-TEST_F(SubkeyDecision, DevicePatternMatchesInEitherCase) {
-  for (const std::string& name :
-       {SubkeyName("HID#VID_2833&PID_0001"), SubkeyName("hid#vid_2833&pid_0001"),
-        SubkeyName("HID#Vid_2833&pId_0001")}) {
+// The device pattern in either case, hex digits of any case, and the first interface of a
+// composite device: one candidate, the name's own, which the buffer holds after it opened.
+TEST_F(SubkeyDecision, MatchingNamesTryTheirOwnCandidate) {
+  const struct {
+    const char* part;
+    std::uint16_t vid;
+    std::uint16_t pid;
+  } cases[] = {
+      {"HID#VID_2833&PID_0001", 0x2833, 0x0001},       {"hid#vid_2833&pid_0001", 0x2833, 0x0001},
+      {"HID#Vid_2833&pId_0001", 0x2833, 0x0001},       {"HID#VID_ABCD&PID_00EF", 0xABCD, 0x00EF},
+      {"USB#VID_2833&PID_0001&MI_00", 0x2833, 0x0001},
+  };
+  for (const auto& c : cases) {
+    const std::string name = SubkeyName(c.part);
     FakeOpener opener({true});
-    EXPECT_TRUE(Try(name, opener)) << name;
+    EXPECT_TRUE(Try(name, opener, c.vid, c.pid)) << name;
     ASSERT_EQ(opener.tried.size(), 1u) << name;
     EXPECT_EQ(opener.tried[0], "\\\\.\\" + name.substr(4));
     EXPECT_EQ(std::string(buf_), opener.tried[0]) << "the buffer holds the path that opened";
   }
-}
-
-TEST_F(SubkeyDecision, HexDigitsOfAnyCaseMatch) {
-  FakeOpener opener({true});
-  EXPECT_TRUE(Try(SubkeyName("HID#VID_ABCD&PID_00EF"), opener, 0xABCD, 0x00EF));
-  EXPECT_EQ(opener.tried.size(), 1u);
-}
-
-TEST_F(SubkeyDecision, FirstInterfaceOfACompositeDeviceMatches) {
-  FakeOpener opener({true});
-  EXPECT_TRUE(Try(SubkeyName("USB#VID_2833&PID_0001&MI_00"), opener));
-  ASSERT_EQ(opener.tried.size(), 1u);
-  EXPECT_EQ(opener.tried[0], "\\\\.\\" + SubkeyName("USB#VID_2833&PID_0001&MI_00").substr(4));
 }
 
 TEST_F(SubkeyDecision, LaterInterfacesAndOtherProductsNeverMatch) {

@@ -75,15 +75,6 @@ TEST(Enumerator, IsTheTextBeforeTheFirstBackslash) {
   EXPECT_EQ(EnumeratorOf(""), "");
 }
 
-TEST(ParseVidPid, ReadsBothIdsOfAHidName) {
-  std::uint16_t vid = 0;
-  std::uint16_t pid = 0;
-  EXPECT_TRUE(ParseVidPid(
-      std::string("\\\\?\\hid#vid_2833&pid_0021#7&1a2b3c&0&0000") + kHidGuidSuffix, vid, pid));
-  EXPECT_EQ(vid, 0x2833);
-  EXPECT_EQ(pid, 0x0021);
-}
-
 TEST(ParseVidPid, AcceptsAnyProductIdOfTheHeadsetVendor) {
   for (const char* pidField : {"0001", "0021", "ffff", "FFFF", "0000"}) {
     std::uint16_t vid = 0;

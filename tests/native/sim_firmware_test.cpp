@@ -282,35 +282,6 @@ TEST(SimFaults, TheNthTransferFailsWithoutEffect) {
   EXPECT_EQ(h.transfers(), 3);
 }
 
-TEST(SimFaults, StaysAwayAfterRestart) {
-  Headset h;
-  h.faults().staysAwayAfterRestart = true;
-  ASSERT_TRUE(Set(h, Bytes{0x58, 1, 0, 1}));
-  h.Advance(60000);
-  EXPECT_FALSE(h.present());
-}
-
-TEST(SimFaults, VanishesAfterTheNthTransfer) {
-  Headset h;
-  h.faults().vanishAfterTransfer = 2;
-  Bytes r = Report(0x5F, 5);
-  EXPECT_TRUE(Get(h, r, 5));
-  EXPECT_TRUE(h.present());
-  EXPECT_TRUE(Get(h, r, 5)) << "the Nth transfer itself still goes through";
-  EXPECT_FALSE(h.present());
-  h.Advance(60000);
-  EXPECT_FALSE(h.present());
-  EXPECT_FALSE(Get(h, r, 5));
-}
-
-TEST(SimFaults, VanishingCancelsARestartInProgress) {
-  Headset h;
-  h.faults().vanishAfterTransfer = 1;
-  ASSERT_TRUE(Set(h, Bytes{0x58, 1, 0, 1}));
-  h.Advance(60000);
-  EXPECT_FALSE(h.present());
-}
-
 // ---- log --------------------------------------------------------------------------------------
 
 TEST(SimLog, RecordsEveryTransferFailedOnesIncluded) {

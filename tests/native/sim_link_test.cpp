@@ -108,21 +108,6 @@ TEST_F(SimLinkTest, HandlesGoStaleAcrossARestart) {
   EXPECT_FALSE(GetReport58(*boot, buf)) << "the probe fails on the boot firmware";
 }
 
-TEST_F(SimLinkTest, RestartReportFallsBackToReport6) {
-  headset_.config().restartOnlyAsReport6 = true;
-  link_.LoadHidLibrary();
-  auto device = link_.OpenHidDevice(headset_.interfacePath());
-  ASSERT_NE(device, nullptr);
-  ReportBuffer buf{};
-  EXPECT_TRUE(GetReport58(*device, buf));
-  EXPECT_EQ(buf[0], kRestartFallbackReport);
-  ASSERT_TRUE(SetReport58(*device, 1));
-  const auto& log = headset_.log();
-  ASSERT_EQ(log.size(), 4u);
-  EXPECT_FALSE(log[2].ok);
-  EXPECT_EQ(log[3].bytes, (std::vector<std::uint8_t>{0x06, 1, 0, 1}));
-}
-
 TEST_F(SimLinkTest, DiscoveryFindsTheCurrentIdentityOnly) {
   const std::uint16_t appPid = headset_.productId();
   EXPECT_EQ(link_.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, appPid),
@@ -161,15 +146,6 @@ TEST_F(SimLinkTest, DevicesMayOutliveTheLink) {
   }
   ReportBuffer buf{};
   EXPECT_TRUE(GetReport5F(*device, buf));
-}
-
-TEST_F(SimLinkTest, ClockRecordsWaitsAndMovesTheHeadsetsTime) {
-  clock_.Sleep(10);
-  clock_.Sleep(0);
-  clock_.Sleep(2000);
-  EXPECT_EQ(clock_.waits(), (std::vector<unsigned>{10, 0, 2000}));
-  EXPECT_EQ(clock_.sleptMs(), 2010u);
-  EXPECT_EQ(headset_.nowMs(), 2010u);
 }
 
 }  // namespace
