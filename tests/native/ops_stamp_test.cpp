@@ -202,7 +202,9 @@ TEST_F(StampTest, FailuresNeverReportSuccess) {
     EXPECT_EQ(Run(), StampOutcome::kFailed);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_NE(ui.boxes[0].caption, "校验成功。");
-    if (c.caption) EXPECT_EQ(ui.boxes[0].caption, c.caption);
+    if (c.caption) {
+      EXPECT_EQ(ui.boxes[0].caption, c.caption);
+    }
     EXPECT_EQ(ui.boxes[0].body, "CheckSum");
     EXPECT_EQ(ui.boxes[0].type, 0u);
     EXPECT_EQ(file.bytes, image);
