@@ -204,6 +204,18 @@ bool Headset::Serve(TransferRecord::Direction direction, std::uint8_t* report,
                                              : ServeBoot(direction, id, report, sent);
 }
 
+// Both firmwares answer the Version report with their own version and the MCU ID report alike.
+bool Headset::AnswerIdentity(std::uint8_t id, std::uint16_t version, std::uint8_t* report) const {
+  report[1] = 0;
+  report[2] = 0;
+  if (id == kVersion) {
+    PutLe16(report + 3, version);
+  } else {
+    std::copy(config_.mcuId.begin(), config_.mcuId.end(), report + 3);
+  }
+  return true;
+}
+
 bool Headset::ServeApplication(TransferRecord::Direction direction, std::uint8_t id,
                                std::uint8_t* report, const std::uint8_t* sent) {
   const bool isGet = direction == TransferRecord::Direction::kGet;
@@ -231,17 +243,8 @@ bool Headset::ServeApplication(TransferRecord::Direction direction, std::uint8_t
       runMode_ = sent[3];
       return true;
     case kVersion:
-      if (!isGet) return false;
-      report[1] = 0;
-      report[2] = 0;
-      PutLe16(report + 3, config_.applicationVersion);
-      return true;
     case kMcuId:
-      if (!isGet) return false;
-      report[1] = 0;
-      report[2] = 0;
-      std::copy(config_.mcuId.begin(), config_.mcuId.end(), report + 3);
-      return true;
+      return isGet && AnswerIdentity(id, config_.applicationVersion, report);
     case kTransfer:
       return false;
     default: {
@@ -267,17 +270,8 @@ bool Headset::ServeBoot(TransferRecord::Direction direction, std::uint8_t id, st
   const bool isGet = direction == TransferRecord::Direction::kGet;
   switch (id) {
     case kVersion:
-      if (!isGet) return false;
-      report[1] = 0;
-      report[2] = 0;
-      PutLe16(report + 3, config_.bootVersion);
-      return true;
     case kMcuId:
-      if (!isGet) return false;
-      report[1] = 0;
-      report[2] = 0;
-      std::copy(config_.mcuId.begin(), config_.mcuId.end(), report + 3);
-      return true;
+      return isGet && AnswerIdentity(id, config_.bootVersion, report);
     case kTransfer:
       if (isGet) {
         AnswerTransfer(report);

@@ -186,6 +186,7 @@ class Headset {
                 const std::uint8_t* sent, std::size_t length);
   bool Serve(TransferRecord::Direction direction, std::uint8_t* report, const std::uint8_t* sent,
              std::size_t length);
+  bool AnswerIdentity(std::uint8_t id, std::uint16_t version, std::uint8_t* report) const;
   bool ServeApplication(TransferRecord::Direction direction, std::uint8_t id, std::uint8_t* report,
                         const std::uint8_t* sent);
   bool ServeBoot(TransferRecord::Direction direction, std::uint8_t id, std::uint8_t* report,
