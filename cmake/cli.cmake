@@ -37,7 +37,7 @@ else()
 endif()
 
 # The Windows backend needs the HID link over hid.dll.
-if(NOT WIN32 OR EXISTS ${CMAKE_SOURCE_DIR}/src/hid/win_hid_link.h)
+if(NOT WIN32 OR EXISTS ${CMAKE_SOURCE_DIR}/src/win/hid_link.h)
   add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
   target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_core obrint_cli_deps
                                               ${OBRINT_CLI_PLATFORM_LIBS})

@@ -2,15 +2,8 @@
 set(OBRINT_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
-# The HID link and the Device path: the Windows edge that the program and the Win32 tests share.
-file(GLOB OBRINT_WIN_SOURCES CONFIGURE_DEPENDS src/hid/*.cpp src/devpath/*.cpp)
-add_library(obrint_win STATIC ${OBRINT_WIN_SOURCES})
-target_link_libraries(obrint_win PUBLIC obrint_core advapi32 shlwapi)
-
-# The program.
-if(EXISTS ${CMAKE_SOURCE_DIR}/src/CMakeLists.txt)
-  add_subdirectory(src)
-endif()
+# The Win32 layers and the program.
+add_subdirectory(src)
 
 # GoogleTest, cross-built from Debian's sources.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -20,9 +13,7 @@ foreach(t gtest gtest_main gmock gmock_main)
   target_compile_options(${t} PRIVATE -w)
 endforeach()
 
-foreach(dir tests/hiddouble tests/win32 tests/gui)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
-    add_subdirectory(${dir})
-  endif()
-endforeach()
+add_subdirectory(tests/hiddouble)
+add_subdirectory(tests/win32)
+add_subdirectory(tests/gui)
 include(${CMAKE_SOURCE_DIR}/cmake/cli.cmake)

@@ -1,7 +1,7 @@
 // The About box (dialog 100), opened from the Main window's system menu.
 #pragma once
 
-#include "dlgkit.h"
+#include "dlgkit/dlgkit.h"
 
 class CAboutDlg : public dlgkit::CDialogBase {
  public:

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "dlgkit.h"
+#include "dlgkit/dlgkit.h"
 #include "kesticdlg.h"
 
 class CKesticApp : public dlgkit::CAppBase {
@@ -15,10 +15,10 @@ bool CKesticApp::InitInstance() {
   SetRegistryKey(L"Local AppWizard-Generated Applications");
 
   CKesticDlg dlg;
-  m_pMainWnd = &dlg;
+  SetMainWindow(&dlg);
   // The dialog's result does not matter: the program ends with it either way.
   dlg.DoModal();
-  m_pMainWnd = nullptr;
+  SetMainWindow(nullptr);
   return false;
 }
 

@@ -6,7 +6,7 @@
 
 #include "aboutdlg.h"
 #include "usermsg.h"
-#include "win_text.h"
+#include "win/text.h"
 
 namespace {
 
@@ -60,30 +60,26 @@ const dlgkit::MessageEntry kMessageMap[] = {
 
 }  // namespace
 
-CKesticDlg::CKesticDlg(HWND parent) : dlgkit::CDialogBase(IDD_KESTIC_DIALOG, parent) {
-  if (const dlgkit::CAppBase* app = dlgkit::CAppBase::Current()) {
-    m_hIcon = app->LoadIcon(IDR_MAINFRAME);
-  } else {
-    m_hIcon = ::LoadIconW(dlgkit::ModuleInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME));
-  }
-}
+CKesticDlg::CKesticDlg(HWND parent)
+    : dlgkit::CDialogBase(IDD_KESTIC_DIALOG, parent),
+      icon_(::LoadIconW(dlgkit::ModuleInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
 dlgkit::MessageMap CKesticDlg::GetMessageMap() const { return kMessageMap; }
 
 void CKesticDlg::DoDataExchange() {
   dlgkit::CDialogBase::DoDataExchange();
-  BindControl(IDC_DEVICE_TREE, m_treeDevices);
-  BindControl(IDC_STATUS_LOG, m_editStatus);
-  BindControl(IDC_UPGRADE_FIRMWARE, m_btnUpgrade);
-  BindControl(IDC_DOWNLOAD_BOOT_FIRMWARE, m_btnBootFirmware);
-  BindControl(IDC_VERIFY_FIRMWARE, m_btnVerify);
-  BindControl(IDC_SET_RUN_MODE, m_btnRunMode);
+  treeDevices_.Attach(GetSafeHwnd(), IDC_DEVICE_TREE);
+  editStatus_.Attach(GetSafeHwnd(), IDC_STATUS_LOG);
+  btnUpgrade_.Attach(GetSafeHwnd(), IDC_UPGRADE_FIRMWARE);
+  btnBootFirmware_.Attach(GetSafeHwnd(), IDC_DOWNLOAD_BOOT_FIRMWARE);
+  btnVerify_.Attach(GetSafeHwnd(), IDC_VERIFY_FIRMWARE);
+  btnRunMode_.Attach(GetSafeHwnd(), IDC_SET_RUN_MODE);
 }
 
 BOOL CKesticDlg::OnInitDialog() {
   dlgkit::CDialogBase::OnInitDialog();
 
-  if (HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+  if (HMENU systemMenu = ::GetSystemMenu(GetSafeHwnd(), FALSE)) {
     const std::wstring about = dlgkit::LoadResourceString(IDS_ABOUTBOX);
     if (!about.empty()) {
       ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
@@ -91,17 +87,17 @@ BOOL CKesticDlg::OnInitDialog() {
     }
   }
 
-  ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
   // Nothing is known about the headset's run mode until a device event refreshes the controls.
-  m_btnRunMode.EnableWindow(false);
+  btnRunMode_.EnableWindow(false);
   ::EnableWindow(GetDlgItem(IDC_MODE_DK1), FALSE);
   ::EnableWindow(GetDlgItem(IDC_MODE_DK2), FALSE);
 
-  m_menuResource.LoadMenu(IDR_POPUP_MENU);
-  m_hPopupMenu = m_menuResource.GetSubMenu(0);
-  m_hMenuTargetItem = nullptr;
+  menuResource_.reset(::LoadMenuW(dlgkit::ModuleInstance(), MAKEINTRESOURCEW(IDR_POPUP_MENU)));
+  popupMenu_ = menuResource_.valid() ? ::GetSubMenu(menuResource_.get(), 0) : nullptr;
+  menuTargetItem_ = nullptr;
 
   SetUpDeviceTree();
   if (!RegisterDeviceNotifications()) return FALSE;
@@ -109,14 +105,14 @@ BOOL CKesticDlg::OnInitDialog() {
 }
 
 void CKesticDlg::SetUpDeviceTree() {
-  m_classImageList = SP_CLASSIMAGELIST_DATA{};
-  m_classImageList.cbSize = sizeof(m_classImageList);
+  classImageList_ = SP_CLASSIMAGELIST_DATA{};
+  classImageList_.cbSize = sizeof(classImageList_);
   // Some systems have no class icons to give; the tree then shows its items without images.
-  if (!::SetupDiGetClassImageList(&m_classImageList)) {
+  if (!::SetupDiGetClassImageList(&classImageList_)) {
     obrint::win::DebugTrace("SetupDiGetClassImageList(): " +
                             obrint::win::SystemErrorText(::GetLastError()));
   }
-  m_treeDevices.SetImageList(m_classImageList.ImageList, TVSIL_NORMAL);
+  treeDevices_.SetImageList(classImageList_.ImageList, TVSIL_NORMAL);
 
   const int rootImage = ClassImageIndex(kComputerClassGuid);
 
@@ -126,8 +122,8 @@ void CKesticDlg::SetUpDeviceTree() {
     obrint::win::DebugTrace("GetComputerName(): " + obrint::win::SystemErrorText(::GetLastError()));
     computerName[0] = L'\0';
   }
-  m_hRootItem = m_treeDevices.InsertItem(obrint::win::Narrow(computerName.data()), rootImage,
-                                         rootImage, TVI_ROOT, TVI_LAST);
+  rootItem_ = treeDevices_.InsertItem(obrint::win::Narrow(computerName.data()), rootImage,
+                                      rootImage, TVI_ROOT, TVI_LAST);
 }
 
 bool CKesticDlg::OnSysCommand(UINT commandId, LPARAM) {
@@ -138,33 +134,33 @@ bool CKesticDlg::OnSysCommand(UINT commandId, LPARAM) {
 }
 
 bool CKesticDlg::OnPaint() {
-  if (!::IsIconic(m_hWnd)) return false;
-  const dlgkit::CPaintDC dc(m_hWnd);
-  ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+  if (!::IsIconic(GetSafeHwnd())) return false;
+  const dlgkit::CPaintDC dc(GetSafeHwnd());
+  ::SendMessageW(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
   const int iconWidth = ::GetSystemMetrics(SM_CXICON);
   const int iconHeight = ::GetSystemMetrics(SM_CYICON);
   RECT client{};
-  ::GetClientRect(m_hWnd, &client);
+  ::GetClientRect(GetSafeHwnd(), &client);
   const int x = (client.right - client.left - iconWidth + 1) / 2;
   const int y = (client.bottom - client.top - iconHeight + 1) / 2;
-  ::DrawIcon(dc.GetSafeHdc(), x, y, m_hIcon);
+  ::DrawIcon(dc.GetSafeHdc(), x, y, icon_);
   return true;
 }
 
 void CKesticDlg::ShowStatus(std::string_view text) {
-  obrint::win::ShowStatus(m_editStatus.GetSafeHwnd(), text);
+  obrint::win::ShowStatus(editStatus_.GetSafeHwnd(), text);
 }
 
 void CKesticDlg::AppendStatus(std::string_view line) {
-  obrint::win::AppendStatus(m_editStatus.GetSafeHwnd(), line);
+  obrint::win::AppendStatus(editStatus_.GetSafeHwnd(), line);
 }
 
 int CKesticDlg::ShowWindowBox(std::string_view body, std::string_view caption, unsigned type) {
-  return obrint::win::ShowWindowBox(m_hWnd, body, caption, type);
+  return obrint::win::ShowWindowBox(GetSafeHwnd(), body, caption, type);
 }
 
 void CKesticDlg::SetCaption(std::string_view text) {
-  ::SetWindowTextW(m_hWnd, obrint::win::Widen(text).c_str());
+  ::SetWindowTextW(GetSafeHwnd(), obrint::win::Widen(text).c_str());
 }
 
 void CKesticDlg::EnableModeControls(bool enabled) {
@@ -172,25 +168,25 @@ void CKesticDlg::EnableModeControls(bool enabled) {
   if (enabled) {
     ::EnableWindow(GetDlgItem(IDC_MODE_DK1), state);
     ::EnableWindow(GetDlgItem(IDC_MODE_DK2), state);
-    m_btnRunMode.EnableWindow(true);
+    btnRunMode_.EnableWindow(true);
   } else {
-    m_btnRunMode.EnableWindow(false);
+    btnRunMode_.EnableWindow(false);
     ::EnableWindow(GetDlgItem(IDC_MODE_DK1), state);
     ::EnableWindow(GetDlgItem(IDC_MODE_DK2), state);
   }
 }
 
-void CKesticDlg::EnableRunModeButton(bool enabled) { m_btnRunMode.EnableWindow(enabled); }
+void CKesticDlg::EnableRunModeButton(bool enabled) { btnRunMode_.EnableWindow(enabled); }
 
 void CKesticDlg::SetModeChecks(bool dk1Checked, bool dk2Checked) {
-  ::CheckDlgButton(m_hWnd, IDC_MODE_DK1, dk1Checked ? BST_CHECKED : BST_UNCHECKED);
-  ::CheckDlgButton(m_hWnd, IDC_MODE_DK2, dk2Checked ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(GetSafeHwnd(), IDC_MODE_DK1, dk1Checked ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(GetSafeHwnd(), IDC_MODE_DK2, dk2Checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
 bool CKesticDlg::IsDk1Checked() {
-  return ::IsDlgButtonChecked(m_hWnd, IDC_MODE_DK1) == BST_CHECKED;
+  return ::IsDlgButtonChecked(GetSafeHwnd(), IDC_MODE_DK1) == BST_CHECKED;
 }
 
 bool CKesticDlg::IsDk2Checked() {
-  return ::IsDlgButtonChecked(m_hWnd, IDC_MODE_DK2) == BST_CHECKED;
+  return ::IsDlgButtonChecked(GetSafeHwnd(), IDC_MODE_DK2) == BST_CHECKED;
 }

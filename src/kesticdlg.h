@@ -13,14 +13,15 @@
 #include <setupapi.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/ports.h"
-#include "dlgkit.h"
+#include "dlgkit/controls.h"
+#include "dlgkit/dlgkit.h"
 #include "resource.h"
+#include "win/handles.h"
 
 // The device-installer calls of the Disable command and the boxes that tell the user how it
 // went. The members' defaults are the system's own calls; a test overrides them to stand in for
@@ -88,7 +89,7 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // The Main window's own handlers; false hands the message to the default dialog handling.
   bool OnSysCommand(UINT commandId, LPARAM lParam);
   bool OnPaint();
-  HCURSOR OnQueryDragIcon() const { return m_hIcon; }
+  HCURSOR OnQueryDragIcon() const { return icon_; }
 
  protected:
   dlgkit::MessageMap GetMessageMap() const override;
@@ -106,23 +107,18 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // Searches for the headset under the known IDs when no Device path is known yet.
   void FindDevicePathIfUnknown();
 
-  struct DeviceNotificationCloser {
-    void operator()(HDEVNOTIFY notification) const;
-  };
-
- public:
-  HICON m_hIcon = nullptr;
-  SP_CLASSIMAGELIST_DATA m_classImageList{};
-  HTREEITEM m_hRootItem = nullptr;
-  HTREEITEM m_hMenuTargetItem = nullptr;
-  dlgkit::CMenu m_menuResource;
-  HMENU m_hPopupMenu = nullptr;  // submenu 0 of m_menuResource, owned by it
-  dlgkit::CTreeCtrl m_treeDevices;
-  dlgkit::CEdit m_editStatus;
-  dlgkit::CButton m_btnUpgrade;
-  dlgkit::CButton m_btnBootFirmware;
-  dlgkit::CButton m_btnVerify;
-  dlgkit::CButton m_btnRunMode;
+  HICON icon_ = nullptr;
+  SP_CLASSIMAGELIST_DATA classImageList_{};
+  HTREEITEM rootItem_ = nullptr;
+  HTREEITEM menuTargetItem_ = nullptr;
+  obrint::win::UniqueMenu menuResource_;
+  HMENU popupMenu_ = nullptr;  // submenu 0 of menuResource_, owned by it
+  dlgkit::CTreeCtrl treeDevices_;
+  dlgkit::CEdit editStatus_;
+  dlgkit::CButton btnUpgrade_;
+  dlgkit::CButton btnBootFirmware_;
+  dlgkit::CButton btnVerify_;
+  dlgkit::CButton btnRunMode_;
   // The window's device notifications, unregistered with the window object.
-  std::vector<std::unique_ptr<void, DeviceNotificationCloser>> m_deviceNotifications;
+  std::vector<obrint::win::UniqueDeviceNotification> deviceNotifications_;
 };

@@ -8,8 +8,8 @@
 #include "core/image_stamp.h"
 #include "core/run_mode.h"
 #include "devpath/device_path.h"
-#include "hid/win_hid_link.h"
-#include "win_ports.h"
+#include "win/hid_link.h"
+#include "win/ports.h"
 
 namespace {
 
@@ -58,4 +58,6 @@ void CKesticDlg::RefreshModeControls() {
   obrint::RefreshModeControls(link, *this, obrint::win::TheHeadsetLocation());
 }
 
-std::string CKesticDlg::ChooseImageFile() { return obrint::win::ChooseFirmwareImage(m_hWnd); }
+std::string CKesticDlg::ChooseImageFile() {
+  return obrint::win::ChooseFirmwareImage(GetSafeHwnd());
+}

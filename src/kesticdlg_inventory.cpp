@@ -11,7 +11,7 @@
 #include "core/interface_name.h"
 #include "devpath/device_path.h"
 #include "usermsg.h"
-#include "win_text.h"
+#include "win/text.h"
 
 namespace {
 
@@ -21,23 +21,6 @@ constexpr GUID kHidInterfaceClassGuid = {
 constexpr GUID kWatchedInterfaceClasses[] = {kHidInterfaceClassGuid};
 
 constexpr char kUnknownDeviceName[] = "Unknown";
-
-// A device information set, destroyed with the object.
-class DeviceInfoSet {
- public:
-  explicit DeviceInfoSet(HDEVINFO set) : m_set(set) {}
-  ~DeviceInfoSet() {
-    if (IsValid()) ::SetupDiDestroyDeviceInfoList(m_set);
-  }
-  DeviceInfoSet(const DeviceInfoSet&) = delete;
-  DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
-
-  bool IsValid() const { return m_set != INVALID_HANDLE_VALUE; }
-  HDEVINFO Get() const { return m_set; }
-
- private:
-  HDEVINFO m_set;
-};
 
 // The interface name of an event record, read no further than the record's size says, so that a
 // record without a terminating null is not overrun.
@@ -93,10 +76,6 @@ std::string DeviceDisplayName(HDEVINFO set, SP_DEVINFO_DATA* record) {
 
 }  // namespace
 
-void CKesticDlg::DeviceNotificationCloser::operator()(HDEVNOTIFY notification) const {
-  ::UnregisterDeviceNotification(notification);
-}
-
 bool CKesticDlg::RegisterDeviceNotifications() {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof(filter);
@@ -104,12 +83,12 @@ bool CKesticDlg::RegisterDeviceNotifications() {
   for (const GUID& interfaceClass : kWatchedInterfaceClasses) {
     filter.dbcc_classguid = interfaceClass;
     HDEVNOTIFY notification =
-        ::RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        ::RegisterDeviceNotificationW(GetSafeHwnd(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (notification == nullptr) {
       obrint::win::ShowErrorBox("Can't register device notification: ", ::GetLastError());
       return false;
     }
-    m_deviceNotifications.emplace_back(notification);
+    deviceNotifications_.emplace_back(notification);
   }
   return true;
 }
@@ -167,23 +146,24 @@ void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record
 
   // A removed device is no longer present, so removals look among all devices.
   const DWORD flags = arrival ? (DIGCF_PRESENT | DIGCF_ALLCLASSES) : DIGCF_ALLCLASSES;
-  const DeviceInfoSet set(::SetupDiGetClassDevsA(nullptr, enumerator.c_str(), nullptr, flags));
-  if (!set.IsValid()) {
+  const obrint::win::UniqueDeviceInfoSet set(
+      ::SetupDiGetClassDevsA(nullptr, enumerator.c_str(), nullptr, flags));
+  if (!set.valid()) {
     obrint::win::ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
     return;
   }
   SP_DEVINFO_DATA device{};
-  if (!LocateDeviceInfo(set.Get(), *instanceId, &device)) return;
+  if (!LocateDeviceInfo(set.get(), *instanceId, &device)) return;
   HTREEITEM classItem = FindOrAddClassItem(device.ClassGuid, eventType);
   if (classItem == nullptr) return;
 
-  if (HTREEITEM deviceItem = FindDeviceItem(m_treeDevices, classItem, *instanceId)) {
+  if (HTREEITEM deviceItem = FindDeviceItem(treeDevices_, classItem, *instanceId)) {
     if (!arrival) {
-      const std::unique_ptr<const std::string> id(DeviceItemId(m_treeDevices, deviceItem));
+      const std::unique_ptr<const std::string> id(DeviceItemId(treeDevices_, deviceItem));
       // A pending Disable command must not reach an item that is gone.
-      if (m_hMenuTargetItem == deviceItem) m_hMenuTargetItem = nullptr;
-      m_treeDevices.DeleteItem(deviceItem);
-      DeleteClassItemIfEmpty(m_treeDevices, classItem);
+      if (menuTargetItem_ == deviceItem) menuTargetItem_ = nullptr;
+      treeDevices_.DeleteItem(deviceItem);
+      DeleteClassItemIfEmpty(treeDevices_, classItem);
     }
     return;
   }
@@ -191,23 +171,23 @@ void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record
 
   const int image = ClassImageIndex(device.ClassGuid);
   auto id = std::make_unique<std::string>(*instanceId);
-  HTREEITEM deviceItem = m_treeDevices.InsertItem(DeviceDisplayName(set.Get(), &device), image,
-                                                  image, classItem, TVI_LAST);
+  HTREEITEM deviceItem = treeDevices_.InsertItem(DeviceDisplayName(set.get(), &device), image,
+                                                 image, classItem, TVI_LAST);
   if (deviceItem != nullptr &&
-      m_treeDevices.SetItemData(deviceItem, reinterpret_cast<LPARAM>(id.get()))) {
+      treeDevices_.SetItemData(deviceItem, reinterpret_cast<LPARAM>(id.get()))) {
     id.release();
-    m_treeDevices.Expand(classItem, TVE_EXPAND);
+    treeDevices_.Expand(classItem, TVE_EXPAND);
     return;
   }
   // Every class item keeps at least one device item: undo what could not be completed.
-  if (deviceItem != nullptr) m_treeDevices.DeleteItem(deviceItem);
-  DeleteClassItemIfEmpty(m_treeDevices, classItem);
+  if (deviceItem != nullptr) treeDevices_.DeleteItem(deviceItem);
+  DeleteClassItemIfEmpty(treeDevices_, classItem);
 }
 
 HTREEITEM CKesticDlg::FindOrAddClassItem(const GUID& classGuid, UINT eventType) {
-  for (HTREEITEM item = m_treeDevices.GetChildItem(m_hRootItem); item != nullptr;
-       item = m_treeDevices.GetNextSiblingItem(item)) {
-    const GUID* itemGuid = ClassItemGuid(m_treeDevices, item);
+  for (HTREEITEM item = treeDevices_.GetChildItem(rootItem_); item != nullptr;
+       item = treeDevices_.GetNextSiblingItem(item)) {
+    const GUID* itemGuid = ClassItemGuid(treeDevices_, item);
     if (itemGuid != nullptr && std::memcmp(itemGuid, &classGuid, sizeof(GUID)) == 0) return item;
   }
   if (eventType != DBT_DEVICEARRIVAL) return nullptr;
@@ -217,13 +197,13 @@ HTREEITEM CKesticDlg::FindOrAddClassItem(const GUID& classGuid, UINT eventType) 
   if (block == nullptr) return nullptr;
   std::memcpy(block, &classGuid, sizeof(GUID));
   HTREEITEM item =
-      m_treeDevices.InsertItem(ClassDescription(classGuid), image, image, m_hRootItem, TVI_LAST);
-  if (item == nullptr || !m_treeDevices.SetItemData(item, reinterpret_cast<LPARAM>(block))) {
-    if (item != nullptr) m_treeDevices.DeleteItem(item);
+      treeDevices_.InsertItem(ClassDescription(classGuid), image, image, rootItem_, TVI_LAST);
+  if (item == nullptr || !treeDevices_.SetItemData(item, reinterpret_cast<LPARAM>(block))) {
+    if (item != nullptr) treeDevices_.DeleteItem(item);
     ::HeapFree(::GetProcessHeap(), 0, block);
     return nullptr;
   }
-  m_treeDevices.Expand(m_hRootItem, TVE_EXPAND);
+  treeDevices_.Expand(rootItem_, TVE_EXPAND);
   return item;
 }
 
@@ -256,7 +236,7 @@ std::string CKesticDlg::ClassDescription(const GUID& classGuid) {
 
 int CKesticDlg::ClassImageIndex(const GUID& classGuid) {
   int index = -1;
-  if (!::SetupDiGetClassImageIndex(&m_classImageList, &classGuid, &index)) {
+  if (!::SetupDiGetClassImageIndex(&classImageList_, &classGuid, &index)) {
     OBRINT_TRACE("Can't get class image index: %s",
                  obrint::win::SystemErrorText(::GetLastError()).c_str());
     return -1;
@@ -265,22 +245,22 @@ int CKesticDlg::ClassImageIndex(const GUID& classGuid) {
 }
 
 void CKesticDlg::OnContextMenu(HWND, POINT screenPoint) {
-  m_hMenuTargetItem = nullptr;
+  menuTargetItem_ = nullptr;
   POINT clientPoint = screenPoint;
-  ::ScreenToClient(m_treeDevices.GetSafeHwnd(), &clientPoint);
-  HTREEITEM item = m_treeDevices.HitTest(clientPoint);
-  if (item == nullptr || item == m_hRootItem || m_treeDevices.GetParentItem(item) == m_hRootItem) {
+  ::ScreenToClient(treeDevices_.GetSafeHwnd(), &clientPoint);
+  HTREEITEM item = treeDevices_.HitTest(clientPoint);
+  if (item == nullptr || item == rootItem_ || treeDevices_.GetParentItem(item) == rootItem_) {
     return;
   }
-  m_treeDevices.SelectItem(item);
-  m_hMenuTargetItem = item;
-  ::TrackPopupMenu(m_hPopupMenu, TPM_LEFTALIGN | TPM_LEFTBUTTON, screenPoint.x, screenPoint.y, 0,
-                   m_hWnd, nullptr);
+  treeDevices_.SelectItem(item);
+  menuTargetItem_ = item;
+  ::TrackPopupMenu(popupMenu_, TPM_LEFTALIGN | TPM_LEFTBUTTON, screenPoint.x, screenPoint.y, 0,
+                   GetSafeHwnd(), nullptr);
 }
 
 void CKesticDlg::OnDisableDevice() {
-  if (m_hMenuTargetItem == nullptr) return;
-  const std::string* targetId = DeviceItemId(m_treeDevices, m_hMenuTargetItem);
+  if (menuTargetItem_ == nullptr) return;
+  const std::string* targetId = DeviceItemId(treeDevices_, menuTargetItem_);
   if (targetId == nullptr) return;
   // A copy: the item may go while a box below waits for the user.
   const std::string instanceId = *targetId;
@@ -319,16 +299,11 @@ void DeviceInstaller::ShowErrorBox(std::string_view prefix, DWORD code) {
 
 void DeviceInstaller::ShowPlainBox(std::string_view text) { obrint::win::ShowPlainBox(text); }
 
-void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId) {
-  HDEVINFO set = installer.GetClassDevs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-  if (set == INVALID_HANDLE_VALUE) {
-    installer.ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
-    return;
-  }
-  // The set goes on every way out, after the box that reports the outcome.
-  auto destroy = [&installer](HDEVINFO s) { installer.DestroyDeviceInfoList(s); };
-  const std::unique_ptr<void, decltype(destroy)> setGuard(set, destroy);
+namespace {
 
+// Asks the class installer to disable the device of `set` with this instance ID, and shows the
+// outcome; nothing when the device is not in the set.
+void DisableInSet(DeviceInstaller& installer, HDEVINFO set, std::string_view instanceId) {
   SP_PROPCHANGE_PARAMS request{};
   request.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   request.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
@@ -348,4 +323,17 @@ void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instance
     return;
   }
   installer.ShowPlainBox("Dislabe OK");
+}
+
+}  // namespace
+
+void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId) {
+  HDEVINFO set = installer.GetClassDevs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  if (set == INVALID_HANDLE_VALUE) {
+    installer.ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
+    return;
+  }
+  DisableInSet(installer, set, instanceId);
+  // The set goes after the box that reports the outcome, however it ended.
+  installer.DestroyDeviceInfoList(set);
 }

@@ -2,20 +2,16 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "core/error_text.h"
-#include "dlgkit.h"
-#include "win_text.h"
+#include "dlgkit/dlgkit.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace obrint::win {
 
 namespace {
-
-struct LocalFreeDeleter {
-  void operator()(wchar_t* text) const { ::LocalFree(text); }
-};
 
 void WriteTrace(std::source_location where, std::string_view text) {
   std::string line = where.file_name();
@@ -48,9 +44,9 @@ std::string SystemErrorText(DWORD code) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   ::FormatMessageW(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                    reinterpret_cast<LPWSTR>(&raw), 0, nullptr);
-  const std::unique_ptr<wchar_t, LocalFreeDeleter> message(raw);
-  if (message == nullptr) return FallbackErrorText(code);
-  return TrimTrailingLineBreak(Narrow(message.get()));
+  const UniqueLocalMemory message(raw);
+  if (!message.valid()) return FallbackErrorText(code);
+  return TrimTrailingLineBreak(Narrow(raw));
 }
 
 void ShowErrorBox(std::string_view prefix, DWORD code) {

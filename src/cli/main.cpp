@@ -10,6 +10,9 @@
 #include <windows.h>
 #include <io.h>
 #include <shellapi.h>
+
+#include "win/handles.h"
+#include "win/text.h"
 #else
 #include <unistd.h>
 #endif
@@ -23,16 +26,8 @@ std::vector<std::string> Utf8Arguments() {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return args;
-  for (int i = 0; i < count; ++i) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string arg(bytes > 0 ? static_cast<std::size_t>(bytes) : 1, '\0');
-    if (bytes > 0) {
-      WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), bytes, nullptr, nullptr);
-    }
-    arg.resize(arg.size() - 1);
-    args.push_back(std::move(arg));
-  }
-  LocalFree(wide);
+  const obrint::win::UniqueLocalMemory owner(wide);
+  for (int i = 0; i < count; ++i) args.push_back(obrint::win::Narrow(wide[i]));
   return args;
 }
 // Sets the console's output code page for the life of the object.

@@ -1,8 +1,10 @@
-// The Device path with the identity it is searched under, and the registry search that finds the
-// headset's HID interface path.
+// The Device path with the identity it is searched under, the walk over the registry's list of
+// HID interfaces, and the search that finds the headset's interface path in that list.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "core/ports.h"
 
@@ -16,11 +18,16 @@ HeadsetLocation& TheHeadsetLocation();
 // MAX_PATH buffer, leaves it as it was. True when copied.
 bool StoreDevicePath(HeadsetLocation& location, const char* path);
 
-// Walks the registry's list of interfaces of the device interface class `classGuidText` (36
-// characters, no braces) under HKLM\SYSTEM\CurrentControlSet\Control\DeviceClasses, in
-// enumeration order, and returns the first candidate path of a subkey carrying vid and pid that
-// opens. Null when none does. The text lives in a buffer that the next search reuses: copy it at
-// once.
+// Calls `visit` with the name of each subkey of the interface list of the device interface class
+// `classGuidText` (36 characters, no braces) under
+// HKLM\SYSTEM\CurrentControlSet\Control\DeviceClasses, in enumeration order, until it returns
+// true. Names of 255 characters or more do not fit the name buffer and are skipped. True when a
+// visit returned true.
+bool VisitInterfaceNames(const char* classGuidText,
+                         const std::function<bool(std::string_view name)>& visit);
+
+// The first candidate path of a subkey carrying vid and pid that opens, in the walk's order. Null
+// when none does. The text lives in a buffer that the next search reuses: copy it at once.
 const char* FindHidDevicePath(const char* classGuidText, std::uint16_t vid, std::uint16_t pid);
 
 }  // namespace obrint::win

@@ -56,18 +56,6 @@ HANDLE OpenHidDevice(const char* path) {
                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-UniqueHandle& UniqueHandle::operator=(UniqueHandle&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-HANDLE UniqueHandle::release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-
-void UniqueHandle::reset(HANDLE handle) {
-  if (valid()) ::CloseHandle(handle_);
-  handle_ = handle;
-}
-
 bool WinHidDevice::GetFeature(std::uint8_t* report, std::size_t length) {
   const auto getFeature = Entry<HidD_FeatureFn>(kHidD_GetFeature);
   if (getFeature == nullptr || static_cast<unsigned long long>(length) > ULONG_MAX) return false;

@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "core/hid_device.h"
+#include "win/handles.h"
 
 namespace obrint::win {
 
@@ -54,26 +55,6 @@ void FreeHidLibrary();
 // overlapped. INVALID_HANDLE_VALUE when it does not open (a null path included); the caller
 // closes the handle.
 HANDLE OpenHidDevice(const char* path);
-
-// Owns a handle from OpenHidDevice (or CreateFile) and closes it.
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept;
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE release();
-  void reset(HANDLE handle = INVALID_HANDLE_VALUE);
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
 
 // Feature reports over an open interface, through the bound HidD_GetFeature and HidD_SetFeature.
 // A transfer while the library is unbound, or whose export is missing, fails without a call: the

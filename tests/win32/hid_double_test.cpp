@@ -9,11 +9,11 @@
 #include "core/ports.h"
 #include "core/reports.h"
 #include "hid/hid_binding.h"
-#include "hid/win_hid_link.h"
+#include "win/hid_link.h"
 #include "hiddouble/sim_install.h"
 #include "hiddouble/sim_store.h"
 #include "sim/headset_sim.h"
-#include "win_ports.h"
+#include "win/ports.h"
 
 namespace obrint::win {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "hid/hid_binding.h"
-#include "hid/win_hid_link.h"
+#include "win/hid_link.h"
 
 namespace obrint::win {
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/image_stamp.h"
-#include "win_ports.h"
-#include "win_text.h"
+#include "win/ports.h"
+#include "win/text.h"
 
 namespace obrint::win {
 namespace {

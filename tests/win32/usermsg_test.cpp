@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dlgkit.h"
-#include "win_text.h"
+#include "dlgkit/dlgkit.h"
+#include "win/text.h"
 
 namespace obrint::win {
 namespace {

@@ -1,4 +1,4 @@
-// The headset operations' ports over Win32 that the Main window does not implement itself: image
+// The headset operations' ports over Win32 that the window and obrint-cli share: image
 // files, fixed waits and the open-file dialog for firmware images.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "win_text.h"
+#include "win/text.h"
 
 #include <windows.h>
 

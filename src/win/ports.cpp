@@ -1,44 +1,42 @@
-#include "win_ports.h"
+#include "win/ports.h"
 
 #include <commdlg.h>
 
 #include <array>
 
-#include "win_text.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace obrint::win {
 namespace {
 
 class Win32ImageFile : public ImageFile {
  public:
-  explicit Win32ImageFile(HANDLE file) : file_(file) {}
-  ~Win32ImageFile() override { ::CloseHandle(file_); }
-  Win32ImageFile(const Win32ImageFile&) = delete;
-  Win32ImageFile& operator=(const Win32ImageFile&) = delete;
+  explicit Win32ImageFile(UniqueHandle file) : file_(std::move(file)) {}
 
-  std::uint32_t Size() override { return ::GetFileSize(file_, nullptr); }
+  std::uint32_t Size() override { return ::GetFileSize(file_.get(), nullptr); }
   bool Read(std::uint8_t* dst, std::uint32_t count) override {
     DWORD done = 0;
-    return ::ReadFile(file_, dst, count, &done, nullptr) && done == count;
+    return ::ReadFile(file_.get(), dst, count, &done, nullptr) && done == count;
   }
   bool Rewind() override {
-    return ::SetFilePointer(file_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+    return ::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
   }
   bool Write(const std::uint8_t* src, std::uint32_t count) override {
     DWORD done = 0;
-    return ::WriteFile(file_, src, count, &done, nullptr) && done == count;
+    return ::WriteFile(file_.get(), src, count, &done, nullptr) && done == count;
   }
 
  private:
-  HANDLE file_;
+  UniqueHandle file_;
 };
 
 std::unique_ptr<ImageFile> Open(const std::string& path, DWORD access) {
   if (path.empty()) return nullptr;
-  const HANDLE file = ::CreateFileW(Widen(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32ImageFile>(file);
+  UniqueHandle file(::CreateFileW(Widen(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return nullptr;
+  return std::make_unique<Win32ImageFile>(std::move(file));
 }
 
 // The dialog's structure is passed at its full size, as the system's own file dialogs expect.

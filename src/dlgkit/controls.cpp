@@ -1,0 +1,43 @@
+#include "dlgkit/controls.h"
+
+#include <string>
+
+#include "win/text.h"
+
+namespace dlgkit {
+
+HTREEITEM CTreeCtrl::InsertItem(std::string_view utf8Text, int image, int selectedImage,
+                                HTREEITEM parent, HTREEITEM after) const {
+  std::wstring text = obrint::win::Widen(utf8Text);
+  TVINSERTSTRUCTW insert{};
+  insert.hParent = parent;
+  insert.hInsertAfter = after;
+  insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+  insert.item.pszText = text.data();
+  insert.item.iImage = image;
+  insert.item.iSelectedImage = selectedImage;
+  return reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, &insert));
+}
+
+LPARAM CTreeCtrl::GetItemData(HTREEITEM item) const {
+  TVITEMW query{};
+  query.mask = TVIF_PARAM | TVIF_HANDLE;
+  query.hItem = item;
+  return Send(TVM_GETITEMW, 0, &query) != 0 ? query.lParam : 0;
+}
+
+bool CTreeCtrl::SetItemData(HTREEITEM item, LPARAM data) const {
+  TVITEMW change{};
+  change.mask = TVIF_PARAM | TVIF_HANDLE;
+  change.hItem = item;
+  change.lParam = data;
+  return Send(TVM_SETITEMW, 0, &change) != 0;
+}
+
+HTREEITEM CTreeCtrl::HitTest(POINT clientPoint) const {
+  TVHITTESTINFO hit{};
+  hit.pt = clientPoint;
+  return reinterpret_cast<HTREEITEM>(Send(TVM_HITTEST, 0, &hit));
+}
+
+}  // namespace dlgkit

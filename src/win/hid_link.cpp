@@ -1,0 +1,66 @@
+#include "win/hid_link.h"
+
+#include "core/discovery.h"
+#include "core/interface_name.h"
+#include "devpath/device_path.h"
+#include "hid/hid_binding.h"
+
+namespace obrint::win {
+namespace {
+
+// The interface number of a composite device's interface, from "&MI_xx" right after the product
+// ID; -1 for a device with a single interface.
+int InterfaceNumber(std::string_view name) {
+  constexpr std::string_view kMarker = "&MI_";
+  const std::size_t at = kProductIdOffset + 4;
+  if (name.size() < at + kMarker.size() + 2) return -1;
+  if (!ContainsIgnoringAsciiCase(name.substr(at, kMarker.size()), kMarker)) return -1;
+  int number = 0;
+  for (const char c : name.substr(at + kMarker.size(), 2)) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    if (digit < 0) return -1;
+    number = number * 16 + digit;
+  }
+  return number;
+}
+
+}  // namespace
+
+std::unique_ptr<HidDevice> WinHidLink::OpenHidDevice(const std::string& path) {
+  if (path.empty()) return nullptr;
+  UniqueHandle handle(win::OpenHidDevice(path.c_str()));
+  if (!handle.valid()) return nullptr;
+  return std::make_unique<WinHidDevice>(std::move(handle));
+}
+
+void WinHidLink::LoadHidLibrary() { win::LoadHidLibrary(); }
+
+void WinHidLink::FreeHidLibrary() { win::FreeHidLibrary(); }
+
+std::optional<std::string> WinHidLink::FindHidDevicePath(std::string_view classGuidText,
+                                                         std::uint16_t vid, std::uint16_t pid) {
+  const std::string guid(classGuidText);
+  if (const char* path = win::FindHidDevicePath(guid.c_str(), vid, pid)) return std::string(path);
+  return std::nullopt;
+}
+
+std::vector<HidInterface> AttachedHidInterfaces(std::uint16_t vid) {
+  std::vector<HidInterface> found;
+  VisitInterfaceNames(kHidClassGuidText, [&](std::string_view name) {
+    std::uint16_t deviceVid = 0;
+    std::uint16_t devicePid = 0;
+    if (!ParseVidPid(name, deviceVid, devicePid) || deviceVid != vid) return false;
+    char path[kDiscoveryBufferSize];
+    const std::string candidate(FormatCandidatePath(path, name));
+    if (UniqueHandle(win::OpenHidDevice(candidate.c_str())).valid()) {
+      found.push_back({candidate, deviceVid, devicePid, InterfaceNumber(name)});
+    }
+    return false;
+  });
+  return found;
+}
+
+}  // namespace obrint::win
