@@ -52,7 +52,9 @@ std::vector<HidInterface> AttachedHidInterfaces(std::uint16_t vid) {
   VisitInterfaceNames(kHidClassGuidText, [&](std::string_view name) {
     std::uint16_t deviceVid = 0;
     std::uint16_t devicePid = 0;
-    if (!ParseVidPid(name, deviceVid, devicePid) || deviceVid != vid) return false;
+    // The answer tells the headset's vendor apart; the IDs are read for any vendor.
+    ParseVidPid(name, deviceVid, devicePid);
+    if (deviceVid != vid) return false;
     char path[kDiscoveryBufferSize];
     const std::string candidate(FormatCandidatePath(path, name));
     if (UniqueHandle(win::OpenHidDevice(candidate.c_str())).valid()) {

@@ -1,0 +1,77 @@
+// The ports' Win32 adapters against the real system: image files, the clock, and the system's
+// error texts.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "usermsg.h"
+#include "win/handles.h"
+#include "win/ports.h"
+#include "win/text.h"
+
+namespace obrint::win {
+namespace {
+
+TEST(Win32FileSystem, OpensWholeFilesUnsharedAndNeverCreatesOne) {
+  wchar_t dir[MAX_PATH];
+  ASSERT_GT(::GetTempPathW(MAX_PATH, dir), 0u);
+  // A Chinese name: paths travel as UTF-8 up to CreateFileW.
+  const std::string path = Narrow(dir) + "固件_" + std::to_string(::GetCurrentProcessId()) + ".bin";
+  Win32FileSystem files;
+  EXPECT_EQ(files.OpenForUpdate(path), nullptr);
+  EXPECT_EQ(files.OpenForReading(path), nullptr);
+  EXPECT_EQ(::GetFileAttributesW(Widen(path).c_str()), INVALID_FILE_ATTRIBUTES) << "not created";
+
+  const std::uint8_t bytes[5] = {1, 2, 3, 4, 5};
+  {
+    UniqueHandle create(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(create.valid());
+  }
+  {
+    auto file = files.OpenForUpdate(path);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(files.OpenForReading(path), nullptr) << "an open image is not shared";
+    EXPECT_TRUE(file->Write(bytes, sizeof bytes));
+    EXPECT_TRUE(file->Rewind());
+    std::uint8_t back[6] = {};
+    EXPECT_FALSE(file->Read(back, sizeof back)) << "a short read is a failure";
+    EXPECT_EQ(file->Size(), sizeof bytes);
+    EXPECT_EQ(std::string(back, back + 5), std::string(bytes, bytes + 5));
+  }
+  EXPECT_NE(files.OpenForReading(path), nullptr) << "the handle was closed";
+  ::DeleteFileW(Widen(path).c_str());
+}
+
+VOID CALLBACK NoteApc(ULONG_PTR count) { ++*reinterpret_cast<int*>(count); }
+
+TEST(Win32Clock, WaitsAtLeastTheWholeTimeDespiteApcs) {
+  int apcs = 0;
+  ASSERT_TRUE(::QueueUserAPC(&NoteApc, ::GetCurrentThread(), reinterpret_cast<ULONG_PTR>(&apcs)));
+  Win32Clock clock;
+  const ULONGLONG start = ::GetTickCount64();
+  clock.Sleep(60);
+  EXPECT_GE(::GetTickCount64() - start, 60u);
+  EXPECT_EQ(apcs, 1) << "the sleep is alertable";
+}
+
+TEST(SystemErrorText, IsTheSystemSentenceWithoutItsLineBreak) {
+  for (const DWORD code : {ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE}) {
+    wchar_t* raw = nullptr;
+    ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&raw), 0,
+        nullptr);
+    const UniqueLocalMemory owner(raw);
+    ASSERT_NE(raw, nullptr);
+    std::wstring expected(raw);
+    while (!expected.empty() && (expected.back() == L'\n' || expected.back() == L'\r')) {
+      expected.pop_back();
+    }
+    EXPECT_EQ(Widen(SystemErrorText(code)), expected);
+  }
+}
+
+}  // namespace
+}  // namespace obrint::win
