@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
 #include <optional>
 #include <sstream>
 
@@ -10,6 +9,7 @@
 #include "cli/image_check.h"
 #include "cli/std_files.h"
 #include "core/firmware_upgrade.h"
+#include "core/text.h"
 
 namespace obrint::cli {
 namespace {
@@ -20,12 +20,9 @@ constexpr double kMaxTimeoutSeconds = 3600;
 // Vendor and product IDs are hexadecimal, as in "2833:0021"; a 0x prefix is allowed.
 std::optional<std::uint16_t> ParseId(std::string_view text) {
   if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value > 0xFFFF) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
+  const std::optional<std::uint32_t> value = ParseHex(text);
+  if (!value || *value > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
 }
 
 std::string ExitCodeHelp() {

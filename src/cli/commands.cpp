@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <vector>
 
 #include "cli/image_check.h"
@@ -12,6 +11,7 @@
 #include "core/image_stamp.h"
 #include "core/reports.h"
 #include "core/run_mode.h"
+#include "core/text.h"
 
 namespace obrint::cli {
 namespace {
@@ -24,23 +24,10 @@ constexpr std::string_view kInfoPrefix = "版本信息 ";
 constexpr unsigned kFirstBootSearchMs = 2000;
 constexpr unsigned kBootPollMs = 100;
 
-std::string Hex16(std::uint16_t v) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(v));
-  return text;
-}
-
-std::string Hex32(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
-  return text;
-}
-
+std::string Hex16(std::uint16_t v) { return FormatHex(v, 4); }
+std::string Hex32(std::uint32_t v) { return "0x" + FormatHex(v, 8); }
 std::string IdPair(std::uint16_t vid, std::uint16_t pid) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04x:%04x", static_cast<unsigned>(vid),
-                static_cast<unsigned>(pid));
-  return text;
+  return FormatHex(vid, 4, HexCase::kLower) + ":" + FormatHex(pid, 4, HexCase::kLower);
 }
 
 std::string_view ModeName(bool dk1) { return dk1 ? "dk1" : "dk2"; }

@@ -1,23 +1,18 @@
 #include "core/device_info.h"
 
-#include <cstdio>
+#include "core/text.h"
 
 #include "core/reports.h"
 
 namespace obrint {
 
 std::string FormatFirmwareVersion(std::span<const std::uint8_t> versionReport) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(ReadLe16(&versionReport[3])));
-  return text;
+  return FormatHex(ReadLe16(&versionReport[3]), 4);
 }
 
 std::string FormatMcuId(std::span<const std::uint8_t> mcuIdReport) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%08X%08X%08X", static_cast<unsigned>(ReadLe32(&mcuIdReport[3])),
-                static_cast<unsigned>(ReadLe32(&mcuIdReport[7])),
-                static_cast<unsigned>(ReadLe32(&mcuIdReport[11])));
-  return text;
+  return FormatHex(ReadLe32(&mcuIdReport[3]), 8) + FormatHex(ReadLe32(&mcuIdReport[7]), 8) +
+         FormatHex(ReadLe32(&mcuIdReport[11]), 8);
 }
 
 std::string ReadDeviceInfo(HidLink& link, UserInterface& ui, const HeadsetLocation& location) {

@@ -1,10 +1,10 @@
 #include "core/firmware_upgrade.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "core/checksum.h"
 #include "core/reports.h"
+#include "core/text.h"
 
 namespace obrint {
 namespace {
@@ -128,9 +128,7 @@ void UpgradeRun::ShowBootVersion() {
   if (!GetReport5F(*device_, aBuf_)) return;
   const std::uint16_t version = ReadLe16(&aBuf_[3]);
   if (options_.onBootVersion) options_.onBootVersion(version);
-  char strVer[8];
-  std::snprintf(strVer, sizeof strVer, "%04X", static_cast<unsigned>(version));
-  ui_.ShowStatus(std::string("引导固件版本 ") + strVer + "\r\n");
+  ui_.ShowStatus("引导固件版本 " + FormatHex(version, 4) + "\r\n");
 }
 
 bool UpgradeRun::SendBlocks(bool beginSent, std::uint32_t& sent, std::uint32_t& total) {
