@@ -8,7 +8,7 @@
 #include "cli/commands.h"
 #include "cli/image_check.h"
 #include "cli/std_files.h"
-#include "core/firmware_upgrade.h"
+#include "core/headset.h"
 #include "core/text.h"
 
 namespace obrint::cli {
@@ -92,8 +92,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
       ->type_name("ID");
   app.add_flag("--json", p.json, "one JSON object per command on stdout, no progress bar");
   auto* quiet = app.add_flag("-q,--quiet", p.quiet, "print errors only");
-  app.add_flag("-v,--verbose", p.verbose, "print each step and the window's texts")
-      ->excludes(quiet);
+  app.add_flag("-v,--verbose", p.verbose, "print each step")->excludes(quiet);
   app.add_flag("--sim", p.sim, "use the built-in virtual headset");
   app.add_option("--sim-state", p.simState,
                  "keep the virtual headset's state in FILE between commands (implies --sim)")

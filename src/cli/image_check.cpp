@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "core/checksum.h"
-#include "core/firmware_upgrade.h"
-#include "core/image_stamp.h"
+#include "core/headset.h"
+#include "core/image.h"
 #include "core/ports.h"
 #include "core/reports.h"
 #include "core/text.h"
