@@ -100,7 +100,7 @@ std::string Headset::interfacePath() const {
 
 std::uint64_t Headset::nowMs() const { return nowMs_; }
 const std::vector<TransferRecord>& Headset::log() const { return log_; }
-void Headset::clearLog() { log_.clear(); }
+void Headset::ClearLog() { log_.clear(); }
 const std::vector<std::uint8_t>& Headset::received() const { return received_; }
 const std::vector<std::uint8_t>& Headset::flashed() const { return flashed_; }
 int Headset::restarts() const { return restarts_; }
