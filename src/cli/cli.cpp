@@ -2,14 +2,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
 #include <optional>
 #include <sstream>
 
 #include "cli/commands.h"
 #include "cli/image_check.h"
 #include "cli/std_files.h"
-#include "core/firmware_upgrade.h"
+#include "core/headset.h"
+#include "core/text.h"
 
 namespace obrint::cli {
 namespace {
@@ -20,12 +20,9 @@ constexpr double kMaxTimeoutSeconds = 3600;
 // Vendor and product IDs are hexadecimal, as in "2833:0021"; a 0x prefix is allowed.
 std::optional<std::uint16_t> ParseId(std::string_view text) {
   if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value > 0xFFFF) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
+  const std::optional<std::uint32_t> value = ParseHex(text);
+  if (!value || *value > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
 }
 
 std::string ExitCodeHelp() {
@@ -95,8 +92,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
       ->type_name("ID");
   app.add_flag("--json", p.json, "one JSON object per command on stdout, no progress bar");
   auto* quiet = app.add_flag("-q,--quiet", p.quiet, "print errors only");
-  app.add_flag("-v,--verbose", p.verbose, "print each step and the window's texts")
-      ->excludes(quiet);
+  app.add_flag("-v,--verbose", p.verbose, "print each step")->excludes(quiet);
   app.add_flag("--sim", p.sim, "use the built-in virtual headset");
   app.add_option("--sim-state", p.simState,
                  "keep the virtual headset's state in FILE between commands (implies --sim)")

@@ -2,49 +2,29 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <vector>
 
 #include "cli/image_check.h"
 #include "cli/std_files.h"
-#include "core/device_info.h"
-#include "core/firmware_upgrade.h"
-#include "core/image_stamp.h"
-#include "core/reports.h"
-#include "core/run_mode.h"
+#include "core/headset.h"
+#include "core/image.h"
+#include "core/text.h"
 
 namespace obrint::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::string_view kInfoPrefix = "版本信息 ";
-// After the restart the first search comes when the window's does, so that a headset that is
-// back in time sees the window's run; then the search is repeated this often.
-constexpr unsigned kFirstBootSearchMs = 2000;
-constexpr unsigned kBootPollMs = 100;
-
-std::string Hex16(std::uint16_t v) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(v));
-  return text;
-}
-
-std::string Hex32(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
-  return text;
-}
-
+std::string Hex16(std::uint16_t v) { return FormatHex(v, 4); }
+std::string Hex32(std::uint32_t v) { return "0x" + FormatHex(v, 8); }
 std::string IdPair(std::uint16_t vid, std::uint16_t pid) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04x:%04x", static_cast<unsigned>(vid),
-                static_cast<unsigned>(pid));
-  return text;
+  return FormatHex(vid, 4, HexCase::kLower) + ":" + FormatHex(pid, 4, HexCase::kLower);
 }
 
-std::string_view ModeName(bool dk1) { return dk1 ? "dk1" : "dk2"; }
-std::string_view ModeTitle(bool dk1) { return dk1 ? "DK1-compatible" : "DK2-compatible"; }
+std::string ModeName(RunMode mode) { return mode == RunMode::kDk1 ? "dk1" : "dk2"; }
+std::string ModeTitle(RunMode mode) {
+  return mode == RunMode::kDk1 ? "DK1-compatible" : "DK2-compatible";
+}
 
 // Sums the waits of an operation, whatever clock it runs on.
 class CountingClock : public Clock {
@@ -94,51 +74,38 @@ bool Locate(Session& session, Report& report, HeadsetLocation& location) {
   return true;
 }
 
-// Which firmware an interface runs, as far as the Restart report tells: the application firmware
-// answers it, the boot firmware does not. Empty when the interface does not open.
-std::string ProbeFirmware(HidLink& link, const std::string& path) {
-  std::unique_ptr<HidDevice> device = link.OpenHidDevice(path);
-  if (!device) return {};
-  link.LoadHidLibrary();
-  ReportBuffer aBuf{};
-  const bool application = GetReport58(*device, aBuf);
-  link.FreeHidLibrary();
-  return application ? "application" : "boot";
+std::string DoesNotOpen(const HeadsetLocation& location) {
+  return "the headset at " + location.devicePath + " does not open";
 }
 
-// The firmware version alone, for telling why a headset shows no run mode.
-std::optional<std::uint16_t> ReadVersion(HidLink& link, const HeadsetLocation& location) {
-  std::unique_ptr<HidDevice> device = link.OpenHidDevice(location.devicePath);
-  if (!device) return std::nullopt;
-  link.LoadHidLibrary();
-  ReportBuffer aBuf{};
-  const bool read = GetReport5F(*device, aBuf);
-  link.FreeHidLibrary();
-  if (!read) return std::nullopt;
-  return ReadLe16(&aBuf[3]);
-}
-
-// The run mode by the Mode controls' refresh rules. nullopt with the report failed when there is
-// none to show.
-std::optional<bool> RefreshRunMode(Session& session, const HeadsetLocation& location,
-                                   Report& report) {
-  ModeState controls;
-  RefreshModeControls(session.backend->link(), controls, location);
-  if (!controls.touched) {
-    report.Fail(ExitCode::kNoDevice, "the headset at " + location.devicePath + " does not open");
-    return std::nullopt;
-  }
-  if (controls.enabled()) return controls.dk1;
-  const std::optional<std::uint16_t> version = ReadVersion(session.backend->link(), location);
-  if (version && *version < kMinRunModeVersion) {
-    report.fields["firmware_version"] = Hex16(*version);
-    report.Fail(ExitCode::kDeviceRefused, "firmware " + Hex16(*version) +
-                                              " has no run mode (it needs " +
-                                              Hex16(kMinRunModeVersion) + " or later)");
-  } else {
-    report.Fail(ExitCode::kDeviceRefused, "the headset did not give its run mode");
+// The run mode read, or nullopt with the report failed for why there is none.
+std::optional<RunMode> RunModeOf(const RunModeReading& reading, const HeadsetLocation& location,
+                                 Report& report) {
+  switch (reading.status) {
+    case RunModeStatus::kRead:
+      return reading.mode;
+    case RunModeStatus::kNotOpened:
+      report.Fail(ExitCode::kNoDevice, DoesNotOpen(location));
+      break;
+    case RunModeStatus::kNoRunMode:
+      report.fields["firmware_version"] = Hex16(*reading.firmwareVersion);
+      report.Fail(ExitCode::kDeviceRefused, "firmware " + Hex16(*reading.firmwareVersion) +
+                                                " has no run mode (it needs " +
+                                                Hex16(kMinRunModeVersion) + " or later)");
+      break;
+    case RunModeStatus::kNotReadable:
+      report.Fail(ExitCode::kDeviceRefused, "the headset did not give its run mode");
+      break;
   }
   return std::nullopt;
+}
+
+// What a stamp left in the file: the field's bytes within it, little-endian.
+std::uint32_t StoredChecksum(const StampResult& stamp) {
+  const std::uint32_t inFile =
+      stamp.size <= kChecksumFieldOffset ? 0 : stamp.size - kChecksumFieldOffset;
+  if (inFile >= kChecksumFieldSize) return stamp.checksum;
+  return stamp.checksum & ((std::uint32_t{1} << (8 * inFile)) - 1);
 }
 
 // The file's first bytes (as many as stamping reads) and its size; false when unreadable.
@@ -152,8 +119,8 @@ bool ReadImageHead(FileSystem& files, const std::string& path, std::vector<std::
   return file->Read(head.data(), static_cast<std::uint32_t>(head.size()));
 }
 
-ExitCode FlashFailure(UpgradeFailure why, bool timedOut, unsigned timeoutMs,
-                      const std::string& image, Report& report) {
+ExitCode FlashFailure(UpgradeFailure why, unsigned timeoutMs, const std::string& image,
+                      Report& report) {
   switch (why) {
     case UpgradeFailure::kNone:
     case UpgradeFailure::kNoHeadset:
@@ -171,9 +138,10 @@ ExitCode FlashFailure(UpgradeFailure why, bool timedOut, unsigned timeoutMs,
                          "the headset refused to restart into its boot firmware");
     case UpgradeFailure::kBootNotFound:
       return report.Fail(ExitCode::kNoDevice,
-                         timedOut ? "the headset did not come back in its boot firmware within " +
-                                        std::to_string(timeoutMs) + " ms"
-                                  : "the headset's boot firmware does not open");
+                         "the headset did not come back in its boot firmware within " +
+                             std::to_string(timeoutMs) + " ms");
+    case UpgradeFailure::kBootNotOpened:
+      return report.Fail(ExitCode::kNoDevice, "the headset's boot firmware does not open");
     case UpgradeFailure::kTransferRefused:
       return report.Fail(ExitCode::kDeviceRefused, "the headset refused the image transfer");
     case UpgradeFailure::kBlockMismatch:
@@ -198,7 +166,9 @@ ExitCode ListHeadsets(Session& session, Report& report) {
   Json devices = Json::array();
   for (const AttachedInterface& found : session.backend->Enumerate(vid)) {
     if (session.options.pid && found.pid != *session.options.pid) continue;
-    const std::string firmware = ProbeFirmware(session.backend->link(), found.path);
+    const std::optional<FirmwareKind> kind = ProbeFirmware(session.backend->link(), found.path);
+    const std::string firmware =
+        !kind ? "" : (*kind == FirmwareKind::kApplication ? "application" : "boot");
     Json device = {{"path", found.path},
                    {"id", IdPair(found.vid, found.pid)},
                    {"vid", found.vid},
@@ -219,36 +189,26 @@ ExitCode ListHeadsets(Session& session, Report& report) {
 ExitCode ShowInfo(Session& session, Report& report) {
   HeadsetLocation location;
   if (!Locate(session, report, location)) return report.code;
-  ConsoleUserInterface ui(session.console, false);
-  const std::string line = ReadDeviceInfo(session.backend->link(), ui, location);
-  if (line.empty()) {
-    return report.Fail(ExitCode::kNoDevice,
-                       "the headset at " + location.devicePath + " does not open");
-  }
-  // "版本信息 <version>:<MCU ID>\r\n", a report that could not be read showing as "0".
-  std::string_view readout(line);
-  readout.remove_prefix(std::min(readout.size(), kInfoPrefix.size()));
-  while (!readout.empty() && (readout.back() == '\n' || readout.back() == '\r')) {
-    readout.remove_suffix(1);
-  }
-  const std::size_t colon = readout.find(':');
-  const std::string version(readout.substr(0, colon));
-  const std::string mcuId(colon == std::string_view::npos ? "0" : readout.substr(colon + 1));
-  const bool versionRead = version != "0";
-  const bool mcuIdRead = mcuId != "0";
+  const std::optional<HeadsetInfo> info =
+      ReadHeadsetInfo(session.backend->link(), location.devicePath);
+  if (!info) return report.Fail(ExitCode::kNoDevice, DoesNotOpen(location));
+  const bool versionRead = info->firmwareVersion.has_value();
+  const bool mcuIdRead = info->mcuId.has_value();
+  const std::string version = versionRead ? Hex16(*info->firmwareVersion) : "";
+  const std::string mcuId = mcuIdRead ? FormatMcuId(*info->mcuId) : "";
   report.fields["firmware_version"] = versionRead ? Json(version) : Json();
   report.fields["mcu_id"] = mcuIdRead ? Json(mcuId) : Json();
   session.console.Say("device:           " + location.devicePath);
   session.console.Say("firmware version: " + (versionRead ? version : "(not read)"));
   session.console.Say("MCU ID:           " + (mcuIdRead ? mcuId : "(not read)"));
 
-  // The run mode by the Mode controls' rules: none below firmware 0025 or when it cannot be read.
+  // None below firmware 0025 or when it cannot be read.
   Report modeReport;
-  const std::optional<bool> dk1 = RefreshRunMode(session, location, modeReport);
-  report.fields["run_mode"] = dk1 ? Json(ModeName(*dk1)) : Json();
-  session.console.Say("run mode:         " +
-                      (dk1 ? std::string(ModeTitle(*dk1)) + " (" + std::string(ModeName(*dk1)) + ")"
-                           : "none (" + modeReport.error + ")"));
+  const std::optional<RunMode> mode =
+      RunModeOf(ReadRunMode(session.backend->link(), location.devicePath), location, modeReport);
+  report.fields["run_mode"] = mode ? Json(ModeName(*mode)) : Json();
+  session.console.Say("run mode:         " + (mode ? ModeTitle(*mode) + " (" + ModeName(*mode) + ")"
+                                                   : "none (" + modeReport.error + ")"));
   if (!versionRead || !mcuIdRead) {
     return report.Fail(ExitCode::kDeviceRefused,
                        std::string("the headset did not give its ") + (!versionRead && !mcuIdRead
@@ -262,115 +222,82 @@ ExitCode ShowInfo(Session& session, Report& report) {
 ExitCode FlashImage(Session& session, const std::string& image, bool assumeYes, unsigned timeoutMs,
                     Report& report) {
   report.fields["image"] = image;
-  {
-    std::unique_ptr<ImageFile> file = session.files.OpenForReading(image);
-    if (!file) return report.Fail(ExitCode::kFileError, image + " cannot be opened");
-    report.fields["size"] = file->Size();
-  }
+  std::unique_ptr<ImageFile> file = session.files.OpenForReading(image);
+  if (!file) return report.Fail(ExitCode::kFileError, image + " cannot be opened");
+  report.fields["size"] = file->Size();
   HeadsetLocation location;
   if (!Locate(session, report, location)) return report.code;
 
   Console& console = session.console;
-  ConsoleUserInterface ui(console, assumeYes);
   CountingClock clock(session.backend->clock());
-  bool timedOut = false;
-  std::optional<std::uint16_t> bootVersion;
-  std::uint32_t sent = 0;
-
   UpgradeOptions options;
-  // Where the window searches once 2000 ms after the restart, search then and again every 100 ms
-  // until the boot firmware shows up and opens, or the timeout has passed. An interface can show
-  // up before its firmware answers, so the first search is not made any earlier.
-  options.findBootFirmware = [&](HidLink& link, Clock& waits) -> std::optional<std::string> {
-    console.Detail("waiting for the boot firmware");
-    unsigned waited = 0;
-    for (;;) {
-      const unsigned step =
-          std::min(waited == 0 ? kFirstBootSearchMs : kBootPollMs, timeoutMs - waited);
-      if (step > 0) waits.Sleep(step);
-      waited += step;
-      if (auto path = link.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, kBootProductId)) {
-        return path;
-      }
-      if (waited >= timeoutMs) {
-        timedOut = true;
-        return std::nullopt;
-      }
-    }
-  };
-  options.onBootVersion = [&](std::uint16_t version) {
-    bootVersion = version;
-    console.Say("boot firmware version: " + Hex16(version));
-  };
+  // The boot firmware is searched for first when the window does, then every 100 ms until the
+  // timeout.
+  options.bootSearchMs = timeoutMs;
   options.onProgress = [&](std::uint32_t done, std::uint32_t total) {
-    sent = done;
     console.Progress(done, total);
   };
+  if (!assumeYes) {
+    options.confirmReboot = [&] {
+      return console.Confirm("The image is written and verified. Reboot the headset into it?");
+    };
+  }
 
-  std::string imagePath = image;
-  UpgradeFailure why = UpgradeFailure::kNone;
   const auto started = std::chrono::steady_clock::now();
-  const UpgradeOutcome outcome = UpgradeFirmware(session.backend->link(), clock, session.files, ui,
-                                                 location, imagePath, options, &why);
+  const UpgradeResult result =
+      WriteFirmware(session.backend->link(), clock, location, *file, options);
   const auto elapsed = std::chrono::steady_clock::now() - started;
+  file.reset();
   console.EndProgress();
+  if (result.bootVersion) console.Say("boot firmware version: " + Hex16(*result.bootVersion));
 
-  report.fields["boot_firmware_version"] = bootVersion ? Json(Hex16(*bootVersion)) : Json();
-  report.fields["bytes_sent"] = sent;
-  report.fields["rebooted"] = outcome == UpgradeOutcome::kSucceeded;
+  const bool succeeded = result.failure == UpgradeFailure::kNone;
+  report.fields["boot_firmware_version"] =
+      result.bootVersion ? Json(Hex16(*result.bootVersion)) : Json();
+  report.fields["bytes_sent"] = result.sent;
+  report.fields["rebooted"] = succeeded;
   report.fields["waited_ms"] = clock.waitedMs();
   report.fields["elapsed_ms"] =
       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
   report.fields["device"] = location.devicePath;
-  if (outcome == UpgradeOutcome::kSucceeded) {
-    console.Say("flashed " + std::to_string(sent) +
+  if (succeeded) {
+    console.Say("flashed " + std::to_string(result.sent) +
                 " bytes; the headset confirmed the image and is rebooting");
     return ExitCode::kSuccess;
   }
-  return FlashFailure(why, timedOut, timeoutMs, image, report);
+  return FlashFailure(result.failure, timeoutMs, image, report);
 }
 
 ExitCode StampImage(Session& session, const std::string& image, Report& report) {
   report.fields["image"] = image;
-  std::vector<std::uint8_t> head;
-  std::uint32_t size = 0;
-  const bool readable = ReadImageHead(session.files, image, head, size);
-
-  ConsoleUserInterface ui(session.console, false);
-  const StampOutcome outcome = StampImageFile(session.files, ui, image);
-  switch (outcome) {
-    case StampOutcome::kCancelled:
-    case StampOutcome::kNotOpened:
+  const StampResult stamp = StampImage(session.files, image);
+  switch (stamp.failure) {
+    case StampFailure::kNotOpened:
       return report.Fail(ExitCode::kFileError, image + " cannot be opened for reading and writing");
-    case StampOutcome::kFailed:
+    case StampFailure::kNoMemory:
+    case StampFailure::kUnreadable:
+    case StampFailure::kWriteFailed:
       return report.Fail(ExitCode::kFileError, image + " could not be read or written whole");
-    case StampOutcome::kRefused:
-      return report.Fail(
-          ExitCode::kVerificationFailed,
-          readable && size > kImageBufferSize
-              ? image + " is larger than " + std::to_string(kImageBufferSize) + " bytes"
-              : image + " has no version block (magic 0xFFAA5500 at 0x9C00)");
-    case StampOutcome::kStamped:
+    case StampFailure::kTooLarge:
+      return report.Fail(ExitCode::kVerificationFailed,
+                         image + " is larger than " + std::to_string(kImageBufferSize) + " bytes");
+    case StampFailure::kNoVersionBlock:
+      return report.Fail(ExitCode::kVerificationFailed,
+                         image + " has no version block (magic 0xFFAA5500 at 0x9C00)");
+    case StampFailure::kNone:
       break;
   }
-  // Read back what went into the file, for the output.
-  std::vector<std::uint8_t> stamped;
-  std::uint32_t stampedSize = 0;
-  if (!ReadImageHead(session.files, image, stamped, stampedSize)) {
-    return report.Fail(ExitCode::kFileError, image + " cannot be read back");
-  }
-  const ImageCheck check = CheckImage(stamped, stampedSize);
-  report.fields["size"] = stampedSize;
-  report.fields["checksum"] = Hex32(check.storedChecksum);
-  session.console.Say("stamped checksum " + Hex32(check.storedChecksum) + " into " + image);
-  if (readable && head.size() >= kChecksumFieldOffset + 4 &&
-      ReadLe32(&head[kChecksumFieldOffset]) != 0) {
-    report.fields["previous_checksum"] = Hex32(ReadLe32(&head[kChecksumFieldOffset]));
+  const std::uint32_t stored = StoredChecksum(stamp);
+  report.fields["size"] = stamp.size;
+  report.fields["checksum"] = Hex32(stored);
+  session.console.Say("stamped checksum " + Hex32(stored) + " into " + image);
+  if (stamp.fieldWhole && stamp.previous != 0) {
+    report.fields["previous_checksum"] = Hex32(stamp.previous);
     session.console.Warn(
         "the checksum field was not empty before; the stamped value includes "
         "its old content, so check will not accept the image");
   }
-  if (!check.checksumFieldWhole) {
+  if (!stamp.fieldWhole) {
     session.console.Warn("the file ends inside the checksum field; only part of it was written");
   }
   return ExitCode::kSuccess;
@@ -411,63 +338,60 @@ ExitCode CheckImageFile(Session& session, const std::string& image, Report& repo
 ExitCode ShowRunMode(Session& session, Report& report) {
   HeadsetLocation location;
   if (!Locate(session, report, location)) return report.code;
-  const std::optional<bool> dk1 = RefreshRunMode(session, location, report);
-  report.fields["run_mode"] = dk1 ? Json(ModeName(*dk1)) : Json();
-  if (!dk1) return report.code;
-  session.console.Say(std::string(ModeName(*dk1)) + " (" + std::string(ModeTitle(*dk1)) + ")");
+  const std::optional<RunMode> mode =
+      RunModeOf(ReadRunMode(session.backend->link(), location.devicePath), location, report);
+  report.fields["run_mode"] = mode ? Json(ModeName(*mode)) : Json();
+  if (!mode) return report.code;
+  session.console.Say(ModeName(*mode) + " (" + ModeTitle(*mode) + ")");
   return ExitCode::kSuccess;
 }
 
 ExitCode SelectRunMode(Session& session, RunModeChoice choice, Report& report) {
-  const bool wantDk1 = choice == RunModeChoice::kDk1;
-  report.fields["requested"] = ModeName(wantDk1);
+  const RunMode wanted = choice == RunModeChoice::kDk1 ? RunMode::kDk1 : RunMode::kDk2;
+  report.fields["requested"] = ModeName(wanted);
   HeadsetLocation location;
   if (!Locate(session, report, location)) return report.code;
-  // As in the window, the mode can only be set while the refresh has enabled the Mode controls.
-  ModeState controls;
-  RefreshModeControls(session.backend->link(), controls, location);
-  if (!controls.touched) {
-    return report.Fail(ExitCode::kNoDevice,
-                       "the headset at " + location.devicePath + " does not open");
+  // As in the window, the mode can only be set where the headset shows one.
+  HidLink& link = session.backend->link();
+  const RunModeReading reading = ReadRunMode(link, location.devicePath);
+  if (reading.status == RunModeStatus::kNotOpened) {
+    return report.Fail(ExitCode::kNoDevice, DoesNotOpen(location));
   }
-  if (!controls.enabled()) {
+  if (reading.status != RunModeStatus::kRead) {
     Report why;
-    RefreshRunMode(session, location, why);
+    RunModeOf(reading, location, why);
     return report.Fail(ExitCode::kDeviceRefused, why.error + "; the mode cannot be set");
   }
-  report.fields["previous"] = ModeName(controls.dk1);
-  controls.SetModeChecks(wantDk1, !wantDk1);
+  report.fields["previous"] = ModeName(reading.mode);
 
-  ConsoleUserInterface ui(session.console, false);
-  const RunModeOutcome outcome =
-      SetRunMode(session.backend->link(), session.backend->clock(), ui, controls, location);
-  if (outcome == RunModeOutcome::kNotOpened) {
-    return report.Fail(ExitCode::kNoDevice,
-                       "the headset at " + location.devicePath + " does not open");
-  }
-  if (outcome == RunModeOutcome::kFailed) {
-    return report.Fail(ExitCode::kDeviceRefused, "the headset refused the run mode");
+  switch (WriteRunMode(link, session.backend->clock(), location.devicePath, wanted)) {
+    case RunModeWrite::kNotOpened:
+      return report.Fail(ExitCode::kNoDevice, DoesNotOpen(location));
+    case RunModeWrite::kRefused:
+      return report.Fail(ExitCode::kDeviceRefused, "the headset refused the run mode");
+    case RunModeWrite::kWritten:
+      break;
   }
 
   // The headset has restarted; read the mode back where it is now.
   HeadsetLocation after;
   Report afterReport;
-  std::optional<bool> nowDk1;
-  if (Locate(session, afterReport, after)) nowDk1 = RefreshRunMode(session, after, afterReport);
-  report.fields["run_mode"] = nowDk1 ? Json(ModeName(*nowDk1)) : Json();
-  report.fields["confirmed"] = nowDk1.has_value() && *nowDk1 == wantDk1;
-  if (!nowDk1) {
+  std::optional<RunMode> now;
+  if (Locate(session, afterReport, after)) {
+    now = RunModeOf(ReadRunMode(link, after.devicePath), after, afterReport);
+  }
+  report.fields["run_mode"] = now ? Json(ModeName(*now)) : Json();
+  report.fields["confirmed"] = now == wanted;
+  if (!now) {
     session.console.Warn("the mode was written, but the headset could not be read back: " +
                          afterReport.error);
-    session.console.Say("run mode set to " + std::string(ModeName(wantDk1)) + " (not confirmed)");
+    session.console.Say("run mode set to " + ModeName(wanted) + " (not confirmed)");
     return ExitCode::kSuccess;
   }
-  if (*nowDk1 != wantDk1) {
-    return report.Fail(ExitCode::kVerificationFailed,
-                       "the headset reads back " + std::string(ModeName(*nowDk1)));
+  if (*now != wanted) {
+    return report.Fail(ExitCode::kVerificationFailed, "the headset reads back " + ModeName(*now));
   }
-  session.console.Say("run mode set to " + std::string(ModeName(wantDk1)) + " (" +
-                      std::string(ModeTitle(wantDk1)) + ")");
+  session.console.Say("run mode set to " + ModeName(wanted) + " (" + ModeTitle(wanted) + ")");
   return ExitCode::kSuccess;
 }
 

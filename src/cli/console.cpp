@@ -8,7 +8,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-// The window's texts end in CR LF; a terminal line needs neither.
+// An answer typed on Windows ends in CR LF; the answer is neither.
 std::string_view TrimLineEnd(std::string_view text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
   return text;
@@ -69,29 +69,5 @@ bool Console::Confirm(std::string_view question) {
 }
 
 void Console::Json(std::string_view text) { io_.out << text << '\n'; }
-
-ConsoleUserInterface::ConsoleUserInterface(Console& console, bool assumeYes)
-    : console_(console), assumeYes_(assumeYes) {}
-
-void ConsoleUserInterface::ShowStatus(std::string_view text) {
-  text = TrimLineEnd(text);
-  if (!text.empty()) console_.Detail(std::string("status: ") + std::string(text));
-}
-
-int ConsoleUserInterface::ShowWindowBox(std::string_view body, std::string_view caption,
-                                        unsigned type) {
-  messages_.emplace_back(caption);
-  console_.Detail(std::string("message (") + std::string(body) + "): " + std::string(caption));
-  if (type != kBoxYesNo) return kAnswerOk;
-  asked_ = true;
-  if (assumeYes_) return kAnswerYes;
-  return console_.Confirm("The image is written and verified. Reboot the headset into it?")
-             ? kAnswerYes
-             : kAnswerNo;
-}
-
-void ConsoleUserInterface::SetCaption(std::string_view text) {
-  console_.Detail(std::string("outcome: ") + std::string(text));
-}
 
 }  // namespace obrint::cli

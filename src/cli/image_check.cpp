@@ -1,24 +1,20 @@
 #include "cli/image_check.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "core/checksum.h"
-#include "core/firmware_upgrade.h"
-#include "core/image_stamp.h"
+#include "core/headset.h"
+#include "core/image.h"
 #include "core/ports.h"
 #include "core/reports.h"
+#include "core/text.h"
 
 namespace obrint::cli {
 namespace {
 
 constexpr std::uint32_t kFieldSize = 4;
 
-std::string Hex32(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
-  return text;
-}
+std::string Hex32(std::uint32_t v) { return "0x" + FormatHex(v, 8); }
 
 // The image as stamping sees it: the file's bytes in a zero-filled 64 KiB buffer.
 std::vector<std::uint8_t> ImageBuffer(std::span<const std::uint8_t> image) {

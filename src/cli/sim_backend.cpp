@@ -83,7 +83,7 @@ std::unique_ptr<Backend> MakeSimBackend(const std::string& stateFile, std::strin
     return nullptr;
   }
   // The state keeps the traffic of the last command only.
-  headset->clearLog();
+  headset->ClearLog();
   headset->Advance(headset->config().restartMs);
   return std::make_unique<SimBackend>(std::move(*headset), stateFile);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/bytes.h"
+
 namespace obrint {
 namespace {
 
@@ -10,8 +12,7 @@ namespace {
 std::uint32_t SumOfWords(std::span<const std::uint8_t> bytes) {
   std::uint32_t sum = 0;
   std::size_t i = 0;
-  for (; i + 1 < bytes.size(); i += 2)
-    sum += static_cast<std::uint32_t>(bytes[i] | (bytes[i + 1] << 8));
+  for (; i + 1 < bytes.size(); i += 2) sum += ReadLe16(&bytes[i]);
   if (i < bytes.size()) sum += bytes[i];
   return sum;
 }

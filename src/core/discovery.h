@@ -14,6 +14,8 @@
 #include <span>
 #include <string_view>
 
+#include "core/text.h"
+
 namespace obrint {
 
 // Room for the longest text the search formats: a path built from a 254-character name (names of
@@ -34,10 +36,6 @@ std::string_view FormatDiscoveryPattern(std::span<char> buf, DiscoveryPattern pa
 // returns it. The first four characters are dropped unseen ("##?#" in the registry's naming); a
 // name of four characters or fewer gives "\\.\" alone. Truncated to fit a short buffer.
 std::string_view FormatCandidatePath(std::span<char> buf, std::string_view subkeyName);
-
-// Whether `needle` occurs in `haystack`, comparing ASCII letters without regard to case and every
-// other byte as it is. An empty needle occurs everywhere.
-bool ContainsIgnoringAsciiCase(std::string_view haystack, std::string_view needle);
 
 // Answers whether the interface at `path` opens (and closes it again).
 using OpensFn = std::function<bool(const char* path)>;

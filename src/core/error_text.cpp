@@ -1,14 +1,11 @@
 #include "core/error_text.h"
 
-#include <array>
-#include <cstdio>
+#include "core/text.h"
 
 namespace obrint {
 
 namespace {
 
-// The fallback texts are printed into a buffer of this size, terminator included.
-constexpr std::size_t kFallbackBufferSize = 32;
 constexpr std::int32_t kFirstDispatchCode = static_cast<std::int32_t>(0x80040200u);
 constexpr std::int32_t kLastDispatchCode = static_cast<std::int32_t>(0x8004FFFFu);
 
@@ -30,15 +27,9 @@ std::uint16_t DispatchCode(std::uint32_t code) {
 }
 
 std::string FallbackErrorText(std::uint32_t code) {
-  std::array<char, kFallbackBufferSize> text{};
   const std::uint16_t dispatch = DispatchCode(code);
-  if (dispatch != 0) {
-    std::snprintf(text.data(), text.size(), "IDispatch error #%d", static_cast<int>(dispatch));
-  } else {
-    std::snprintf(text.data(), text.size(), "Unknown error 0x%0lX",
-                  static_cast<unsigned long>(code));
-  }
-  return std::string(text.data());
+  if (dispatch != 0) return "IDispatch error #" + std::to_string(dispatch);
+  return "Unknown error 0x" + FormatHex(code, 1);
 }
 
 }  // namespace obrint

@@ -1,18 +1,13 @@
-// Stamping a firmware image file with its checksum, inside the image's version block.
+// The window's command behind "校验固件程序", on the data layer's StampImage (image.h).
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 
+#include "core/image.h"
 #include "core/ports.h"
 
 namespace obrint {
-
-// The version block of an image: the magic word, then a word left alone, then the checksum.
-inline constexpr std::uint32_t kVersionBlockOffset = 0x9C00;
-inline constexpr std::uint32_t kVersionMagic = 0xFFAA5500;
-inline constexpr std::uint32_t kChecksumFieldOffset = 0x9C08;
 
 enum class StampOutcome : std::uint8_t {
   kCancelled,  // no file chosen; nothing shown
@@ -22,16 +17,10 @@ enum class StampOutcome : std::uint8_t {
   kFailed,     // memory, reading or writing failed; a failure box was shown
 };
 
-// Reads the whole file into `buffer` (zero-filled, kImageBufferSize bytes), checks the version
-// block's magic and adds the file's words to uSum. False, after showing why, when the image is
-// refused or cannot be read whole.
-bool ComputeImageChecksum(ImageFile& file, std::span<std::uint8_t> buffer, std::uint32_t& uSum,
-                          UserInterface& ui, StampOutcome* whyNot = nullptr);
-
-// Writes the image checksum of the file at `path` into its version block, keeping its length.
+// Stamps the file at `path`, showing how it went while the file is still open.
 StampOutcome StampImageFile(FileSystem& files, UserInterface& ui, const std::string& path);
 
-// The command behind "校验固件程序": asks for an image file and stamps it.
+// Asks for an image file and stamps it.
 StampOutcome StampImageChecksum(FileSystem& files, UserInterface& ui);
 
 }  // namespace obrint

@@ -1,34 +1,19 @@
 #include "core/interface_name.h"
 
 #include "core/ports.h"
+#include "core/text.h"
 
 namespace obrint {
 namespace {
 
 constexpr std::size_t kPrefixLength = 4;  // "\\?\"
-constexpr std::size_t kMaxHexDigits = 4;
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+constexpr std::size_t kIdDigits = 4;
 
 // 1 to 4 hex digits from `offset` on; nullopt when the first character is no hex digit.
 std::optional<std::uint16_t> ReadHexField(std::string_view text, std::size_t offset) {
-  unsigned value = 0;
-  std::size_t digits = 0;
-  while (digits < kMaxHexDigits && offset + digits < text.size()) {
-    const int v = HexValue(text[offset + digits]);
-    if (v < 0) break;
-    value = value * 16 + static_cast<unsigned>(v);
-    ++digits;
-  }
-  if (digits == 0) return std::nullopt;
-  return static_cast<std::uint16_t>(value);
+  const auto value = ParseHexPrefix(text.substr(offset, kIdDigits));
+  if (!value) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
 }
 
 }  // namespace

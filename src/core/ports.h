@@ -44,6 +44,19 @@ class HidLink {
                                                        std::uint16_t vid, std::uint16_t pid) = 0;
 };
 
+// The HID library bound for the life of the object. Declared after the device it serves, it is
+// released before the device closes, as the headset operations have always done it.
+class HidLibraryBinding {
+ public:
+  explicit HidLibraryBinding(HidLink& link) : link_(link) { link_.LoadHidLibrary(); }
+  ~HidLibraryBinding() { link_.FreeHidLibrary(); }
+  HidLibraryBinding(const HidLibraryBinding&) = delete;
+  HidLibraryBinding& operator=(const HidLibraryBinding&) = delete;
+
+ private:
+  HidLink& link_;
+};
+
 // Fixed waits. A wait lasts at least `ms` milliseconds.
 class Clock {
  public:

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/bytes.h"
 #include "core/hid_device.h"
 
 namespace obrint {
@@ -64,21 +65,5 @@ bool SetReport61(HidDevice& device, ReportSpan buf);
 bool SetReport58(HidDevice& device, int bootFlag);
 // Sends the Run mode report [0x59, 1, 0, runMode] once.
 bool SetReport59(HidDevice& device, std::uint8_t runMode);
-
-// Little-endian fields.
-inline std::uint16_t ReadLe16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t ReadLe32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void WriteLe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void WriteLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 }  // namespace obrint

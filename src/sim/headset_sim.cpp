@@ -1,13 +1,12 @@
 #include "sim/headset_sim.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "core/bytes.h"
+#include "core/text.h"
 
 namespace obrint::sim {
 namespace {
-
-constexpr std::uint16_t kVendorId = 0x2833;
-constexpr std::uint16_t kBootPid = 0x0001;
 
 // The headset's own idea of its reports' lengths; a host that disagrees is refused.
 std::size_t LengthOf(std::uint8_t id) {
@@ -64,12 +63,6 @@ constexpr unsigned kImageTotalMs = 120;
 // A wrong sum must differ from the right one whatever it is.
 constexpr std::uint16_t kSumCorruption = 0x00FF;
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v & 0xFF);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
 std::uint16_t Fold(std::uint32_t s) { return static_cast<std::uint16_t>((s & 0xFFFF) + (s >> 16)); }
 
 // The firmware's block sum: 16-bit little-endian words of the data, zero-padded to whole 32-bit
@@ -95,22 +88,19 @@ Headset::Headset(HeadsetConfig config) : config_(config) {
 bool Headset::present() const { return present_; }
 Firmware Headset::firmware() const { return firmware_; }
 std::uint16_t Headset::productId() const {
-  return firmware_ == Firmware::kBoot ? kBootPid : config_.applicationProductId;
+  return firmware_ == Firmware::kBoot ? kBootProductId : config_.applicationProductId;
 }
 std::uint32_t Headset::generation() const { return generation_; }
 
 std::string Headset::interfacePath() const {
-  char path[128];
-  std::snprintf(path, sizeof path,
-                "\\\\.\\hid#vid_%04x&pid_%04x#7&1a2b3c4d&0&0000#"
-                "{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                static_cast<unsigned>(kVendorId), static_cast<unsigned>(productId()));
-  return path;
+  return "\\\\.\\hid#vid_" + FormatHex(kHeadsetVendorId, 4, HexCase::kLower) + "&pid_" +
+         FormatHex(productId(), 4, HexCase::kLower) +
+         "#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 }
 
 std::uint64_t Headset::nowMs() const { return nowMs_; }
 const std::vector<TransferRecord>& Headset::log() const { return log_; }
-void Headset::clearLog() { log_.clear(); }
+void Headset::ClearLog() { log_.clear(); }
 const std::vector<std::uint8_t>& Headset::received() const { return received_; }
 const std::vector<std::uint8_t>& Headset::flashed() const { return flashed_; }
 int Headset::restarts() const { return restarts_; }
@@ -209,7 +199,7 @@ bool Headset::AnswerIdentity(std::uint8_t id, std::uint16_t version, std::uint8_
   report[1] = 0;
   report[2] = 0;
   if (id == kVersion) {
-    PutLe16(report + 3, version);
+    WriteLe16(report + 3, version);
   } else {
     std::copy(config_.mcuId.begin(), config_.mcuId.end(), report + 3);
   }
@@ -288,8 +278,8 @@ void Headset::ReceiveTransferPacket(const std::uint8_t* packet) {
   BootTransfer& t = boot_;
   ++t.packets;
   t.lastCommand = packet[3];
-  const std::uint16_t hostSum = Le16(packet + 4);
-  const std::uint16_t length = Le16(packet + 6);
+  const std::uint16_t hostSum = ReadLe16(packet + 4);
+  const std::uint16_t length = ReadLe16(packet + 6);
   switch (packet[3]) {
     case kBegin: {
       const std::uint16_t packets = t.packets;
@@ -348,10 +338,10 @@ void Headset::ReceiveTransferPacket(const std::uint8_t* packet) {
 void Headset::AnswerTransfer(std::uint8_t* report) const {
   const BootTransfer& t = boot_;
   std::fill(report + 1, report + 64, std::uint8_t{0xA5});
-  PutLe16(report + 1, t.packets);
+  WriteLe16(report + 1, t.packets);
   report[3] = t.lastCommand;
-  PutLe16(report + 4, nowMs_ >= t.answerReadyAtMs ? t.answerSum : std::uint16_t{0});
-  PutLe16(report + 6, static_cast<std::uint16_t>(received_.size() & 0xFFFF));
+  WriteLe16(report + 4, nowMs_ >= t.answerReadyAtMs ? t.answerSum : std::uint16_t{0});
+  WriteLe16(report + 6, static_cast<std::uint16_t>(received_.size() & 0xFFFF));
   std::uint8_t state = 0;
   if (t.verified) {
     state = 2;

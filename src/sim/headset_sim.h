@@ -162,7 +162,7 @@ class Headset {
   void PlugIn();
 
   const std::vector<TransferRecord>& log() const;
-  void clearLog();
+  void ClearLog();
 
   // What the boot firmware received since the last Begin, in order (the data bytes of the Data
   // packets), and the image that the last verified Finish and Reboot made the application firmware.

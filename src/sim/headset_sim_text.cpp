@@ -3,40 +3,13 @@
 #include <charconv>
 #include <type_traits>
 
+#include "core/text.h"
 #include "sim/headset_sim.h"
 
 namespace obrint::sim {
 namespace {
 
 constexpr std::string_view kFormatLine = "obrint-headset-sim=1";
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-void AppendHex(std::string& out, const std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    out += kHexDigits[bytes[i] >> 4];
-    out += kHexDigits[bytes[i] & 0x0F];
-  }
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
-  if (text.size() % 2 != 0) return false;
-  out.clear();
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int hi = HexValue(text[i]);
-    const int lo = HexValue(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
-  }
-  return true;
-}
-
 template <typename T>
 bool ParseInteger(std::string_view text, T& out) {
   const char* end = text.data() + text.size();
@@ -60,22 +33,18 @@ bool ParseFirmware(std::string_view text, Firmware& out) {
 }
 
 // Member types: one byte and byte sequences are hexadecimal, other integers decimal.
-std::string Format(const std::uint8_t& v) {
-  std::string out;
-  AppendHex(out, &v, 1);
-  return out;
-}
+std::string Format(const std::uint8_t& v) { return FormatHex(v, 2, HexCase::kLower); }
 std::string Format(const bool& v) { return v ? "1" : "0"; }
 std::string Format(const Firmware& v) { return std::string(FirmwareName(v)); }
 std::string Format(const std::vector<std::uint8_t>& v) {
   std::string out;
-  AppendHex(out, v.data(), v.size());
+  AppendHexBytes(out, v);
   return out;
 }
 template <std::size_t N>
 std::string Format(const std::array<std::uint8_t, N>& v) {
   std::string out;
-  AppendHex(out, v.data(), v.size());
+  AppendHexBytes(out, v);
   return out;
 }
 template <typename T>
@@ -83,7 +52,7 @@ requires std::is_integral_v<T> std::string Format(const T& v) { return std::to_s
 
 bool Parse(std::string_view text, std::uint8_t& v) {
   std::vector<std::uint8_t> bytes;
-  if (!ParseHex(text, bytes) || bytes.size() != 1) return false;
+  if (!ParseHexBytes(text, bytes) || bytes.size() != 1) return false;
   v = bytes[0];
   return true;
 }
@@ -93,11 +62,11 @@ bool Parse(std::string_view text, bool& v) {
   return true;
 }
 bool Parse(std::string_view text, Firmware& v) { return ParseFirmware(text, v); }
-bool Parse(std::string_view text, std::vector<std::uint8_t>& v) { return ParseHex(text, v); }
+bool Parse(std::string_view text, std::vector<std::uint8_t>& v) { return ParseHexBytes(text, v); }
 template <std::size_t N>
 bool Parse(std::string_view text, std::array<std::uint8_t, N>& v) {
   std::vector<std::uint8_t> bytes;
-  if (!ParseHex(text, bytes) || bytes.size() != N) return false;
+  if (!ParseHexBytes(text, bytes) || bytes.size() != N) return false;
   std::copy(bytes.begin(), bytes.end(), v.begin());
   return true;
 }
@@ -107,14 +76,14 @@ bool Parse(std::string_view text, T& v) { return ParseInteger(text, v); }
 
 std::string FormatRecord(const TransferRecord& r) {
   std::string out = r.direction == TransferRecord::Direction::kGet ? "get " : "set ";
-  AppendHex(out, &r.reportId, 1);
+  out += FormatHex(r.reportId, 2, HexCase::kLower);
   out += ' ' + std::to_string(r.length) + ' ' + (r.ok ? "1 " : "0 ");
   out += FirmwareName(r.firmware);
   out += ' ' + std::to_string(r.atMs) + ' ';
   if (r.bytes.empty()) {
     out += '-';
   } else {
-    AppendHex(out, r.bytes.data(), r.bytes.size());
+    AppendHexBytes(out, r.bytes);
   }
   return out;
 }
@@ -137,7 +106,8 @@ std::optional<TransferRecord> ParseRecord(std::string_view text) {
       !ParseFirmware(parts[4], r.firmware) || !ParseInteger(parts[5], r.atMs)) {
     return std::nullopt;
   }
-  if (parts[6] != "-" && (!ParseHex(parts[6], r.bytes) || r.bytes.empty())) return std::nullopt;
+  if (parts[6] != "-" && (!ParseHexBytes(parts[6], r.bytes) || r.bytes.empty()))
+    return std::nullopt;
   return r;
 }
 

@@ -1,21 +1,9 @@
 // The HID link and the clock over one simulated headset.
-#include <algorithm>
-#include <cctype>
-
+#include "core/text.h"
 #include "sim/headset_sim.h"
 
 namespace obrint::sim {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-constexpr std::string_view kHidClass = "4D1E55B2-F16F-11CF-88CB-001111000030";
-constexpr std::uint16_t kVendorId = 0x2833;
 
 // A handle on the headset as it was when opened: it goes stale when the headset restarts.
 class SimDevice : public HidDevice {
@@ -56,7 +44,7 @@ SimHidLink::SimHidLink(Headset& headset)
     : headset_(headset), counters_(std::make_shared<Counters>()) {}
 
 std::unique_ptr<HidDevice> SimHidLink::OpenHidDevice(const std::string& path) {
-  if (!headset_.present() || !EqualsIgnoringCase(path, headset_.interfacePath())) {
+  if (!headset_.present() || !EqualsIgnoringAsciiCase(path, headset_.interfacePath())) {
     ++counters_->failedOpens;
     return nullptr;
   }
@@ -79,8 +67,8 @@ void SimHidLink::FreeHidLibrary() {
 std::optional<std::string> SimHidLink::FindHidDevicePath(std::string_view classGuidText,
                                                          std::uint16_t vid, std::uint16_t pid) {
   ++counters_->searches;
-  if (!EqualsIgnoringCase(classGuidText, kHidClass) || vid != kVendorId || !headset_.present() ||
-      pid != headset_.productId()) {
+  if (!EqualsIgnoringAsciiCase(classGuidText, kHidClassGuidText) || vid != kHeadsetVendorId ||
+      !headset_.present() || pid != headset_.productId()) {
     return std::nullopt;
   }
   return headset_.interfacePath();

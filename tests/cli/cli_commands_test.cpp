@@ -108,15 +108,6 @@ TEST_F(CliTest, InfoReadsVersionMcuIdAndRunMode) {
   EXPECT_EQ(json["device"], sim::Headset(config).interfacePath());
 }
 
-TEST_F(CliTest, InfoVerboseShowsTheWindowsReadoutLine) {
-  const CliRun run = Run({"-v", "info"});
-  ASSERT_EQ(run.code, kOk);
-  EXPECT_NE(
-      run.err.find("版本信息 " + Hex4(config.applicationVersion) + ":" + McuIdText(config.mcuId)),
-      std::string::npos)
-      << run.err;
-}
-
 TEST_F(CliTest, InfoOnRefusedReportsShowsWhatItGotAndEndsRefused) {
   prepare = [](sim::Headset& h) { h.faults().refusedReports = {0x60}; };
   const CliRun run = Run({"--json", "info"});

@@ -319,7 +319,7 @@ TEST(SimLog, RecordsEveryTransferFailedOnesIncluded) {
   EXPECT_EQ(log[3].firmware, Firmware::kBoot);
   EXPECT_EQ(log[3].atMs, 7u + h.config().restartMs);
 
-  h.clearLog();
+  h.ClearLog();
   EXPECT_TRUE(h.log().empty());
 }
 
