@@ -2,6 +2,7 @@
 
 #include "core/discovery.h"
 #include "core/interface_name.h"
+#include "core/text.h"
 #include "devpath/device_path.h"
 #include "hid/hid_binding.h"
 
@@ -13,18 +14,12 @@ namespace {
 int InterfaceNumber(std::string_view name) {
   constexpr std::string_view kMarker = "&MI_";
   const std::size_t at = kProductIdOffset + 4;
-  if (name.size() < at + kMarker.size() + 2) return -1;
-  if (!ContainsIgnoringAsciiCase(name.substr(at, kMarker.size()), kMarker)) return -1;
-  int number = 0;
-  for (const char c : name.substr(at + kMarker.size(), 2)) {
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                             : -1;
-    if (digit < 0) return -1;
-    number = number * 16 + digit;
+  if (name.size() < at + kMarker.size() + 2 ||
+      !EqualsIgnoringAsciiCase(name.substr(at, kMarker.size()), kMarker)) {
+    return -1;
   }
-  return number;
+  const std::optional<std::uint32_t> number = ParseHex(name.substr(at + kMarker.size(), 2));
+  return number ? static_cast<int>(*number) : -1;
 }
 
 }  // namespace
