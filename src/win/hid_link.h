@@ -27,6 +27,9 @@ struct HidInterface {
   std::uint16_t vid = 0;
   std::uint16_t pid = 0;
   int interfaceNumber = -1;  // from "&MI_xx" after the product ID; -1 for a single interface
+  // The USB port the device is plugged into, as the device installer's location path gives it;
+  // empty when the system tells none.
+  std::string port;
 };
 
 // Every interface of the HID class whose name carries vendor `vid` and whose path opens, in the

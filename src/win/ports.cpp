@@ -1,6 +1,7 @@
 #include "win/ports.h"
 
 #include <commdlg.h>
+#include <mmsystem.h>
 
 #include <array>
 
@@ -52,10 +53,32 @@ std::unique_ptr<ImageFile> Win32FileSystem::OpenForUpdate(const std::string& pat
   return Open(path, GENERIC_READ | GENERIC_WRITE);
 }
 
+Win32Clock::Win32Clock() {
+  TIMECAPS caps{};
+  if (::timeGetDevCaps(&caps, sizeof caps) == MMSYSERR_NOERROR &&
+      ::timeBeginPeriod(caps.wPeriodMin) == TIMERR_NOERROR) {
+    timerResolutionMs_ = caps.wPeriodMin;
+  }
+  LARGE_INTEGER frequency{};
+  ::QueryPerformanceFrequency(&frequency);
+  ticksPerSecond_ = frequency.QuadPart;
+}
+
+Win32Clock::~Win32Clock() {
+  if (timerResolutionMs_ != 0) ::timeEndPeriod(timerResolutionMs_);
+}
+
 void Win32Clock::Sleep(unsigned ms) {
-  const ULONGLONG end = ::GetTickCount64() + ms;
-  for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
-    ::SleepEx(static_cast<DWORD>(end - now), TRUE);
+  LARGE_INTEGER start{};
+  ::QueryPerformanceCounter(&start);
+  // Whole counter ticks, rounded up, so that the wait is never a fraction short.
+  const LONGLONG wait = (static_cast<LONGLONG>(ms) * ticksPerSecond_ + 999) / 1000;
+  for (;;) {
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    const LONGLONG left = wait - (now.QuadPart - start.QuadPart);
+    if (left <= 0) return;
+    ::SleepEx(static_cast<DWORD>((left * 1000 + ticksPerSecond_ - 1) / ticksPerSecond_), TRUE);
   }
 }
 
