@@ -12,8 +12,8 @@
 
 #include "core/image_stamp.h"
 #include "fuzz_check.h"
-#include "native/fakes/fake_files.h"
-#include "native/fakes/fake_ui.h"
+#include "native/fakes.h"
+#include "native/reference.h"
 
 namespace {
 
@@ -36,17 +36,6 @@ struct Faults {
         cancel(bits & 0x80) {}
   bool failSize, failRead, failWrite, failRewind, readOnly, locked, failAllocation, cancel;
 };
-
-// The image checksum from its definition: little-endian words, an odd last byte alone, mod 2^32.
-// The harness's own arithmetic is no coverage to steer by, and uninstrumented it runs faster.
-__attribute__((no_sanitize("coverage"))) std::uint32_t ReferenceChecksum(
-    const std::vector<std::uint8_t>& file) {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < file.size(); i += 2) {
-    sum += file[i] + (i + 1 < file.size() ? 256u * file[i + 1] : 0u);
-  }
-  return static_cast<std::uint32_t>(sum % 0x100000000ULL);
-}
 
 bool HasMagic(const std::vector<std::uint8_t>& file) {
   constexpr std::size_t at = obrint::kVersionBlockOffset;
@@ -96,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (outcome != StampOutcome::kStamped) {
     Check(file.bytes == original, "a file that is not stamped is untouched");
   } else {
-    const std::uint32_t sum = ReferenceChecksum(original);
+    const std::uint32_t sum = obrint::reference::ImageChecksum(original);
     std::vector<std::uint8_t> stamped = original;
     for (std::size_t i = 0; i < 4 && obrint::kChecksumFieldOffset + i < stamped.size(); ++i) {
       stamped[obrint::kChecksumFieldOffset + i] = static_cast<std::uint8_t>(sum >> (8 * i));

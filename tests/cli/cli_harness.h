@@ -93,11 +93,4 @@ inline sim::Headset LoadHeadset(const std::string& path) {
   return headset ? std::move(*headset) : sim::Headset{};
 }
 
-inline Bytes RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-  return bytes;
-}
-
 }  // namespace obrint::cli::testing

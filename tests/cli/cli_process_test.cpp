@@ -1,14 +1,11 @@
 // The built obrint-cli as a process: exit statuses, stdout and stderr kept apart, stdin for the
-// confirmation, and how long a simulated flash takes.
+// confirmation.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/exit_codes.h"
 #include "cli_harness.h"
@@ -49,23 +46,6 @@ class CliProcessTest : public ::testing::Test {
 
   ScratchDir dir;
 };
-
-TEST_F(CliProcessTest, DemoFlashOfASampleImageIsFastOnVirtualTime) {
-  const std::string image = dir.File("demo.bin");
-  ASSERT_EQ(Exec({"sample-image", image}).code, 0);
-  const auto started = std::chrono::steady_clock::now();
-  const CliRun run = Exec({"--sim", "--json", "flash", "--yes", image});
-  const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - started);
-  ASSERT_EQ(run.code, 0) << run.err;
-  const auto json = run.Json();
-  // 732 blocks of 40 KiB with their 10 ms waits: over seven seconds of the headset's time.
-  EXPECT_GT(json["waited_ms"].get<int>(), 7000);
-  EXPECT_LT(wall.count(), 3000) << "the waits must not be slept for real";
-  RecordProperty("simulated_40KiB_flash_wall_ms", static_cast<int>(wall.count()));
-  std::cout << "simulated 40 KiB flash: " << wall.count() << " ms wall, " << json["waited_ms"]
-            << " ms virtual\n";
-}
 
 TEST_F(CliProcessTest, ExitStatusesReachTheShell) {
   EXPECT_EQ(Exec({"--help"}).code, 0);
