@@ -1,5 +1,5 @@
-// What the fuzz targets share: the invariant check, and helpers kept out of the coverage that
-// steers the fuzzer (clang only; the replay tests build the targets with gcc too).
+// The fuzz targets' invariant check. Their helpers are kept out of the coverage that steers the
+// fuzzer (clang only: the replay tests build the targets with gcc too).
 #pragma once
 
 #include <cstdio>
@@ -14,9 +14,7 @@
 namespace obrint::fuzz {
 
 inline void Check(bool holds, const char* invariant) {
-  if (holds) return;
-  std::fprintf(stderr, "invariant broken: %s\n", invariant);
-  std::abort();
+  if (!holds) std::fprintf(stderr, "invariant broken: %s\n", invariant), std::abort();
 }
 
 }  // namespace obrint::fuzz

@@ -1,5 +1,5 @@
-// The window's side and the files for the tests of the headset commands: what was shown, scripted
-// answers, in-memory files with failures to order, and counts of what is still held.
+// The window's side and the files for the headset commands' tests: what was shown, scripted
+// answers, and in-memory files with failures to order and a count of the open ones.
 #pragma once
 
 #include <deque>
@@ -14,9 +14,8 @@
 namespace obrint::fakes {
 
 struct Box {
-  std::string body;
-  std::string caption;
-  unsigned type = 0;
+  std::string body, caption;
+  unsigned type = kBoxOk;
   bool operator==(const Box&) const = default;
 };
 
@@ -31,9 +30,8 @@ class FakeUserInterface : public UserInterface {
   void SetCaption(std::string_view text) override { caption = std::string(text); }
   std::string ChooseImageFile() override {
     ++dialogs;
-    if (choices.empty()) return {};
-    std::string chosen = choices.front();
-    choices.pop_front();
+    std::string chosen = choices.empty() ? "" : choices.front();
+    if (!choices.empty()) choices.pop_front();
     return chosen;
   }
 
@@ -46,7 +44,7 @@ class FakeUserInterface : public UserInterface {
   std::function<void(const Box&)> onBox;  // runs while a box is up
 };
 
-// Button 1006, radio buttons 1008 (DK1) and 1007 (DK2): the state after every change.
+// Button 1006, radio buttons 1008 (DK1) and 1007 (DK2).
 struct ModeState {
   bool button = false, dk1Enabled = false, dk2Enabled = false, dk1 = false, dk2 = false;
   bool operator==(const ModeState&) const = default;
@@ -55,21 +53,23 @@ struct ModeState {
 class FakeModeControls : public ModeControls {
  public:
   void EnableModeControls(bool on) override {
-    Record(state.button = state.dk1Enabled = state.dk2Enabled = on);
+    state.button = state.dk1Enabled = state.dk2Enabled = on;
+    history.push_back(state);
   }
-  void EnableRunModeButton(bool on) override { Record(state.button = on); }
+  void EnableRunModeButton(bool on) override {
+    state.button = on;
+    history.push_back(state);
+  }
   void SetModeChecks(bool dk1, bool dk2) override {
     state.dk1 = dk1;
-    Record(state.dk2 = dk2);
+    state.dk2 = dk2;
+    history.push_back(state);
   }
   bool IsDk1Checked() override { return state.dk1; }
   bool IsDk2Checked() override { return state.dk2; }
 
   ModeState state;
-  std::vector<ModeState> history;
-
- private:
-  void Record(bool) { history.push_back(state); }
+  std::vector<ModeState> history;  // the state after every change
 };
 
 struct FakeFile {
@@ -92,7 +92,7 @@ class FakeFileSystem : public FileSystem {
   std::unique_ptr<std::uint8_t[]> AllocateImageBuffer() override {
     return failAllocation ? nullptr : FileSystem::AllocateImageBuffer();
   }
-  int openHandles() const { return *openHandles_; }
+  int openHandles() const { return *open_; }
 
   bool failAllocation = false;
 
@@ -108,20 +108,20 @@ class FakeFileSystem : public FileSystem {
       return file_.failSize ? 0xFFFFFFFF : static_cast<std::uint32_t>(file_.bytes.size());
     }
     bool Read(std::uint8_t* dst, std::uint32_t count) override {
-      if (++reads_ == file_.failReadNumber || position_ + count > file_.bytes.size()) return false;
-      std::copy_n(file_.bytes.begin() + static_cast<std::ptrdiff_t>(position_), count, dst);
-      position_ += count;
+      if (++reads_ == file_.failReadNumber || at_ + count > file_.bytes.size()) return false;
+      std::copy_n(file_.bytes.begin() + static_cast<std::ptrdiff_t>(at_), count, dst);
+      at_ += count;
       return true;
     }
     bool Rewind() override {
-      position_ = file_.failRewind ? position_ : 0;
+      at_ = file_.failRewind ? at_ : 0;
       return !file_.failRewind;
     }
     bool Write(const std::uint8_t* src, std::uint32_t count) override {
       if (!writable_ || file_.failWrite) return false;
-      file_.bytes.resize(std::max(file_.bytes.size(), position_ + count));
-      std::copy_n(src, count, file_.bytes.begin() + static_cast<std::ptrdiff_t>(position_));
-      position_ += count;
+      file_.bytes.resize(std::max(file_.bytes.size(), at_ + count));
+      std::copy_n(src, count, file_.bytes.begin() + static_cast<std::ptrdiff_t>(at_));
+      at_ += count;
       return true;
     }
 
@@ -129,7 +129,7 @@ class FakeFileSystem : public FileSystem {
     FakeFile& file_;
     bool writable_;
     std::shared_ptr<int> open_;
-    std::size_t position_ = 0;
+    std::size_t at_ = 0;
     int reads_ = 0;
   };
 
@@ -137,11 +137,11 @@ class FakeFileSystem : public FileSystem {
     const auto it = files_.find(path);
     if (it == files_.end() || it->second.locked || (writable && it->second.readOnly))
       return nullptr;
-    return std::make_unique<Handle>(it->second, writable, openHandles_);
+    return std::make_unique<Handle>(it->second, writable, open_);
   }
 
   std::map<std::string, FakeFile> files_;
-  std::shared_ptr<int> openHandles_ = std::make_shared<int>(0);
+  std::shared_ptr<int> open_ = std::make_shared<int>(0);
 };
 
 }  // namespace obrint::fakes

@@ -1,9 +1,8 @@
 // The window's other headset commands on the data layer: device info, the Mode controls and the
-// run-mode switch, and stamping an image file.
+// run-mode switch. (Stamping: the stamp fuzz target's oracle, replayed over its corpus.)
 #include <gtest/gtest.h>
 
 #include "core/device_info.h"
-#include "core/image_stamp.h"
 #include "core/run_mode.h"
 #include "native/fakes.h"
 #include "native/reference.h"
@@ -40,12 +39,13 @@ TEST_F(HeadsetOpsTest, DeviceInfoShowsVersionAndMcuIdInTheirByteOrder) {
     std::string line;
   };
   const std::string version = "0A31", mcuId = reference::McuIdText(id);
+  // clang-format off
   for (const Row& row : std::vector<Row>{
            {{}, false, "版本信息 " + version + ":" + mcuId + "\r\n"},
            {{0x5F}, false, "版本信息 0:" + mcuId + "\r\n"},
            {{0x5F, 0x60}, false, "版本信息 0:0\r\n"},
            {{}, true, ""},
-       }) {
+       }) {  // clang-format on
     headset = sim::Headset({.applicationVersion = 0x0A31, .mcuId = id});
     headset.faults().refusedReports = row.refused;
     if (row.unplugged) headset.Unplug();
@@ -71,6 +71,7 @@ TEST_F(HeadsetOpsTest, ModeControlsFollowVersionAndRunMode) {
     std::vector<std::uint8_t> refused;
     std::vector<ModeState> history;
   };
+  // clang-format off
   for (const Row& row : std::vector<Row>{
            {0x0025, 0xFE, {}, {was, off, was, dk1}},
            {0x0031, 0xFD, {}, {was, off, {false, false, false, false, true}, dk2}},
@@ -78,7 +79,7 @@ TEST_F(HeadsetOpsTest, ModeControlsFollowVersionAndRunMode) {
            {0x0024, 0xFE, {}, {was, off}},
            {0x0031, 0xFE, {0x59}, {was, off}},
            {0x0031, 0xFE, {0x5F}, {was, off}},
-       }) {
+       }) {  // clang-format on
     headset = sim::Headset({.applicationVersion = row.version, .runMode = row.mode});
     headset.faults().refusedReports = row.refused;
     controls = {};
@@ -103,6 +104,7 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
     std::vector<Bytes> sets;
     std::vector<unsigned> waits;
   };
+  // clang-format off
   for (const Row& row : std::vector<Row>{
            {true,
             false,
@@ -121,7 +123,7 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
            {true, true, {0x59}, false, RunModeOutcome::kFailed, {{0x59, 1, 0, 0xFE}}, {}},
            {false, false, {}, false, RunModeOutcome::kFailed, {}, {}},
            {true, false, {}, true, RunModeOutcome::kNotOpened, {}, {}},
-       }) {
+       }) {  // clang-format on
     headset = sim::Headset();
     headset.faults().refusedReports = row.refused;
     if (row.unplugged) headset.Unplug();
@@ -145,47 +147,6 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
     EXPECT_TRUE(controls.state.button);
     ExpectReleased();
   }
-}
-
-// The rest of stamping is the stamp fuzz target's oracle, replayed over its corpus.
-TEST_F(HeadsetOpsTest, StampingTellsEachFailureWhileTheFileIsOpen) {
-  constexpr char kPath[] = "fw.bin";
-  struct Row {
-    std::function<void(fakes::FakeFileSystem&, fakes::FakeFile&)> arrange;
-    std::size_t size;
-    StampOutcome outcome;
-    std::string caption;
-  };
-  for (const Row& row : std::vector<Row>{
-           {nullptr, 0x9C0C, StampOutcome::kStamped, "校验成功。"},
-           {[](auto&fs, auto&) { fs.failAllocation = true; }, 0x9C0C, StampOutcome::kFailed,
-            "内存不足！"},
-           {[](auto&, auto&f) { f.failSize = true; }, 0x9C0C, StampOutcome::kFailed,
-            "固件文件读取失败！"},
-           {nullptr, 65537, StampOutcome::kRefused, "固件文件过大！"},
-           {[](auto&, auto&f) { f.bytes[0x9C00] = 1; }, 0x9C0C, StampOutcome::kRefused,
-            "固件版本无效！"},
-           {[](auto&, auto&f) { f.failWrite = true; }, 0x9C0C, StampOutcome::kFailed,
-            "校验和写入失败！"},
-       }) {
-    fakes::FakeFileSystem files;
-    fakes::FakeFile& file = files.Add(kPath, reference::StampableImage(row.size, 1));
-    if (row.arrange) row.arrange(files, file);
-    ui = {};
-    ui.choices = {kPath};
-    ui.onBox = [&](const Box&) { EXPECT_EQ(files.openHandles(), 1); };
-    EXPECT_EQ(StampImageChecksum(files, ui), row.outcome);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].caption, row.caption);
-    EXPECT_EQ(ui.boxes[0].body, row.outcome == StampOutcome::kStamped ? "Checksum" : "CheckSum");
-    EXPECT_EQ(files.openHandles(), 0);
-  }
-  fakes::FakeFileSystem files;
-  ui = {};
-  EXPECT_EQ(StampImageChecksum(files, ui), StampOutcome::kCancelled);
-  ui.choices = {"missing.bin"};
-  EXPECT_EQ(StampImageChecksum(files, ui), StampOutcome::kNotOpened);
-  EXPECT_TRUE(ui.boxes.empty());
 }
 
 }  // namespace
