@@ -29,9 +29,8 @@ class FakeUserInterface : public UserInterface {
   }
   void SetCaption(std::string_view text) override { caption = std::string(text); }
   std::string ChooseImageFile() override {
-    ++dialogs;
     std::string chosen = choices.empty() ? "" : choices.front();
-    if (!choices.empty()) choices.pop_front();
+    if (++dialogs, !choices.empty()) choices.pop_front();
     return chosen;
   }
 
@@ -52,19 +51,14 @@ struct ModeState {
 
 class FakeModeControls : public ModeControls {
  public:
-  void EnableModeControls(bool on) override {
-    state.button = state.dk1Enabled = state.dk2Enabled = on;
-    history.push_back(state);
-  }
+  void EnableModeControls(bool on) override { Change({on, on, on, state.dk1, state.dk2}); }
   void EnableRunModeButton(bool on) override {
-    state.button = on;
-    history.push_back(state);
+    Change({on, state.dk1Enabled, state.dk2Enabled, state.dk1, state.dk2});
   }
   void SetModeChecks(bool dk1, bool dk2) override {
-    state.dk1 = dk1;
-    state.dk2 = dk2;
-    history.push_back(state);
+    Change({state.button, state.dk1Enabled, state.dk2Enabled, dk1, dk2});
   }
+  void Change(const ModeState& to) { history.push_back(state = to); }
   bool IsDk1Checked() override { return state.dk1; }
   bool IsDk2Checked() override { return state.dk2; }
 
@@ -83,12 +77,8 @@ class FakeFileSystem : public FileSystem {
   FakeFile& Add(const std::string& path, std::vector<std::uint8_t> bytes) {
     return files_[path] = FakeFile{std::move(bytes)};
   }
-  std::unique_ptr<ImageFile> OpenForReading(const std::string& path) override {
-    return Open(path, false);
-  }
-  std::unique_ptr<ImageFile> OpenForUpdate(const std::string& path) override {
-    return Open(path, true);
-  }
+  std::unique_ptr<ImageFile> OpenForReading(const std::string& p) override { return Open(p, 0); }
+  std::unique_ptr<ImageFile> OpenForUpdate(const std::string& p) override { return Open(p, 1); }
   std::unique_ptr<std::uint8_t[]> AllocateImageBuffer() override {
     return failAllocation ? nullptr : FileSystem::AllocateImageBuffer();
   }

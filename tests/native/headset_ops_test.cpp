@@ -96,6 +96,8 @@ TEST_F(HeadsetOpsTest, ModeControlsFollowVersionAndRunMode) {
 
 TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
   const Box kFailed{"Mode", "模式切换失败！", kBoxOk};
+  constexpr auto kSet = sim::TransferRecord::Direction::kSet;
+  using O = RunModeOutcome;
   struct Row {
     bool dk1, dk2;
     std::vector<std::uint8_t> refused;
@@ -106,23 +108,11 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
   };
   // clang-format off
   for (const Row& row : std::vector<Row>{
-           {true,
-            false,
-            {},
-            false,
-            RunModeOutcome::kSwitched,
-            {{0x59, 1, 0, 0xFE}, {0x58, 1, 0, 0}},
-            {3000}},
-           {false,
-            true,
-            {},
-            false,
-            RunModeOutcome::kSwitched,
-            {{0x59, 1, 0, 0xFD}, {0x58, 1, 0, 0}},
-            {3000}},
-           {true, true, {0x59}, false, RunModeOutcome::kFailed, {{0x59, 1, 0, 0xFE}}, {}},
-           {false, false, {}, false, RunModeOutcome::kFailed, {}, {}},
-           {true, false, {}, true, RunModeOutcome::kNotOpened, {}, {}},
+           {true, false, {}, false, O::kSwitched, {{0x59, 1, 0, 0xFE}, {0x58, 1, 0, 0}}, {3000}},
+           {false, true, {}, false, O::kSwitched, {{0x59, 1, 0, 0xFD}, {0x58, 1, 0, 0}}, {3000}},
+           {true, true, {0x59}, false, O::kFailed, {{0x59, 1, 0, 0xFE}}, {}},
+           {false, false, {}, false, O::kFailed, {}, {}},
+           {true, false, {}, true, O::kNotOpened, {}, {}},
        }) {  // clang-format on
     headset = sim::Headset();
     headset.faults().refusedReports = row.refused;
@@ -134,9 +124,7 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
     ui.onBox = [&](const Box&) { EXPECT_FALSE(controls.state.button); };
     EXPECT_EQ(SetRunMode(link, clock, ui, controls, location), row.outcome);
     std::vector<Bytes> sets;
-    for (const auto& r : headset.log()) {
-      if (r.direction == sim::TransferRecord::Direction::kSet) sets.push_back(r.bytes);
-    }
+    for (const auto& r : headset.log()) sets.insert(sets.end(), r.direction == kSet, r.bytes);
     EXPECT_EQ(sets, row.sets) << "a refused DK1 is not retried as DK2";
     EXPECT_EQ(std::vector<unsigned>(clock.waits().begin() + waited, clock.waits().end()),
               row.waits);
