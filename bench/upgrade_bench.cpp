@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "core/firmware_upgrade.h"
-#include "native/fakes/fake_files.h"
-#include "native/fakes/fake_ui.h"
+#include "native/fakes.h"
 #include "sim/headset_sim.h"
 
 namespace obrint {

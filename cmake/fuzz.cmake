@@ -16,18 +16,20 @@ get_filename_component(OBRINT_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(OBRINT_FUZZ_SANITIZERS address,undefined)
 set(OBRINT_FUZZ_FLAGS -fno-omit-frame-pointer -fno-sanitize-recover=all -gline-tables-only)
 
-# The code under test, with coverage instrumentation but without libFuzzer's main.
-file(GLOB OBRINT_FUZZ_CORE_SOURCES CONFIGURE_DEPENDS ${OBRINT_ROOT}/src/core/*.cpp)
+# The code under test and the simulated headset, with coverage instrumentation but without
+# libFuzzer's main.
+file(GLOB OBRINT_FUZZ_CORE_SOURCES CONFIGURE_DEPENDS ${OBRINT_ROOT}/src/core/*.cpp
+     ${OBRINT_ROOT}/src/sim/*.cpp)
 add_library(obrint_core_fuzz STATIC ${OBRINT_FUZZ_CORE_SOURCES})
 target_include_directories(obrint_core_fuzz PUBLIC ${OBRINT_ROOT}/src)
 target_compile_options(obrint_core_fuzz PRIVATE -Wall -Wextra
                        -fsanitize=fuzzer-no-link,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})
 
 file(GLOB OBRINT_FUZZ_TARGETS CONFIGURE_DEPENDS ${OBRINT_ROOT}/fuzz/*_fuzz.cpp)
+# The tests' in-memory files, user interface and reference sums serve as the targets' too.
 foreach(source ${OBRINT_FUZZ_TARGETS})
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})
-  # The tests' in-memory files and user interface serve as the fuzz targets' doubles too.
   target_include_directories(${name} PRIVATE ${OBRINT_ROOT}/tests ${OBRINT_ROOT}/fuzz)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Werror
                          -fsanitize=fuzzer,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})

@@ -6,7 +6,20 @@ add_library(obrint_native_testlib INTERFACE)
 target_link_libraries(obrint_native_testlib INTERFACE obrint_sim obrint_core GTest::gtest
                       GTest::gtest_main GTest::gmock Threads::Threads)
 target_include_directories(obrint_native_testlib INTERFACE tests)
+# Tests set the fields they mean by designated initializers and leave the rest to their defaults.
+target_compile_options(obrint_native_testlib INTERFACE -Wno-missing-field-initializers)
 obrint_add_tests(${CMAKE_SOURCE_DIR}/tests/native obrint_native_testlib)
+
+# The fuzz targets' seed corpora, replayed as ordinary tests: their invariants hold in every build.
+foreach(target interface_name discovery image_stamp firmware_upgrade)
+  add_executable(${target}_replay ${CMAKE_SOURCE_DIR}/fuzz/${target}_fuzz.cpp
+                                  ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_link_libraries(${target}_replay PRIVATE obrint_sim obrint_core)
+  target_compile_options(${target}_replay PRIVATE -Wno-missing-field-initializers)
+  target_include_directories(${target}_replay PRIVATE ${CMAKE_SOURCE_DIR}/tests
+                                                      ${CMAKE_SOURCE_DIR}/fuzz)
+  add_test(NAME ${target}_corpus COMMAND ${target}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${target})
+endforeach()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/native-extra.cmake)
   include(${CMAKE_SOURCE_DIR}/cmake/native-extra.cmake)

@@ -15,10 +15,12 @@ namespace {
 
 using obrint::fuzz::Check;
 
-bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+OBRINT_FUZZ_HELPER bool IsHexDigit(char c) {
+  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // 1 to 4 hex digits at `offset`, read with the C library; -1 when there is none.
-long HexField(std::string_view name, std::size_t offset) {
+OBRINT_FUZZ_HELPER long HexField(std::string_view name, std::size_t offset) {
   std::string digits;
   for (std::size_t i = offset; i < name.size() && i < offset + 4 && IsHexDigit(name[i]); ++i) {
     digits.push_back(name[i]);

@@ -1,0 +1,313 @@
+// The firmware upgrade: its packets byte for byte against an independent replay, every ending
+// with its reason and every resource released, and the window's boxes around it.
+#include <gtest/gtest.h>
+
+#include "core/firmware_upgrade.h"
+#include "native/fakes.h"
+#include "native/reference.h"
+#include "sim/headset_sim.h"
+
+namespace obrint {
+namespace {
+
+using fakes::Box;
+using reference::Bytes;
+using sim::TransferRecord;
+
+constexpr char kImage[] = "fw.bin";
+const Box kUpdateFailed{"Update", "升级失败。", kBoxOk};
+const Box kRebootQuestion{"Update", "Reboot?", kBoxYesNo};
+
+// Replays what the host's report buffer must hold over the recorded traffic: a get fills the
+// buffer with the answer, and every transfer packet is the buffer as the previous exchange left
+// it with only the named fields rewritten.
+class ExpectedTraffic {
+ public:
+  explicit ExpectedTraffic(const std::vector<TransferRecord>& log) : log_(log) {}
+  ~ExpectedTraffic() { EXPECT_EQ(next_, log_.size()) << "transfers beyond the expected ones"; }
+
+  void Get(std::uint8_t id, std::size_t length, bool ok = true) {
+    const TransferRecord* r = Next();
+    if (!r) return;
+    EXPECT_TRUE(r->direction == TransferRecord::Direction::kGet && r->reportId == id &&
+                r->length == length && r->ok == ok)
+        << "transfer #" << next_;
+    buf_[0] = id;
+    if (r->ok) std::copy(r->bytes.begin(), r->bytes.end(), buf_.begin());
+  }
+  void Set(const Bytes& bytes, bool ok = true) {
+    const TransferRecord* r = Next();
+    if (!r) return;
+    EXPECT_EQ(r->direction, TransferRecord::Direction::kSet) << "transfer #" << next_;
+    EXPECT_EQ(reference::Spaced(r->bytes), reference::Spaced(bytes)) << "transfer #" << next_;
+    EXPECT_EQ(r->ok, ok) << "transfer #" << next_;
+  }
+  void Restart() {
+    Get(0x58, 4);
+    Set({0x58, 1, 0, 1});
+  }
+  void Begin(std::uint16_t size, bool ok = true) { Send(0x5A, {{6, size}}, ok); }
+  void Data(const Bytes& image, std::size_t at, bool readBack = true) {
+    const std::size_t n = std::min<std::size_t>(56, image.size() - at);
+    if (n % 4 != 0) std::fill_n(buf_.begin() + 8 + n / 4 * 4, 4, 0);
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), n, buf_.begin() + 8);
+    const bool last = at + n == image.size();
+    Send(0x02, {{6, last ? (n + 3) / 4 * 4 : n}, {4, reference::BlockSum(&image[at], n)}});
+    Put16(4, 0);
+    Get(0x61, 64, readBack);
+  }
+  void Transfer(const Bytes& image) {
+    Begin(static_cast<std::uint16_t>(image.size()));
+    for (std::size_t at = 0; at < image.size(); at += 56) Data(image, at);
+    Finish(reference::ImageTotal(image));
+  }
+  void Finish(std::uint16_t total) {
+    Send(0x10, {{4, total}});
+    Put16(4, 0);
+    Get(0x61, 64);
+    Send(0x11, {});
+  }
+
+ private:
+  const TransferRecord* Next() {
+    if (next_ < log_.size()) return &log_[next_++];
+    ADD_FAILURE() << "missing transfer #" << ++next_;
+    return nullptr;
+  }
+  void Put16(std::size_t at, std::size_t v) {
+    buf_[at] = static_cast<std::uint8_t>(v);
+    buf_[at + 1] = static_cast<std::uint8_t>(v >> 8);
+  }
+  void Send(std::uint8_t command, std::vector<std::pair<std::size_t, std::size_t>> fields,
+            bool ok = true) {
+    buf_[0] = 0x61;
+    buf_[3] = command;
+    for (const auto& [at, v] : fields) Put16(at, v);
+    Set(buf_, ok);
+  }
+
+  const std::vector<TransferRecord>& log_;
+  std::size_t next_ = 0;
+  Bytes buf_ = Bytes(64, 0);
+};
+
+class UpgradeTest : public ::testing::Test {
+ protected:
+  UpgradeTest() { Reset(); }
+
+  // A fresh headset and window; the link's and files' counts go on.
+  void Reset(sim::HeadsetConfig config = {}) {
+    headset = sim::Headset(config);
+    ui = {};
+    location = {.pid = headset.productId()};
+    imagePath.clear();
+    progress.clear();
+    waited = clock.waits().size();
+  }
+  std::vector<unsigned> Waits() const {
+    return {clock.waits().begin() + waited, clock.waits().end()};
+  }
+
+  UpgradeOutcome RunWith(const Bytes& image) {
+    files.Add(kImage, image);
+    ui.choices.push_back(kImage);
+    return UpgradeFirmware(link, clock, files, ui, location, imagePath);
+  }
+  UpgradeFailure WriteWith(const Bytes& image, bool confirm = true) {
+    files.Add(kImage, image);
+    UpgradeOptions options;
+    options.confirmReboot = [confirm] { return confirm; };
+    options.onProgress = [this](std::uint32_t sent, std::uint32_t) { progress.push_back(sent); };
+    location.devicePath = headset.interfacePath();
+    const UpgradeFailure why =
+        WriteFirmware(link, clock, location, *files.OpenForReading(kImage), options).failure;
+    ExpectReleased();
+    return why;
+  }
+  void ExpectReleased() {
+    EXPECT_EQ(link.openHandles(), 0);
+    EXPECT_FALSE(link.bound());
+    EXPECT_EQ(link.loads(), link.frees());
+    EXPECT_EQ(files.openHandles(), 0);
+  }
+
+  sim::Headset headset;
+  sim::SimHidLink link{headset};
+  sim::SimClock clock{headset};
+  fakes::FakeFileSystem files;
+  fakes::FakeUserInterface ui;
+  HeadsetLocation location;
+  std::string imagePath;
+  std::vector<std::uint32_t> progress;
+  std::size_t waited = 0;
+};
+
+// Short last blocks zero-padded over the previous answer, whole blocks, the largest image.
+TEST_F(UpgradeTest, SendsEveryPacketByteForByte) {
+  for (const std::size_t size : {0, 5, 56, 61, 112, 65535}) {
+    SCOPED_TRACE(size);
+    Reset();
+    const Bytes image = reference::RandomBytes(size, static_cast<unsigned>(size));
+    ASSERT_EQ(RunWith(image), UpgradeOutcome::kSucceeded);
+    {
+      ExpectedTraffic expected(headset.log());
+      expected.Restart();
+      expected.Get(0x5F, 5);
+      expected.Transfer(image);
+    }
+    EXPECT_EQ(headset.flashed(), image);
+    std::vector<unsigned> waits = {2000, 100, 10};
+    waits.insert(waits.end(), (size + 55) / 56, 10);
+    waits.insert(waits.end(), {20, 100});
+    EXPECT_EQ(Waits(), waits);
+    EXPECT_EQ(ui.boxes, std::vector<Box>{kRebootQuestion});
+    EXPECT_EQ(ui.status, std::vector<std::string>{"引导固件版本 0102\r\n"});
+    EXPECT_EQ(ui.caption, "Update OK!");
+    ExpectReleased();
+  }
+}
+
+// The restart answered under report 6 only; a headset in its boot firmware already; a failed
+// read-back counted as delivered; a failed Begin of an empty image still finished.
+TEST_F(UpgradeTest, TheRunAdaptsToWhatTheHeadsetAnswers) {
+  const Bytes image = reference::RandomBytes(70, 3);
+  struct Row {
+    sim::HeadsetConfig config;
+    int failTransfer;
+    Bytes image;
+    std::function<void(ExpectedTraffic&)> traffic;
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+      {{.restartOnlyAsReport6 = true}, 0, image, [&](ExpectedTraffic& t) {
+         t.Get(0x58, 4, false); t.Get(0x06, 4); t.Set({0x58, 1, 0, 1}, false);
+         t.Set({0x06, 1, 0, 1}); t.Get(0x5F, 5); t.Transfer(image); }},
+      {{.startIn = sim::Firmware::kBoot}, 0, image, [&](ExpectedTraffic& t) {
+         t.Get(0x58, 4, false); t.Get(0x06, 4, false); t.Get(0x5F, 5); t.Transfer(image); }},
+      {{}, 6, image, [&](ExpectedTraffic& t) {
+         t.Restart(); t.Get(0x5F, 5); t.Begin(70); t.Data(image, 0, false); t.Data(image, 56);
+         t.Finish(reference::ImageTotal(image)); }},
+      {{}, 4, {}, [](ExpectedTraffic& t) {
+         t.Restart(); t.Get(0x5F, 5); t.Begin(0, false); t.Finish(0); }},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    Reset(row.config);
+    headset.faults().failTransfer = row.failTransfer;
+    EXPECT_EQ(RunWith(row.image), UpgradeOutcome::kSucceeded);
+    ExpectedTraffic expected(headset.log());
+    row.traffic(expected);
+    if (row.config.startIn == sim::Firmware::kBoot) {
+      EXPECT_EQ(Waits(), (std::vector<unsigned>{10, 10, 10, 20, 100})) << "no restart wait";
+    }
+  }
+}
+
+// What each exchange of a three-block run leads to when it is refused, or when the headset leaves
+// the bus right after it; then wrong sums and a declined reboot.
+TEST_F(UpgradeTest, EveryEndingHasItsReason) {
+  using F = UpgradeFailure;
+  const Bytes image = reference::RandomBytes(130, 4);
+  struct Row {
+    const char* exchange;
+    F refused;
+    F goneAfter;
+  };
+  constexpr F kRefused = F::kTransferRefused, kNone = F::kNone;
+  // clang-format off
+  const std::vector<Row> rows = {
+      // Refused, the probe and the restart are answered under report 6.
+      {"probe", kNone, F::kRestartRefused}, {"restart", kNone, F::kBootNotFound},
+      {"boot version", kNone, kRefused}, {"Begin", kRefused, kRefused},
+      {"Data 0", kRefused, kRefused}, {"sum 0", kNone, kRefused},
+      {"Data 1", kRefused, kRefused}, {"sum 1", kNone, kRefused},
+      {"Data 2", kRefused, kRefused}, {"sum 2", kNone, kRefused},
+      {"Finish", kRefused, kRefused}, {"total", kRefused, F::kRebootRefused},
+      {"Reboot", F::kRebootRefused, kNone},
+  };
+  // clang-format on
+  for (int n = 1; n <= static_cast<int>(rows.size()); ++n) {
+    for (const bool gone : {false, true}) {
+      SCOPED_TRACE(std::string(rows[n - 1].exchange) + (gone ? ", then gone" : ", refused"));
+      headset = sim::Headset();
+      (gone ? headset.faults().vanishAfterTransfer : headset.faults().failTransfer) = n;
+      const F why = WriteWith(image);
+      EXPECT_EQ(why, gone ? rows[n - 1].goneAfter : rows[n - 1].refused);
+      EXPECT_EQ(headset.flashed() == image, why == F::kNone);
+    }
+  }
+  for (int block = 0; block < 3; ++block) {
+    headset = sim::Headset();
+    headset.faults().wrongSumForBlock = block;
+    EXPECT_EQ(WriteWith(image), F::kBlockMismatch) << block;
+  }
+  headset = sim::Headset();
+  headset.faults().wrongTotal = true;
+  EXPECT_EQ(WriteWith(image), F::kTotalMismatch);
+  Reset();
+  EXPECT_EQ(WriteWith(image, false), F::kRebootDeclined);
+  EXPECT_EQ(progress, (std::vector<std::uint32_t>{56, 112, 130}));
+  EXPECT_TRUE(headset.flashed().empty());
+}
+
+// The window's endings: the boxes, in order, and what is still held while each is up.
+TEST_F(UpgradeTest, TheWindowTellsEachEndingAfterReleasingWhatItHeld) {
+  struct Row {
+    const char* name;
+    std::function<void()> arrange;
+    Bytes image;
+    UpgradeOutcome outcome;
+    std::vector<Box> boxes;
+    std::string caption;
+  };
+  const Box kTooLarge{"Update", "固件文件过大！"}, kBootFailed{"Update", "引导访问失败。"},
+      kNoHeadset{"Update", "未发现设备或访问被拒绝！"};
+  using O = UpgradeOutcome;
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"no headset", [this] { headset.Unplug(); }, {}, O::kNoHeadset, {kNoHeadset}, "Obrint"},
+      {"cancelled", [this] { ui.choices.push_front(""); }, Bytes(10), O::kCancelled, {}, "Obrint"},
+      {"too large", nullptr, Bytes(65536), O::kImageTooLarge, {kTooLarge}, "Update Err!"},
+      {"unreadable block", [this] { files.Add(kImage, Bytes(130)).failReadNumber = 2; }, {},
+       O::kFailed, {kUpdateFailed}, "Update Err!"},
+      {"no boot firmware", [this] { headset.faults().staysAwayAfterRestart = true; }, Bytes(10),
+       O::kBootAccessFailed, {kBootFailed}, "Obrint"},
+      {"declined", [this] { ui.yesNoAnswer = kAnswerNo; }, Bytes(10), O::kFailed,
+       {kRebootQuestion, kUpdateFailed}, "Update Err!"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Reset();
+    files.Add(kImage, row.image);
+    ui.choices.push_back(kImage);
+    if (row.arrange) row.arrange();
+    std::vector<bool> boundWhileUp;
+    ui.onBox = [&](const Box&) { boundWhileUp.push_back(link.bound()); };
+    EXPECT_EQ(UpgradeFirmware(link, clock, files, ui, location, imagePath), row.outcome);
+    EXPECT_EQ(ui.boxes, row.boxes);
+    EXPECT_EQ(ui.caption, row.caption);
+    // The boot failure and the reboot question are asked while bound; the ending box after.
+    for (std::size_t i = 0; i < boundWhileUp.size(); ++i) {
+      EXPECT_EQ(boundWhileUp[i], ui.boxes[i] == kBootFailed || ui.boxes[i] == kRebootQuestion);
+    }
+    if (row.outcome == UpgradeOutcome::kImageTooLarge) {
+      EXPECT_TRUE(headset.log().empty());
+    }
+    EXPECT_TRUE(headset.flashed().empty());
+    ExpectReleased();
+  }
+}
+
+TEST_F(UpgradeTest, TheImageChosenLastIsReusedWhileItOpens) {
+  ASSERT_EQ(RunWith(Bytes(20, 1)), UpgradeOutcome::kSucceeded);
+  headset.Advance(1000);
+  location.devicePath.clear();
+  location.pid = 0x0021;
+  EXPECT_EQ(UpgradeFirmware(link, clock, files, ui, location, imagePath),
+            UpgradeOutcome::kSucceeded);
+  EXPECT_EQ(ui.dialogs, 1);
+}
+
+}  // namespace
+}  // namespace obrint
