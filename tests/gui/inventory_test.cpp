@@ -1,0 +1,267 @@
+// The Device tree, the Status log and the adopted headset following HID interface arrivals and
+// removals, and the tree's context menu with its Disable command. What the tree should show comes
+// from the platform's device installer.
+#include "gui_support.h"
+
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cwctype>
+
+namespace obrint::gui {
+namespace {
+
+// One present HID interface as the device installer describes it.
+struct HidInterface {
+  std::wstring name;  // \\?\hid#vid_...#...#{4d1e55b2-...}, as notifications carry it
+  std::wstring instanceId;
+  std::wstring displayName;  // the friendly name, else the description
+  GUID classGuid;
+  std::wstring classDescription;
+};
+
+std::wstring DeviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+  wchar_t text[MAX_PATH] = {};
+  SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, reinterpret_cast<BYTE*>(text),
+                                    sizeof text - sizeof(wchar_t), nullptr);
+  return text;
+}
+
+// The present HID interfaces of other vendors than the headset's, with their devices.
+std::vector<HidInterface> PresentHidInterfaces() {
+  const GUID hidClass = {
+      0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+  std::vector<HidInterface> found;
+  HDEVINFO set =
+      SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
+  SP_DEVICE_INTERFACE_DATA iface{};
+  iface.cbSize = sizeof iface;
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, i, &iface); ++i) {
+    alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_W) std::byte detailBytes[2048];
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detailBytes);
+    detail->cbSize = sizeof *detail;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    wchar_t id[MAX_PATH] = {}, description[MAX_PATH] = {};
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, sizeof detailBytes, nullptr,
+                                          &device) ||
+        !SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_PATH, nullptr) ||
+        std::wstring(id).find(L"VID_2833") != std::wstring::npos) {
+      continue;
+    }
+    SetupDiGetClassDescriptionW(&device.ClassGuid, description, MAX_PATH, nullptr);
+    std::wstring name = detail->DevicePath;
+    std::wstring display = DeviceText(set, device, SPDRP_FRIENDLYNAME);
+    if (display.empty()) display = DeviceText(set, device, SPDRP_DEVICEDESC);
+    found.push_back({name, id, display, device.ClassGuid, description});
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return found;
+}
+
+// The instance ID of the first device of the ROOT enumerator.
+std::wstring FirstRootDeviceId() {
+  HDEVINFO set = SetupDiGetClassDevsW(nullptr, L"ROOT", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  wchar_t id[MAX_PATH] = {};
+  if (SetupDiEnumDeviceInfo(set, 0, &device)) {
+    SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_PATH, nullptr);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return id;
+}
+
+class InventoryTest : public ObrintTest {
+ protected:
+  void SetUp() override {
+    ObrintTest::SetUp();
+    interfaces_ = PresentHidInterfaces();
+    ASSERT_FALSE(interfaces_.empty()) << "the Wine prefix lists no HID interface";
+    tree_ = main_.Child(kTree);
+    root_ = tree_.TreeRows().at(0).text;
+  }
+  std::vector<TreeRow> Rows() const { return tree_.TreeRows(); }
+  std::vector<TreeRow> WithDevices(const std::vector<const HidInterface*>& devices) const {
+    std::vector<TreeRow> rows = {{0, root_, true}};
+    if (!devices.empty()) rows.push_back({1, devices[0]->classDescription, true});
+    for (const HidInterface* d : devices) rows.push_back({2, d->displayName, false});
+    return rows;
+  }
+
+  std::vector<HidInterface> interfaces_;
+  Window tree_;
+  std::wstring root_;
+};
+
+TEST_F(InventoryTest, ArrivalRepeatAndRemovalWhateverTheCaseOfTheName) {
+  const HidInterface& device = interfaces_.front();
+  const std::wstring connected = L"设备链接 " + device.instanceId + L"\r\n";
+  const std::wstring disconnected = L"设备断开 " + device.instanceId + L"\r\n";
+  EXPECT_EQ(Remove(device.name), 0);  // never arrived: only logged
+  EXPECT_EQ(Rows(), (std::vector<TreeRow>{{0, root_, false}}));
+  EXPECT_EQ(Arrive(device.name), 0);
+  EXPECT_EQ(Rows(), WithDevices({&device}));
+  Arrive(device.name);
+  EXPECT_EQ(Rows(), WithDevices({&device}));
+  std::wstring upper = device.name;
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+  Remove(upper);
+  EXPECT_EQ(Rows(), WithDevices({}));
+  EXPECT_EQ(Log(), disconnected + connected + connected + disconnected);
+}
+
+TEST_F(InventoryTest, TwoDevicesOfOneClassShareTheClassItemUntilBothHaveGone) {
+  const HidInterface* first = &interfaces_.front();
+  const HidInterface* second = nullptr;
+  for (const HidInterface& other : interfaces_) {
+    if (IsEqualGUID(other.classGuid, first->classGuid) && other.instanceId != first->instanceId) {
+      second = &other;
+    }
+  }
+  if (!second) GTEST_SKIP() << "no two HID devices of one setup class here";
+  Arrive(first->name);
+  Arrive(second->name);
+  EXPECT_EQ(Rows(), WithDevices({first, second}));  // in arrival order
+  SaveScreenshot(L"tree-class-with-two-devices", main_);
+  Remove(first->name);
+  EXPECT_EQ(Rows(), WithDevices({second}));
+  Remove(first->name);  // finds nothing any more
+  EXPECT_EQ(Rows(), WithDevices({second}));
+  Remove(second->name);
+  EXPECT_EQ(Rows(), WithDevices({}));
+}
+
+TEST_F(InventoryTest, OtherEventsRootDevicesAndUnknownNamesLeaveTheTreeAlone) {
+  const std::wstring& name = interfaces_.front().name;
+  EXPECT_EQ(main_.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0), 0);
+  EXPECT_EQ(main_.SendHidInterfaceChange(DBT_DEVICEQUERYREMOVE, name), 0);
+  EXPECT_EQ(main_.SendHidInterfaceChange(DBT_DEVICEREMOVEPENDING, name), 0);
+  DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 1u << 4, 0};
+  EXPECT_EQ(main_.Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, LPARAM(&volume)), 0);
+  EXPECT_EQ(Log(), L"");
+
+  // A real device of the ROOT enumerator, so that only the enumerator keeps it out of the tree.
+  const std::wstring rootDevice = FirstRootDeviceId();
+  ASSERT_FALSE(rootDevice.empty());
+  std::wstring rootName = L"\\\\?\\" + rootDevice + L"#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  std::replace(rootName.begin() + 4, rootName.end(), L'\\', L'#');
+  std::wstring expected = L"设备链接 " + rootDevice + L"\r\n";
+  for (const std::wstring& odd : {rootName, std::wstring(L"\\\\?\\"), std::wstring(L"\\\\?\\HID"),
+                                  std::wstring(L"\\\\?\\HID\\VID#X#{g}"), std::wstring(L"x")}) {
+    Arrive(odd);
+    if (odd != rootName) expected += L"设备链接 " + odd + L"\r\n";
+  }
+  EXPECT_EQ(Rows(), (std::vector<TreeRow>{{0, root_, false}}));
+  EXPECT_EQ(Log(), expected);
+}
+
+TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnly) {
+  const HidInterface& other = interfaces_.front();
+  // Another vendor's device alone: the search for the boot firmware finds nothing.
+  Arrive(other.name);
+  EXPECT_EQ(Mode(), kModeOff);
+  // The boot firmware's interface is listed, but not on the bus while the application runs.
+  Arrive(HeadsetInterfaceName(0x0001));
+  EXPECT_EQ(Mode(), kModeOff);
+  std::wstring lower = HeadsetInterfaceName(0x0021);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  Arrive(lower);
+  EXPECT_EQ(Mode(), kDk2Shown);
+
+  // Another vendor's arrival refreshes the Mode controls from the adopted headset.
+  ChangeHeadset([](sim::Headset& headset) {
+    const std::uint8_t dk1[4] = {0x59, 1, 0, 0xFE};
+    headset.SetFeature(headset.generation(), dk1, sizeof dk1);
+  });
+  Arrive(other.name);
+  EXPECT_EQ(Mode(), kDk1Shown);
+
+  // Unplugged: the removal is logged, and the Mode controls stay as they were.
+  ChangeHeadset([](sim::Headset& headset) { headset.Unplug(); });
+  Remove(HeadsetInterfaceName(0x0021));
+  EXPECT_EQ(Mode(), kDk1Shown);
+  EXPECT_TRUE(Log().ends_with(L"\r\n设备断开 HID\\VID_2833&PID_0021\\7&1A2B3C4D&0&0000\r\n"))
+      << win::Narrow(Log());
+}
+
+// The tree with one device: rows 0 (root), 1 (class) and 2 (device), then rows without items.
+class TreeMenuTest : public InventoryTest {
+ protected:
+  static constexpr WORD kDisableCommand = 32772;
+
+  void SetUp() override {
+    InventoryTest::SetUp();
+    Arrive(interfaces_.front().name);
+    ASSERT_EQ(Rows().size(), 3u);
+  }
+  void TearDown() override {
+    if (const Window menu = program_->WaitForWindow(IsPopupMenu, Millis(0))) {
+      menu.PressKey(VK_ESCAPE);
+    }
+  }
+  // The screen point in the middle of the tree's row `row`.
+  POINT RowPoint(int row) const {
+    const auto height = static_cast<int>(tree_.Send(TVM_GETITEMHEIGHT, 0, 0));
+    RECT client{};
+    GetClientRect(tree_.hwnd(), &client);
+    POINT point{client.right / 2, row * height + height / 2};
+    ClientToScreen(tree_.hwnd(), &point);
+    return point;
+  }
+  // A right-click at the row: WM_CONTEXTMENU as the tree sends it to its dialog. Posted, since an
+  // open popup holds the window's thread until it closes.
+  Window RightClick(int row, Millis wait = kTimeout) const {
+    const POINT p = RowPoint(row);
+    main_.Post(WM_CONTEXTMENU, WPARAM(tree_.hwnd()), MAKELPARAM(p.x, p.y));
+    return program_->WaitForWindow(IsPopupMenu, wait);
+  }
+  void CloseMenu(const Window& menu) const {
+    menu.PressKey(VK_ESCAPE);
+    ASSERT_TRUE(WaitFor([&] { return !menu; }));
+  }
+};
+
+TEST_F(TreeMenuTest, OnlyADeviceItemOpensTheMenuAtTheClickedPoint) {
+  const std::wstring selected = tree_.TreeSelection();
+  for (const int row : {0, 1, 4}) EXPECT_FALSE(RightClick(row, Millis(500))) << "row " << row;
+  EXPECT_EQ(tree_.TreeSelection(), selected);
+
+  const Window menu = RightClick(2);
+  ASSERT_TRUE(menu) << "no menu on the device";
+  EXPECT_EQ(tree_.TreeSelection(), interfaces_.front().displayName);
+  EXPECT_LE(std::abs(menu.Rect().left - RowPoint(2).x), 2);
+  EXPECT_LE(std::abs(menu.Rect().top - RowPoint(2).y), 2);
+  CloseMenu(menu);
+}
+
+TEST_F(TreeMenuTest, DisableShowsTheDeviceInstallersAnswer) {
+  CloseMenu(RightClick(2));
+  main_.Post(WM_COMMAND, kDisableCommand, 0);
+  const Window box = AnyBox(kTimeout);
+  ASSERT_TRUE(box) << "the Disable command showed no box";
+  const std::wstring text = ViewDialog(box).texts.at(0);
+  // Wine's device installer cannot change a device's state; a real one may well succeed.
+  EXPECT_TRUE(text == L"Dislabe OK" || text.starts_with(L"SetupDiSetClassInstallParams(): ") ||
+              text.starts_with(L"SetupDiClassInstaller(): "))
+      << win::Narrow(text);
+  EXPECT_TRUE(Answer(box, IDOK));
+  EXPECT_EQ(Rows().size(), 3u) << "the command touched the tree";
+}
+
+TEST_F(TreeMenuTest, ATargetRemovedWhileItsMenuIsOpenIsNotDisabled) {
+  const Window menu = RightClick(2);
+  ASSERT_TRUE(menu);
+  // The window handles the event inside the menu's loop.
+  Remove(interfaces_.front().name);
+  CloseMenu(menu);
+  main_.Post(WM_COMMAND, kDisableCommand, 0);
+  EXPECT_FALSE(AnyBox(Millis(1500)));
+  EXPECT_TRUE(program_->IsRunning());
+  EXPECT_EQ(Rows().size(), 1u);
+}
+
+}  // namespace
+}  // namespace obrint::gui
