@@ -43,7 +43,7 @@ TEST_F(CommandsTest, UpgradeWritesTheChosenImageAndRebootsWhenConfirmed) {
   ASSERT_TRUE(Answer(reboot, IDYES));
   ASSERT_TRUE(WaitFor([&] { return main_.Text() == L"Update OK!"; }, kCommandTimeout))
       << "caption " << win::Narrow(main_.Text());
-  EXPECT_FALSE(AnyBox()) << "a box followed the successful upgrade";
+  EXPECT_FALSE(Box({}, Millis(1000))) << "a box followed the successful upgrade";
   SaveScreenshot(L"upgrade-update-ok", main_);
   headset = Headset();
   EXPECT_EQ(headset.flashed(), image);
@@ -68,7 +68,7 @@ TEST_F(CommandsTest, ASecondPressAfterABlockFailureWritesTheSameImageAgain) {
   }
   EXPECT_EQ(dataPackets, 2);
   ASSERT_TRUE(Answer(failed, IDOK));
-  EXPECT_FALSE(AnyBox()) << "another box followed the failure";
+  EXPECT_FALSE(Box({}, Millis(1000))) << "another box followed the failure";
   ChangeHeadset([](sim::Headset& headset) { headset.faults() = {}; });
 
   // No open-file dialog this time; the headset, left in its boot firmware, is written where it is.
@@ -98,7 +98,7 @@ TEST_F(DeviceInfoTest, TheAdoptedHeadsetsVersionAndMcuIdFillTheStatusLog) {
   main_.Click(kDeviceInfo);
   EXPECT_TRUE(WaitFor([&] { return Log() == L"版本信息 B4C7:3CD20EF1FF5AA50010017F80\r\n"; }))
       << win::Narrow(Log());
-  EXPECT_FALSE(AnyBox()) << "the command showed a box";
+  EXPECT_FALSE(Box({}, Millis(1000))) << "the command showed a box";
 }
 
 // Presses 1006 and waits until the command has emptied the Status log. The log is read between
@@ -114,7 +114,7 @@ TEST_F(CommandsTest, SelectingDk1WritesItAndRestartsTheHeadset) {
   AdoptHeadset();
   ASSERT_EQ(Mode(), kDk2Shown);
   SwitchToDk1(main_);
-  EXPECT_FALSE(AnyBox()) << "a successful switch showed a box";
+  EXPECT_FALSE(Box({}, Millis(1000))) << "a successful switch showed a box";
   EXPECT_EQ(Mode(), kDk1Shown);
   const sim::Headset headset = Headset();
   EXPECT_EQ(headset.runMode(), kDk1Mode);

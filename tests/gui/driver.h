@@ -1,6 +1,6 @@
 // GUI test driver: starts a program as a separate process and reads and operates its windows from
-// outside, the way a user would see and use them: texts through WM_GETTEXT, tree items through
-// memory allocated in the program, commands and keys as posted messages, pictures from the screen.
+// outside, as a user would see and use them: texts through WM_GETTEXT, tree items through memory
+// allocated in the program, commands and keys as posted messages, pictures from the screen.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace obrint::gui {
@@ -43,27 +44,22 @@ class Window {
 
   HWND hwnd() const { return hwnd_; }
   explicit operator bool() const { return hwnd_ != nullptr && IsWindow(hwnd_); }
-
+  bool operator==(const Window&) const = default;
   std::wstring Text() const;  // caption of a window, text of a control
-  std::wstring ClassName() const;
   bool IsEnabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
   bool IsChecked() const { return Send(BM_GETCHECK, 0, 0) == BST_CHECKED; }
   RECT Rect() const;  // screen coordinates
   Window Child(int id) const { return Window(GetDlgItem(hwnd_, id)); }
   std::wstring ChildText(int id) const { return Child(id).Text(); }
-  Window FocusedControl() const;  // the focus in this window's thread
-
-  // A tree view's items, and the text of its selected item (empty when none).
   std::vector<TreeRow> TreeRows() const;
-  std::wstring TreeSelection() const;
+  std::wstring TreeSelection() const;  // the selected item's text; empty when none
 
   // Input is posted, so that a handler that opens a modal window never blocks the test.
   void Click(int id) const;  // WM_COMMAND BN_CLICKED from child `id`
   void Post(UINT msg, WPARAM w, LPARAM l) const { PostMessageW(hwnd_, msg, w, l); }
-  void PressKey(UINT vk) const;                      // WM_KEYDOWN + WM_KEYUP to this window
+  void PressKey(UINT vk) const;                      // WM_KEYDOWN + WM_KEYUP
   LRESULT Send(UINT msg, WPARAM w, LPARAM l) const;  // with a timeout; 0 when it hangs
-  // Sends WM_DEVICECHANGE `event` with a DEV_BROADCAST_DEVICEINTERFACE_W record of the HID class
-  // naming `path`; returns the window's answer.
+  // WM_DEVICECHANGE `event` with a record of the HID interface class naming `path`.
   LRESULT SendHidInterfaceChange(WPARAM event, const std::wstring& path) const;
 
  private:
@@ -73,29 +69,36 @@ class Window {
 // A message box or dialog as the user sees it.
 struct DialogView {
   std::wstring caption;
-  std::vector<std::wstring> texts;                    // visible non-empty static texts, in order
+  std::vector<std::wstring> texts;                    // visible non-empty static texts
   std::vector<std::pair<int, std::wstring>> buttons;  // ID and text
   bool HasText(const std::wstring& text) const;
 };
 DialogView ViewDialog(Window dialog);
 
-// A 24-bit BMP of the window's screen area as `name`.bmp in $OBRINT_SCREENSHOTS (default
-// build/<dir>/screenshots), which test-all.sh turns into PNG files. Empty path on failure.
-std::wstring SaveScreenshot(const std::wstring& name, Window window);
+// What WaitForWindow looks for.
+bool IsDialog(const Window& w);  // a message box, the open-file dialog, a dialog box
+bool IsPopupMenu(const Window& w);
+bool IsFileDialog(const Window& w);
+// Types `path` into the open-file dialog's file-name field and presses its Open button.
+void ChooseFile(Window fileDialog, const std::wstring& path);
 
-// A started program. The destructor kills it if it still runs, so no test leaves one behind.
+// The window's screen area as `name`.bmp in $OBRINT_SCREENSHOTS (default build/<dir>/screenshots),
+// which test-all.sh turns into PNG files.
+void SaveScreenshot(const std::wstring& name, Window window);
+
+// A started program, killed by the destructor if it still runs.
 class Program {
  public:
-  // Starts `exe` in its folder. Throws std::runtime_error when it cannot.
-  explicit Program(const std::wstring& exe);
+  explicit Program(const std::wstring& exe);  // started in its folder; throws when it cannot be
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
   bool IsRunning() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
-  bool WaitForExit(Millis timeout = kTimeout) const;
-  // A visible top-level window of the program that `match` accepts; none once the timeout has
-  // passed or the program has ended.
+  bool WaitForExit(Millis timeout) const {
+    return WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+  }
+  // A visible top-level window of the program that `match` accepts; none after the timeout.
   Window WaitForWindow(const std::function<bool(const Window&)>& match,
                        Millis timeout = kTimeout) const;
 
@@ -103,12 +106,5 @@ class Program {
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
 };
-
-// What WaitForWindow looks for.
-bool IsDialog(const Window& w);  // class #32770: a message box, the open-file dialog
-bool IsPopupMenu(const Window& w);
-bool IsFileDialog(const Window& w);
-// Types `path` into the open-file dialog's file-name field and presses its Open button.
-void ChooseFile(Window fileDialog, const std::wstring& path);
 
 }  // namespace obrint::gui

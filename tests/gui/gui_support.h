@@ -3,12 +3,10 @@
 #pragma once
 
 #include <windows.h>
-#include <commctrl.h>
 #include <dbt.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <filesystem>
@@ -77,11 +75,10 @@ class ObrintTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(store_.Reset(sim::Headset(Config())));
     const std::wstring exe = runDirectory_ + L"\\Obrint.exe";
-    static const bool copied = CopyFileW(L"Z:" OBRINT_EXE, exe.c_str(), FALSE);
-    ASSERT_TRUE(copied) << "cannot copy Obrint.exe beside the test-double hid.dll";
+    static const bool copied = CopyFileW(L"Z:" OBRINT_EXE, exe.c_str(), FALSE);  // once a run
+    ASSERT_TRUE(copied) << "Obrint.exe not copied beside the test-double hid.dll";
     program_.emplace(exe);
-    main_ = program_->WaitForWindow(
-        [](const Window& w) { return IsDialog(w) && w.Child(kTree).ClassName() == WC_TREEVIEWW; });
+    main_ = program_->WaitForWindow([](const Window& w) { return IsDialog(w) && w.Child(kTree); });
     ASSERT_TRUE(main_) << "Obrint's Main window did not appear";
   }
 
@@ -101,17 +98,13 @@ class ObrintTest : public ::testing::Test {
   }
   void AdoptHeadset() const { Arrive(HeadsetInterfaceName(Config().applicationProductId)); }
 
-  // A dialog of the program other than the Main window: with `caption`, or any.
+  // A dialog of the program other than the Main window: with `caption`, or any when it is empty.
   Window Box(const std::wstring& caption, Millis timeout = kCommandTimeout) const {
     return program_->WaitForWindow(
         [&](const Window& w) {
-          return w.hwnd() != main_.hwnd() && IsDialog(w) && w.Text() == caption;
+          return w != main_ && IsDialog(w) && (caption.empty() || w.Text() == caption);
         },
         timeout);
-  }
-  Window AnyBox(Millis timeout = Millis(1000)) const {
-    return program_->WaitForWindow(
-        [&](const Window& w) { return w.hwnd() != main_.hwnd() && IsDialog(w); }, timeout);
   }
   // Presses the box's button and waits until the box has gone.
   static bool Answer(const Window& box, int button) {
@@ -138,13 +131,8 @@ class ObrintTest : public ::testing::Test {
     return path;
   }
 
-  // The file dialog takes only backslashes.
-  const std::wstring runDirectory_ = [] {
-    std::wstring unixPath = L"" OBRINT_HIDDOUBLE_RUN_DIR;
-    std::replace(unixPath.begin(), unixPath.end(), L'/', L'\\');
-    return L"Z:" + unixPath;
-  }();
-  const hiddouble::SimStore store_{runDirectory_};
+  const std::wstring runDirectory_ = hiddouble::RunDirectory();
+  const hiddouble::SimStore store_;
   std::optional<Program> program_;
   Window main_;
 };

@@ -6,7 +6,6 @@
 #include <setupapi.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdlib>
 #include <cwctype>
 
@@ -16,69 +15,55 @@ namespace {
 // One present HID interface as the device installer describes it.
 struct HidInterface {
   std::wstring name;  // \\?\hid#vid_...#...#{4d1e55b2-...}, as notifications carry it
-  std::wstring instanceId;
-  std::wstring displayName;  // the friendly name, else the description
-  GUID classGuid;
-  std::wstring classDescription;
+  std::wstring instanceId, displayName, classDescription;
 };
 
-std::wstring DeviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
-  wchar_t text[MAX_PATH] = {};
-  SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, reinterpret_cast<BYTE*>(text),
-                                    sizeof text - sizeof(wchar_t), nullptr);
-  return text;
-}
+constexpr GUID kHidClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
-// The present HID interfaces of other vendors than the headset's, with their devices.
-std::vector<HidInterface> PresentHidInterfaces() {
-  const GUID hidClass = {
-      0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+// The present HID interfaces of other vendors than the headset's; with ROOT, the instance ID of
+// the first device of that enumerator instead.
+std::vector<HidInterface> PresentDevices(const wchar_t* enumerator = nullptr) {
   std::vector<HidInterface> found;
-  HDEVINFO set =
-      SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
+  const DWORD flags = enumerator ? DIGCF_ALLCLASSES : DIGCF_DEVICEINTERFACE;
+  HDEVINFO set = SetupDiGetClassDevsW(&kHidClass, enumerator, nullptr, flags | DIGCF_PRESENT);
   SP_DEVICE_INTERFACE_DATA iface{};
   iface.cbSize = sizeof iface;
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, i, &iface); ++i) {
-    alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_W) std::byte detailBytes[2048];
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detailBytes);
-    detail->cbSize = sizeof *detail;
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    wchar_t id[MAX_PATH] = {}, description[MAX_PATH] = {};
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, sizeof detailBytes, nullptr,
-                                          &device) ||
-        !SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_PATH, nullptr) ||
-        std::wstring(id).find(L"VID_2833") != std::wstring::npos) {
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; enumerator ? SetupDiEnumDeviceInfo(set, i, &device)
+                               : SetupDiEnumDeviceInterfaces(set, nullptr, &kHidClass, i, &iface);
+       ++i) {
+    union {
+      SP_DEVICE_INTERFACE_DETAIL_DATA_W detail;
+      wchar_t bytes[1024];
+    } path{};
+    path.detail.cbSize = sizeof path.detail;
+    wchar_t id[MAX_PATH] = {}, description[MAX_PATH] = {}, friendly[MAX_PATH] = {};
+    if (!enumerator && !SetupDiGetDeviceInterfaceDetailW(set, &iface, &path.detail, sizeof path,
+                                                         nullptr, &device)) {
       continue;
     }
+    SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_PATH, nullptr);
+    if (std::wstring(id).find(L"VID_2833") != std::wstring::npos) continue;
     SetupDiGetClassDescriptionW(&device.ClassGuid, description, MAX_PATH, nullptr);
-    std::wstring name = detail->DevicePath;
-    std::wstring display = DeviceText(set, device, SPDRP_FRIENDLYNAME);
-    if (display.empty()) display = DeviceText(set, device, SPDRP_DEVICEDESC);
-    found.push_back({name, id, display, device.ClassGuid, description});
+    for (const DWORD property : {SPDRP_DEVICEDESC, SPDRP_FRIENDLYNAME}) {
+      SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
+                                        reinterpret_cast<BYTE*>(friendly), sizeof friendly - 2,
+                                        nullptr);
+    }
+    found.push_back({path.detail.DevicePath, id, friendly, description});
+    if (enumerator) break;
   }
   SetupDiDestroyDeviceInfoList(set);
   return found;
-}
-
-// The instance ID of the first device of the ROOT enumerator.
-std::wstring FirstRootDeviceId() {
-  HDEVINFO set = SetupDiGetClassDevsW(nullptr, L"ROOT", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-  SP_DEVINFO_DATA device{};
-  device.cbSize = sizeof device;
-  wchar_t id[MAX_PATH] = {};
-  if (SetupDiEnumDeviceInfo(set, 0, &device)) {
-    SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_PATH, nullptr);
-  }
-  SetupDiDestroyDeviceInfoList(set);
-  return id;
 }
 
 class InventoryTest : public ObrintTest {
  protected:
   void SetUp() override {
     ObrintTest::SetUp();
-    interfaces_ = PresentHidInterfaces();
+    interfaces_ = PresentDevices();
     ASSERT_FALSE(interfaces_.empty()) << "the Wine prefix lists no HID interface";
     tree_ = main_.Child(kTree);
     root_ = tree_.TreeRows().at(0).text;
@@ -117,7 +102,8 @@ TEST_F(InventoryTest, TwoDevicesOfOneClassShareTheClassItemUntilBothHaveGone) {
   const HidInterface* first = &interfaces_.front();
   const HidInterface* second = nullptr;
   for (const HidInterface& other : interfaces_) {
-    if (IsEqualGUID(other.classGuid, first->classGuid) && other.instanceId != first->instanceId) {
+    if (other.classDescription == first->classDescription &&
+        other.instanceId != first->instanceId) {
       second = &other;
     }
   }
@@ -144,8 +130,9 @@ TEST_F(InventoryTest, OtherEventsRootDevicesAndUnknownNamesLeaveTheTreeAlone) {
   EXPECT_EQ(Log(), L"");
 
   // A real device of the ROOT enumerator, so that only the enumerator keeps it out of the tree.
-  const std::wstring rootDevice = FirstRootDeviceId();
-  ASSERT_FALSE(rootDevice.empty());
+  const std::vector<HidInterface> root = PresentDevices(L"ROOT");
+  ASSERT_FALSE(root.empty()) << "no device of the ROOT enumerator here";
+  const std::wstring& rootDevice = root[0].instanceId;
   std::wstring rootName = L"\\\\?\\" + rootDevice + L"#{4d1e55b2-f16f-11cf-88cb-001111000030}";
   std::replace(rootName.begin() + 4, rootName.end(), L'\\', L'#');
   std::wstring expected = L"设备链接 " + rootDevice + L"\r\n";
@@ -197,11 +184,6 @@ class TreeMenuTest : public InventoryTest {
     Arrive(interfaces_.front().name);
     ASSERT_EQ(Rows().size(), 3u);
   }
-  void TearDown() override {
-    if (const Window menu = program_->WaitForWindow(IsPopupMenu, Millis(0))) {
-      menu.PressKey(VK_ESCAPE);
-    }
-  }
   // The screen point in the middle of the tree's row `row`.
   POINT RowPoint(int row) const {
     const auto height = static_cast<int>(tree_.Send(TVM_GETITEMHEIGHT, 0, 0));
@@ -240,7 +222,7 @@ TEST_F(TreeMenuTest, OnlyADeviceItemOpensTheMenuAtTheClickedPoint) {
 TEST_F(TreeMenuTest, DisableShowsTheDeviceInstallersAnswer) {
   CloseMenu(RightClick(2));
   main_.Post(WM_COMMAND, kDisableCommand, 0);
-  const Window box = AnyBox(kTimeout);
+  const Window box = Box({});
   ASSERT_TRUE(box) << "the Disable command showed no box";
   const std::wstring text = ViewDialog(box).texts.at(0);
   // Wine's device installer cannot change a device's state; a real one may well succeed.
@@ -258,7 +240,7 @@ TEST_F(TreeMenuTest, ATargetRemovedWhileItsMenuIsOpenIsNotDisabled) {
   Remove(interfaces_.front().name);
   CloseMenu(menu);
   main_.Post(WM_COMMAND, kDisableCommand, 0);
-  EXPECT_FALSE(AnyBox(Millis(1500)));
+  EXPECT_FALSE(Box({}, Millis(1500)));
   EXPECT_TRUE(program_->IsRunning());
   EXPECT_EQ(Rows().size(), 1u);
 }

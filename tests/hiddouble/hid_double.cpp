@@ -1,7 +1,7 @@
 // A stand-in for the platform's hid.dll with the three exports the program calls, backed by the
-// simulated headset of the state file beside it (see sim_store.h). Every call loads the headset,
-// acts and saves it again, so the headset outlives the program's loading and freeing of the
-// library around every operation.
+// simulated headset of the state file in its folder (see sim_store.h). Every call loads the
+// headset, acts and saves it again, so the headset outlives the program's loading and freeing of
+// the library around every operation.
 #include <windows.h>
 
 #include "hiddouble/sim_store.h"
@@ -11,17 +11,6 @@ namespace {
 using obrint::hiddouble::SimStore;
 using obrint::sim::Headset;
 
-std::wstring OwnDirectory() {
-  HMODULE self = nullptr;
-  ::GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCWSTR>(&OwnDirectory), &self);
-  wchar_t path[MAX_PATH * 2];
-  const DWORD n = ::GetModuleFileNameW(self, path, MAX_PATH * 2);
-  const std::wstring file(path, n < MAX_PATH * 2 ? n : 0);
-  return file.substr(0, file.find_last_of(L"\\/"));
-}
-
 // Runs `transfer` on the headset through the interface generation that `device` was opened on.
 template <typename Transfer>
 BOOLEAN WithHeadset(HANDLE device, PVOID report, Transfer transfer) {
@@ -30,7 +19,7 @@ BOOLEAN WithHeadset(HANDLE device, PVOID report, Transfer transfer) {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  const bool ok = SimStore(OwnDirectory()).Update([&](Headset& headset) {
+  const bool ok = SimStore().Update([&](Headset& headset) {
     return transfer(headset, *generation, static_cast<std::uint8_t*>(report));
   });
   if (!ok) ::SetLastError(ERROR_GEN_FAILURE);

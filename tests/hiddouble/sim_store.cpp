@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace obrint::hiddouble {
 namespace {
-
-constexpr std::uint16_t kBootPid = 0x0001;
 
 // One simulated headset per Wine prefix: one lock for every process that touches it. A lock left
 // behind by a process that ended counts as free.
@@ -30,38 +31,15 @@ class StateLock {
   bool held_ = false;
 };
 
-std::uint64_t FileTimeUnits(const FILETIME& t) {
-  return static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
-}
-
 std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string text;
-  char chunk[16384];
-  DWORD read = 0;
-  bool ok;
-  while ((ok = ::ReadFile(file, chunk, sizeof chunk, &read, nullptr)) && read > 0) {
-    text.append(chunk, read);
-  }
-  ::CloseHandle(file);
-  return ok ? std::optional(text) : std::nullopt;
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Rewritten in place: a rename or a truncation to zero makes the file system flush, which would
-// cost milliseconds on every transfer.
 bool WriteWholeFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok =
-      ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-      written == text.size() && ::SetEndOfFile(file);
-  ::CloseHandle(file);
-  return ok;
+  std::ofstream file(std::filesystem::path(path), std::ios::binary);
+  return static_cast<bool>(file.write(text.data(), std::streamsize(text.size())).flush());
 }
 
 std::string NodeText(std::uint32_t generation) {
@@ -89,8 +67,11 @@ std::optional<std::uint32_t> NodeGeneration(HANDLE handle) {
   return generation;
 }
 
-SimStore::SimStore(const std::wstring& directory)
-    : statePath_(directory + L"\\" + kStateFileName) {}
+std::wstring RunDirectory() {
+  std::wstring path = L"Z:" OBRINT_HIDDOUBLE_RUN_DIR;  // Wine's drive for the Unix root
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
 
 std::optional<sim::Headset> SimStore::Load() const {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -99,14 +80,16 @@ std::optional<sim::Headset> SimStore::Load() const {
   }
   const std::optional<std::string> text = ReadWholeFile(statePath_);
   std::optional<sim::Headset> headset = text ? sim::Headset::Load(*text) : std::nullopt;
-  if (headset) {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    const std::uint64_t savedAt = FileTimeUnits(data.ftLastWriteTime);
-    const std::uint64_t elapsedMs =
-        FileTimeUnits(now) > savedAt ? (FileTimeUnits(now) - savedAt) / 10000 : 0;
+  // Virtual time moves on by the real time since the save (FILETIME counts 100 ns).
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const auto units = [](const FILETIME& t) {
+    return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime;
+  };
+  const std::uint64_t elapsedMs =
+      (units(now) - std::min(units(now), units(data.ftLastWriteTime))) / 10000;
+  if (headset)
     headset->Advance(static_cast<unsigned>(std::min<std::uint64_t>(elapsedMs, UINT_MAX)));
-  }
   return headset;
 }
 
@@ -120,35 +103,25 @@ void SimStore::SyncInterfaces(const sim::Headset& headset) const {
   sim::Headset settled = headset;
   settled.Advance(headset.config().restartMs);
   static unsigned retired = 0;
-  for (const std::uint16_t pid : {headset.config().applicationProductId, kBootPid}) {
+  for (const std::uint16_t pid : {headset.config().applicationProductId, std::uint16_t{0x0001}}) {
     wchar_t suffix[16];
     std::swprintf(suffix, 16, L".if-%04x", static_cast<unsigned>(pid));
     const std::wstring directory = statePath_ + suffix;
-    const std::wstring node = directory + L"\\node";
     const std::string wanted =
         settled.present() && settled.productId() == pid ? NodeText(settled.generation()) : "";
     const bool onBus = ::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (onBus && ReadWholeFile(node) == wanted) continue;
-    // Renamed away, which works while the program still holds the node open.
+    if (onBus && ReadWholeFile(directory + L"\\node") == wanted) continue;
+    // Renamed away, which works while the program still holds the node open; install-sim.sh
+    // clears what gathers of them.
     if (onBus) {
       ::MoveFileW(directory.c_str(), (statePath_ + L".gone-" + std::to_wstring(::GetTickCount()) +
                                       L"-" + std::to_wstring(++retired))
                                          .c_str());
     }
     if (!wanted.empty() && ::CreateDirectoryW(directory.c_str(), nullptr)) {
-      WriteWholeFile(node, wanted);
+      WriteWholeFile(directory + L"\\node", wanted);
     }
   }
-  // A node that a program still holds cannot go yet; a later save tries again.
-  const std::wstring folder = statePath_.substr(0, statePath_.find_last_of(L'\\') + 1);
-  WIN32_FIND_DATAW found;
-  HANDLE find = ::FindFirstFileW((statePath_ + L".gone-*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    ::DeleteFileW((folder + found.cFileName + L"\\node").c_str());
-    ::RemoveDirectoryW((folder + found.cFileName).c_str());
-  } while (::FindNextFileW(find, &found));
-  ::FindClose(find);
 }
 
 bool SimStore::Update(const std::function<bool(sim::Headset&)>& change) const {

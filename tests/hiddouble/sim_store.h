@@ -24,7 +24,9 @@
 
 namespace obrint::hiddouble {
 
-inline constexpr wchar_t kStateFileName[] = L"obrint-sim.state";
+// The folder of the double (install-sim.sh's <run-dir>), where the tests copy the programs they
+// start, with backslashes as the open-file dialog wants them.
+std::wstring RunDirectory();
 
 // The generation of the interface node that `handle` (an overlapped handle of the program) is
 // open on; nullopt when it is no node of the simulated headset.
@@ -32,9 +34,6 @@ std::optional<std::uint32_t> NodeGeneration(HANDLE handle);
 
 class SimStore {
  public:
-  // The state file in `directory`, the folder of the double.
-  explicit SimStore(const std::wstring& directory);
-
   // Loads the headset (a new one when there is no state file), applies `change` and saves it.
   // False when the state cannot be read or written, else what `change` returned.
   bool Update(const std::function<bool(sim::Headset&)>& change) const;
@@ -50,7 +49,7 @@ class SimStore {
   // so a program that waits for the restart finds it without calling hid.dll.
   void SyncInterfaces(const sim::Headset& headset) const;
 
-  std::wstring statePath_;
+  const std::wstring statePath_ = RunDirectory() + L"\\obrint-sim.state";
 };
 
 }  // namespace obrint::hiddouble

@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cctype>
-#include <filesystem>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,6 +16,12 @@
 namespace obrint::cli {
 namespace {
 
+// The path of the simulated headset's interface `pid`, as the registry lists it.
+std::string DevicePath(const std::string& pid) {
+  return "\\\\.\\HID#VID_2833&PID_" + pid +
+         "#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+}
+
 class CliOverHidDllTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,73 +30,44 @@ class CliOverHidDllTest : public ::testing::Test {
     config.bootVersion = 0x0104;
     config.mcuId = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
     ASSERT_TRUE(store_.Reset(sim::Headset(config)));
-    ASSERT_TRUE(CopyFileW(L"Z:" OBRINT_CLI_EXE, exe_.c_str(), FALSE));
+    const std::wstring folder = hiddouble::RunDirectory();
+    ASSERT_TRUE(CopyFileW(L"Z:" OBRINT_CLI_EXE, (folder + L"\\obrint-cli.exe").c_str(), FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));  // no paths, so no quoting, on the line
   }
 
-  // Runs obrint-cli.exe beside the double; its exit status and its standard output as JSON.
-  std::pair<DWORD, nlohmann::json> Run(const std::wstring& arguments) const {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    EXPECT_TRUE(CreatePipe(&read, &write, &inherit, 0));
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
-    PROCESS_INFORMATION process{};
-    std::wstring line = L"\"" + exe_ + L"\" --json " + arguments;
-    const bool started = CreateProcessW(exe_.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, runDirectory_.c_str(), &startup, &process);
-    CloseHandle(write);  // the child's copy alone keeps the pipe open
+  // Runs obrint-cli.exe beside the double through the shell; its exit status and its output.
+  static std::pair<int, nlohmann::json> Run(const std::string& arguments) {
+    FILE* pipe = _popen(("obrint-cli.exe --json " + arguments).c_str(), "rb");
     std::string out;
     char chunk[4096];
-    DWORD got = 0;
-    while (started && ReadFile(read, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-      out.append(chunk, got);
-    }
-    CloseHandle(read);
-    DWORD code = 0xFFFFFFFF;
-    if (started) {
-      WaitForSingleObject(process.hProcess, 60000);
-      GetExitCodeProcess(process.hProcess, &code);
-      CloseHandle(process.hProcess);
-      CloseHandle(process.hThread);
-    }
+    for (size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+      out.append(chunk, n);
+    const int code = pipe ? _pclose(pipe) : -1;
     return {code, nlohmann::json::parse(out, nullptr, false)};
   }
 
-  // The device path in lower case: the registry keeps its capitals.
-  static std::string Device(const nlohmann::json& json) {
-    std::string path = json.value("device", "");
-    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return path;
-  }
-
-  const std::wstring runDirectory_ = L"Z:" OBRINT_HIDDOUBLE_RUN_DIR;
-  const std::wstring exe_ = runDirectory_ + L"\\obrint-cli.exe";
-  const hiddouble::SimStore store_{runDirectory_};
+  const hiddouble::SimStore store_;
 };
 
 TEST_F(CliOverHidDllTest, InfoFindsTheHeadsetInTheRegistryAndReadsItThroughHidDll) {
-  const auto [code, json] = Run(L"info");
-  ASSERT_EQ(code, 0u) << json;
+  const auto [code, json] = Run("info");
+  ASSERT_EQ(code, 0) << json;
   EXPECT_EQ(json["backend"], "hid.dll");
+  EXPECT_EQ(json["device"], DevicePath("0021"));
   EXPECT_EQ(json["firmware_version"], "0033");
   EXPECT_EQ(json["mcu_id"], "4433221188776655CCBBAA99");
   EXPECT_EQ(json["run_mode"], "dk2");
-  EXPECT_NE(Device(json).find("vid_2833&pid_0021"), std::string::npos) << json;
 }
 
 TEST_F(CliOverHidDllTest, FlashRestartsFollowsTheBootFirmwareAndWritesTheImage) {
   std::vector<char> image(301);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 37 + 11);
-  const std::wstring path = runDirectory_ + L"\\cli-image.bin";
-  std::ofstream(std::filesystem::path(path), std::ios::binary).write(image.data(), 301);
-  const auto [code, json] = Run(L"flash --yes \"" + path + L"\"");
-  ASSERT_EQ(code, 0u) << json;
+  std::ofstream("cli-image.bin", std::ios::binary).write(image.data(), 301);
+  const auto [code, json] = Run("flash --yes cli-image.bin");
+  ASSERT_EQ(code, 0) << json;
+  EXPECT_EQ(json["device"], DevicePath("0001"));
   EXPECT_EQ(json["boot_firmware_version"], "0104");
   EXPECT_EQ(json["bytes_sent"], 301);
-  EXPECT_NE(Device(json).find("vid_2833&pid_0001"), std::string::npos) << json;
   const std::vector<std::uint8_t> flashed = store_.Read().value().flashed();
   EXPECT_EQ(std::vector<char>(flashed.begin(), flashed.end()), image);
 }
