@@ -15,53 +15,17 @@
 namespace obrint::gui {
 namespace {
 
-// File dialog fields: the explorer-style file-name combo box, the old-style file-name edit.
-constexpr int kFileNameCombo = 0x47C, kFileNameEdit = 0x480;
-
 bool HasClass(const Window& w, const wchar_t* name) {
   wchar_t text[64] = {};
   GetClassNameW(w.hwnd(), text, 64);
   return _wcsicmp(text, name) == 0;
 }
 
-// One tree item, read through a copy in the program's memory.
+// One tree item as the tree view fills it in, in the program's memory.
 struct RemoteTreeItem {
   TVITEMW item;
   wchar_t text[512];
 };
-
-RemoteTreeItem ReadTreeItem(const Window& tree, HTREEITEM handle) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(tree.hwnd(), &pid);
-  const std::unique_ptr<void, decltype(&CloseHandle)> process(
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid),
-      &CloseHandle);
-  const auto release = [&](void* p) { VirtualFreeEx(process.get(), p, 0, MEM_RELEASE); };
-  const std::unique_ptr<RemoteTreeItem, decltype(release)> remote(
-      static_cast<RemoteTreeItem*>(VirtualAllocEx(process.get(), nullptr, sizeof(RemoteTreeItem),
-                                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
-      release);
-  RemoteTreeItem local{};
-  local.item = {
-      TVIF_HANDLE | TVIF_TEXT | TVIF_STATE, handle, 0, TVIS_EXPANDED, nullptr, 512, 0, 0, 0, 0};
-  local.item.pszText = remote ? remote->text : nullptr;
-  if (!remote || !WriteProcessMemory(process.get(), remote.get(), &local, sizeof local, nullptr) ||
-      !tree.Send(TVM_GETITEMW, 0, LPARAM(remote.get())) ||
-      !ReadProcessMemory(process.get(), remote.get(), &local, sizeof local, nullptr)) {
-    throw std::runtime_error("a tree item cannot be read, error " + std::to_string(GetLastError()));
-  }
-  local.text[511] = L'\0';
-  return local;
-}
-
-void AddTreeRows(const Window& tree, HTREEITEM first, int level, std::vector<TreeRow>& rows) {
-  for (HTREEITEM h = first; h; h = HTREEITEM(tree.Send(TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(h)))) {
-    const RemoteTreeItem item = ReadTreeItem(tree, h);
-    rows.push_back({level, item.text, (item.item.state & TVIS_EXPANDED) != 0});
-    AddTreeRows(tree, HTREEITEM(tree.Send(TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(h))), level + 1,
-                rows);
-  }
-}
 
 // The screen's pixels in `r` as a bottom-up 24-bit picture.
 std::vector<std::byte> CaptureScreen(const RECT& r, BITMAPINFO& info) {
@@ -98,14 +62,35 @@ RECT Window::Rect() const {
 }
 
 std::vector<TreeRow> Window::TreeRows() const {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd_, &pid);
+  const std::unique_ptr<void, decltype(&CloseHandle)> process(
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid),
+      &CloseHandle);
+  const auto release = [&](void* p) { VirtualFreeEx(process.get(), p, 0, MEM_RELEASE); };
+  const std::unique_ptr<RemoteTreeItem, decltype(release)> remote(
+      static_cast<RemoteTreeItem*>(VirtualAllocEx(process.get(), nullptr, sizeof(RemoteTreeItem),
+                                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
+      release);
   std::vector<TreeRow> rows;
-  AddTreeRows(*this, HTREEITEM(Send(TVM_GETNEXTITEM, TVGN_ROOT, 0)), 0, rows);
+  const auto addRows = [&](const auto& self, HTREEITEM first, int level) -> void {
+    for (HTREEITEM h = first; h; h = HTREEITEM(Send(TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(h)))) {
+      RemoteTreeItem local{};
+      local.item = {
+          TVIF_HANDLE | TVIF_TEXT | TVIF_STATE, h, 0, TVIS_EXPANDED, remote->text, 511, 0, 0, 0, 0};
+      if (!WriteProcessMemory(process.get(), remote.get(), &local, sizeof local, nullptr) ||
+          !Send(TVM_GETITEMW, 0, LPARAM(remote.get())) ||
+          !ReadProcessMemory(process.get(), remote.get(), &local, sizeof local, nullptr)) {
+        throw std::runtime_error("a tree item cannot be read, error " +
+                                 std::to_string(GetLastError()));
+      }
+      rows.push_back({level, local.text, (local.item.state & TVIS_EXPANDED) != 0});
+      self(self, HTREEITEM(Send(TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(h))), level + 1);
+    }
+  };
+  if (!remote) throw std::runtime_error("no memory in the program for reading its tree");
+  addRows(addRows, HTREEITEM(Send(TVM_GETNEXTITEM, TVGN_ROOT, 0)), 0);
   return rows;
-}
-
-std::wstring Window::TreeSelection() const {
-  const auto item = HTREEITEM(Send(TVM_GETNEXTITEM, TVGN_CARET, 0));
-  return item ? ReadTreeItem(*this, item).text : L"";
 }
 
 void Window::Click(int id) const {
@@ -140,33 +125,16 @@ LRESULT Window::SendHidInterfaceChange(WPARAM event, const std::wstring& path) c
   return static_cast<LRESULT>(result);
 }
 
-bool DialogView::HasText(const std::wstring& text) const {
-  return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-DialogView ViewDialog(Window dialog) {
-  DialogView view{dialog.Text(), {}, {}};
-  for (HWND h = GetWindow(dialog.hwnd(), GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
-    const Window child(h);
-    if (!IsWindowVisible(h)) continue;
-    if (HasClass(child, L"Static") && !child.Text().empty()) view.texts.push_back(child.Text());
-    if (HasClass(child, L"Button")) view.buttons.emplace_back(GetDlgCtrlID(h), child.Text());
+std::vector<std::wstring> Window::ChildTexts() const {
+  std::vector<std::wstring> texts;
+  for (HWND h = GetWindow(hwnd_, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+    if (IsWindowVisible(h) && !Window(h).Text().empty()) texts.push_back(Window(h).Text());
   }
-  return view;
+  return texts;
 }
 
 bool IsDialog(const Window& w) { return HasClass(w, L"#32770"); }
 bool IsPopupMenu(const Window& w) { return HasClass(w, L"#32768"); }
-bool IsFileDialog(const Window& w) {
-  return IsDialog(w) && (w.Child(kFileNameCombo) || w.Child(kFileNameEdit));
-}
-
-void ChooseFile(Window fileDialog, const std::wstring& path) {
-  const int field = fileDialog.Child(kFileNameCombo) ? kFileNameCombo : kFileNameEdit;
-  fileDialog.Child(field).Send(WM_SETTEXT, 0, LPARAM(path.c_str()));
-  fileDialog.Click(IDOK);
-}
-
 void SaveScreenshot(const std::wstring& name, Window window) {
   const RECT r = window.Rect();
   // Windows of other processes reach the screen a little after they paint: take the picture once

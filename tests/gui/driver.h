@@ -9,7 +9,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace obrint::gui {
@@ -51,8 +50,8 @@ class Window {
   RECT Rect() const;  // screen coordinates
   Window Child(int id) const { return Window(GetDlgItem(hwnd_, id)); }
   std::wstring ChildText(int id) const { return Child(id).Text(); }
+  std::vector<std::wstring> ChildTexts() const;  // of the visible children, empty ones left out
   std::vector<TreeRow> TreeRows() const;
-  std::wstring TreeSelection() const;  // the selected item's text; empty when none
 
   // Input is posted, so that a handler that opens a modal window never blocks the test.
   void Click(int id) const;  // WM_COMMAND BN_CLICKED from child `id`
@@ -66,21 +65,9 @@ class Window {
   HWND hwnd_ = nullptr;
 };
 
-// A message box or dialog as the user sees it.
-struct DialogView {
-  std::wstring caption;
-  std::vector<std::wstring> texts;                    // visible non-empty static texts
-  std::vector<std::pair<int, std::wstring>> buttons;  // ID and text
-  bool HasText(const std::wstring& text) const;
-};
-DialogView ViewDialog(Window dialog);
-
 // What WaitForWindow looks for.
 bool IsDialog(const Window& w);  // a message box, the open-file dialog, a dialog box
 bool IsPopupMenu(const Window& w);
-bool IsFileDialog(const Window& w);
-// Types `path` into the open-file dialog's file-name field and presses its Open button.
-void ChooseFile(Window fileDialog, const std::wstring& path);
 
 // The window's screen area as `name`.bmp in $OBRINT_SCREENSHOTS (default build/<dir>/screenshots),
 // which test-all.sh turns into PNG files.

@@ -7,13 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cwchar>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,22 +45,15 @@ inline std::ostream& operator<<(std::ostream& out, const TreeRow& row) {
 }
 
 // The name a device notification carries for the simulated headset's interface `pid`.
-inline std::wstring HeadsetInterfaceName(std::uint16_t pid) {
-  wchar_t name[128];
-  std::swprintf(name, 128, L"\\\\?\\HID#VID_2833&PID_%04X#7&1a2b3c4d&0&0000#{%ls}", pid,
-                L"4d1e55b2-f16f-11cf-88cb-001111000030");
-  return name;
+inline std::wstring HeadsetInterfaceName(const std::wstring& pid) {
+  return L"\\\\?\\HID#VID_2833&PID_" + pid +
+         L"#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 }
 
-// The sets of one report ID that reached the simulated headset, in order.
-inline std::vector<sim::TransferRecord> SetsOf(const sim::Headset& headset, std::uint8_t id) {
-  std::vector<sim::TransferRecord> sets;
-  for (const sim::TransferRecord& record : headset.log()) {
-    if (record.direction == sim::TransferRecord::Direction::kSet && record.reportId == id) {
-      sets.push_back(record);
-    }
-  }
-  return sets;
+// Whether a box shows `text`, as a static text or a button's.
+inline bool Shows(const Window& box, const std::wstring& text) {
+  const std::vector<std::wstring> texts = box.ChildTexts();
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 // Obrint running from the folder of the test-double hid.dll (install-sim.sh), over a new
@@ -96,7 +87,7 @@ class ObrintTest : public ::testing::Test {
   LRESULT Remove(const std::wstring& name) const {
     return main_.SendHidInterfaceChange(DBT_DEVICEREMOVECOMPLETE, name);
   }
-  void AdoptHeadset() const { Arrive(HeadsetInterfaceName(Config().applicationProductId)); }
+  void AdoptHeadset() const { Arrive(HeadsetInterfaceName(L"0021")); }
 
   // A dialog of the program other than the Main window: with `caption`, or any when it is empty.
   Window Box(const std::wstring& caption, Millis timeout = kCommandTimeout) const {
@@ -111,10 +102,17 @@ class ObrintTest : public ::testing::Test {
     box.Click(button);
     return WaitFor([&] { return !box; });
   }
+  // Types `path` into the open-file dialog's file-name field (the explorer style's combo box, the
+  // old style's edit) and presses Open.
   void ChooseInFileDialog(const std::wstring& path) const {
-    const Window dialog = program_->WaitForWindow(IsFileDialog);
+    const auto field = [](const Window& w) {
+      return w.Child(0x47C) ? w.Child(0x47C) : w.Child(0x480);
+    };
+    const Window dialog =
+        program_->WaitForWindow([&](const Window& w) { return IsDialog(w) && field(w); });
     ASSERT_TRUE(dialog) << "the open-file dialog did not appear";
-    ChooseFile(dialog, path);
+    field(dialog).Send(WM_SETTEXT, 0, LPARAM(path.c_str()));
+    dialog.Click(IDOK);
     ASSERT_TRUE(WaitFor([&] { return !dialog; })) << "the open-file dialog did not close";
   }
 

@@ -12,8 +12,8 @@
 namespace obrint::gui {
 namespace {
 
-// One present HID interface as the device installer describes it.
-struct HidInterface {
+// A present device, and its HID interface, as the device installer describes them.
+struct Device {
   std::wstring name;  // \\?\hid#vid_...#...#{4d1e55b2-...}, as notifications carry it
   std::wstring instanceId, displayName, classDescription;
 };
@@ -23,8 +23,8 @@ constexpr GUID kHidClass = {
 
 // The present HID interfaces of other vendors than the headset's; with ROOT, the instance ID of
 // the first device of that enumerator instead.
-std::vector<HidInterface> PresentDevices(const wchar_t* enumerator = nullptr) {
-  std::vector<HidInterface> found;
+std::vector<Device> PresentDevices(const wchar_t* enumerator = nullptr) {
+  std::vector<Device> found;
   const DWORD flags = enumerator ? DIGCF_ALLCLASSES : DIGCF_DEVICEINTERFACE;
   HDEVINFO set = SetupDiGetClassDevsW(&kHidClass, enumerator, nullptr, flags | DIGCF_PRESENT);
   SP_DEVICE_INTERFACE_DATA iface{};
@@ -61,28 +61,34 @@ std::vector<HidInterface> PresentDevices(const wchar_t* enumerator = nullptr) {
 
 class InventoryTest : public ObrintTest {
  protected:
+  sim::HeadsetConfig Config() const override {
+    sim::HeadsetConfig config;
+    config.applicationVersion = 0xB4C7;
+    config.mcuId = {0xF1, 0x0E, 0xD2, 0x3C, 0x00, 0xA5, 0x5A, 0xFF, 0x80, 0x7F, 0x01, 0x10};
+    return config;
+  }
   void SetUp() override {
     ObrintTest::SetUp();
-    interfaces_ = PresentDevices();
-    ASSERT_FALSE(interfaces_.empty()) << "the Wine prefix lists no HID interface";
+    devices_ = PresentDevices();
+    ASSERT_FALSE(devices_.empty()) << "the Wine prefix lists no HID interface";
     tree_ = main_.Child(kTree);
     root_ = tree_.TreeRows().at(0).text;
   }
   std::vector<TreeRow> Rows() const { return tree_.TreeRows(); }
-  std::vector<TreeRow> WithDevices(const std::vector<const HidInterface*>& devices) const {
+  std::vector<TreeRow> WithDevices(const std::vector<const Device*>& devices) const {
     std::vector<TreeRow> rows = {{0, root_, true}};
     if (!devices.empty()) rows.push_back({1, devices[0]->classDescription, true});
-    for (const HidInterface* d : devices) rows.push_back({2, d->displayName, false});
+    for (const Device* d : devices) rows.push_back({2, d->displayName, false});
     return rows;
   }
 
-  std::vector<HidInterface> interfaces_;
+  std::vector<Device> devices_;
   Window tree_;
   std::wstring root_;
 };
 
 TEST_F(InventoryTest, ArrivalRepeatAndRemovalWhateverTheCaseOfTheName) {
-  const HidInterface& device = interfaces_.front();
+  const Device& device = devices_.front();
   const std::wstring connected = L"设备链接 " + device.instanceId + L"\r\n";
   const std::wstring disconnected = L"设备断开 " + device.instanceId + L"\r\n";
   EXPECT_EQ(Remove(device.name), 0);  // never arrived: only logged
@@ -99,29 +105,25 @@ TEST_F(InventoryTest, ArrivalRepeatAndRemovalWhateverTheCaseOfTheName) {
 }
 
 TEST_F(InventoryTest, TwoDevicesOfOneClassShareTheClassItemUntilBothHaveGone) {
-  const HidInterface* first = &interfaces_.front();
-  const HidInterface* second = nullptr;
-  for (const HidInterface& other : interfaces_) {
-    if (other.classDescription == first->classDescription &&
-        other.instanceId != first->instanceId) {
-      second = &other;
-    }
-  }
-  if (!second) GTEST_SKIP() << "no two HID devices of one setup class here";
+  const Device* first = &devices_.front();
+  const auto second = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) {
+    return d.classDescription == first->classDescription && d.instanceId != first->instanceId;
+  });
+  if (second == devices_.end()) GTEST_SKIP() << "no two HID devices of one setup class here";
   Arrive(first->name);
   Arrive(second->name);
-  EXPECT_EQ(Rows(), WithDevices({first, second}));  // in arrival order
+  EXPECT_EQ(Rows(), WithDevices({first, &*second}));  // in arrival order
   SaveScreenshot(L"tree-class-with-two-devices", main_);
   Remove(first->name);
-  EXPECT_EQ(Rows(), WithDevices({second}));
+  EXPECT_EQ(Rows(), WithDevices({&*second}));
   Remove(first->name);  // finds nothing any more
-  EXPECT_EQ(Rows(), WithDevices({second}));
+  EXPECT_EQ(Rows(), WithDevices({&*second}));
   Remove(second->name);
   EXPECT_EQ(Rows(), WithDevices({}));
 }
 
 TEST_F(InventoryTest, OtherEventsRootDevicesAndUnknownNamesLeaveTheTreeAlone) {
-  const std::wstring& name = interfaces_.front().name;
+  const std::wstring& name = devices_.front().name;
   EXPECT_EQ(main_.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0), 0);
   EXPECT_EQ(main_.SendHidInterfaceChange(DBT_DEVICEQUERYREMOVE, name), 0);
   EXPECT_EQ(main_.SendHidInterfaceChange(DBT_DEVICEREMOVEPENDING, name), 0);
@@ -130,7 +132,7 @@ TEST_F(InventoryTest, OtherEventsRootDevicesAndUnknownNamesLeaveTheTreeAlone) {
   EXPECT_EQ(Log(), L"");
 
   // A real device of the ROOT enumerator, so that only the enumerator keeps it out of the tree.
-  const std::vector<HidInterface> root = PresentDevices(L"ROOT");
+  const std::vector<Device> root = PresentDevices(L"ROOT");
   ASSERT_FALSE(root.empty()) << "no device of the ROOT enumerator here";
   const std::wstring& rootDevice = root[0].instanceId;
   std::wstring rootName = L"\\\\?\\" + rootDevice + L"#{4d1e55b2-f16f-11cf-88cb-001111000030}";
@@ -145,18 +147,23 @@ TEST_F(InventoryTest, OtherEventsRootDevicesAndUnknownNamesLeaveTheTreeAlone) {
   EXPECT_EQ(Log(), expected);
 }
 
-TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnly) {
-  const HidInterface& other = interfaces_.front();
+TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnlyAndRead) {
+  const Device& other = devices_.front();
   // Another vendor's device alone: the search for the boot firmware finds nothing.
   Arrive(other.name);
   EXPECT_EQ(Mode(), kModeOff);
   // The boot firmware's interface is listed, but not on the bus while the application runs.
-  Arrive(HeadsetInterfaceName(0x0001));
+  Arrive(HeadsetInterfaceName(L"0001"));
   EXPECT_EQ(Mode(), kModeOff);
-  std::wstring lower = HeadsetInterfaceName(0x0021);
+  std::wstring lower = HeadsetInterfaceName(L"0021");
   for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
   Arrive(lower);
   EXPECT_EQ(Mode(), kDk2Shown);
+  // The adopted interface is the one 1004 reads: the ID as three 32-bit little-endian words, each
+  // shown most significant byte first.
+  main_.Click(kDeviceInfo);
+  EXPECT_TRUE(WaitFor([&] { return Log() == L"版本信息 B4C7:3CD20EF1FF5AA50010017F80\r\n"; }))
+      << win::Narrow(Log());
 
   // Another vendor's arrival refreshes the Mode controls from the adopted headset.
   ChangeHeadset([](sim::Headset& headset) {
@@ -168,7 +175,7 @@ TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnly) {
 
   // Unplugged: the removal is logged, and the Mode controls stay as they were.
   ChangeHeadset([](sim::Headset& headset) { headset.Unplug(); });
-  Remove(HeadsetInterfaceName(0x0021));
+  Remove(HeadsetInterfaceName(L"0021"));
   EXPECT_EQ(Mode(), kDk1Shown);
   EXPECT_TRUE(Log().ends_with(L"\r\n设备断开 HID\\VID_2833&PID_0021\\7&1A2B3C4D&0&0000\r\n"))
       << win::Narrow(Log());
@@ -181,7 +188,7 @@ class TreeMenuTest : public InventoryTest {
 
   void SetUp() override {
     InventoryTest::SetUp();
-    Arrive(interfaces_.front().name);
+    Arrive(devices_.front().name);
     ASSERT_EQ(Rows().size(), 3u);
   }
   // The screen point in the middle of the tree's row `row`.
@@ -207,13 +214,10 @@ class TreeMenuTest : public InventoryTest {
 };
 
 TEST_F(TreeMenuTest, OnlyADeviceItemOpensTheMenuAtTheClickedPoint) {
-  const std::wstring selected = tree_.TreeSelection();
   for (const int row : {0, 1, 4}) EXPECT_FALSE(RightClick(row, Millis(500))) << "row " << row;
-  EXPECT_EQ(tree_.TreeSelection(), selected);
 
   const Window menu = RightClick(2);
   ASSERT_TRUE(menu) << "no menu on the device";
-  EXPECT_EQ(tree_.TreeSelection(), interfaces_.front().displayName);
   EXPECT_LE(std::abs(menu.Rect().left - RowPoint(2).x), 2);
   EXPECT_LE(std::abs(menu.Rect().top - RowPoint(2).y), 2);
   CloseMenu(menu);
@@ -224,25 +228,24 @@ TEST_F(TreeMenuTest, DisableShowsTheDeviceInstallersAnswer) {
   main_.Post(WM_COMMAND, kDisableCommand, 0);
   const Window box = Box({});
   ASSERT_TRUE(box) << "the Disable command showed no box";
-  const std::wstring text = ViewDialog(box).texts.at(0);
   // Wine's device installer cannot change a device's state; a real one may well succeed.
-  EXPECT_TRUE(text == L"Dislabe OK" || text.starts_with(L"SetupDiSetClassInstallParams(): ") ||
-              text.starts_with(L"SetupDiClassInstaller(): "))
-      << win::Narrow(text);
+  const std::vector<std::wstring> texts = box.ChildTexts();
+  EXPECT_TRUE(std::ranges::any_of(texts, [](const std::wstring& text) {
+    return text == L"Dislabe OK" || text.starts_with(L"SetupDiSetClassInstallParams(): ") ||
+           text.starts_with(L"SetupDiClassInstaller(): ");
+  })) << win::Narrow(texts.at(0));
   EXPECT_TRUE(Answer(box, IDOK));
-  EXPECT_EQ(Rows().size(), 3u) << "the command touched the tree";
 }
 
 TEST_F(TreeMenuTest, ATargetRemovedWhileItsMenuIsOpenIsNotDisabled) {
   const Window menu = RightClick(2);
   ASSERT_TRUE(menu);
   // The window handles the event inside the menu's loop.
-  Remove(interfaces_.front().name);
+  Remove(devices_.front().name);
   CloseMenu(menu);
   main_.Post(WM_COMMAND, kDisableCommand, 0);
   EXPECT_FALSE(Box({}, Millis(1500)));
-  EXPECT_TRUE(program_->IsRunning());
-  EXPECT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(Rows().size(), 1u) << "the program is gone, or kept the device";
 }
 
 }  // namespace

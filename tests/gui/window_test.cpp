@@ -36,9 +36,8 @@ TEST_F(WindowTest, TheSystemMenusLastEntryOpensTheModalAboutBox) {
   main_.PressKey(VK_RETURN);
   const Window about = Box(L"About Obrint", kTimeout);
   ASSERT_TRUE(about) << "no About box";
-  const DialogView view = ViewDialog(about);
-  EXPECT_TRUE(view.HasText(L"Obrint Version 1.0"));
-  EXPECT_EQ(view.buttons, (decltype(view.buttons){{IDOK, L"OK"}}));
+  EXPECT_TRUE(Shows(about, L"Obrint Version 1.0"));
+  EXPECT_EQ(about.ChildText(IDOK), L"OK");
   EXPECT_FALSE(main_.IsEnabled()) << "the About box is not modal";
   SaveScreenshot(L"about-box", about);
   about.PressKey(VK_ESCAPE);

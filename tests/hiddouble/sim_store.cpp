@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 namespace obrint::hiddouble {
 namespace {
@@ -42,28 +43,21 @@ bool WriteWholeFile(const std::wstring& path, const std::string& text) {
   return static_cast<bool>(file.write(text.data(), std::streamsize(text.size())).flush());
 }
 
-std::string NodeText(std::uint32_t generation) {
-  return "obrint-sim-interface generation=" + std::to_string(generation) + "\n";
-}
-
 }  // namespace
 
 std::optional<std::uint32_t> NodeGeneration(HANDLE handle) {
   // The program's handles are overlapped: read at offset 0 and wait for it.
+  const std::unique_ptr<void, decltype(&::CloseHandle)> event(
+      ::CreateEventW(nullptr, TRUE, FALSE, nullptr), &::CloseHandle);
   OVERLAPPED ov{};
-  ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (ov.hEvent == nullptr) return std::nullopt;
+  ov.hEvent = event.get();
   char text[64] = {};
   DWORD read = 0;
-  BOOL ok = ::ReadFile(handle, text, sizeof text - 1, nullptr, &ov);
-  if (ok || ::GetLastError() == ERROR_IO_PENDING) {
-    ok = ::GetOverlappedResult(handle, &ov, &read, TRUE);
-  }
-  ::CloseHandle(ov.hEvent);
   unsigned generation = 0;
-  if (!ok || std::sscanf(text, "obrint-sim-interface generation=%u", &generation) != 1) {
-    return std::nullopt;
-  }
+  const bool ok = (::ReadFile(handle, text, sizeof text - 1, nullptr, &ov) ||
+                   ::GetLastError() == ERROR_IO_PENDING) &&
+                  ::GetOverlappedResult(handle, &ov, &read, TRUE);
+  if (!ok || std::sscanf(text, "generation %u", &generation) != 1) return std::nullopt;
   return generation;
 }
 
@@ -93,12 +87,6 @@ std::optional<sim::Headset> SimStore::Load() const {
   return headset;
 }
 
-bool SimStore::Save(const sim::Headset& headset) const {
-  if (!WriteWholeFile(statePath_, headset.Save())) return false;
-  SyncInterfaces(headset);
-  return true;
-}
-
 void SimStore::SyncInterfaces(const sim::Headset& headset) const {
   sim::Headset settled = headset;
   settled.Advance(headset.config().restartMs);
@@ -107,8 +95,9 @@ void SimStore::SyncInterfaces(const sim::Headset& headset) const {
     wchar_t suffix[16];
     std::swprintf(suffix, 16, L".if-%04x", static_cast<unsigned>(pid));
     const std::wstring directory = statePath_ + suffix;
-    const std::string wanted =
-        settled.present() && settled.productId() == pid ? NodeText(settled.generation()) : "";
+    const std::string wanted = settled.present() && settled.productId() == pid
+                                   ? "generation " + std::to_string(settled.generation()) + "\n"
+                                   : "";
     const bool onBus = ::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES;
     if (onBus && ReadWholeFile(directory + L"\\node") == wanted) continue;
     // Renamed away, which works while the program still holds the node open; install-sim.sh
@@ -129,12 +118,9 @@ bool SimStore::Update(const std::function<bool(sim::Headset&)>& change) const {
   std::optional<sim::Headset> headset = lock.held() ? Load() : std::nullopt;
   if (!headset) return false;
   const bool changed = change(*headset);
-  return Save(*headset) && changed;
-}
-
-bool SimStore::Reset(const sim::Headset& headset) const {
-  const StateLock lock;
-  return lock.held() && Save(headset);
+  if (!WriteWholeFile(statePath_, headset->Save())) return false;
+  SyncInterfaces(*headset);
+  return changed;
 }
 
 std::optional<sim::Headset> SimStore::Read() const {

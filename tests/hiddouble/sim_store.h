@@ -38,13 +38,14 @@ class SimStore {
   // False when the state cannot be read or written, else what `change` returned.
   bool Update(const std::function<bool(sim::Headset&)>& change) const;
   // Replaces the headset, as if a new one had been plugged in.
-  bool Reset(const sim::Headset& headset) const;
+  bool Reset(const sim::Headset& headset) const {
+    return Update([&](sim::Headset& saved) { return saved = headset, true; });
+  }
   // The headset as it stands; nullopt when there is none or it does not parse.
   std::optional<sim::Headset> Read() const;
 
  private:
   std::optional<sim::Headset> Load() const;
-  bool Save(const sim::Headset& headset) const;
   // Puts each interface on or off the bus as it will be once a restart in progress has completed,
   // so a program that waits for the restart finds it without calling hid.dll.
   void SyncInterfaces(const sim::Headset& headset) const;
