@@ -137,14 +137,15 @@ bool IsDialog(const Window& w) { return HasClass(w, L"#32770"); }
 bool IsPopupMenu(const Window& w) { return HasClass(w, L"#32768"); }
 void SaveScreenshot(const std::wstring& name, Window window) {
   const RECT r = window.Rect();
-  // Windows of other processes reach the screen a little after they paint: take the picture once
-  // three captures in a row agree.
+  // Windows of other processes reach the screen a little after they paint, when their thread
+  // next wakes: wake it, and take the picture once three captures in a row agree.
   BITMAPINFO info;
-  std::vector<std::byte> pixels = CaptureScreen(r, info);
-  for (int i = 0, same = 0; i < 30 && same < 2; ++i) {
+  std::vector<std::byte> pixels;
+  for (int i = 0, same = 0; i < 30 && same < 3; ++i) {
+    window.Send(WM_NULL, 0, 0);
     std::this_thread::sleep_for(Millis(200));
     std::vector<std::byte> again = CaptureScreen(r, info);
-    same = again == pixels ? same + 1 : 0;
+    same = again == pixels ? same + 1 : 1;
     pixels = std::move(again);
   }
   wchar_t variable[MAX_PATH] = {};
