@@ -93,7 +93,10 @@ TEST_F(CliTest, ListHumanOutputHasOneLinePerInterface) {
   const CliRun run = Run({"list"});
   ASSERT_EQ(run.code, kOk);
   EXPECT_EQ(run.out, sim::Headset(config).interfacePath() + "  " +
-                         IdText(0x2833, config.applicationProductId) + "  application firmware\n");
+                         IdText(0x2833, config.applicationProductId) +
+                         "  application firmware  port 1-2.1  version " +
+                         Hex4(config.applicationVersion) + "  MCU ID " + McuIdText(config.mcuId) +
+                         "\n");
 }
 
 // --- info ---------------------------------------------------------------------------------------
