@@ -10,6 +10,10 @@
 
 #include "core/ports.h"
 
+namespace obrint::sim {
+class Fleet;
+}
+
 namespace obrint::cli {
 
 // One attached HID interface of the headset's vendor.
@@ -71,6 +75,8 @@ struct SimSetup {
 // fresh or loaded from it (when present), written back at Finish. Null, with the reason, when
 // the file cannot be read or is no headset state.
 std::unique_ptr<Backend> MakeSimBackend(const SimSetup& setup, std::string& error);
+// Over virtual headsets set up by the caller, who may look at them once the backend is done.
+std::unique_ptr<Backend> MakeSimBackend(std::shared_ptr<sim::Fleet> fleet, bool realTime);
 
 // The platform's HID stack: hidraw through hidapi on Linux, hid.dll on Windows. Null, with the
 // reason, when it cannot be started.

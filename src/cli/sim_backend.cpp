@@ -19,24 +19,24 @@ constexpr int kUnplugAfterTransfer = 40;
 
 class SimBackend : public Backend {
  public:
-  SimBackend(std::vector<sim::FleetMember> members, const SimSetup& setup)
-      : fleet_(std::move(members)), stateFile_(setup.stateFile), realTime_(setup.realTime) {}
+  SimBackend(std::shared_ptr<sim::Fleet> fleet, std::string stateFile, bool realTime)
+      : fleet_(std::move(fleet)), stateFile_(std::move(stateFile)), realTime_(realTime) {}
 
-  HidLink& link() override { return fleet_.link(); }
-  Clock& clock() override { return fleet_.clock(); }
+  HidLink& link() override { return fleet_->link(); }
+  Clock& clock() override { return fleet_->clock(); }
   std::string_view name() const override { return "sim"; }
 
   // Each headset on its own time, so that no worker waits for another.
   std::unique_ptr<Clock> WorkerClock(const AttachedInterface& headset) override {
-    const std::optional<std::size_t> member = fleet_.MemberAt(headset.path);
+    const std::optional<std::size_t> member = fleet_->MemberAt(headset.path);
     if (!member) return Backend::WorkerClock(headset);
-    return fleet_.MemberClock(*member, realTime_);
+    return fleet_->MemberClock(*member, realTime_);
   }
 
   std::vector<AttachedInterface> Enumerate(std::uint16_t vid) override {
     std::vector<AttachedInterface> found;
     if (vid != kHeadsetVendorId) return found;
-    for (const sim::Fleet::Interface& attached : fleet_.Attached()) {
+    for (const sim::Fleet::Interface& attached : fleet_->Attached()) {
       found.push_back({attached.path, kHeadsetVendorId, attached.pid, -1, attached.port});
     }
     return found;
@@ -50,7 +50,7 @@ class SimBackend : public Backend {
     temporary += ".tmp";
     {
       std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-      out << fleet_.headset(0).Save();
+      out << fleet_->headset(0).Save();
       out.close();
       if (!out) {
         error = "cannot write the virtual headset's state to " + stateFile_;
@@ -68,7 +68,7 @@ class SimBackend : public Backend {
   }
 
  private:
-  sim::Fleet fleet_;
+  std::shared_ptr<sim::Fleet> fleet_;
   std::string stateFile_;
   bool realTime_;
 };
@@ -155,7 +155,12 @@ std::unique_ptr<Backend> MakeSimBackend(const SimSetup& setup, std::string& erro
     }
     members.push_back({std::move(headset), setup.noPorts ? "" : "1-2." + std::to_string(i + 1)});
   }
-  return std::make_unique<SimBackend>(std::move(members), setup);
+  return std::make_unique<SimBackend>(std::make_shared<sim::Fleet>(std::move(members)),
+                                      setup.stateFile, setup.realTime);
+}
+
+std::unique_ptr<Backend> MakeSimBackend(std::shared_ptr<sim::Fleet> fleet, bool realTime) {
+  return std::make_unique<SimBackend>(std::move(fleet), "", realTime);
 }
 
 }  // namespace obrint::cli
