@@ -169,10 +169,11 @@ ExitCode ListHeadsets(Session& session, Report& report) {
     const std::string firmware =
         !kind ? "" : (*kind == FirmwareKind::kApplication ? "application" : "boot");
     // Where it answers: its identity and the version of the firmware it runs.
-    const std::optional<HeadsetInfo> info =
-        kind ? ReadHeadsetInfo(session.backend->link(), found.path) : std::nullopt;
-    const std::optional<std::uint16_t> version = info ? info->firmwareVersion : std::nullopt;
-    const std::optional<McuId> mcuId = info ? info->mcuId : std::nullopt;
+    const HeadsetInfo info =
+        kind ? ReadHeadsetInfo(session.backend->link(), found.path).value_or(HeadsetInfo{})
+             : HeadsetInfo{};
+    const std::optional<std::uint16_t>& version = info.firmwareVersion;
+    const std::optional<McuId>& mcuId = info.mcuId;
     Json device = {{"path", found.path},
                    {"id", IdPair(found.vid, found.pid)},
                    {"vid", found.vid},
