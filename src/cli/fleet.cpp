@@ -11,7 +11,7 @@ namespace {
 
 bool IsBoot(const AttachedInterface& found) { return found.pid == kBootProductId; }
 
-// What the user learns of a run that did not take place or whose headset was mixed up with none.
+// Ends a run as failed, or, interrupted, as not started.
 HeadsetRun& Fail(HeadsetRun& run, ExitCode code, std::string reason) {
   run.outcome = code == ExitCode::kInterrupted ? FleetOutcome::kCancelled : FleetOutcome::kFailed;
   run.code = code;
