@@ -5,8 +5,8 @@ if(benchmark_FOUND)
   file(GLOB OBRINT_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
   add_executable(obrint_bench ${OBRINT_BENCH_SOURCES})
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(obrint_bench PRIVATE obrint_sim obrint_core benchmark::benchmark
-                        benchmark::benchmark_main)
+  target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_core
+                        benchmark::benchmark benchmark::benchmark_main)
 else()
   message(STATUS "Google Benchmark not found (libbenchmark-dev): no obrint_bench")
 endif()

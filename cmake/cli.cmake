@@ -5,6 +5,8 @@ set(OBRINT_CLI_SOURCES
     ${CMAKE_SOURCE_DIR}/src/cli/commands.cpp
     ${CMAKE_SOURCE_DIR}/src/cli/console.cpp
     ${CMAKE_SOURCE_DIR}/src/cli/exit_codes.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/fleet.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/fleet_commands.cpp
     ${CMAKE_SOURCE_DIR}/src/cli/image_check.cpp
     ${CMAKE_SOURCE_DIR}/src/cli/sim_backend.cpp
     ${CMAKE_SOURCE_DIR}/src/cli/std_files.cpp)
@@ -31,8 +33,10 @@ else()
   pkg_check_modules(HIDAPI_HIDRAW REQUIRED IMPORTED_TARGET hidapi-hidraw)
   add_library(obrint_cli_deps INTERFACE)
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/hidapi_backend.cpp)
-  set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW)
+  find_package(Threads REQUIRED)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/hidapi_backend.cpp
+                         ${CMAKE_SOURCE_DIR}/src/cli/sysfs_port.cpp)
+  set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW Threads::Threads)
   set(OBRINT_CLI_LINK)
 endif()
 
@@ -54,7 +58,7 @@ if(NOT WIN32 OR EXISTS ${CMAKE_SOURCE_DIR}/src/win/hid_link.h)
   # shell and run natively only.
   file(GLOB cli_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/cli/*_test.cpp)
   if(WIN32)
-    list(FILTER cli_tests EXCLUDE REGEX "_process_test\\.cpp$")
+    list(FILTER cli_tests EXCLUDE REGEX "_(process|linux)_test\\.cpp$")
   endif()
   foreach(source ${cli_tests})
     get_filename_component(name ${source} NAME_WE)

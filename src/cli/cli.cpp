@@ -16,6 +16,7 @@ namespace {
 
 constexpr double kDefaultTimeoutSeconds = 10;
 constexpr double kMaxTimeoutSeconds = 3600;
+constexpr unsigned kMaxSimHeadsets = 64;
 
 // Vendor and product IDs are hexadecimal, as in "2833:0021"; a 0x prefix is allowed.
 std::optional<std::uint16_t> ParseId(std::string_view text) {
@@ -32,15 +33,21 @@ std::string ExitCodeHelp() {
     text << "  " << static_cast<int>(info.code) << "  " << info.name << ": " << info.meaning
          << '\n';
   }
-  text << "\nTry it without a headset:\n"
-          "  obrint-cli sample-image demo.bin && obrint-cli --sim flash --yes demo.bin\n";
+  text << "\nA fleet run stops at the worst failure among its headsets, in this order: "
+          "verification-failed, device-refused, no-device, file-error, interrupted.\n"
+          "\nTry it without a headset:\n"
+          "  obrint-cli sample-image demo.bin && obrint-cli --sim flash --yes demo.bin\n"
+          "  obrint-cli --sim 8 flash --all --yes demo.bin\n";
   return text.str();
 }
 
 struct Parsed {
   std::string command;
-  std::string device, vid, pid, simState, image, mode;
-  bool json = false, quiet = false, verbose = false, sim = false, yes = false, force = false;
+  std::string device, vid, pid, simState, image, mode, log;
+  bool json = false, quiet = false, verbose = false, yes = false, force = false, all = false;
+  SimSetup sim;
+  std::vector<std::string> simFaults;
+  bool simRealTime = false, simNoPorts = false;
   double timeoutSeconds = kDefaultTimeoutSeconds;
   std::uint32_t sampleSize = kDefaultSampleSize;
 };
@@ -93,16 +100,35 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   app.add_flag("--json", p.json, "one JSON object per command on stdout, no progress bar");
   auto* quiet = app.add_flag("-q,--quiet", p.quiet, "print errors only");
   app.add_flag("-v,--verbose", p.verbose, "print each step")->excludes(quiet);
-  app.add_flag("--sim", p.sim, "use the built-in virtual headset");
+  auto* sim =
+      app.add_option("--sim", p.sim.count,
+                     "use N built-in virtual headsets (default 1), on ports 1-2.1, 1-2.2, ...")
+          ->expected(0, 1)
+          ->default_str("1")
+          ->check(CLI::Range(1u, kMaxSimHeadsets))
+          ->type_name("[N]");
+  app.add_option("--sim-fault", p.simFaults,
+                 "give virtual headset N a fault: block-sum, total, no-return or unplug")
+      ->type_name("N:KIND")
+      ->check([](const std::string& text) {
+        return ParseSimFault(text) ? std::string() : "not N:KIND: " + text;
+      });
+  app.add_flag("--sim-real-time", p.simRealTime, "the virtual headsets' waits really pass");
+  app.add_flag("--sim-no-ports", p.simNoPorts,
+               "the virtual headsets tell no USB port (fleet restarts take turns)");
   app.add_option("--sim-state", p.simState,
                  "keep the virtual headset's state in FILE between commands (implies --sim)")
       ->type_name("FILE");
 
   auto* list = app.add_subcommand("list", "list the attached headsets and their firmware");
   auto* info = app.add_subcommand("info", "show the firmware version, MCU ID and run mode");
+  info->add_flag("--all", p.all, "every attached headset: port, firmware version and MCU ID");
   auto* flash = app.add_subcommand("flash", "write a firmware image into the headset");
   flash->add_option("IMAGE", p.image, "firmware image (*.bin)")->required();
   flash->add_flag("-y,--yes", p.yes, "reboot into the new firmware without asking");
+  flash->add_flag("--all", p.all, "every attached headset at once, each followed by its USB port");
+  flash->add_option("--log", p.log, "with --all: append one JSON line per headset to FILE")
+      ->type_name("FILE");
   flash
       ->add_option("--timeout", p.timeoutSeconds,
                    "seconds to wait for the headset to come back in its boot firmware")
@@ -139,6 +165,23 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   }
 
   for (CLI::App* sub : app.get_subcommands()) p.command = sub->get_name();
+  const bool simulated = sim->count() > 0 || !p.simState.empty() || !p.simFaults.empty() ||
+                         p.simRealTime || p.simNoPorts;
+  if (!p.simState.empty() && p.sim.count > 1) {
+    return Usage(io, p.json, "--sim-state keeps one virtual headset only");
+  }
+  if (p.all && !p.device.empty()) return Usage(io, p.json, "--all and --device exclude each other");
+  if (!p.log.empty() && !p.all) return Usage(io, p.json, "--log needs --all");
+  for (const std::string& text : p.simFaults) {
+    const std::optional<SimFault> fault = ParseSimFault(text);
+    if (fault->headset > p.sim.count) {
+      return Usage(io, p.json, "--sim-fault: there is no virtual headset " + text);
+    }
+    p.sim.faults.push_back(*fault);
+  }
+  p.sim.stateFile = p.simState;
+  p.sim.realTime = p.simRealTime;
+  p.sim.noPorts = p.simNoPorts;
   GlobalOptions options;
   options.device = p.device;
   if (!p.vid.empty() && !(options.vid = ParseId(p.vid))) {
@@ -158,10 +201,9 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   const bool needsHeadset = *list || *info || *flash || *mode;
   if (needsHeadset) {
     std::string error;
-    backend = p.sim || !p.simState.empty() ? MakeSimBackend(p.simState, error)
-                                           : MakeHardwareBackend(error);
+    backend = simulated ? MakeSimBackend(p.sim, error) : MakeHardwareBackend(error);
     if (!backend) {
-      report.Fail(p.sim || !p.simState.empty() ? ExitCode::kFileError : ExitCode::kNoDevice, error);
+      report.Fail(simulated ? ExitCode::kFileError : ExitCode::kNoDevice, error);
       return Finish(console, p.command, report);
     }
     report.fields["backend"] = backend->name();
@@ -171,10 +213,11 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   if (*list) {
     ListHeadsets(session, report);
   } else if (*info) {
-    ShowInfo(session, report);
+    p.all ? ShowInfoAll(session, report) : ShowInfo(session, report);
   } else if (*flash) {
-    FlashImage(session, p.image, p.yes, static_cast<unsigned>(p.timeoutSeconds * 1000 + 0.5),
-               report);
+    const auto timeoutMs = static_cast<unsigned>(p.timeoutSeconds * 1000 + 0.5);
+    p.all ? FlashAll(session, p.image, p.yes, timeoutMs, p.log, report)
+          : FlashImage(session, p.image, p.yes, timeoutMs, report);
   } else if (*stamp) {
     StampImage(session, p.image, report);
   } else if (*check) {

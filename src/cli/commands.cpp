@@ -108,7 +108,8 @@ std::uint32_t StoredChecksum(const StampResult& stamp) {
   return stamp.checksum & ((std::uint32_t{1} << (8 * inFile)) - 1);
 }
 
-// The file's first bytes (as many as stamping reads) and its size; false when unreadable.
+}  // namespace
+
 bool ReadImageHead(FileSystem& files, const std::string& path, std::vector<std::uint8_t>& head,
                    std::uint32_t& size) {
   std::unique_ptr<ImageFile> file = files.OpenForReading(path);
@@ -159,8 +160,6 @@ ExitCode FlashFailure(UpgradeFailure why, unsigned timeoutMs, const std::string&
   return report.Fail(ExitCode::kDeviceRefused, "the upgrade failed");
 }
 
-}  // namespace
-
 ExitCode ListHeadsets(Session& session, Report& report) {
   const std::uint16_t vid = session.options.vid.value_or(kHeadsetVendorId);
   Json devices = Json::array();
@@ -169,16 +168,28 @@ ExitCode ListHeadsets(Session& session, Report& report) {
     const std::optional<FirmwareKind> kind = ProbeFirmware(session.backend->link(), found.path);
     const std::string firmware =
         !kind ? "" : (*kind == FirmwareKind::kApplication ? "application" : "boot");
+    // Where it answers: its identity and the version of the firmware it runs.
+    const HeadsetInfo info =
+        kind ? ReadHeadsetInfo(session.backend->link(), found.path).value_or(HeadsetInfo{})
+             : HeadsetInfo{};
+    const std::optional<std::uint16_t>& version = info.firmwareVersion;
+    const std::optional<McuId>& mcuId = info.mcuId;
     Json device = {{"path", found.path},
                    {"id", IdPair(found.vid, found.pid)},
                    {"vid", found.vid},
                    {"pid", found.pid},
                    {"interface", found.interfaceNumber},
                    {"firmware", firmware.empty() ? Json() : Json(firmware)},
-                   {"accessible", !firmware.empty()}};
+                   {"accessible", !firmware.empty()},
+                   {"port", found.port.empty() ? Json() : Json(found.port)},
+                   {"mcu_id", mcuId ? Json(FormatMcuId(*mcuId)) : Json()},
+                   {"firmware_version", version ? Json(Hex16(*version)) : Json()}};
     devices.push_back(device);
     session.console.Say(found.path + "  " + IdPair(found.vid, found.pid) + "  " +
-                        (firmware.empty() ? "not accessible" : firmware + " firmware"));
+                        (firmware.empty() ? "not accessible" : firmware + " firmware") +
+                        (found.port.empty() ? "" : "  port " + found.port) +
+                        (version ? "  version " + Hex16(*version) : "") +
+                        (mcuId ? "  MCU ID " + FormatMcuId(*mcuId) : ""));
   }
   const bool none = devices.empty();
   report.fields["devices"] = std::move(devices);

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/backend.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
+#include "core/headset.h"
 #include "core/ports.h"
 
 namespace obrint::cli {
@@ -42,12 +44,24 @@ struct Session {
   GlobalOptions options;
 };
 
+// The file's first bytes (as many as stamping reads) and its size; false when unreadable.
+bool ReadImageHead(FileSystem& files, const std::string& path, std::vector<std::uint8_t>& head,
+                   std::uint32_t& size);
+// The exit status and message of an upgrade that did not succeed.
+ExitCode FlashFailure(UpgradeFailure why, unsigned timeoutMs, const std::string& image,
+                      Report& report);
+
 enum class RunModeChoice : std::uint8_t { kDk1, kDk2 };
 
 ExitCode ListHeadsets(Session& session, Report& report);
 ExitCode ShowInfo(Session& session, Report& report);
 ExitCode FlashImage(Session& session, const std::string& image, bool assumeYes, unsigned timeoutMs,
                     Report& report);
+// Every headset of the vendor at once (fleet.h); `logFile`, when not empty, gets one JSON line
+// per headset appended.
+ExitCode FlashAll(Session& session, const std::string& image, bool assumeYes, unsigned timeoutMs,
+                  const std::string& logFile, Report& report);
+ExitCode ShowInfoAll(Session& session, Report& report);
 ExitCode StampImage(Session& session, const std::string& image, Report& report);
 ExitCode CheckImageFile(Session& session, const std::string& image, Report& report);
 ExitCode ShowRunMode(Session& session, Report& report);

@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace obrint::cli {
 
@@ -34,6 +35,8 @@ class Console {
   // A bar on stderr, redrawn in place, when stderr is a terminal and no --json or -q.
   void Progress(std::uint32_t done, std::uint32_t total);
   void EndProgress();
+  // Several progress lines (one per headset), redrawn in place under the same conditions.
+  void ProgressLines(const std::vector<std::string>& lines);
   // Asks on stderr, reads a line from stdin: true for y or yes.
   bool Confirm(std::string_view question);
   // --json: the command's one object.
@@ -44,6 +47,7 @@ class Console {
   bool json_;
   Verbosity verbosity_;
   int drawnPercent_ = -1;
+  std::size_t drawnLines_ = 0;
 };
 
 }  // namespace obrint::cli

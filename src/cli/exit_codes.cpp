@@ -16,6 +16,8 @@ constexpr std::array kTable = {
                  "a checksum or read-back did not match, or the image is not valid"},
     ExitCodeInfo{ExitCode::kFileError, "file-error", "a file could not be opened, read or written"},
     ExitCodeInfo{ExitCode::kDeclined, "declined", "the reboot after flashing was not confirmed"},
+    ExitCodeInfo{ExitCode::kInterrupted, "interrupted",
+                 "Ctrl+C: headsets of a fleet run that had not begun were left alone"},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ enum class ExitCode : int {
   kVerificationFailed = 5,  // the headset or the image file did not check out
   kFileError = 6,           // a file could not be opened, read or written
   kDeclined = 7,            // the reboot after a flash was not confirmed
+  kInterrupted = 130,       // Ctrl+C: some headsets of a fleet run were not flashed
 };
 
 struct ExitCodeInfo {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/backend.h"
+#include "cli/sysfs_port.h"
 
 namespace obrint::cli {
 namespace {
@@ -85,7 +86,8 @@ class HidrawBackend : public Backend {
     Enumeration list(hid_enumerate(vid, 0));
     for (const hid_device_info* info = list.get(); info; info = info->next) {
       if (!info->path) continue;
-      found.push_back({info->path, info->vendor_id, info->product_id, info->interface_number});
+      found.push_back({info->path, info->vendor_id, info->product_id, info->interface_number,
+                       UsbPortOfHidraw("/sys", info->path)});
     }
     return found;
   }

@@ -88,7 +88,8 @@ RunModeWrite WriteRunMode(HidLink& link, Clock& clock, const std::string& device
   return RunModeWrite::kWritten;
 }
 
-std::optional<std::string> AwaitBootFirmware(HidLink& link, Clock& clock, unsigned timeoutMs) {
+std::optional<std::string> AwaitInterface(Clock& clock, unsigned timeoutMs,
+                                          const InterfaceSearch& search) {
   // An interface can show up before its firmware answers: no search before the first wait.
   unsigned waited = 0;
   for (;;) {
@@ -96,11 +97,15 @@ std::optional<std::string> AwaitBootFirmware(HidLink& link, Clock& clock, unsign
         std::min(waited == 0 ? kFirstBootSearchMs : kBootPollMs, timeoutMs - waited);
     if (step > 0) clock.Sleep(step);
     waited += step;
-    if (auto path = link.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, kBootProductId)) {
-      return path;
-    }
+    if (auto path = search()) return path;
     if (waited >= timeoutMs) return std::nullopt;
   }
+}
+
+std::optional<std::string> AwaitBootFirmware(HidLink& link, Clock& clock, unsigned timeoutMs) {
+  return AwaitInterface(clock, timeoutMs, [&link] {
+    return link.FindHidDevicePath(kHidClassGuidText, kHeadsetVendorId, kBootProductId);
+  });
 }
 
 }  // namespace obrint

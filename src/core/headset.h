@@ -66,9 +66,16 @@ enum class RunModeWrite : std::uint8_t { kNotOpened, kWritten, kRefused };
 // restart.
 RunModeWrite WriteRunMode(HidLink& link, Clock& clock, const std::string& devicePath, RunMode mode);
 
-// Waits for the boot firmware after a restart: a first search under vendor 0x2833 and product
-// 0x0001 once 2000 ms (or `timeoutMs`, if shorter) have passed, then one every 100 ms until it
-// is found or `timeoutMs` have passed. nullopt when it did not show up.
+// One look for an interface: its path, or nullopt while it is not there.
+using InterfaceSearch = std::function<std::optional<std::string>()>;
+
+// Waits for an interface after a restart: a first search once 2000 ms (or `timeoutMs`, if
+// shorter) have passed, then one every 100 ms until it is found or `timeoutMs` have passed.
+// nullopt when it did not show up.
+std::optional<std::string> AwaitInterface(Clock& clock, unsigned timeoutMs,
+                                          const InterfaceSearch& search);
+
+// AwaitInterface over the search under vendor 0x2833 and product 0x0001.
 std::optional<std::string> AwaitBootFirmware(HidLink& link, Clock& clock, unsigned timeoutMs);
 
 // Images this large or larger do not fit the 16-bit length of the Begin packet.
@@ -96,6 +103,9 @@ struct UpgradeOptions {
   // How long to wait for the boot firmware after the restart (AwaitBootFirmware); the window
   // searches once, after 2000 ms.
   unsigned bootSearchMs = 2000;
+  // Where the boot firmware is looked for after the restart, at AwaitBootFirmware's pace. Empty:
+  // the search under vendor 0x2833 and product 0x0001, as the window does it.
+  InterfaceSearch findBootFirmware;
   // After each Data block the headset has taken: bytes sent so far, and the image size.
   std::function<void(std::uint32_t sent, std::uint32_t size)> onProgress;
   // Asked once the headset has confirmed the whole image: whether to reboot it. Empty: reboot.

@@ -63,7 +63,10 @@ bool FirmwareUpgrade::EnterBootFirmware() {
   const bool restarting = SetReport58(*device_, 1);
   device_.reset();
   if (!restarting) return Fail(UpgradeFailure::kRestartRefused);
-  const std::optional<std::string> found = AwaitBootFirmware(link_, clock_, options_.bootSearchMs);
+  const std::optional<std::string> found =
+      options_.findBootFirmware
+          ? AwaitInterface(clock_, options_.bootSearchMs, options_.findBootFirmware)
+          : AwaitBootFirmware(link_, clock_, options_.bootSearchMs);
   if (found) location_.devicePath = *found;
   device_ = link_.OpenHidDevice(location_.devicePath);
   if (!device_) return Fail(found ? UpgradeFailure::kBootNotOpened : UpgradeFailure::kBootNotFound);

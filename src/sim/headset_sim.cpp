@@ -94,8 +94,9 @@ std::uint32_t Headset::generation() const { return generation_; }
 
 std::string Headset::interfacePath() const {
   return "\\\\.\\hid#vid_" + FormatHex(kHeadsetVendorId, 4, HexCase::kLower) + "&pid_" +
-         FormatHex(productId(), 4, HexCase::kLower) +
-         "#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+         FormatHex(productId(), 4, HexCase::kLower) + "#7&" +
+         FormatHex(0x1a2b3c4du + config_.unit, 8, HexCase::kLower) +
+         "&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 }
 
 std::uint64_t Headset::nowMs() const { return nowMs_; }

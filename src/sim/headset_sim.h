@@ -89,6 +89,8 @@ struct HeadsetConfig {
   Firmware startIn = Firmware::kApplication;
   // How long the headset stays off the bus when it restarts.
   unsigned restartMs = 500;
+  // Which of several headsets on one bus: each unit's interface paths are its own.
+  std::uint16_t unit = 0;
 };
 
 struct FaultPlan {
@@ -144,7 +146,7 @@ class Headset {
   std::uint16_t productId() const;
   std::uint32_t generation() const;
   // The interface path, as discovery builds it: "\\.\hid#vid_2833&pid_xxxx#...#{4d1e55b2-...}",
-  // in lower case, with the current product ID.
+  // in lower case, with the current product ID and an instance of the unit's own.
   std::string interfacePath() const;
 
   // Feature report traffic through a handle of the given generation.

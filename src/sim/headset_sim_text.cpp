@@ -123,6 +123,7 @@ void Headset::VisitFields(Self& h, Visit&& visit) {
   visit("config.restartOnlyAsReport6", h.config_.restartOnlyAsReport6);
   visit("config.startIn", h.config_.startIn);
   visit("config.restartMs", h.config_.restartMs);
+  visit("config.unit", h.config_.unit);
   visit("faults.refusedReports", h.faults_.refusedReports);
   visit("faults.failTransfer", h.faults_.failTransfer);
   visit("faults.wrongSumForBlock", h.faults_.wrongSumForBlock);
