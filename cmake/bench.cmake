@@ -2,8 +2,10 @@
 # registered with ctest. Run: build/native/obrint_bench (see docs/benchmarks.md).
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
-  file(GLOB OBRINT_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
-  add_executable(obrint_bench ${OBRINT_BENCH_SOURCES})
+  add_executable(obrint_bench
+    ${CMAKE_SOURCE_DIR}/bench/checksum_bench.cpp
+    ${CMAKE_SOURCE_DIR}/bench/fleet_bench.cpp
+    ${CMAKE_SOURCE_DIR}/bench/upgrade_bench.cpp)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_core
                         benchmark::benchmark benchmark::benchmark_main)

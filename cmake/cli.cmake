@@ -40,49 +40,43 @@ else()
   set(OBRINT_CLI_LINK)
 endif()
 
-# The Windows backend needs the HID link over hid.dll.
-if(NOT WIN32 OR EXISTS ${CMAKE_SOURCE_DIR}/src/win/hid_link.h)
-  add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
-  target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_core obrint_cli_deps
-                                              ${OBRINT_CLI_PLATFORM_LIBS})
+add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
+target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_core obrint_cli_deps
+                                            ${OBRINT_CLI_PLATFORM_LIBS})
 
-  add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
-  target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
+add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
+target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
 
-  if(WIN32)
-    set(OBRINT_CLI_TEST_LIBS obrint_cli_lib gmock gtest_main gtest ${OBRINT_STATIC_LINK})
-  else()
-    set(OBRINT_CLI_TEST_LIBS obrint_cli_lib GTest::gtest GTest::gtest_main GTest::gmock)
-  endif()
-  # In-process tests on both platforms; the tests that start the program as a process use a POSIX
-  # shell and run natively only.
-  file(GLOB cli_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/cli/*_test.cpp)
-  if(WIN32)
-    list(FILTER cli_tests EXCLUDE REGEX "_(process|linux)_test\\.cpp$")
-  endif()
-  foreach(source ${cli_tests})
-    get_filename_component(name ${source} NAME_WE)
-    add_executable(${name} ${source})
-    target_link_libraries(${name} PRIVATE ${OBRINT_CLI_TEST_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
-    target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
-    add_dependencies(${name} obrint-cli)
-  endforeach()
+if(WIN32)
+  set(OBRINT_CLI_TEST_LIBS obrint_cli_lib gmock gtest_main gtest ${OBRINT_STATIC_LINK})
+else()
+  set(OBRINT_CLI_TEST_LIBS obrint_cli_lib GTest::gtest GTest::gtest_main GTest::gmock)
 endif()
+# In-process tests on both platforms; the tests that start the program as a process use a POSIX
+# shell and run natively only.
+set(cli_tests cli_test fleet_test)
+if(NOT WIN32)
+  list(APPEND cli_tests cli_process_test sysfs_port_linux_test)
+endif()
+foreach(name ${cli_tests})
+  add_executable(${name} ${CMAKE_SOURCE_DIR}/tests/cli/${name}.cpp)
+  target_link_libraries(${name} PRIVATE ${OBRINT_CLI_TEST_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
+  target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
+  add_dependencies(${name} obrint-cli)
+endforeach()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user the
 # headset's hidraw nodes.
-if(TARGET obrint-cli)
-  install(TARGETS obrint-cli RUNTIME DESTINATION bin)
-  if(NOT WIN32)
-    install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
-  endif()
+install(TARGETS obrint-cli RUNTIME DESTINATION bin)
+if(NOT WIN32)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
 endif()
 
 # Under Wine: the Windows program end to end over the test-double hid.dll.
-if(WIN32 AND TARGET obrint-cli AND TARGET obrint_hiddouble)
+if(WIN32)
   add_executable(cli_hiddouble_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/cli_hiddouble_test.cpp)
   target_link_libraries(cli_hiddouble_test PRIVATE obrint_hiddouble obrint_cli_deps gtest_main gtest
                                                    ${OBRINT_STATIC_LINK})

@@ -18,18 +18,16 @@ set(OBRINT_FUZZ_FLAGS -fno-omit-frame-pointer -fno-sanitize-recover=all -gline-t
 
 # The code under test and the simulated headset, with coverage instrumentation but without
 # libFuzzer's main.
-file(GLOB OBRINT_FUZZ_CORE_SOURCES CONFIGURE_DEPENDS ${OBRINT_ROOT}/src/core/*.cpp
-     ${OBRINT_ROOT}/src/sim/*.cpp)
-add_library(obrint_core_fuzz STATIC ${OBRINT_FUZZ_CORE_SOURCES})
+include(${CMAKE_CURRENT_LIST_DIR}/sources.cmake)
+add_library(obrint_core_fuzz STATIC ${OBRINT_CORE_SOURCES} ${OBRINT_SIM_SOURCES})
 target_include_directories(obrint_core_fuzz PUBLIC ${OBRINT_ROOT}/src)
 target_compile_options(obrint_core_fuzz PRIVATE -Wall -Wextra
                        -fsanitize=fuzzer-no-link,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})
 
-file(GLOB OBRINT_FUZZ_TARGETS CONFIGURE_DEPENDS ${OBRINT_ROOT}/fuzz/*_fuzz.cpp)
 # The tests' in-memory files, user interface and reference sums serve as the targets' too.
-foreach(source ${OBRINT_FUZZ_TARGETS})
-  get_filename_component(name ${source} NAME_WE)
-  add_executable(${name} ${source})
+foreach(target interface_name discovery image_stamp firmware_upgrade)
+  set(name ${target}_fuzz)
+  add_executable(${name} ${OBRINT_ROOT}/fuzz/${name}.cpp)
   target_include_directories(${name} PRIVATE ${OBRINT_ROOT}/tests ${OBRINT_ROOT}/fuzz)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Werror
                          -fsanitize=fuzzer,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})

@@ -8,7 +8,9 @@ target_link_libraries(obrint_native_testlib INTERFACE obrint_sim obrint_core GTe
 target_include_directories(obrint_native_testlib INTERFACE tests)
 # Tests set the fields they mean by designated initializers and leave the rest to their defaults.
 target_compile_options(obrint_native_testlib INTERFACE -Wno-missing-field-initializers)
-obrint_add_tests(${CMAKE_SOURCE_DIR}/tests/native obrint_native_testlib)
+obrint_add_tests(${CMAKE_SOURCE_DIR}/tests/native
+  NAMES headset_ops_test sim_test units_test upgrade_test
+  LIBS obrint_native_testlib)
 
 # The fuzz targets' seed corpora, replayed as ordinary tests: their invariants hold in every build.
 foreach(target interface_name discovery image_stamp firmware_upgrade)
@@ -21,8 +23,5 @@ foreach(target interface_name discovery image_stamp firmware_upgrade)
   add_test(NAME ${target}_corpus COMMAND ${target}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${target})
 endforeach()
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/native-extra.cmake)
-  include(${CMAKE_SOURCE_DIR}/cmake/native-extra.cmake)
-endif()
 include(${CMAKE_SOURCE_DIR}/cmake/cli.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/bench.cmake)

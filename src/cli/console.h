@@ -16,6 +16,9 @@ struct Io {
   std::ostream& err;
   std::istream& in;
   bool errIsTerminal = false;  // a progress bar only makes sense on a terminal
+  // The terminal moves the cursor on escape sequences, so that several progress lines can be
+  // redrawn in place (a Windows console before Windows 10 does not).
+  bool errTakesEscapes = true;
 };
 
 enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };

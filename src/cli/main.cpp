@@ -30,20 +30,31 @@ std::vector<std::string> Utf8Arguments() {
   for (int i = 0; i < count; ++i) args.push_back(obrint::win::Narrow(wide[i]));
   return args;
 }
-// Sets the console's output code page for the life of the object.
-class ConsoleCodePage {
+// For the life of the object: the console reads the output as UTF-8, and the error stream's
+// console (when it is one) draws the progress lines' escape sequences. Both get their settings
+// back after.
+class ConsoleSettings {
  public:
-  explicit ConsoleCodePage(UINT codePage) : previous_(GetConsoleOutputCP()) {
-    if (previous_ != 0) SetConsoleOutputCP(codePage);
+  ConsoleSettings() : codePage_(GetConsoleOutputCP()), errors_(GetStdHandle(STD_ERROR_HANDLE)) {
+    if (codePage_ != 0) SetConsoleOutputCP(CP_UTF8);
+    drawsEscapes_ = GetConsoleMode(errors_, &errorsMode_) &&
+                    SetConsoleMode(errors_, errorsMode_ | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
   }
-  ~ConsoleCodePage() {
-    if (previous_ != 0) SetConsoleOutputCP(previous_);
+  ~ConsoleSettings() {
+    if (drawsEscapes_) SetConsoleMode(errors_, errorsMode_);
+    if (codePage_ != 0) SetConsoleOutputCP(codePage_);
   }
-  ConsoleCodePage(const ConsoleCodePage&) = delete;
-  ConsoleCodePage& operator=(const ConsoleCodePage&) = delete;
+  ConsoleSettings(const ConsoleSettings&) = delete;
+  ConsoleSettings& operator=(const ConsoleSettings&) = delete;
+
+  // Whether progress lines can be redrawn in place on the error stream.
+  bool drawsEscapes() const { return drawsEscapes_; }
 
  private:
-  UINT previous_;
+  UINT codePage_;
+  HANDLE errors_;
+  DWORD errorsMode_ = 0;
+  bool drawsEscapes_ = false;
 };
 #endif
 
@@ -53,15 +64,18 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   (void)argc;
   (void)argv;
-  // The output is UTF-8, on a console as in a pipe; the console gets its code page back after.
-  const ConsoleCodePage utf8Console(CP_UTF8);
+  // The output is UTF-8, on a console as in a pipe.
+  const ConsoleSettings console;
   const std::vector<std::string> args = Utf8Arguments();
   const bool errIsTerminal = _isatty(_fileno(stderr)) != 0;
+  const bool errTakesEscapes = console.drawsEscapes();
 #else
   const std::vector<std::string> args(argv, argv + argc);
   const bool errIsTerminal = isatty(STDERR_FILENO) != 0;
+  const bool errTakesEscapes = true;
 #endif
-  const int status = obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal});
+  const int status =
+      obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal, errTakesEscapes});
   // Out while the console still reads UTF-8.
   std::cout.flush();
   return status;

@@ -16,7 +16,8 @@ class WinBackend : public Backend {
   std::vector<AttachedInterface> Enumerate(std::uint16_t vid) override {
     std::vector<AttachedInterface> found;
     for (const win::HidInterface& attached : win::AttachedHidInterfaces(vid)) {
-      found.push_back({attached.path, attached.vid, attached.pid, attached.interfaceNumber});
+      found.push_back(
+          {attached.path, attached.vid, attached.pid, attached.interfaceNumber, attached.port});
     }
     return found;
   }

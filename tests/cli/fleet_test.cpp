@@ -11,6 +11,7 @@
 #include "cli/shared_link.h"
 #include "cli/std_files.h"
 #include "cli_harness.h"
+#include "native/reference.h"
 #include "sim/fleet_sim.h"
 
 namespace obrint::cli::testing {
@@ -52,7 +53,7 @@ class FleetTest : public ::testing::TestWithParam<bool> {
     for (unsigned unit = 1; unit <= targets; ++unit) {
       members.push_back({Member(unit), ports ? "1-2." + std::to_string(unit) : ""});
       images.push_back(dir.File("image" + std::to_string(unit) + ".bin"));
-      WriteBytes(images.back(), RandomBytes(1000 + 61 * unit, unit));
+      WriteBytes(images.back(), reference::RandomBytes(1000 + 61 * unit, unit));
     }
     fleet = std::make_shared<sim::Fleet>(std::move(members));
     backend = MakeSimBackend(fleet, false);

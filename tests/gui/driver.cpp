@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "win_text.h"
+#include "win/text.h"
 
 namespace obrint::gui {
 namespace {

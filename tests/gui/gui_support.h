@@ -17,7 +17,7 @@
 
 #include "driver.h"
 #include "hiddouble/sim_store.h"
-#include "win_text.h"
+#include "win/text.h"
 
 namespace obrint::gui {
 
