@@ -85,17 +85,21 @@ std::optional<std::string> FleetRun::NewBootInterface(const std::set<std::string
   return std::nullopt;
 }
 
-std::optional<std::uint16_t> FleetRun::FirmwareAfterReboot(const std::string& port, Clock& clock) {
+std::optional<std::uint16_t> FleetRun::FirmwareAfterReboot(const AttachedInterface& headset,
+                                                           const std::optional<McuId>& mcuId,
+                                                           Clock& clock) {
   const std::optional<std::string> back =
       AwaitInterface(clock, options_.timeoutMs, [&]() -> std::optional<std::string> {
         for (const AttachedInterface& found : Attached()) {
-          if (found.port == port && !IsBoot(found) && found.interfaceNumber <= 0) return found.path;
+          const bool same = byPort_ ? found.port == headset.port : found.path == headset.path;
+          if (same && !IsBoot(found) && found.interfaceNumber <= 0) return found.path;
         }
         return std::nullopt;
       });
   if (!back) return std::nullopt;
   const std::optional<HeadsetInfo> info = ReadHeadsetInfo(link_, *back);
-  return info ? info->firmwareVersion : std::nullopt;
+  if (!info || (!byPort_ && (!mcuId || info->mcuId != mcuId))) return std::nullopt;
+  return info->firmwareVersion;
 }
 
 HeadsetRun FleetRun::Work(std::size_t index, const FleetTarget& target) {
@@ -173,10 +177,8 @@ HeadsetRun FleetRun::Work(std::size_t index, const FleetTarget& target) {
     return finish(Fail(run, why.code, why.error));
   }
   run.outcome = FleetOutcome::kFlashed;
-  if (byPort_) {
-    Report(index, WorkerState::kRebooting, run.sent, 0);
-    run.firmwareAfter = FirmwareAfterReboot(port, *clock);
-  }
+  Report(index, WorkerState::kRebooting, run.sent, 0);
+  run.firmwareAfter = FirmwareAfterReboot(target.headset, run.mcuId, *clock);
   return finish(run);
 }
 

@@ -87,7 +87,11 @@ class FleetRun {
   std::optional<std::string> BootOnPort(const std::string& port);
   // One look for the one boot interface not in `before`; several at once are not taken.
   std::optional<std::string> NewBootInterface(const std::set<std::string>& before, bool& ambiguous);
-  std::optional<std::uint16_t> FirmwareAfterReboot(const std::string& port, Clock& clock);
+  // The firmware version of `headset` once it is back from its reboot: found on its port, or,
+  // where no port is told, under its path from before the run, and then only if it gives the
+  // MCU ID it gave before. nullopt when it did not come back in time or is not the same.
+  std::optional<std::uint16_t> FirmwareAfterReboot(const AttachedInterface& headset,
+                                                   const std::optional<McuId>& mcuId, Clock& clock);
   void Report(std::size_t index, WorkerState state, std::uint32_t sent, std::uint32_t size);
   bool Interrupted() const;
 

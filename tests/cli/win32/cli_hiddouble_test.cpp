@@ -59,15 +59,32 @@ TEST_F(CliOverHidDllTest, InfoFindsTheHeadsetInTheRegistryAndReadsItThroughHidDl
   EXPECT_EQ(json["run_mode"], "dk2");
 }
 
-TEST_F(CliOverHidDllTest, FlashRestartsFollowsTheBootFirmwareAndWritesTheImage) {
+std::vector<char> WriteImage() {
   std::vector<char> image(301);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 37 + 11);
   std::ofstream("cli-image.bin", std::ios::binary).write(image.data(), 301);
+  return image;
+}
+
+TEST_F(CliOverHidDllTest, FlashRestartsFollowsTheBootFirmwareAndWritesTheImage) {
+  const std::vector<char> image = WriteImage();
   const auto [code, json] = Run("flash --yes cli-image.bin");
   ASSERT_EQ(code, 0) << json;
   EXPECT_EQ(json["device"], DevicePath("0001"));
   EXPECT_EQ(json["boot_firmware_version"], "0104");
   EXPECT_EQ(json["bytes_sent"], 301);
+  const std::vector<std::uint8_t> flashed = store_.Read().value().flashed();
+  EXPECT_EQ(std::vector<char>(flashed.begin(), flashed.end()), image);
+}
+
+// Wine's device installer tells no port for the double's interfaces: the fleet takes turns.
+TEST_F(CliOverHidDllTest, FlashAllFlashesTheOneHeadsetByTurns) {
+  const std::vector<char> image = WriteImage();
+  const auto [code, json] = Run("flash --all --yes cli-image.bin");
+  ASSERT_EQ(code, 0) << json;
+  EXPECT_EQ(json["follow"], "turns");
+  EXPECT_EQ(json["totals"]["flashed"], 1);
+  EXPECT_EQ(json["headsets"][0]["firmware_after"], "0033") << json;
   const std::vector<std::uint8_t> flashed = store_.Read().value().flashed();
   EXPECT_EQ(std::vector<char>(flashed.begin(), flashed.end()), image);
 }
