@@ -110,14 +110,17 @@ std::uint32_t StoredChecksum(const StampResult& stamp) {
 
 }  // namespace
 
-bool ReadImageHead(FileSystem& files, const std::string& path, std::vector<std::uint8_t>& head,
-                   std::uint32_t& size) {
-  std::unique_ptr<ImageFile> file = files.OpenForReading(path);
-  if (!file) return false;
-  size = file->Size();
-  if (size == 0xFFFFFFFF) return false;
-  head.assign(std::min(size, kImageBufferSize), 0);
-  return file->Read(head.data(), static_cast<std::uint32_t>(head.size()));
+std::optional<ImageCheck> ReadImageCheck(FileSystem& files, const std::string& image,
+                                         Report& report) {
+  // The file's first bytes, as many as stamping reads, and its size.
+  std::unique_ptr<ImageFile> file = files.OpenForReading(image);
+  const std::uint32_t size = file ? file->Size() : 0xFFFFFFFF;
+  std::vector<std::uint8_t> head(size == 0xFFFFFFFF ? 0 : std::min(size, kImageBufferSize));
+  if (size == 0xFFFFFFFF || !file->Read(head.data(), static_cast<std::uint32_t>(head.size()))) {
+    report.Fail(ExitCode::kFileError, image + " cannot be read");
+    return std::nullopt;
+  }
+  return CheckImage(head, size);
 }
 
 ExitCode FlashFailure(UpgradeFailure why, unsigned timeoutMs, const std::string& image,
@@ -316,12 +319,9 @@ ExitCode StampImage(Session& session, const std::string& image, Report& report) 
 
 ExitCode CheckImageFile(Session& session, const std::string& image, Report& report) {
   report.fields["image"] = image;
-  std::vector<std::uint8_t> head;
-  std::uint32_t size = 0;
-  if (!ReadImageHead(session.files, image, head, size)) {
-    return report.Fail(ExitCode::kFileError, image + " cannot be read");
-  }
-  const ImageCheck check = CheckImage(head, size);
+  const std::optional<ImageCheck> checked = ReadImageCheck(session.files, image, report);
+  if (!checked) return report.code;
+  const ImageCheck& check = *checked;
   report.fields["size"] = check.size;
   report.fields["fits_transfer"] = check.fitsTransfer;
   report.fields["version_block"] = check.hasVersionBlock;

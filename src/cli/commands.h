@@ -12,6 +12,7 @@
 #include "cli/backend.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
+#include "cli/image_check.h"
 #include "core/headset.h"
 #include "core/ports.h"
 
@@ -44,9 +45,9 @@ struct Session {
   GlobalOptions options;
 };
 
-// The file's first bytes (as many as stamping reads) and its size; false when unreadable.
-bool ReadImageHead(FileSystem& files, const std::string& path, std::vector<std::uint8_t>& head,
-                   std::uint32_t& size);
+// The read-only check of an image file; nullopt, with the report failed, when it cannot be read.
+std::optional<ImageCheck> ReadImageCheck(FileSystem& files, const std::string& image,
+                                         Report& report);
 // The exit status and message of an upgrade that did not succeed.
 ExitCode FlashFailure(UpgradeFailure why, unsigned timeoutMs, const std::string& image,
                       Report& report);

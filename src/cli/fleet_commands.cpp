@@ -161,15 +161,11 @@ ExitCode FlashAll(Session& session, const std::string& image, bool assumeYes, un
                   const std::string& logFile, Report& report) {
   Console& console = session.console;
   report.fields["image"] = image;
-  std::vector<std::uint8_t> head;
-  std::uint32_t size = 0;
-  if (!ReadImageHead(session.files, image, head, size)) {
-    return report.Fail(ExitCode::kFileError, image + " cannot be read");
-  }
-  const ImageCheck check = CheckImage(head, size);
+  const std::optional<ImageCheck> check = ReadImageCheck(session.files, image, report);
+  if (!check) return report.code;
   const Json checksum =
-      check.hasVersionBlock ? Json("0x" + FormatHex(check.storedChecksum, 8)) : Json();
-  report.fields["size"] = size;
+      check->hasVersionBlock ? Json("0x" + FormatHex(check->storedChecksum, 8)) : Json();
+  report.fields["size"] = check->size;
   report.fields["checksum"] = checksum;
 
   std::ofstream log;
@@ -218,7 +214,7 @@ ExitCode FlashAll(Session& session, const std::string& image, bool assumeYes, un
                            {"port", PortJson(run.headset.port)},
                            {"mcu_id", McuIdJson(run.mcuId)},
                            {"image", FileName(image)},
-                           {"size", size},
+                           {"size", check->size},
                            {"checksum", checksum},
                            {"outcome", OutcomeName(run.outcome)},
                            {"reason", run.reason}};
