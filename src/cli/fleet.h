@@ -40,7 +40,7 @@ struct HeadsetRun {
   AttachedInterface headset;  // as found at the start
   std::optional<McuId> mcuId;
   std::optional<std::uint16_t> firmwareBefore;  // nullopt also for a headset in its boot firmware
-  std::optional<std::uint16_t> firmwareAfter;   // read where it came back on its port
+  std::optional<std::uint16_t> firmwareAfter;   // read where it came back after the reboot
   std::optional<std::uint16_t> bootVersion;
   FleetOutcome outcome = FleetOutcome::kFailed;
   ExitCode code = ExitCode::kSuccess;  // the failure class
