@@ -41,7 +41,7 @@ else()
 endif()
 
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
-target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_core obrint_cli_deps
+target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)

@@ -19,7 +19,7 @@ set(OBRINT_FUZZ_FLAGS -fno-omit-frame-pointer -fno-sanitize-recover=all -gline-t
 # The code under test and the simulated headset, with coverage instrumentation but without
 # libFuzzer's main.
 include(${CMAKE_CURRENT_LIST_DIR}/sources.cmake)
-add_library(obrint_core_fuzz STATIC ${OBRINT_CORE_SOURCES} ${OBRINT_SIM_SOURCES})
+add_library(obrint_core_fuzz STATIC ${OBRINT_DEVICE_SOURCES} ${OBRINT_PRESENTERS_SOURCES} ${OBRINT_SIM_SOURCES})
 target_include_directories(obrint_core_fuzz PUBLIC ${OBRINT_ROOT}/src)
 target_compile_options(obrint_core_fuzz PRIVATE -Wall -Wextra
                        -fsanitize=fuzzer-no-link,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})

@@ -3,7 +3,7 @@ find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 
 add_library(obrint_native_testlib INTERFACE)
-target_link_libraries(obrint_native_testlib INTERFACE obrint_sim obrint_core GTest::gtest
+target_link_libraries(obrint_native_testlib INTERFACE obrint_sim obrint_presenters obrint_device GTest::gtest
                       GTest::gtest_main GTest::gmock Threads::Threads)
 target_include_directories(obrint_native_testlib INTERFACE tests)
 # Tests set the fields they mean by designated initializers and leave the rest to their defaults.
@@ -16,7 +16,7 @@ obrint_add_tests(${CMAKE_SOURCE_DIR}/tests/native
 foreach(target interface_name discovery image_stamp firmware_upgrade)
   add_executable(${target}_replay ${CMAKE_SOURCE_DIR}/fuzz/${target}_fuzz.cpp
                                   ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
-  target_link_libraries(${target}_replay PRIVATE obrint_sim obrint_core)
+  target_link_libraries(${target}_replay PRIVATE obrint_sim obrint_presenters obrint_device)
   target_compile_options(${target}_replay PRIVATE -Wno-missing-field-initializers)
   target_include_directories(${target}_replay PRIVATE ${CMAKE_SOURCE_DIR}/tests
                                                       ${CMAKE_SOURCE_DIR}/fuzz)

@@ -1,9 +1,13 @@
 # The portable sources, for the main build and the fuzz build alike.
 get_filename_component(OBRINT_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
-set(OBRINT_CORE_SOURCES)
-foreach(name checksum device_info discovery error_text firmware_upgrade headset image image_stamp
-             interface_name reports run_mode text upgrade)
-  list(APPEND OBRINT_CORE_SOURCES ${OBRINT_SOURCE_ROOT}/src/core/${name}.cpp)
+set(OBRINT_DEVICE_SOURCES)
+foreach(name checksum discovery failure headset hid_bus image interface_name reports sha256 text
+             upgrade)
+  list(APPEND OBRINT_DEVICE_SOURCES ${OBRINT_SOURCE_ROOT}/src/device/${name}.cpp)
+endforeach()
+set(OBRINT_PRESENTERS_SOURCES)
+foreach(name device_info error_text firmware_upgrade image_stamp run_mode)
+  list(APPEND OBRINT_PRESENTERS_SOURCES ${OBRINT_SOURCE_ROOT}/src/presenters/${name}.cpp)
 endforeach()
 set(OBRINT_SIM_SOURCES)
 foreach(name fleet_sim headset_sim headset_sim_text sim_link)

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/discovery.h"
+#include "device/discovery.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -7,7 +7,7 @@
 // does only after a Begin, every block, a matching total and the Reboot, in order; never without
 // the confirmed reboot; every handle closed, the HID library released as often as bound and never
 // used unbound, the image file closed; caption and last box agree with the outcome.
-#include "core/firmware_upgrade.h"
+#include "presenters/firmware_upgrade.h"
 #include "fuzz_check.h"
 #include "native/fakes.h"
 #include "native/reference.h"
@@ -17,19 +17,19 @@ namespace {
 
 using obrint::fuzz::Check;
 
-class FuzzLink : public obrint::sim::SimHidLink {
+class FuzzBus : public obrint::sim::SimBus {
  public:
-  FuzzLink(obrint::sim::Headset& headset, const std::uint8_t* script, std::size_t size)
-      : SimHidLink(headset), headset_(headset), script_(script), end_(script + size) {}
-  std::unique_ptr<obrint::HidDevice> OpenHidDevice(const std::string& path) override {
-    auto inner = Next() == 1 ? nullptr : SimHidLink::OpenHidDevice(path);
+  FuzzBus(obrint::sim::Headset& headset, const std::uint8_t* script, std::size_t size)
+      : SimBus(headset), headset_(headset), script_(script), end_(script + size) {}
+  std::unique_ptr<obrint::HidDevice> Open(const std::string& path) override {
+    auto inner = Next() == 1 ? nullptr : SimBus::Open(path);
     return inner ? std::make_unique<Device>(std::move(inner), *this) : nullptr;
   }
 
  private:
   class Device : public obrint::HidDevice {
    public:
-    Device(std::unique_ptr<obrint::HidDevice> inner, FuzzLink& link)
+    Device(std::unique_ptr<obrint::HidDevice> inner, FuzzBus& link)
         : inner_(std::move(inner)), link_(link) {}
     bool GetFeature(std::uint8_t* report, std::size_t length) override {
       return Do([&] { return inner_->GetFeature(report, length); }, length > 5 ? report : nullptr);
@@ -48,7 +48,7 @@ class FuzzLink : public obrint::sim::SimHidLink {
       return ok;
     }
     std::unique_ptr<obrint::HidDevice> inner_;
-    FuzzLink& link_;
+    FuzzBus& link_;
   };
   int Next() { return script_ < end_ ? *script_++ % 8 : 0; }
 
@@ -65,29 +65,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   obrint::sim::Headset headset({.restartOnlyAsReport6 = (data[2] & 2) != 0,
                                 .startIn = data[2] & 4 ? obrint::sim::Firmware::kBoot
                                                        : obrint::sim::Firmware::kApplication});
-  FuzzLink link(headset, data + 3, size - 3);
+  FuzzBus bus(headset, data + 3, size - 3);
   obrint::sim::SimClock clock(headset);
   obrint::fakes::FakeFileSystem files;
   files.Add("fw.bin", image);
   obrint::fakes::FakeUserInterface ui;
   ui.choices.push_back("fw.bin");
-  ui.yesNoAnswer = data[2] & 1 ? obrint::kAnswerNo : obrint::kAnswerYes;
-  obrint::HeadsetLocation location{.pid = headset.productId()};
+  ui.yesNoAnswer = data[2] & 1 ? obrint::presenters::kAnswerNo : obrint::presenters::kAnswerYes;
+  obrint::presenters::HeadsetLocation location{.pid = headset.productId()};
   std::string imagePath;
 
-  const auto outcome = obrint::UpgradeFirmware(link, clock, files, ui, location, imagePath);
-  const bool succeeded = outcome == obrint::UpgradeOutcome::kSucceeded;
+  const obrint::Status outcome =
+      obrint::presenters::UpgradeFirmware(bus, clock, files, ui, location, imagePath);
+  const bool succeeded = !outcome.failed();
+  using obrint::Failure;
+  const bool bootNotReached = !succeeded && (outcome.failure() == Failure::kRestartRefused ||
+                                             outcome.failure() == Failure::kBootNotFound ||
+                                             outcome.failure() == Failure::kBootNotOpened);
   Check(succeeded == (headset.flashed() == image), "success exactly when the image is flashed");
-  Check(!succeeded || (ui.yesNoAnswer == obrint::kAnswerYes && ui.boxes.size() == 1 &&
+  Check(!succeeded || (ui.yesNoAnswer == obrint::presenters::kAnswerYes && ui.boxes.size() == 1 &&
                        ui.boxes[0].caption == "Reboot?"),
         "success only after a confirmed reboot, and nothing else asked");
-  Check(link.openHandles() == 0 && !link.bound() && link.loads() == link.frees(),
+  Check(bus.openHandles() == 0 && !bus.bound() && bus.loads() == bus.frees(),
         "the headset closed and the library released");
-  Check(link.unboundTransfers() == 0, "no transfer while unbound");
+  Check(bus.unboundTransfers() == 0, "no transfer while unbound");
   Check(files.openHandles() == 0, "the image file closed");
-  Check(ui.caption == (succeeded ? "Update OK!" : "Update Err!") ||
-            outcome == obrint::UpgradeOutcome::kBootAccessFailed ||
-            outcome == obrint::UpgradeOutcome::kNoHeadset,
+  Check(ui.caption == (succeeded ? "Update OK!" : "Update Err!") || bootNotReached ||
+            outcome == obrint::Status(Failure::kNoHeadset),
         "the caption tells the outcome");
   Check(succeeded || ui.boxes.empty() || ui.boxes.back().caption != "Reboot?",
         "a failure is told after the question");

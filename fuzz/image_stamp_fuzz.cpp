@@ -8,14 +8,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/image_stamp.h"
+#include "device/image.h"
+#include "presenters/image_stamp.h"
 #include "fuzz_check.h"
 #include "native/fakes.h"
 #include "native/reference.h"
 
 namespace {
 
-using obrint::StampOutcome;
+using obrint::Failure;
+using obrint::Status;
 using obrint::fuzz::Check;
 
 OBRINT_FUZZ_HELPER bool HasMagic(const obrint::reference::Bytes& file) {
@@ -43,36 +45,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ui.onBox = [&](const obrint::fakes::Box&) { Check(files.openHandles() == 1, "open while told"); };
 
   // The outcome and box from the file and the failures alone.
-  StampOutcome expected = StampOutcome::kStamped;
+  Status expected;
   const char* caption = "校验成功。";
   if (fault(7)) {
-    expected = StampOutcome::kCancelled, caption = nullptr;
+    expected = Failure::kCancelled, caption = nullptr;
   } else if (fault(4) || fault(5)) {
-    expected = StampOutcome::kNotOpened, caption = nullptr;
+    expected = Failure::kFileNotOpened, caption = nullptr;
   } else if (fault(6)) {
-    expected = StampOutcome::kFailed, caption = "内存不足！";
+    expected = Failure::kNoMemory, caption = "内存不足！";
   } else if (fault(0)) {
-    expected = StampOutcome::kFailed, caption = "固件文件读取失败！";
-  } else if (original.size() > obrint::kImageBufferSize) {
-    expected = StampOutcome::kRefused, caption = "固件文件过大！";
+    expected = Failure::kFileUnreadable, caption = "固件文件读取失败！";
+  } else if (original.size() > obrint::kStampBufferSize) {
+    expected = Failure::kImageTooLarge, caption = "固件文件过大！";
   } else if (fault(1)) {
-    expected = StampOutcome::kFailed, caption = "固件文件读取失败！";
+    expected = Failure::kFileUnreadable, caption = "固件文件读取失败！";
   } else if (!HasMagic(original)) {
-    expected = StampOutcome::kRefused, caption = "固件版本无效！";
+    expected = Failure::kNoVersionBlock, caption = "固件版本无效！";
   } else if (fault(2) || fault(3)) {
-    expected = StampOutcome::kFailed, caption = "校验和写入失败！";
+    expected = Failure::kFileWriteFailed, caption = "校验和写入失败！";
   }
 
-  const StampOutcome outcome = obrint::StampImageChecksum(files, ui);
+  const Status outcome = obrint::presenters::StampImageChecksum(files, ui);
   Check(outcome == expected, "the outcome follows from the file and the failures");
   Check(ui.boxes.size() == (caption ? 1u : 0u), "one box for an outcome the user is told of");
   if (caption) {
-    const char* body = outcome == StampOutcome::kStamped ? "Checksum" : "CheckSum";
+    const char* body = outcome ? "Checksum" : "CheckSum";
     Check(ui.boxes[0] == obrint::fakes::Box{body, caption}, "the box that tells it");
   }
   Check(files.openHandles() == 0, "the file is closed");
   obrint::reference::Bytes stamped = original;
-  if (outcome == StampOutcome::kStamped) {
+  if (outcome) {
     const std::uint32_t sum = obrint::reference::ImageChecksum(original);
     for (std::size_t i = 0; i < 4 && 0x9C08 + i < stamped.size(); ++i) {
       stamped[0x9C08 + i] = static_cast<std::uint8_t>(sum >> (8 * i));

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/interface_name.h"
+#include "device/interface_name.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/ports.h"
+#include "device/ports.h"
 
 namespace obrint::sim {
 class Fleet;

@@ -8,8 +8,8 @@
 #include "cli/commands.h"
 #include "cli/image_check.h"
 #include "cli/std_files.h"
-#include "core/headset.h"
-#include "core/text.h"
+#include "device/headset.h"
+#include "device/text.h"
 
 namespace obrint::cli {
 namespace {

@@ -6,9 +6,9 @@
 
 #include "cli/image_check.h"
 #include "cli/std_files.h"
-#include "core/headset.h"
-#include "core/image.h"
-#include "core/text.h"
+#include "device/headset.h"
+#include "device/image.h"
+#include "device/text.h"
 
 namespace obrint::cli {
 namespace {

@@ -13,8 +13,8 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/image_check.h"
-#include "core/headset.h"
-#include "core/ports.h"
+#include "device/headset.h"
+#include "device/ports.h"
 
 namespace obrint::cli {
 

@@ -20,7 +20,7 @@
 #include "cli/backend.h"
 #include "cli/exit_codes.h"
 #include "cli/shared_link.h"
-#include "core/headset.h"
+#include "device/headset.h"
 
 namespace obrint::cli {
 

@@ -10,7 +10,7 @@
 #include "cli/fleet.h"
 #include "cli/image_check.h"
 #include "cli/std_files.h"
-#include "core/text.h"
+#include "device/text.h"
 
 namespace obrint::cli {
 namespace {

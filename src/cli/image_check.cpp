@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "core/checksum.h"
-#include "core/headset.h"
-#include "core/image.h"
-#include "core/ports.h"
-#include "core/reports.h"
-#include "core/text.h"
+#include "device/checksum.h"
+#include "device/headset.h"
+#include "device/image.h"
+#include "device/ports.h"
+#include "device/reports.h"
+#include "device/text.h"
 
 namespace obrint::cli {
 namespace {

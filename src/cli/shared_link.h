@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "core/ports.h"
+#include "device/ports.h"
 
 namespace obrint::cli {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "core/ports.h"
+#include "device/ports.h"
 
 namespace obrint::cli {
 

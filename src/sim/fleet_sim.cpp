@@ -1,18 +1,24 @@
 #include "sim/fleet_sim.h"
 
 #include <chrono>
+#include <set>
 #include <thread>
 
-#include "core/text.h"
+#include "device/text.h"
 
 namespace obrint::sim {
 
 struct Fleet::Slot {
   explicit Slot(FleetMember member)
-      : headset(std::move(member.headset)), port(std::move(member.port)), link(headset) {}
+      : headset(std::move(member.headset)), usbPort(std::move(member.usbPort)), bus(headset) {}
   Headset headset;
-  std::string port;
-  SimHidLink link;
+  std::string usbPort;
+  SimBus bus;
+  // Bound for the fleet's life, as a command line binds its HID library once.
+  std::unique_ptr<HidBus::Session> session = bus.OpenSession();
+  // kReusedNodes: the number the interface holds, and the generation it was given for.
+  std::optional<unsigned> node;
+  std::uint32_t nodeGeneration = 0;
 };
 
 namespace {
@@ -45,37 +51,33 @@ class LockedDevice : public HidDevice {
 
 }  // namespace
 
-class Fleet::Link : public HidLink {
+class Fleet::Bus : public HidBus {
  public:
-  explicit Link(Fleet& fleet) : fleet_(fleet) {}
+  explicit Bus(Fleet& fleet) : fleet_(fleet) {}
 
-  std::unique_ptr<HidDevice> OpenHidDevice(const std::string& path) override {
+  std::vector<HidInterface> Enumerate(std::uint16_t vid) override {
     const std::lock_guard lock(fleet_.mutex_);
+    fleet_.Renumber();
+    std::vector<HidInterface> found;
+    if (vid != kHeadsetVendorId) return found;
     for (const auto& slot : fleet_.slots_) {
-      if (!slot->headset.present() ||
-          !EqualsIgnoringAsciiCase(path, slot->headset.interfacePath())) {
+      if (!slot->headset.present()) continue;
+      found.push_back(
+          {fleet_.PathOf(*slot), kHeadsetVendorId, slot->headset.productId(), -1, slot->usbPort});
+    }
+    return found;
+  }
+  std::unique_ptr<HidDevice> Open(const std::string& path) override {
+    const std::lock_guard lock(fleet_.mutex_);
+    fleet_.Renumber();
+    for (const auto& slot : fleet_.slots_) {
+      if (!slot->headset.present() || !EqualsIgnoringAsciiCase(path, fleet_.PathOf(*slot))) {
         continue;
       }
-      std::unique_ptr<HidDevice> device = slot->link.OpenHidDevice(path);
+      std::unique_ptr<HidDevice> device = slot->bus.Open(slot->headset.interfacePath());
       return device ? std::make_unique<LockedDevice>(std::move(device), fleet_.mutex_) : nullptr;
     }
     return nullptr;
-  }
-  void LoadHidLibrary() override {
-    const std::lock_guard lock(fleet_.mutex_);
-    for (const auto& slot : fleet_.slots_) slot->link.LoadHidLibrary();
-  }
-  void FreeHidLibrary() override {
-    const std::lock_guard lock(fleet_.mutex_);
-    for (const auto& slot : fleet_.slots_) slot->link.FreeHidLibrary();
-  }
-  std::optional<std::string> FindHidDevicePath(std::string_view classGuidText, std::uint16_t vid,
-                                               std::uint16_t pid) override {
-    const std::lock_guard lock(fleet_.mutex_);
-    for (const auto& slot : fleet_.slots_) {
-      if (auto path = slot->link.FindHidDevicePath(classGuidText, vid, pid)) return path;
-    }
-    return std::nullopt;
   }
 
  private:
@@ -110,8 +112,8 @@ class Fleet::OneClock : public Clock {
   bool realTime_;
 };
 
-Fleet::Fleet(std::vector<FleetMember> members)
-    : link_(std::make_unique<Link>(*this)), clock_(std::make_unique<AllClock>(*this)) {
+Fleet::Fleet(std::vector<FleetMember> members, PathScheme paths)
+    : paths_(paths), bus_(std::make_unique<Bus>(*this)), clock_(std::make_unique<AllClock>(*this)) {
   for (FleetMember& member : members) slots_.push_back(std::make_unique<Slot>(std::move(member)));
 }
 
@@ -119,31 +121,47 @@ Fleet::~Fleet() = default;
 
 std::size_t Fleet::size() const { return slots_.size(); }
 Headset& Fleet::headset(std::size_t member) { return slots_.at(member)->headset; }
-const std::string& Fleet::port(std::size_t member) const { return slots_.at(member)->port; }
-HidLink& Fleet::link() { return *link_; }
+const std::string& Fleet::usbPort(std::size_t member) const { return slots_.at(member)->usbPort; }
+HidBus& Fleet::bus() { return *bus_; }
 Clock& Fleet::clock() { return *clock_; }
 
 std::unique_ptr<Clock> Fleet::MemberClock(std::size_t member, bool realTime) {
   return std::make_unique<OneClock>(*this, slots_.at(member)->headset, realTime);
 }
 
-std::vector<Fleet::Interface> Fleet::Attached() const {
+std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  std::vector<Interface> attached;
-  for (const auto& slot : slots_) {
-    if (!slot->headset.present()) continue;
-    attached.push_back({slot->headset.interfacePath(), slot->headset.productId(), slot->port});
-  }
-  return attached;
-}
-
-std::optional<std::size_t> Fleet::MemberAt(const std::string& path) const {
-  const std::lock_guard lock(mutex_);
+  Renumber();
   for (std::size_t i = 0; i < slots_.size(); ++i) {
-    const Headset& headset = slots_[i]->headset;
-    if (headset.present() && EqualsIgnoringAsciiCase(path, headset.interfacePath())) return i;
+    const Slot& slot = *slots_[i];
+    if (slot.headset.present() && EqualsIgnoringAsciiCase(path, PathOf(slot))) return i;
   }
   return std::nullopt;
+}
+
+void Fleet::Renumber() {
+  if (paths_ != PathScheme::kReusedNodes) return;
+  // First free what went away, then number what came, in the members' order.
+  std::set<unsigned> taken;
+  for (const auto& slot : slots_) {
+    const bool current =
+        slot->headset.present() && slot->nodeGeneration == slot->headset.generation();
+    if (!current) slot->node.reset();
+    if (slot->node) taken.insert(*slot->node);
+  }
+  for (const auto& slot : slots_) {
+    if (slot->node || !slot->headset.present()) continue;
+    unsigned node = 0;
+    while (taken.contains(node)) ++node;
+    taken.insert(node);
+    slot->node = node;
+    slot->nodeGeneration = slot->headset.generation();
+  }
+}
+
+std::string Fleet::PathOf(const Slot& slot) const {
+  if (paths_ == PathScheme::kPerHeadset || !slot.node) return slot.headset.interfacePath();
+  return "/dev/hidraw" + std::to_string(*slot.node);
 }
 
 }  // namespace obrint::sim

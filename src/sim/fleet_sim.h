@@ -10,19 +10,27 @@
 #include <string>
 #include <vector>
 
-#include "core/ports.h"
+#include "device/clock.h"
+#include "device/hid_bus.h"
 #include "sim/headset_sim.h"
 
 namespace obrint::sim {
 
 struct FleetMember {
   Headset headset;
-  std::string port;  // empty: the platform tells none
+  std::string usbPort;  // empty: the platform tells none
+};
+
+// How the fleet's interfaces are named.
+enum class PathScheme : std::uint8_t {
+  kPerHeadset,   // each headset's own path for each firmware (as the registry names them)
+  kReusedNodes,  // "/dev/hidrawN": each interface that appears takes the lowest free number, as
+                 // Linux gives them, so that a path freed by one headset is soon another's
 };
 
 class Fleet {
  public:
-  explicit Fleet(std::vector<FleetMember> members);
+  explicit Fleet(std::vector<FleetMember> members, PathScheme paths = PathScheme::kPerHeadset);
   ~Fleet();
   Fleet(const Fleet&) = delete;
   Fleet& operator=(const Fleet&) = delete;
@@ -30,35 +38,33 @@ class Fleet {
   std::size_t size() const;
   // The member's headset, for setting it up and looking at it while no worker runs.
   Headset& headset(std::size_t member);
-  const std::string& port(std::size_t member) const;
+  const std::string& usbPort(std::size_t member) const;
 
-  // Every member's interfaces, as one platform's HID stack would show them.
-  HidLink& link();
+  // Every member's interfaces, as one platform's HID stack would show them. Its library is bound
+  // for the fleet's life: a session holds nothing.
+  HidBus& bus();
   // Moves every member's time on.
   Clock& clock();
   // Moves the member's time alone: at once (virtual time), or after really sleeping as long.
   std::unique_ptr<Clock> MemberClock(std::size_t member, bool realTime);
-
-  struct Interface {
-    std::string path;
-    std::uint16_t pid = 0;
-    std::string port;
-  };
-  // The members on the bus, in order.
-  std::vector<Interface> Attached() const;
   // The member whose interface is at `path` now; nullopt when none is.
-  std::optional<std::size_t> MemberAt(const std::string& path) const;
+  std::optional<std::size_t> MemberAt(const std::string& path);
 
  private:
   struct Slot;
-  class Link;
+  class Bus;
   class AllClock;
   class OneClock;
 
-  mutable std::mutex mutex_;
-  // Held by pointer: each slot's link refers to its headset.
+  // Brings the paths up to date with who is on the bus. Under the lock.
+  void Renumber();
+  std::string PathOf(const Slot& slot) const;
+
+  std::mutex mutex_;
+  PathScheme paths_;
+  // Held by pointer: each slot's bus refers to its headset.
   std::vector<std::unique_ptr<Slot>> slots_;
-  std::unique_ptr<Link> link_;
+  std::unique_ptr<Bus> bus_;
   std::unique_ptr<AllClock> clock_;
 };
 

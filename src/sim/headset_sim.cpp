@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/bytes.h"
-#include "core/text.h"
+#include "device/bytes.h"
+#include "device/text.h"
 
 namespace obrint::sim {
 namespace {

@@ -1,7 +1,7 @@
 // A simulated headset: the application and boot firmware as the host sees them through feature
 // reports, with fault injection and a log of every transfer.
 //
-// One model serves the native tests (through SimHidLink and SimClock below), the test-double
+// One model serves the native tests (through SimBus and SimClock below), the test-double
 // hid.dll of the Wine tests and the command line's virtual headset. Time is virtual: it moves only
 // through Advance(), which SimClock calls for every wait of an operation.
 //
@@ -69,8 +69,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/hid_device.h"
-#include "core/ports.h"
+#include "device/hid_device.h"
+#include "device/clock.h"
+#include "device/hid_bus.h"
 
 namespace obrint::sim {
 
@@ -225,27 +226,28 @@ class Headset {
   std::vector<TransferRecord> log_;
 };
 
-// The HID link over one simulated headset, counting what the operations hold and release.
-// Devices it opens share its counters and may outlive it; the headset must outlive both.
-class SimHidLink : public HidLink {
+// The HID bus with one simulated headset on it, counting what the operations hold and release.
+// Its sessions bind a library the way hid.dll's binding does: process-wide, idempotent (a session
+// opened while bound binds nothing), and released by the first session to end. Devices it opens
+// share its counters and may outlive it; the headset must outlive both.
+class SimBus : public HidBus {
  public:
-  explicit SimHidLink(Headset& headset);
+  explicit SimBus(Headset& headset, std::string usbPort = {});
 
-  std::unique_ptr<HidDevice> OpenHidDevice(const std::string& path) override;
-  void LoadHidLibrary() override;
-  void FreeHidLibrary() override;
+  std::vector<HidInterface> Enumerate(std::uint16_t vid) override;
+  std::unique_ptr<HidDevice> Open(const std::string& path) override;
   // Like the registry search: a presence test that opens and closes the interface, not counted
   // among opens().
-  std::optional<std::string> FindHidDevicePath(std::string_view classGuidText, std::uint16_t vid,
-                                               std::uint16_t pid) override;
+  std::optional<std::string> Find(std::uint16_t vid, std::uint16_t pid) override;
+  std::unique_ptr<Session> OpenSession() override;
 
   int openHandles() const;  // handles opened and not yet closed
   int opens() const;        // successful opens so far
   int failedOpens() const;  // opens refused so far
-  int loads() const;        // LoadHidLibrary calls that bound the library
-  int frees() const;        // FreeHidLibrary calls that released it
+  int loads() const;        // sessions that bound the library
+  int frees() const;        // session ends that released it
   bool bound() const;
-  int searches() const;          // FindHidDevicePath calls
+  int searches() const;          // Find calls
   int unboundTransfers() const;  // transfers tried while unbound (they never reach the headset)
 
   struct Counters {
@@ -261,6 +263,7 @@ class SimHidLink : public HidLink {
 
  private:
   Headset& headset_;
+  std::string usbPort_;
   std::shared_ptr<Counters> counters_;
 };
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <type_traits>
 
-#include "core/text.h"
+#include "device/text.h"
 #include "sim/headset_sim.h"
 
 namespace obrint::sim {

@@ -1,5 +1,5 @@
-// The HID link and the clock over one simulated headset.
-#include "core/text.h"
+// The HID bus and the clock over one simulated headset.
+#include "device/text.h"
 #include "sim/headset_sim.h"
 
 namespace obrint::sim {
@@ -8,7 +8,7 @@ namespace {
 // A handle on the headset as it was when opened: it goes stale when the headset restarts.
 class SimDevice : public HidDevice {
  public:
-  SimDevice(Headset& headset, std::shared_ptr<SimHidLink::Counters> counters)
+  SimDevice(Headset& headset, std::shared_ptr<SimBus::Counters> counters)
       : headset_(headset), counters_(std::move(counters)), generation_(headset.generation()) {
     ++counters_->openHandles;
   }
@@ -34,16 +34,41 @@ class SimDevice : public HidDevice {
 
  private:
   Headset& headset_;
-  std::shared_ptr<SimHidLink::Counters> counters_;
+  std::shared_ptr<SimBus::Counters> counters_;
   std::uint32_t generation_;
+};
+
+// Binds when unbound; its end releases whatever binding there is, as FreeHidLibrary does.
+class SimSession : public HidBus::Session {
+ public:
+  explicit SimSession(std::shared_ptr<SimBus::Counters> counters) : counters_(std::move(counters)) {
+    if (counters_->bound) return;
+    counters_->bound = true;
+    ++counters_->loads;
+  }
+  ~SimSession() override {
+    if (!counters_->bound) return;
+    counters_->bound = false;
+    ++counters_->frees;
+  }
+  SimSession(const SimSession&) = delete;
+  SimSession& operator=(const SimSession&) = delete;
+
+ private:
+  std::shared_ptr<SimBus::Counters> counters_;
 };
 
 }  // namespace
 
-SimHidLink::SimHidLink(Headset& headset)
-    : headset_(headset), counters_(std::make_shared<Counters>()) {}
+SimBus::SimBus(Headset& headset, std::string usbPort)
+    : headset_(headset), usbPort_(std::move(usbPort)), counters_(std::make_shared<Counters>()) {}
 
-std::unique_ptr<HidDevice> SimHidLink::OpenHidDevice(const std::string& path) {
+std::vector<HidInterface> SimBus::Enumerate(std::uint16_t vid) {
+  if (vid != kHeadsetVendorId || !headset_.present()) return {};
+  return {{headset_.interfacePath(), kHeadsetVendorId, headset_.productId(), -1, usbPort_}};
+}
+
+std::unique_ptr<HidDevice> SimBus::Open(const std::string& path) {
   if (!headset_.present() || !EqualsIgnoringAsciiCase(path, headset_.interfacePath())) {
     ++counters_->failedOpens;
     return nullptr;
@@ -52,36 +77,26 @@ std::unique_ptr<HidDevice> SimHidLink::OpenHidDevice(const std::string& path) {
   return std::make_unique<SimDevice>(headset_, counters_);
 }
 
-void SimHidLink::LoadHidLibrary() {
-  if (counters_->bound) return;
-  counters_->bound = true;
-  ++counters_->loads;
-}
-
-void SimHidLink::FreeHidLibrary() {
-  if (!counters_->bound) return;
-  counters_->bound = false;
-  ++counters_->frees;
-}
-
-std::optional<std::string> SimHidLink::FindHidDevicePath(std::string_view classGuidText,
-                                                         std::uint16_t vid, std::uint16_t pid) {
+std::optional<std::string> SimBus::Find(std::uint16_t vid, std::uint16_t pid) {
   ++counters_->searches;
-  if (!EqualsIgnoringAsciiCase(classGuidText, kHidClassGuidText) || vid != kHeadsetVendorId ||
-      !headset_.present() || pid != headset_.productId()) {
+  if (vid != kHeadsetVendorId || !headset_.present() || pid != headset_.productId()) {
     return std::nullopt;
   }
   return headset_.interfacePath();
 }
 
-int SimHidLink::openHandles() const { return counters_->openHandles; }
-int SimHidLink::opens() const { return counters_->opens; }
-int SimHidLink::failedOpens() const { return counters_->failedOpens; }
-int SimHidLink::loads() const { return counters_->loads; }
-int SimHidLink::frees() const { return counters_->frees; }
-bool SimHidLink::bound() const { return counters_->bound; }
-int SimHidLink::searches() const { return counters_->searches; }
-int SimHidLink::unboundTransfers() const { return counters_->unboundTransfers; }
+std::unique_ptr<HidBus::Session> SimBus::OpenSession() {
+  return std::make_unique<SimSession>(counters_);
+}
+
+int SimBus::openHandles() const { return counters_->openHandles; }
+int SimBus::opens() const { return counters_->opens; }
+int SimBus::failedOpens() const { return counters_->failedOpens; }
+int SimBus::loads() const { return counters_->loads; }
+int SimBus::frees() const { return counters_->frees; }
+bool SimBus::bound() const { return counters_->bound; }
+int SimBus::searches() const { return counters_->searches; }
+int SimBus::unboundTransfers() const { return counters_->unboundTransfers; }
 
 SimClock::SimClock(Headset& headset) : headset_(headset) {}
 

@@ -6,12 +6,15 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "core/ports.h"
+#include "presenters/ports.h"
 
 namespace obrint::fakes {
+
+using namespace presenters;
 
 struct Box {
   std::string body, caption;
@@ -79,8 +82,8 @@ class FakeFileSystem : public FileSystem {
   }
   std::unique_ptr<ImageFile> OpenForReading(const std::string& p) override { return Open(p, 0); }
   std::unique_ptr<ImageFile> OpenForUpdate(const std::string& p) override { return Open(p, 1); }
-  std::unique_ptr<std::uint8_t[]> AllocateImageBuffer() override {
-    return failAllocation ? nullptr : FileSystem::AllocateImageBuffer();
+  std::unique_ptr<std::uint8_t[]> AllocateBuffer(std::uint32_t size) override {
+    return failAllocation ? nullptr : FileSystem::AllocateBuffer(size);
   }
   int openHandles() const { return *open_; }
 
@@ -94,8 +97,9 @@ class FakeFileSystem : public FileSystem {
       ++*open_;
     }
     ~Handle() override { --*open_; }
-    std::uint32_t Size() override {
-      return file_.failSize ? 0xFFFFFFFF : static_cast<std::uint32_t>(file_.bytes.size());
+    std::optional<std::uint32_t> Size() override {
+      if (file_.failSize) return std::nullopt;
+      return static_cast<std::uint32_t>(file_.bytes.size());
     }
     bool Read(std::uint8_t* dst, std::uint32_t count) override {
       if (++reads_ == file_.failReadNumber || at_ + count > file_.bytes.size()) return false;

@@ -2,13 +2,13 @@
 // run-mode switch. (Stamping: the stamp fuzz target's oracle, replayed over its corpus.)
 #include <gtest/gtest.h>
 
-#include "core/device_info.h"
-#include "core/run_mode.h"
+#include "presenters/device_info.h"
+#include "presenters/run_mode.h"
 #include "native/fakes.h"
 #include "native/reference.h"
 #include "sim/headset_sim.h"
 
-namespace obrint {
+namespace obrint::presenters {
 namespace {
 
 using fakes::Box;
@@ -18,12 +18,12 @@ using reference::Bytes;
 class HeadsetOpsTest : public ::testing::Test {
  protected:
   void ExpectReleased() {
-    EXPECT_EQ(link.openHandles(), 0);
-    EXPECT_FALSE(link.bound());
-    EXPECT_EQ(link.loads(), link.frees());
+    EXPECT_EQ(bus.openHandles(), 0);
+    EXPECT_FALSE(bus.bound());
+    EXPECT_EQ(bus.loads(), bus.frees());
   }
   sim::Headset headset;
-  sim::SimHidLink link{headset};
+  sim::SimBus bus{headset};
   sim::SimClock clock{headset};
   fakes::FakeUserInterface ui;
   fakes::FakeModeControls controls;
@@ -50,7 +50,7 @@ TEST_F(HeadsetOpsTest, DeviceInfoShowsVersionAndMcuIdInTheirByteOrder) {
     headset.faults().refusedReports = row.refused;
     if (row.unplugged) headset.Unplug();
     ui = {};
-    EXPECT_EQ(ReadDeviceInfo(link, ui, location), row.line);
+    EXPECT_EQ(ReadDeviceInfo(bus, ui, location), row.line);
     std::vector<std::string> shown = {"\r\n"};
     if (!row.line.empty()) shown.push_back(row.line);
     EXPECT_EQ(ui.status, shown);
@@ -58,8 +58,8 @@ TEST_F(HeadsetOpsTest, DeviceInfoShowsVersionAndMcuIdInTheirByteOrder) {
     ExpectReleased();
   }
   ui = {};
-  EXPECT_EQ(ReadDeviceInfo(link, ui, HeadsetLocation{}), "");
-  EXPECT_EQ(link.failedOpens(), 1) << "an empty path is not even tried";
+  EXPECT_EQ(ReadDeviceInfo(bus, ui, HeadsetLocation{}), "");
+  EXPECT_EQ(bus.failedOpens(), 1) << "an empty path is not even tried";
 }
 
 TEST_F(HeadsetOpsTest, ModeControlsFollowVersionAndRunMode) {
@@ -84,35 +84,35 @@ TEST_F(HeadsetOpsTest, ModeControlsFollowVersionAndRunMode) {
     headset.faults().refusedReports = row.refused;
     controls = {};
     controls.state = dk1;  // what an earlier refresh left
-    RefreshModeControls(link, controls, location);
+    RefreshModeControls(bus, controls, location);
     EXPECT_EQ(controls.history, row.history) << std::hex << row.version << " " << +row.mode;
     ExpectReleased();
   }
   headset.Unplug();
   controls = {};
-  RefreshModeControls(link, controls, location);
+  RefreshModeControls(bus, controls, location);
   EXPECT_TRUE(controls.history.empty()) << "left as they were when the headset does not open";
 }
 
 TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
-  const Box kFailed{"Mode", "模式切换失败！", kBoxOk};
+  const Box kFailedBox{"Mode", "模式切换失败！", kBoxOk};
   constexpr auto kSet = sim::TransferRecord::Direction::kSet;
-  using O = RunModeOutcome;
+  const Status kSwitched, kFailed(Failure::kRunModeRefused), kNotOpened(Failure::kNotOpened);
   struct Row {
     bool dk1, dk2;
     std::vector<std::uint8_t> refused;
     bool unplugged;
-    RunModeOutcome outcome;
+    Status outcome;
     std::vector<Bytes> sets;
     std::vector<unsigned> waits;
   };
   // clang-format off
   for (const Row& row : std::vector<Row>{
-           {true, false, {}, false, O::kSwitched, {{0x59, 1, 0, 0xFE}, {0x58, 1, 0, 0}}, {3000}},
-           {false, true, {}, false, O::kSwitched, {{0x59, 1, 0, 0xFD}, {0x58, 1, 0, 0}}, {3000}},
-           {true, true, {0x59}, false, O::kFailed, {{0x59, 1, 0, 0xFE}}, {}},
-           {false, false, {}, false, O::kFailed, {}, {}},
-           {true, false, {}, true, O::kNotOpened, {}, {}},
+           {true, false, {}, false, kSwitched, {{0x59, 1, 0, 0xFE}, {0x58, 1, 0, 0}}, {3000}},
+           {false, true, {}, false, kSwitched, {{0x59, 1, 0, 0xFD}, {0x58, 1, 0, 0}}, {3000}},
+           {true, true, {0x59}, false, kFailed, {{0x59, 1, 0, 0xFE}}, {}},
+           {false, false, {}, false, kFailed, {}, {}},
+           {true, false, {}, true, kNotOpened, {}, {}},
        }) {  // clang-format on
     headset = sim::Headset();
     headset.faults().refusedReports = row.refused;
@@ -122,14 +122,13 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
     controls.state = {true, true, true, row.dk1, row.dk2};
     const std::size_t waited = clock.waits().size();
     ui.onBox = [&](const Box&) { EXPECT_FALSE(controls.state.button); };
-    EXPECT_EQ(SetRunMode(link, clock, ui, controls, location), row.outcome);
+    EXPECT_EQ(SetRunMode(bus, clock, ui, controls, location), row.outcome);
     std::vector<Bytes> sets;
     for (const auto& r : headset.log()) sets.insert(sets.end(), r.direction == kSet, r.bytes);
     EXPECT_EQ(sets, row.sets) << "a refused DK1 is not retried as DK2";
     EXPECT_EQ(std::vector<unsigned>(clock.waits().begin() + waited, clock.waits().end()),
               row.waits);
-    EXPECT_EQ(ui.boxes, row.outcome == RunModeOutcome::kFailed ? std::vector<Box>{kFailed}
-                                                               : std::vector<Box>{});
+    EXPECT_EQ(ui.boxes, row.outcome == kFailed ? std::vector<Box>{kFailedBox} : std::vector<Box>{});
     EXPECT_EQ(ui.status, std::vector<std::string>{"\r\n"});
     EXPECT_FALSE(controls.history.front().button);
     EXPECT_TRUE(controls.state.button);
@@ -138,4 +137,4 @@ TEST_F(HeadsetOpsTest, SetRunModeWritesRestartsAndWaits) {
 }
 
 }  // namespace
-}  // namespace obrint
+}  // namespace obrint::presenters

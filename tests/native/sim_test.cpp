@@ -91,19 +91,19 @@ TEST(SimTest, TheBootFirmwareSumsAndPacesTheTransfer) {
 
 TEST(SimTest, AHandleGoesStaleWhenTheHeadsetRestarts) {
   Headset headset;
-  SimHidLink link(headset);
-  link.LoadHidLibrary();
-  auto device = link.OpenHidDevice(headset.interfacePath());
+  SimBus bus(headset);
+  auto session = bus.OpenSession();
+  auto device = bus.Open(headset.interfacePath());
   std::uint8_t restart[4] = {0x58, 1, 0, 1}, version[5] = {0x5F};
   ASSERT_TRUE(device->SetFeature(restart, 4));
   headset.Advance(500);
   EXPECT_FALSE(device->GetFeature(version, 5)) << "stale once the headset is back";
-  auto boot = link.OpenHidDevice(headset.interfacePath());
+  auto boot = bus.Open(headset.interfacePath());
   EXPECT_EQ(headset.productId(), 0x0001);
   EXPECT_TRUE(boot->GetFeature(version, 5));
-  link.FreeHidLibrary();
+  session.reset();
   EXPECT_FALSE(boot->GetFeature(version, 5)) << "unbound, nothing reaches the headset";
-  EXPECT_EQ(link.unboundTransfers(), 1);
+  EXPECT_EQ(bus.unboundTransfers(), 1);
 }
 
 TEST(SimTest, StateSurvivesItsTextAndDamagedTextIsRefused) {

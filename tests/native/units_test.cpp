@@ -2,9 +2,9 @@
 // their carries, report buffers too short, the restart's one fallback, error texts at their edges.
 #include <gtest/gtest.h>
 
-#include "core/checksum.h"
-#include "core/error_text.h"
-#include "core/reports.h"
+#include "device/checksum.h"
+#include "presenters/error_text.h"
+#include "device/reports.h"
 #include "native/reference.h"
 
 namespace obrint {
@@ -41,6 +41,7 @@ TEST(Units, ShortBuffersAreRefusedAndTheRestartIsTriedTwiceAtMost) {
 }
 
 TEST(Units, ErrorTextsAtTheirEdges) {
+  using presenters::FallbackErrorText, presenters::TrimTrailingLineBreak;
   for (const auto& [text, trimmed] :
        std::vector<std::pair<std::string, std::string>>{{"Denied.\r\n", "Denied."},
                                                         {"a\n\n", "a\n"},

@@ -2,12 +2,13 @@
 // with its reason and every resource released, and the window's boxes around it.
 #include <gtest/gtest.h>
 
-#include "core/firmware_upgrade.h"
+#include "device/upgrade.h"
+#include "presenters/firmware_upgrade.h"
 #include "native/fakes.h"
 #include "native/reference.h"
 #include "sim/headset_sim.h"
 
-namespace obrint {
+namespace obrint::presenters {
 namespace {
 
 using fakes::Box;
@@ -95,7 +96,7 @@ class UpgradeTest : public ::testing::Test {
  protected:
   UpgradeTest() { Reset(); }
 
-  // A fresh headset and window; the link's and files' counts go on.
+  // A fresh headset and window; the bus's and files' counts go on.
   void Reset(sim::HeadsetConfig config = {}) {
     headset = sim::Headset(config);
     ui = {};
@@ -108,31 +109,34 @@ class UpgradeTest : public ::testing::Test {
     return {clock.waits().begin() + waited, clock.waits().end()};
   }
 
-  UpgradeOutcome RunWith(const Bytes& image) {
+  Status RunWith(const Bytes& image) {
     files.Add(kImage, image);
     ui.choices.push_back(kImage);
-    return UpgradeFirmware(link, clock, files, ui, location, imagePath);
+    return UpgradeFirmware(bus, clock, files, ui, location, imagePath);
   }
-  UpgradeFailure WriteWith(const Bytes& image, bool confirm = true) {
-    files.Add(kImage, image);
-    UpgradeOptions options;
-    options.confirmReboot = [confirm] { return confirm; };
-    options.onProgress = [this](std::uint32_t sent, std::uint32_t) { progress.push_back(sent); };
-    location.devicePath = headset.interfacePath();
-    const UpgradeFailure why =
-        WriteFirmware(link, clock, location, *files.OpenForReading(kImage), options).failure;
+  // The sequence alone, looking for the boot firmware under its product ID.
+  Status WriteWith(const Bytes& image, bool confirm = true) {
+    UpgradeHooks hooks;
+    hooks.findBootFirmware = [this] { return bus.Find(kHeadsetVendorId, kBootProductId); };
+    hooks.confirmReboot = [confirm] { return confirm; };
+    hooks.onProgress = [this](std::uint32_t sent, std::uint32_t) { progress.push_back(sent); };
+    Status why;
+    {
+      FirmwareUpgrade upgrade(bus, clock, image, hooks);
+      why = upgrade.Run(headset.interfacePath());
+    }
     ExpectReleased();
     return why;
   }
   void ExpectReleased() {
-    EXPECT_EQ(link.openHandles(), 0);
-    EXPECT_FALSE(link.bound());
-    EXPECT_EQ(link.loads(), link.frees());
+    EXPECT_EQ(bus.openHandles(), 0);
+    EXPECT_FALSE(bus.bound());
+    EXPECT_EQ(bus.loads(), bus.frees());
     EXPECT_EQ(files.openHandles(), 0);
   }
 
   sim::Headset headset;
-  sim::SimHidLink link{headset};
+  sim::SimBus bus{headset};
   sim::SimClock clock{headset};
   fakes::FakeFileSystem files;
   fakes::FakeUserInterface ui;
@@ -148,7 +152,7 @@ TEST_F(UpgradeTest, SendsEveryPacketByteForByte) {
     SCOPED_TRACE(size);
     Reset();
     const Bytes image = reference::RandomBytes(size, static_cast<unsigned>(size));
-    ASSERT_EQ(RunWith(image), UpgradeOutcome::kSucceeded);
+    ASSERT_EQ(RunWith(image), Status());
     {
       ExpectedTraffic expected(headset.log());
       expected.Restart();
@@ -194,7 +198,7 @@ TEST_F(UpgradeTest, TheRunAdaptsToWhatTheHeadsetAnswers) {
   for (const Row& row : rows) {
     Reset(row.config);
     headset.faults().failTransfer = row.failTransfer;
-    EXPECT_EQ(RunWith(row.image), UpgradeOutcome::kSucceeded);
+    EXPECT_EQ(RunWith(row.image), Status());
     ExpectedTraffic expected(headset.log());
     row.traffic(expected);
     if (row.config.startIn == sim::Firmware::kBoot) {
@@ -206,23 +210,23 @@ TEST_F(UpgradeTest, TheRunAdaptsToWhatTheHeadsetAnswers) {
 // What each exchange of a three-block run leads to when it is refused, or when the headset leaves
 // the bus right after it; then wrong sums and a declined reboot.
 TEST_F(UpgradeTest, EveryEndingHasItsReason) {
-  using F = UpgradeFailure;
+  using F = Failure;
   const Bytes image = reference::RandomBytes(130, 4);
   struct Row {
     const char* exchange;
-    F refused;
-    F goneAfter;
+    Status refused;
+    Status goneAfter;
   };
-  constexpr F kRefused = F::kTransferRefused, kNone = F::kNone;
+  const Status kRefused = F::kTransferRefused, kGone = F::kUnplugged, kNone;
   // clang-format off
   const std::vector<Row> rows = {
       // Refused, the probe and the restart are answered under report 6.
       {"probe", kNone, F::kRestartRefused}, {"restart", kNone, F::kBootNotFound},
-      {"boot version", kNone, kRefused}, {"Begin", kRefused, kRefused},
-      {"Data 0", kRefused, kRefused}, {"sum 0", kNone, kRefused},
-      {"Data 1", kRefused, kRefused}, {"sum 1", kNone, kRefused},
-      {"Data 2", kRefused, kRefused}, {"sum 2", kNone, kRefused},
-      {"Finish", kRefused, kRefused}, {"total", kRefused, F::kRebootRefused},
+      {"boot version", kNone, kGone}, {"Begin", kRefused, kGone},
+      {"Data 0", kRefused, kGone}, {"sum 0", kNone, kGone},
+      {"Data 1", kRefused, kGone}, {"sum 1", kNone, kGone},
+      {"Data 2", kRefused, kGone}, {"sum 2", kNone, kGone},
+      {"Finish", kRefused, kGone}, {"total", kRefused, kGone},
       {"Reboot", F::kRebootRefused, kNone},
   };
   // clang-format on
@@ -231,21 +235,21 @@ TEST_F(UpgradeTest, EveryEndingHasItsReason) {
       SCOPED_TRACE(std::string(rows[n - 1].exchange) + (gone ? ", then gone" : ", refused"));
       headset = sim::Headset();
       (gone ? headset.faults().vanishAfterTransfer : headset.faults().failTransfer) = n;
-      const F why = WriteWith(image);
+      const Status why = WriteWith(image);
       EXPECT_EQ(why, gone ? rows[n - 1].goneAfter : rows[n - 1].refused);
-      EXPECT_EQ(headset.flashed() == image, why == F::kNone);
+      EXPECT_EQ(headset.flashed() == image, !why.failed());
     }
   }
   for (int block = 0; block < 3; ++block) {
     headset = sim::Headset();
     headset.faults().wrongSumForBlock = block;
-    EXPECT_EQ(WriteWith(image), F::kBlockMismatch) << block;
+    EXPECT_EQ(WriteWith(image), Status(F::kBlockMismatch)) << block;
   }
   headset = sim::Headset();
   headset.faults().wrongTotal = true;
-  EXPECT_EQ(WriteWith(image), F::kTotalMismatch);
+  EXPECT_EQ(WriteWith(image), Status(F::kTotalMismatch));
   Reset();
-  EXPECT_EQ(WriteWith(image, false), F::kRebootDeclined);
+  EXPECT_EQ(WriteWith(image, false), Status(F::kRebootDeclined));
   EXPECT_EQ(progress, (std::vector<std::uint32_t>{56, 112, 130}));
   EXPECT_TRUE(headset.flashed().empty());
 }
@@ -256,23 +260,23 @@ TEST_F(UpgradeTest, TheWindowTellsEachEndingAfterReleasingWhatItHeld) {
     const char* name;
     std::function<void()> arrange;
     Bytes image;
-    UpgradeOutcome outcome;
+    Status outcome;
     std::vector<Box> boxes;
     std::string caption;
   };
   const Box kTooLarge{"Update", "固件文件过大！"}, kBootFailed{"Update", "引导访问失败。"},
       kNoHeadset{"Update", "未发现设备或访问被拒绝！"};
-  using O = UpgradeOutcome;
+  using F = Failure;
   // clang-format off
   const std::vector<Row> rows = {
-      {"no headset", [this] { headset.Unplug(); }, {}, O::kNoHeadset, {kNoHeadset}, "Obrint"},
-      {"cancelled", [this] { ui.choices.push_front(""); }, Bytes(10), O::kCancelled, {}, "Obrint"},
-      {"too large", nullptr, Bytes(65536), O::kImageTooLarge, {kTooLarge}, "Update Err!"},
-      {"unreadable block", [this] { files.Add(kImage, Bytes(130)).failReadNumber = 2; }, {},
-       O::kFailed, {kUpdateFailed}, "Update Err!"},
+      {"no headset", [this] { headset.Unplug(); }, {}, F::kNoHeadset, {kNoHeadset}, "Obrint"},
+      {"cancelled", [this] { ui.choices.push_front(""); }, Bytes(10), F::kCancelled, {}, "Obrint"},
+      {"too large", nullptr, Bytes(65536), F::kImageTooLarge, {kTooLarge}, "Update Err!"},
+      {"unreadable", [this] { files.Add(kImage, Bytes(130)).failReadNumber = 1; }, {},
+       F::kFileUnreadable, {kUpdateFailed}, "Update Err!"},
       {"no boot firmware", [this] { headset.faults().staysAwayAfterRestart = true; }, Bytes(10),
-       O::kBootAccessFailed, {kBootFailed}, "Obrint"},
-      {"declined", [this] { ui.yesNoAnswer = kAnswerNo; }, Bytes(10), O::kFailed,
+       F::kBootNotOpened, {kBootFailed}, "Obrint"},
+      {"declined", [this] { ui.yesNoAnswer = kAnswerNo; }, Bytes(10), F::kRebootDeclined,
        {kRebootQuestion, kUpdateFailed}, "Update Err!"},
   };
   // clang-format on
@@ -283,16 +287,16 @@ TEST_F(UpgradeTest, TheWindowTellsEachEndingAfterReleasingWhatItHeld) {
     ui.choices.push_back(kImage);
     if (row.arrange) row.arrange();
     std::vector<bool> boundWhileUp;
-    ui.onBox = [&](const Box&) { boundWhileUp.push_back(link.bound()); };
-    EXPECT_EQ(UpgradeFirmware(link, clock, files, ui, location, imagePath), row.outcome);
+    ui.onBox = [&](const Box&) { boundWhileUp.push_back(bus.bound()); };
+    EXPECT_EQ(UpgradeFirmware(bus, clock, files, ui, location, imagePath), row.outcome);
     EXPECT_EQ(ui.boxes, row.boxes);
     EXPECT_EQ(ui.caption, row.caption);
     // The boot failure and the reboot question are asked while bound; the ending box after.
     for (std::size_t i = 0; i < boundWhileUp.size(); ++i) {
       EXPECT_EQ(boundWhileUp[i], ui.boxes[i] == kBootFailed || ui.boxes[i] == kRebootQuestion);
     }
-    if (row.outcome == UpgradeOutcome::kImageTooLarge) {
-      EXPECT_TRUE(headset.log().empty());
+    if (row.outcome == Status(F::kImageTooLarge) || row.outcome == Status(F::kFileUnreadable)) {
+      EXPECT_TRUE(headset.log().empty()) << "refused before the headset is touched";
     }
     EXPECT_TRUE(headset.flashed().empty());
     ExpectReleased();
@@ -300,14 +304,13 @@ TEST_F(UpgradeTest, TheWindowTellsEachEndingAfterReleasingWhatItHeld) {
 }
 
 TEST_F(UpgradeTest, TheImageChosenLastIsReusedWhileItOpens) {
-  ASSERT_EQ(RunWith(Bytes(20, 1)), UpgradeOutcome::kSucceeded);
+  ASSERT_EQ(RunWith(Bytes(20, 1)), Status());
   headset.Advance(1000);
   location.devicePath.clear();
   location.pid = 0x0021;
-  EXPECT_EQ(UpgradeFirmware(link, clock, files, ui, location, imagePath),
-            UpgradeOutcome::kSucceeded);
+  EXPECT_EQ(UpgradeFirmware(bus, clock, files, ui, location, imagePath), Status());
   EXPECT_EQ(ui.dialogs, 1);
 }
 
 }  // namespace
-}  // namespace obrint
+}  // namespace obrint::presenters

@@ -1,8 +1,6 @@
-// What the headset operations reach outside themselves, as small interfaces.
-//
-// The window implements them over Win32 (hid.dll, the registry, files, dialogs and controls), the
-// tests over the headset simulator and fakes, and the command line over its own front end. All
-// texts are UTF-8.
+// What the window's presenters reach outside themselves: the window's own state and controls,
+// and image files, as small interfaces. The window implements them over Win32, the tests over
+// fakes. All texts are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -12,17 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/hid_device.h"
+#include "device/hid_bus.h"
 
-namespace obrint {
-
-// The HID device interface class, as discovery takes it: the GUID without braces.
-inline constexpr char kHidClassGuidText[] = "4D1E55B2-F16F-11CF-88CB-001111000030";
-inline constexpr std::uint16_t kHeadsetVendorId = 0x2833;
-// The product ID of the headset's boot firmware, and the identity searched for at start-up.
-inline constexpr std::uint16_t kBootProductId = 0x0001;
-// Paths and names fit in MAX_PATH characters, terminator included.
-inline constexpr std::size_t kMaxPath = 260;
+namespace obrint::presenters {
 
 // The Device path and the identity it is searched under; one per process.
 struct HeadsetLocation {
@@ -31,45 +21,12 @@ struct HeadsetLocation {
   std::uint16_t pid = kBootProductId;
 };
 
-// Opening HID interfaces, binding the HID library, and finding the headset's interface.
-class HidLink {
- public:
-  virtual ~HidLink() = default;
-  // Null when the path cannot be opened; an empty path never opens.
-  virtual std::unique_ptr<HidDevice> OpenHidDevice(const std::string& path) = 0;
-  virtual void LoadHidLibrary() = 0;
-  virtual void FreeHidLibrary() = 0;
-  // The first openable interface of the class whose name carries vid and pid; nullopt if none.
-  virtual std::optional<std::string> FindHidDevicePath(std::string_view classGuidText,
-                                                       std::uint16_t vid, std::uint16_t pid) = 0;
-};
-
-// The HID library bound for the life of the object. Declared after the device it serves, it is
-// released before the device closes, as the headset operations have always done it.
-class HidLibraryBinding {
- public:
-  explicit HidLibraryBinding(HidLink& link) : link_(link) { link_.LoadHidLibrary(); }
-  ~HidLibraryBinding() { link_.FreeHidLibrary(); }
-  HidLibraryBinding(const HidLibraryBinding&) = delete;
-  HidLibraryBinding& operator=(const HidLibraryBinding&) = delete;
-
- private:
-  HidLink& link_;
-};
-
-// Fixed waits. A wait lasts at least `ms` milliseconds.
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual void Sleep(unsigned ms) = 0;
-};
-
 // An open firmware image file. Destroying the object closes the file.
 class ImageFile {
  public:
   virtual ~ImageFile() = default;
-  // The file's size in bytes, 0xFFFFFFFF when it cannot be had (as GetFileSize gives it).
-  virtual std::uint32_t Size() = 0;
+  // The file's size in bytes; nullopt when it cannot be had.
+  virtual std::optional<std::uint32_t> Size() = 0;
   // Reads exactly `count` bytes from the current position; false on error or a short read.
   virtual bool Read(std::uint8_t* dst, std::uint32_t count) = 0;
   // Moves the position to the start of the file.
@@ -78,8 +35,6 @@ class ImageFile {
   virtual bool Write(const std::uint8_t* src, std::uint32_t count) = 0;
 };
 
-inline constexpr std::uint32_t kImageBufferSize = 65536;
-
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -87,9 +42,9 @@ class FileSystem {
   virtual std::unique_ptr<ImageFile> OpenForReading(const std::string& path) = 0;
   // Opened for reading and writing, no sharing; null when it cannot be opened.
   virtual std::unique_ptr<ImageFile> OpenForUpdate(const std::string& path) = 0;
-  // kImageBufferSize zero bytes, or null when memory is short.
-  virtual std::unique_ptr<std::uint8_t[]> AllocateImageBuffer() {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[kImageBufferSize]());
+  // `size` zero bytes, or null when memory is short.
+  virtual std::unique_ptr<std::uint8_t[]> AllocateBuffer(std::uint32_t size) {
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
   }
 };
 
@@ -129,4 +84,4 @@ class ModeControls {
   virtual bool IsDk2Checked() = 0;
 };
 
-}  // namespace obrint
+}  // namespace obrint::presenters

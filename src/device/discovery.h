@@ -14,9 +14,14 @@
 #include <span>
 #include <string_view>
 
-#include "core/text.h"
+#include "device/text.h"
 
 namespace obrint {
+
+// The HID device interface class, as the registry names it: the GUID without braces.
+inline constexpr char kHidClassGuidText[] = "4D1E55B2-F16F-11CF-88CB-001111000030";
+// Paths and names fit in MAX_PATH characters, terminator included.
+inline constexpr std::size_t kMaxPath = 260;
 
 // Room for the longest text the search formats: a path built from a 254-character name (names of
 // 255 characters or more cannot be read), terminator included.

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace obrint {
+namespace obrint::presenters {
 
 // Removes the single line break that ends a system message: a final LF, and a CR right before it.
 // A text of one character, or one that ends in a bare CR, comes back unchanged.
@@ -22,4 +22,4 @@ std::uint16_t DispatchCode(std::uint32_t code);
 // no leading zeros). Never longer than 31 characters.
 std::string FallbackErrorText(std::uint32_t code);
 
-}  // namespace obrint
+}  // namespace obrint::presenters

@@ -1,4 +1,4 @@
-#include "core/discovery.h"
+#include "device/discovery.h"
 
 #include <algorithm>
 #include <string>

@@ -1,4 +1,9 @@
-#include "core/reports.h"
+#include "device/reports.h"
+
+#include <algorithm>
+
+#include "device/bytes.h"
+#include "device/text.h"
 
 namespace obrint {
 namespace {
@@ -13,17 +18,17 @@ constexpr CatalogueEntry kCatalogue[] = {
     {0x09, 56}, {0x0A, 15}, {0x58, 4}, {0x59, 4}, {0x5F, 5}, {0x60, 15}, {0x61, 64},
 };
 
+// Run modes as byte 3 of the Run mode report carries them.
+constexpr std::uint8_t kRunModeDk1 = 0xFE;
+constexpr std::uint8_t kRunModeDk2 = 0xFD;
+// Where a report's value starts.
+constexpr std::size_t kValueOffset = 3;
+
 bool Get(HidDevice& device, ReportSpan buf, std::uint8_t id) {
   const std::size_t length = ReportLength(id);
   if (buf.size() < length) return false;
   buf[0] = id;
   return device.GetFeature(buf.data(), length);
-}
-
-bool Set(HidDevice& device, ReportSpan buf, std::uint8_t id) {
-  const std::size_t length = ReportLength(id);
-  if (buf.size() < length) return false;
-  return device.SetFeature(buf.data(), length);
 }
 
 // The Restart report is answered under ID 6 by some firmware: one second try under that ID, with
@@ -45,28 +50,15 @@ std::size_t ReportLength(std::uint8_t reportId) {
   return 0;
 }
 
-bool GetReport02(HidDevice& d, ReportSpan b) { return Get(d, b, 0x02); }
-bool GetReport03(HidDevice& d, ReportSpan b) { return Get(d, b, 0x03); }
-bool GetReport04(HidDevice& d, ReportSpan b) { return Get(d, b, 0x04); }
-bool GetReport05(HidDevice& d, ReportSpan b) { return Get(d, b, 0x05); }
-bool GetReport07(HidDevice& d, ReportSpan b) { return Get(d, b, 0x07); }
-bool GetReport08(HidDevice& d, ReportSpan b) { return Get(d, b, 0x08); }
-bool GetReport09(HidDevice& d, ReportSpan b) { return Get(d, b, 0x09); }
-bool GetReport0A(HidDevice& d, ReportSpan b) { return Get(d, b, 0x0A); }
 bool GetReport59(HidDevice& d, ReportSpan b) { return Get(d, b, kRunModeReport); }
 bool GetReport5F(HidDevice& d, ReportSpan b) { return Get(d, b, kVersionReport); }
 bool GetReport60(HidDevice& d, ReportSpan b) { return Get(d, b, kMcuIdReport); }
 bool GetReport61(HidDevice& d, ReportSpan b) { return Get(d, b, kTransferReport); }
 
-bool SetReport02(HidDevice& d, ReportSpan b) { return Set(d, b, 0x02); }
-bool SetReport03(HidDevice& d, ReportSpan b) { return Set(d, b, 0x03); }
-bool SetReport04(HidDevice& d, ReportSpan b) { return Set(d, b, 0x04); }
-bool SetReport05(HidDevice& d, ReportSpan b) { return Set(d, b, 0x05); }
-bool SetReport07(HidDevice& d, ReportSpan b) { return Set(d, b, 0x07); }
-bool SetReport08(HidDevice& d, ReportSpan b) { return Set(d, b, 0x08); }
-bool SetReport09(HidDevice& d, ReportSpan b) { return Set(d, b, 0x09); }
-bool SetReport0A(HidDevice& d, ReportSpan b) { return Set(d, b, 0x0A); }
-bool SetReport61(HidDevice& d, ReportSpan b) { return Set(d, b, kTransferReport); }
+bool SetReport61(HidDevice& device, ReportSpan buf) {
+  const std::size_t length = ReportLength(kTransferReport);
+  return buf.size() >= length && device.SetFeature(buf.data(), length);
+}
 
 bool GetReport58(HidDevice& device, ReportSpan buf) {
   const std::size_t length = ReportLength(kRestartReport);
@@ -82,6 +74,37 @@ bool SetReport58(HidDevice& device, int bootFlag) {
 bool SetReport59(HidDevice& device, std::uint8_t runMode) {
   const std::uint8_t aBuf[4] = {kRunModeReport, 0x01, 0x00, runMode};
   return device.SetFeature(aBuf, sizeof aBuf);
+}
+
+std::string FormatMcuId(const McuId& id) {
+  return FormatHex(ReadLe32(&id[0]), 8) + FormatHex(ReadLe32(&id[4]), 8) +
+         FormatHex(ReadLe32(&id[8]), 8);
+}
+
+Result<std::uint16_t> ReadVersion(HidDevice& device, ReportBuffer& aBuf) {
+  if (!GetReport5F(device, aBuf)) return Failure::kReportRefused;
+  return ReadLe16(&aBuf[kValueOffset]);
+}
+
+Result<McuId> ReadMcuId(HidDevice& device, ReportBuffer& aBuf) {
+  if (!GetReport60(device, aBuf)) return Failure::kReportRefused;
+  McuId id;
+  std::copy_n(&aBuf[kValueOffset], id.size(), id.begin());
+  return id;
+}
+
+Result<RunMode> ReadRunMode(HidDevice& device, ReportBuffer& aBuf) {
+  if (!GetReport59(device, aBuf)) return Failure::kReportRefused;
+  return aBuf[kValueOffset] == kRunModeDk1 ? RunMode::kDk1 : RunMode::kDk2;
+}
+
+bool AnswersRestart(HidDevice& device, ReportBuffer& aBuf) { return GetReport58(device, aBuf); }
+
+Status WriteRunMode(HidDevice& device, RunMode mode) {
+  if (!SetReport59(device, mode == RunMode::kDk1 ? kRunModeDk1 : kRunModeDk2)) {
+    return Failure::kRunModeRefused;
+  }
+  return {};
 }
 
 }  // namespace obrint

@@ -1,7 +1,7 @@
-#include "core/interface_name.h"
+#include "device/interface_name.h"
 
-#include "core/ports.h"
-#include "core/text.h"
+#include "device/hid_bus.h"
+#include "device/text.h"
 
 namespace obrint {
 namespace {

@@ -1,8 +1,8 @@
-#include "core/error_text.h"
+#include "presenters/error_text.h"
 
-#include "core/text.h"
+#include "device/text.h"
 
-namespace obrint {
+namespace obrint::presenters {
 
 namespace {
 
@@ -32,4 +32,4 @@ std::string FallbackErrorText(std::uint32_t code) {
   return "Unknown error 0x" + FormatHex(code, 1);
 }
 
-}  // namespace obrint
+}  // namespace obrint::presenters

@@ -1,8 +1,8 @@
-#include "core/checksum.h"
+#include "device/checksum.h"
 
 #include <algorithm>
 
-#include "core/bytes.h"
+#include "device/bytes.h"
 
 namespace obrint {
 namespace {

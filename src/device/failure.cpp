@@ -1,0 +1,52 @@
+#include "device/failure.h"
+
+namespace obrint {
+
+FailureCategory CategoryOf(Failure failure) {
+  switch (failure) {
+    case Failure::kNoHeadset:
+    case Failure::kNotOpened:
+    case Failure::kNotHidDevice:
+    case Failure::kBootNotFound:
+    case Failure::kBootNotOpened:
+    case Failure::kNotIdentified:
+    case Failure::kUnplugged:
+      return FailureCategory::kNoDevice;
+    case Failure::kSeveralHeadsets:
+      return FailureCategory::kChoice;
+    case Failure::kReportRefused:
+    case Failure::kNoRunMode:
+    case Failure::kRestartRefused:
+    case Failure::kTransferRefused:
+    case Failure::kRebootRefused:
+    case Failure::kRunModeRefused:
+      return FailureCategory::kRefused;
+    case Failure::kBlockMismatch:
+    case Failure::kTotalMismatch:
+    case Failure::kReadBackMismatch:
+      return FailureCategory::kVerification;
+    case Failure::kImageEmpty:
+    case Failure::kImageTooLarge:
+    case Failure::kNoVersionBlock:
+    case Failure::kChecksumFieldCut:
+    case Failure::kChecksumMismatch:
+      return FailureCategory::kImage;
+    case Failure::kFileNotOpened:
+    case Failure::kFileUnreadable:
+    case Failure::kFileWriteFailed:
+    case Failure::kFileChanged:
+    case Failure::kFileExists:
+    case Failure::kNoMemory:
+      return FailureCategory::kFile;
+    case Failure::kCancelled:
+    case Failure::kRebootDeclined:
+      return FailureCategory::kDeclined;
+    case Failure::kNotBack:
+      return FailureCategory::kNotBack;
+    case Failure::kInterrupted:
+      return FailureCategory::kInterrupted;
+  }
+  return FailureCategory::kRefused;
+}
+
+}  // namespace obrint

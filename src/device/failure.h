@@ -1,0 +1,106 @@
+// One vocabulary for everything that can go wrong, in every layer: each failure is one value of
+// `Failure`, and each belongs to one category. A front end keeps one table from a failure to its
+// own words (and, for the command line, to its exit status); the device layer keeps none.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace obrint {
+
+enum class FailureCategory : std::uint8_t {
+  kNoDevice,      // no headset there, it does not open, or it is not positively this one
+  kChoice,        // several headsets answer the description and none was chosen
+  kRefused,       // the headset refused a request, or has no such function
+  kVerification,  // the headset holds or reads back something other than what was sent
+  kImage,         // the image is no image that can be flashed
+  kFile,          // a file could not be opened, read or written
+  kDeclined,      // the user said no, or chose nothing
+  kNotBack,       // the headset did not come back after its reboot
+  kInterrupted,   // a signal stopped the run
+};
+
+enum class Failure : std::uint8_t {
+  // kNoDevice
+  kNoHeadset,      // no headset found
+  kNotOpened,      // the interface does not open
+  kNotHidDevice,   // the path names no HID device
+  kBootNotFound,   // the boot firmware did not show up after the restart
+  kBootNotOpened,  // the boot firmware showed up but does not open
+  kNotIdentified,  // a boot firmware showed up that cannot be told to be this headset's
+  kUnplugged,      // the headset left the bus in the middle of the transfer
+  // kChoice
+  kSeveralHeadsets,
+  // kRefused
+  kReportRefused,    // a Version, MCU ID or Run mode report could not be read
+  kNoRunMode,        // the firmware is older than the first with a run mode
+  kRestartRefused,   // the Restart report into the boot firmware
+  kTransferRefused,  // a Begin, Data or Finish packet, or the Finish answer
+  kRebootRefused,    // the Reboot packet
+  kRunModeRefused,   // the Run mode report
+  // kVerification
+  kBlockMismatch,     // the headset's sum of a block differs from the host's
+  kTotalMismatch,     // the headset's image total differs from the host's
+  kReadBackMismatch,  // a value read back after a write differs from the one written
+  // kImage
+  kImageEmpty,
+  kImageTooLarge,     // larger than the transfer (or the stamp's buffer) can take
+  kNoVersionBlock,    // no magic at the version block
+  kChecksumFieldCut,  // the file ends inside the checksum field
+  kChecksumMismatch,  // the stamped checksum is not the image's
+  // kFile
+  kFileNotOpened,
+  kFileUnreadable,   // its size cannot be had, or it cannot be read whole
+  kFileWriteFailed,  // it could not be written whole, or not made to last
+  kFileChanged,      // it changed between its check and the write into it
+  kFileExists,       // it is there already and may not be replaced
+  kNoMemory,
+  // kDeclined
+  kCancelled,       // nothing was chosen
+  kRebootDeclined,  // the image is written and verified, but the reboot was not confirmed
+  // kNotBack
+  kNotBack,
+  // kInterrupted
+  kInterrupted,
+};
+
+FailureCategory CategoryOf(Failure failure);
+
+// The outcome of an operation that gives nothing but whether it worked.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(Failure failure) : failure_(failure) {}  // NOLINT: a failure is a status
+  explicit operator bool() const { return !failure_; }
+  bool failed() const { return failure_.has_value(); }
+  // Only for a failed status.
+  Failure failure() const { return *failure_; }
+  bool operator==(const Status&) const = default;
+
+ private:
+  std::optional<Failure> failure_;
+};
+
+// A value, or the failure that kept it from being had.
+template <typename T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : value_(std::move(value)) {}   // NOLINT: a value is a result
+  Result(Failure failure) : failure_(failure) {}  // NOLINT: so is a failure
+  explicit operator bool() const { return value_.has_value(); }
+  // Only for a result that holds a value.
+  const T& operator*() const { return *value_; }
+  T& operator*() { return *value_; }
+  const T* operator->() const { return &*value_; }
+  T* operator->() { return &*value_; }
+  // Only for a failed result.
+  Failure failure() const { return *failure_; }
+  Status status() const { return value_ ? Status() : Status(*failure_); }
+
+ private:
+  std::optional<T> value_;
+  std::optional<Failure> failure_;
+};
+
+}  // namespace obrint

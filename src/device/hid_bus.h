@@ -1,0 +1,75 @@
+// The HID bus: the interfaces that the platform's HID stack shows, and opening one of them. Each
+// platform implements it once (hid.dll and the registry on Windows, hidraw on Linux, the headset
+// simulator in the tests and in obrint-cli --sim); everything above it talks to headsets only
+// through it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/hid_device.h"
+
+namespace obrint {
+
+inline constexpr std::uint16_t kHeadsetVendorId = 0x2833;
+// The product ID under which the headset shows its boot firmware.
+inline constexpr std::uint16_t kBootProductId = 0x0001;
+
+enum class FirmwareKind : std::uint8_t { kApplication, kBoot };
+
+// Which firmware an interface of the vendor runs, told by its product ID alone.
+constexpr FirmwareKind FirmwareOfProduct(std::uint16_t pid) {
+  return pid == kBootProductId ? FirmwareKind::kBoot : FirmwareKind::kApplication;
+}
+
+// One attached HID interface.
+struct HidInterface {
+  std::string path;
+  std::uint16_t vid = 0;
+  std::uint16_t pid = 0;
+  int interfaceNumber = -1;  // -1: the device's only interface, or the platform does not tell
+  // Where the device is plugged in ("1-2.3" on Linux): the same before and after a restart into
+  // the boot firmware. Empty when the platform does not tell.
+  std::string usbPort;
+
+  FirmwareKind firmware() const { return FirmwareOfProduct(pid); }
+  // A device's only interface or its interface 0: the one the headset is driven through.
+  bool isFirst() const { return interfaceNumber <= 0; }
+};
+
+// Every member may be called from several threads at once; one device is used by one thread at a
+// time.
+class HidBus {
+ public:
+  virtual ~HidBus() = default;
+
+  // The attached interfaces of vendor `vid` that open, in the platform's order.
+  virtual std::vector<HidInterface> Enumerate(std::uint16_t vid) = 0;
+
+  // The interface at `path`, open for feature reports; null when it does not open. An empty path
+  // never opens. Closing is destroying the device.
+  virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+
+  // The first interface of `vid` and `pid` that is a device's first and opens; nullopt when none
+  // does. By default the first such interface of Enumerate.
+  virtual std::optional<std::string> Find(std::uint16_t vid, std::uint16_t pid);
+
+  // What a headset operation holds while it exchanges reports with an open device: where the
+  // platform binds its HID library at run time, the library is bound for the session's life. By
+  // default there is nothing to hold (null).
+  class Session {
+   public:
+    virtual ~Session() = default;
+  };
+  virtual std::unique_ptr<Session> OpenSession() { return nullptr; }
+};
+
+// The first interface of each attached device of `vid` (of `pid` too, when given), in the
+// platform's order: the headsets, whichever firmware they run.
+std::vector<HidInterface> AttachedHeadsets(HidBus& bus, std::uint16_t vid,
+                                           std::optional<std::uint16_t> pid = std::nullopt);
+
+}  // namespace obrint
