@@ -1,15 +1,13 @@
 # obrint-cli: the command line over the same headset operations as the window. Native builds use
 # hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
-set(OBRINT_CLI_SOURCES
-    ${CMAKE_SOURCE_DIR}/src/cli/cli.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/commands.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/console.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/exit_codes.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/fleet.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/fleet_commands.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/image_check.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/sim_backend.cpp
-    ${CMAKE_SOURCE_DIR}/src/cli/std_files.cpp)
+set(OBRINT_CLI_SOURCES)
+foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
+             info list mode record run_setup sample_image selection signals stamp)
+  list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
+endforeach()
+# The one version, stamped into the program and its output.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/obrint_version.h.in
+               ${CMAKE_BINARY_DIR}/generated/obrint_version.h @ONLY)
 
 if(WIN32)
   # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers through a
@@ -23,7 +21,7 @@ if(WIN32)
   endforeach()
   add_library(obrint_cli_deps INTERFACE)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/win_backend.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
   set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
 else()
@@ -34,8 +32,9 @@ else()
   add_library(obrint_cli_deps INTERFACE)
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
   find_package(Threads REQUIRED)
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/hidapi_backend.cpp
-                         ${CMAKE_SOURCE_DIR}/src/cli/sysfs_port.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
+                         ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
+                         ${CMAKE_SOURCE_DIR}/src/posix/usb_port.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW Threads::Threads)
   set(OBRINT_CLI_LINK)
 endif()
@@ -43,6 +42,7 @@ endif()
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
 target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
+target_include_directories(obrint_cli_lib PUBLIC ${CMAKE_BINARY_DIR}/generated)
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
 target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
@@ -56,7 +56,7 @@ endif()
 # shell and run natively only.
 set(cli_tests cli_test fleet_test)
 if(NOT WIN32)
-  list(APPEND cli_tests cli_process_test sysfs_port_linux_test)
+  list(APPEND cli_tests cli_process_test usb_port_test)
 endif()
 foreach(name ${cli_tests})
   add_executable(${name} ${CMAKE_SOURCE_DIR}/tests/cli/${name}.cpp)

@@ -19,9 +19,9 @@ set(OBRINT_FUZZ_FLAGS -fno-omit-frame-pointer -fno-sanitize-recover=all -gline-t
 # The code under test and the simulated headset, with coverage instrumentation but without
 # libFuzzer's main.
 include(${CMAKE_CURRENT_LIST_DIR}/sources.cmake)
-add_library(obrint_core_fuzz STATIC ${OBRINT_DEVICE_SOURCES} ${OBRINT_PRESENTERS_SOURCES} ${OBRINT_SIM_SOURCES})
-target_include_directories(obrint_core_fuzz PUBLIC ${OBRINT_ROOT}/src)
-target_compile_options(obrint_core_fuzz PRIVATE -Wall -Wextra
+add_library(obrint_portable_fuzz STATIC ${OBRINT_DEVICE_SOURCES} ${OBRINT_PRESENTERS_SOURCES} ${OBRINT_SIM_SOURCES})
+target_include_directories(obrint_portable_fuzz PUBLIC ${OBRINT_ROOT}/src)
+target_compile_options(obrint_portable_fuzz PRIVATE -Wall -Wextra
                        -fsanitize=fuzzer-no-link,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})
 
 # The tests' in-memory files, user interface and reference sums serve as the targets' too.
@@ -32,5 +32,5 @@ foreach(target interface_name discovery image_stamp firmware_upgrade)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Werror
                          -fsanitize=fuzzer,${OBRINT_FUZZ_SANITIZERS} ${OBRINT_FUZZ_FLAGS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,${OBRINT_FUZZ_SANITIZERS})
-  target_link_libraries(${name} PRIVATE obrint_core_fuzz)
+  target_link_libraries(${name} PRIVATE obrint_portable_fuzz)
 endforeach()

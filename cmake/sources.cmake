@@ -1,7 +1,7 @@
 # The portable sources, for the main build and the fuzz build alike.
 get_filename_component(OBRINT_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(OBRINT_DEVICE_SOURCES)
-foreach(name checksum discovery failure headset hid_bus image interface_name reports sha256 text
+foreach(name checksum discovery failure follow headset hid_bus image interface_name reports sha256 text
              upgrade)
   list(APPEND OBRINT_DEVICE_SOURCES ${OBRINT_SOURCE_ROOT}/src/device/${name}.cpp)
 endforeach()

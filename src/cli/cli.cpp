@@ -2,20 +2,16 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <optional>
 #include <sstream>
 
-#include "cli/commands.h"
-#include "cli/image_check.h"
-#include "cli/std_files.h"
-#include "device/headset.h"
+#include "cli/command.h"
+#include "cli/signals.h"
 #include "device/text.h"
+#include "obrint_version.h"
 
 namespace obrint::cli {
 namespace {
 
-constexpr double kDefaultTimeoutSeconds = 10;
-constexpr double kMaxTimeoutSeconds = 3600;
 constexpr unsigned kMaxSimHeadsets = 64;
 
 // Vendor and product IDs are hexadecimal, as in "2833:0021"; a 0x prefix is allowed.
@@ -26,6 +22,18 @@ std::optional<std::uint16_t> ParseId(std::string_view text) {
   return static_cast<std::uint16_t>(*value);
 }
 
+// 24 hexadecimal digits, as every output writes an MCU ID.
+std::optional<McuId> ParseMcuId(std::string_view text) {
+  if (text.size() != 24) return std::nullopt;
+  McuId id{};
+  for (std::size_t word = 0; word < 3; ++word) {
+    const std::optional<std::uint32_t> value = ParseHex(text.substr(8 * word, 8));
+    if (!value) return std::nullopt;
+    for (std::size_t i = 0; i < 4; ++i) id[4 * word + i] = static_cast<std::uint8_t>(*value >> (8 * i));
+  }
+  return id;
+}
+
 std::string ExitCodeHelp() {
   std::ostringstream text;
   text << "Exit status:\n";
@@ -33,7 +41,7 @@ std::string ExitCodeHelp() {
     text << "  " << static_cast<int>(info.code) << "  " << info.name << ": " << info.meaning
          << '\n';
   }
-  text << "\nA fleet run stops at the worst failure among its headsets, in this order: "
+  text << "\nA run of several headsets ends with the worst status among them, in this order: "
           "verification-failed, device-refused, no-device, file-error, interrupted.\n"
           "\nTry it without a headset:\n"
           "  obrint-cli sample-image demo.bin && obrint-cli --sim flash --yes demo.bin\n"
@@ -41,48 +49,99 @@ std::string ExitCodeHelp() {
   return text.str();
 }
 
-struct Parsed {
-  std::string command;
-  std::string device, vid, pid, simState, image, mode, log;
-  bool json = false, quiet = false, verbose = false, yes = false, force = false, all = false;
-  SimSetup sim;
+// The text options, parsed and checked once CLI11 is done.
+struct Texts {
+  std::string vid, pid, mcuId, simState;
   std::vector<std::string> simFaults;
-  bool simRealTime = false, simNoPorts = false;
-  double timeoutSeconds = kDefaultTimeoutSeconds;
-  std::uint32_t sampleSize = kDefaultSampleSize;
 };
 
-// Writes the one --json object: the command's fields and how it ended.
-void PrintJson(Console& console, const std::string& command, const Report& report) {
-  nlohmann::ordered_json object;
-  object["command"] = command.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(command);
-  object["ok"] = report.code == ExitCode::kSuccess;
-  object["exit_code"] = static_cast<int>(report.code);
-  object["status"] = ExitCodeName(report.code);
-  for (const auto& [key, value] : report.fields.items()) object[key] = value;
-  if (!report.error.empty()) object["error"] = report.error;
-  console.Json(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
+  app.add_option("--device", options.device, "HID interface path of the headset (no search)")
+      ->type_name("PATH");
+  app.add_option("--vid", texts.vid, "vendor ID to search for, hexadecimal (default 2833)")
+      ->type_name("ID");
+  app.add_option("--pid", texts.pid, "product ID to search for, hexadecimal (default: any)")
+      ->type_name("ID");
+  app.add_option("--port", options.usbPort, "only the headset on this USB port (as list shows it)")
+      ->type_name("PORT");
+  app.add_option("--mcu-id", texts.mcuId, "only the headset with this MCU ID (24 hex digits)")
+      ->type_name("ID");
+  app.add_flag("--json", options.json, "one JSON object per command on stdout, no progress bar");
+  auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print errors only");
+  app.add_flag("-v,--verbose", options.verbose, "print each step")->excludes(quiet);
+  app.add_option("--sim", options.sim.count,
+                 "use N built-in virtual headsets (default 1), on ports 1-2.1, 1-2.2, ...")
+      ->expected(0, 1)
+      ->default_str("1")
+      ->check(CLI::Range(1u, kMaxSimHeadsets))
+      ->type_name("[N]");
+  app.add_option("--sim-fault", texts.simFaults,
+                 "give virtual headset N a fault: " + std::string(SimFaultNames()))
+      ->type_name("N:KIND")
+      ->check([](const std::string& text) {
+        return ParseSimFault(text) ? std::string() : "not N:KIND: " + text;
+      });
+  app.add_flag("--sim-real-time", options.sim.realTime, "the virtual headsets' waits really pass");
+  app.add_flag("--sim-no-ports", options.sim.noPorts,
+               "the virtual headsets tell no USB port (restarts take turns)");
+  app.add_flag("--sim-reuse-paths", options.sim.reusePaths,
+               "the virtual interfaces take the lowest free /dev/hidrawN, as Linux numbers them");
+  app.add_option("--sim-state", texts.simState,
+                 "keep the virtual headset's state in FILE between commands (implies --sim)")
+      ->type_name("FILE");
 }
 
-int Finish(Console& console, const std::string& command, const Report& report) {
-  if (report.code != ExitCode::kSuccess) console.Error(report.error);
-  if (console.json()) PrintJson(console, command, report);
-  return static_cast<int>(report.code);
+// The checks CLI11 cannot make; an empty text when the options hold together.
+std::string Complete(const CLI::App& app, Options& options, const Texts& texts) {
+  options.sim.stateFile = texts.simState;
+  options.simulated = app.count("--sim") > 0 || !texts.simState.empty() ||
+                      !texts.simFaults.empty() || options.sim.realTime || options.sim.noPorts ||
+                      options.sim.reusePaths;
+  if (!texts.simState.empty() && options.sim.count > 1) {
+    return "--sim-state keeps one virtual headset only";
+  }
+  for (const std::string& text : texts.simFaults) {
+    const std::optional<SimFault> fault = ParseSimFault(text);
+    if (fault->headset > options.sim.count) return "--sim-fault: there is no virtual headset " + text;
+    options.sim.faults.push_back(*fault);
+  }
+  if (options.all && !options.device.empty()) return "--all and --device exclude each other";
+  if (!options.onlyFailed.empty() && !options.all) return "--only-failed needs --all";
+  if (!texts.vid.empty() && !(options.vid = ParseId(texts.vid))) {
+    return "--vid: not a hexadecimal ID: " + texts.vid;
+  }
+  if (!texts.pid.empty() && !(options.pid = ParseId(texts.pid))) {
+    return "--pid: not a hexadecimal ID: " + texts.pid;
+  }
+  if (!texts.mcuId.empty() && !(options.mcuId = ParseMcuId(texts.mcuId))) {
+    return "--mcu-id: not 24 hexadecimal digits: " + texts.mcuId;
+  }
+  return {};
 }
 
-int Usage(Io io, bool json, const std::string& message) {
-  Console console(io, json, Verbosity::kNormal);
-  Report report;
-  report.Fail(ExitCode::kUsage, message);
-  const int code = Finish(console, "", report);
-  if (!json) io.err << "Run with --help for more information.\n";
-  return code;
+int Finish(Context& context) {
+  if (context.reply.failed()) context.console.Error(context.reply.error);
+  if (context.console.json()) PrintJson(context);
+  return static_cast<int>(context.reply.code);
 }
 
 }  // namespace
 
+void PrintJson(Context& context) {
+  const Reply& reply = context.reply;
+  nlohmann::ordered_json object;
+  object["command"] = context.command;
+  object["ok"] = !reply.failed();
+  object["exit_code"] = static_cast<int>(reply.code);
+  object["status"] = ExitCodeName(reply.code);
+  for (const auto& [key, value] : reply.fields.items()) object[key] = value;
+  object["error"] = reply.error;
+  context.console.Json(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
 int RunCli(const std::vector<std::string>& args, Io io) {
-  Parsed p;
+  Options options;
+  Texts texts;
   CLI::App app{
       "Services the USB VR headset (vendor 2833): firmware readout, firmware upgrade, "
       "image checksums and run mode.",
@@ -90,155 +149,75 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   app.require_subcommand(1);
   app.fallthrough();
   app.footer(ExitCodeHelp());
-  app.get_formatter()->column_width(28);
-  app.add_option("--device", p.device, "HID interface path of the headset (no search)")
-      ->type_name("PATH");
-  app.add_option("--vid", p.vid, "vendor ID to search for, hexadecimal (default 2833)")
-      ->type_name("ID");
-  app.add_option("--pid", p.pid, "product ID to search for, hexadecimal (default: any)")
-      ->type_name("ID");
-  app.add_flag("--json", p.json, "one JSON object per command on stdout, no progress bar");
-  auto* quiet = app.add_flag("-q,--quiet", p.quiet, "print errors only");
-  app.add_flag("-v,--verbose", p.verbose, "print each step")->excludes(quiet);
-  auto* sim =
-      app.add_option("--sim", p.sim.count,
-                     "use N built-in virtual headsets (default 1), on ports 1-2.1, 1-2.2, ...")
-          ->expected(0, 1)
-          ->default_str("1")
-          ->check(CLI::Range(1u, kMaxSimHeadsets))
-          ->type_name("[N]");
-  app.add_option("--sim-fault", p.simFaults,
-                 "give virtual headset N a fault: block-sum, total, no-return or unplug")
-      ->type_name("N:KIND")
-      ->check([](const std::string& text) {
-        return ParseSimFault(text) ? std::string() : "not N:KIND: " + text;
-      });
-  app.add_flag("--sim-real-time", p.simRealTime, "the virtual headsets' waits really pass");
-  app.add_flag("--sim-no-ports", p.simNoPorts,
-               "the virtual headsets tell no USB port (fleet restarts take turns)");
-  app.add_option("--sim-state", p.simState,
-                 "keep the virtual headset's state in FILE between commands (implies --sim)")
-      ->type_name("FILE");
+  app.get_formatter()->column_width(30);
+  app.set_version_flag("--version", "obrint-cli " OBRINT_VERSION_TEXT);
+  DefineGlobal(app, options, texts);
+  std::vector<std::pair<CLI::App*, const Command*>> subcommands;
+  for (const Command* command : Commands()) {
+    CLI::App* sub = app.add_subcommand(std::string(command->name), std::string(command->help));
+    command->define(*sub, options);
+    subcommands.emplace_back(sub, command);
+  }
 
-  auto* list = app.add_subcommand("list", "list the attached headsets and their firmware");
-  auto* info = app.add_subcommand("info", "show the firmware version, MCU ID and run mode");
-  info->add_flag("--all", p.all, "every attached headset: port, firmware version and MCU ID");
-  auto* flash = app.add_subcommand("flash", "write a firmware image into the headset");
-  flash->add_option("IMAGE", p.image, "firmware image (*.bin)")->required();
-  flash->add_flag("-y,--yes", p.yes, "reboot into the new firmware without asking");
-  flash->add_flag("--all", p.all, "every attached headset at once, each followed by its USB port");
-  flash->add_option("--log", p.log, "with --all: append one JSON line per headset to FILE")
-      ->type_name("FILE");
-  flash
-      ->add_option("--timeout", p.timeoutSeconds,
-                   "seconds to wait for the headset to come back in its boot firmware")
-      ->check(CLI::Range(0.0, kMaxTimeoutSeconds).description(""))
-      ->type_name("SECONDS")
-      ->capture_default_str();
-  auto* stamp = app.add_subcommand("stamp", "write an image's checksum into its version block");
-  stamp->add_option("IMAGE", p.image, "firmware image (*.bin)")->required();
-  auto* check = app.add_subcommand("check", "tell whether an image is ready to flash (read-only)");
-  check->add_option("IMAGE", p.image, "firmware image (*.bin)")->required();
-  auto* mode = app.add_subcommand("mode", "show the run mode, or set it to dk1 or dk2");
-  mode->add_option("MODE", p.mode, "dk1 or dk2; none shows the current mode")
-      ->check(CLI::IsMember({"dk1", "dk2"}));
-  auto* sample = app.add_subcommand("sample-image", "write a made-up, stamped image for trying");
-  sample->add_option("FILE", p.image, "where to write it")->required();
-  sample->add_option("--size", p.sampleSize, "its size in bytes")
-      ->check(CLI::Range(kMinSampleSize, kMaxImageSize))
-      ->capture_default_str();
-  sample->add_flag("--force", p.force, "replace an existing file");
-
+  SignalWatch signals;
   const bool jsonAsked = std::find(args.begin(), args.end(), "--json") != args.end();
+  Reply reply;
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
+  const Command* chosen = nullptr;
+  std::string problem;
   try {
     app.parse(static_cast<int>(argv.size()), argv.data());
+    for (const auto& [sub, command] : subcommands) {
+      if (sub->parsed()) chosen = command;
+    }
+    problem = Complete(app, options, texts);
   } catch (const CLI::CallForHelp&) {
     io.out << app.help();
     return 0;
   } catch (const CLI::CallForAllHelp&) {
     io.out << app.help("", CLI::AppFormatMode::All);
     return 0;
+  } catch (const CLI::CallForVersion&) {
+    io.out << app.version() << '\n';
+    return 0;
   } catch (const CLI::ParseError& e) {
-    return Usage(io, jsonAsked, e.what());
+    problem = e.what();
+  }
+  const Verbosity verbosity = options.quiet     ? Verbosity::kQuiet
+                              : options.verbose ? Verbosity::kVerbose
+                                                : Verbosity::kNormal;
+  Console console(io, jsonAsked || options.json, problem.empty() ? verbosity : Verbosity::kNormal);
+  Context context{chosen ? chosen->name : std::string_view(), console, options, nullptr, reply,
+                  signals};
+  if (!problem.empty()) {
+    reply.Fail(ExitCode::kUsage, problem);
+    const int code = Finish(context);
+    if (!jsonAsked) io.err << "Run with --help for more information.\n";
+    return code;
   }
 
-  for (CLI::App* sub : app.get_subcommands()) p.command = sub->get_name();
-  const bool simulated = sim->count() > 0 || !p.simState.empty() || !p.simFaults.empty() ||
-                         p.simRealTime || p.simNoPorts;
-  if (!p.simState.empty() && p.sim.count > 1) {
-    return Usage(io, p.json, "--sim-state keeps one virtual headset only");
-  }
-  if (p.all && !p.device.empty()) return Usage(io, p.json, "--all and --device exclude each other");
-  if (!p.log.empty() && !p.all) return Usage(io, p.json, "--log needs --all");
-  for (const std::string& text : p.simFaults) {
-    const std::optional<SimFault> fault = ParseSimFault(text);
-    if (fault->headset > p.sim.count) {
-      return Usage(io, p.json, "--sim-fault: there is no virtual headset " + text);
+  // Only the headset commands need a host; the file commands never touch a headset.
+  std::unique_ptr<Host> host;
+  if (chosen->needsHeadset) {
+    Result<std::unique_ptr<Host>> made =
+        options.simulated ? MakeSimHost(options.sim) : MakeHardwareHost();
+    if (!made) {
+      reply.Fail(made.failure(), options.simulated ? options.sim.stateFile
+                                                   : "the HID library could not be started");
+      return Finish(context);
     }
-    p.sim.faults.push_back(*fault);
+    host = std::move(*made);
+    reply.fields["backend"] = host->name();
+    context.host = host.get();
   }
-  p.sim.stateFile = p.simState;
-  p.sim.realTime = p.simRealTime;
-  p.sim.noPorts = p.simNoPorts;
-  GlobalOptions options;
-  options.device = p.device;
-  if (!p.vid.empty() && !(options.vid = ParseId(p.vid))) {
-    return Usage(io, p.json, "--vid: not a hexadecimal ID: " + p.vid);
-  }
-  if (!p.pid.empty() && !(options.pid = ParseId(p.pid))) {
-    return Usage(io, p.json, "--pid: not a hexadecimal ID: " + p.pid);
-  }
-  const Verbosity verbosity =
-      p.quiet ? Verbosity::kQuiet : (p.verbose ? Verbosity::kVerbose : Verbosity::kNormal);
-  Console console(io, p.json, verbosity);
-  StdFileSystem files;
-  Report report;
-
-  // Only the headset commands need a backend; the file commands never touch a headset.
-  std::unique_ptr<Backend> backend;
-  const bool needsHeadset = *list || *info || *flash || *mode;
-  if (needsHeadset) {
-    std::string error;
-    backend = simulated ? MakeSimBackend(p.sim, error) : MakeHardwareBackend(error);
-    if (!backend) {
-      report.Fail(simulated ? ExitCode::kFileError : ExitCode::kNoDevice, error);
-      return Finish(console, p.command, report);
-    }
-    report.fields["backend"] = backend->name();
-  }
-  Session session{console, files, backend.get(), options};
-
-  if (*list) {
-    ListHeadsets(session, report);
-  } else if (*info) {
-    p.all ? ShowInfoAll(session, report) : ShowInfo(session, report);
-  } else if (*flash) {
-    const auto timeoutMs = static_cast<unsigned>(p.timeoutSeconds * 1000 + 0.5);
-    p.all ? FlashAll(session, p.image, p.yes, timeoutMs, p.log, report)
-          : FlashImage(session, p.image, p.yes, timeoutMs, report);
-  } else if (*stamp) {
-    StampImage(session, p.image, report);
-  } else if (*check) {
-    CheckImageFile(session, p.image, report);
-  } else if (*mode) {
-    if (p.mode.empty()) {
-      ShowRunMode(session, report);
-    } else {
-      SelectRunMode(session, p.mode == "dk1" ? RunModeChoice::kDk1 : RunModeChoice::kDk2, report);
-    }
-  } else if (*sample) {
-    WriteSampleImage(session, p.image, p.sampleSize, p.force, report);
-  }
-
-  if (backend) {
-    std::string error;
-    if (!backend->Finish(error) && report.code == ExitCode::kSuccess) {
-      report.Fail(ExitCode::kFileError, error);
+  chosen->run(context);
+  if (host) {
+    if (const Status kept = host->Finish(); !kept && !reply.failed()) {
+      reply.Fail(kept.failure(), options.sim.stateFile);
     }
   }
-  return Finish(console, p.command, report);
+  return Finish(context);
 }
 
 }  // namespace obrint::cli

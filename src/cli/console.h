@@ -30,10 +30,12 @@ class Console {
   bool json() const { return json_; }
   // A result line for people: stdout, not with --json or -q.
   void Say(std::string_view line);
-  // A step: stderr, with -v only.
+  // A step of a run: stderr, with -v only.
   void Detail(std::string_view line);
-  // Why a command failed: stderr, unless -q.
+  bool verbose() const { return verbosity_ == Verbosity::kVerbose; }
+  // Why a command failed: stderr, always.
   void Error(std::string_view line);
+  // A warning: stderr, unless -q.
   void Warn(std::string_view line);
   // A bar on stderr, redrawn in place, when stderr is a terminal and no --json or -q.
   void Progress(std::uint32_t done, std::uint32_t total);

@@ -2,217 +2,207 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <thread>
-
-#include "cli/commands.h"
 
 namespace obrint::cli {
 namespace {
 
-bool IsBoot(const AttachedInterface& found) { return found.pid == kBootProductId; }
+constexpr auto kWatchPace = std::chrono::milliseconds(20);
 
-// Ends a run as failed, or, interrupted, as not started.
-HeadsetRun& Fail(HeadsetRun& run, ExitCode code, std::string reason) {
-  run.outcome = code == ExitCode::kInterrupted ? FleetOutcome::kCancelled : FleetOutcome::kFailed;
-  run.code = code;
-  run.reason = std::move(reason);
-  return run;
+HeadsetIdentity IdentityOf(const Target& target) {
+  return {target.interface.path, target.interface.usbPort, target.info.mcuId};
+}
+
+void Fail(HeadsetRecord& record, Failure failure) {
+  record.outcome = CategoryOf(failure) == FailureCategory::kNotBack ? RunOutcome::kNotBack
+                                                                    : RunOutcome::kFailed;
+  record.reason = Message(failure);
+  record.exitStatus = static_cast<int>(ExitCodeOf(failure));
+}
+
+// What a signal that ends the process leaves a headset as, by where its run stood.
+void Interrupt(HeadsetRecord& record, RunStage stage, int signal) {
+  static constexpr std::array<std::string_view, 4> kWhere = {
+      "not started",
+      "interrupted while restarting into its boot firmware: needs a new flash",
+      "interrupted in its boot firmware: needs a new flash",
+      "interrupted after its reboot: written and verified, not seen back",
+  };
+  record.outcome = stage == RunStage::kWaiting ? RunOutcome::kNotStarted : RunOutcome::kInterrupted;
+  record.reason = kWhere[std::min<std::size_t>(static_cast<std::size_t>(stage), 3)];
+  record.exitStatus = SignalWatch::ExitStatusFor(signal);
 }
 
 }  // namespace
 
-std::unique_ptr<Clock> Backend::WorkerClock(const AttachedInterface&) {
-  // Every wait goes to the one clock.
-  class Shared : public Clock {
-   public:
-    explicit Shared(Clock& clock) : clock_(clock) {}
-    void Sleep(unsigned ms) override { clock_.Sleep(ms); }
+Fleet::Fleet(FleetSetup setup) : setup_(std::move(setup)) {}
 
-   private:
-    Clock& clock_;
+void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {
+  const std::lock_guard lock(mutex_);
+  stages_[index] = stage;
+  records_[index].bytesSent = std::max(records_[index].bytesSent, sent);
+  if (setup_.onProgress) {
+    setup_.onProgress(index, stage, sent, static_cast<std::uint32_t>(setup_.image.bytes.size()));
+  }
+}
+
+void Fleet::Finish(std::size_t index, HeadsetRecord record) {
+  record.ended = std::chrono::system_clock::now();
+  std::unique_lock lock(mutex_);
+  if (closed_) return;  // a signal recorded this run already
+  records_[index] = std::move(record);
+  stages_[index] = RunStage::kDone;
+  if (setup_.log) {
+    logged_ = setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump()) && logged_;
+  }
+  if (setup_.onProgress) setup_.onProgress(index, RunStage::kDone, records_[index].bytesSent, 0);
+  ++ended_;
+  changed_.notify_all();
+}
+
+void Fleet::Work(std::size_t index, const Target& target, RestartTracker& tracker) {
+  HeadsetRecord record;
+  {
+    const std::lock_guard lock(mutex_);
+    record = records_[index];
+  }
+  const bool recovery = target.interface.firmware() == FirmwareKind::kBoot;
+  const HeadsetIdentity identity = IdentityOf(target);
+  const auto notStarted = [&] {
+    record.outcome = RunOutcome::kNotStarted;
+    record.reason = "not started: interrupted";
+    record.exitStatus = static_cast<int>(ExitCode::kInterrupted);
+    Finish(index, std::move(record));
   };
-  return std::make_unique<Shared>(clock());
-}
+  if (setup_.signals.interrupts() > 0) return notStarted();
 
-std::vector<AttachedInterface> FleetHeadsets(Backend& backend, std::uint16_t vid) {
-  std::vector<AttachedInterface> headsets;
-  for (AttachedInterface& found : backend.Enumerate(vid)) {
-    if (found.interfaceNumber <= 0) headsets.push_back(std::move(found));
-  }
-  return headsets;
-}
+  RestartTracker::Turn turn = tracker.TakeTurn();
+  // A headset in its boot firmware is not restarted: its turn is nobody's business.
+  if (recovery) turn.End();
+  if (setup_.signals.interrupts() > 0) return notStarted();
+  Stage(index, RunStage::kRestarting);
 
-FleetRun::FleetRun(Backend& backend, FileSystem& files, FleetOptions options)
-    : backend_(backend), files_(files), options_(std::move(options)), link_(backend.link()) {}
-
-bool FleetRun::Interrupted() const {
-  return options_.interrupts && options_.interrupts->load() > 0;
-}
-
-void FleetRun::Report(std::size_t index, WorkerState state, std::uint32_t sent,
-                      std::uint32_t size) {
-  if (!options_.onProgress) return;
-  const std::lock_guard lock(progressMutex_);
-  options_.onProgress(index, state, sent, size);
-}
-
-std::vector<AttachedInterface> FleetRun::Attached() {
-  return link_.Serialised([this] { return backend_.Enumerate(kHeadsetVendorId); });
-}
-
-std::vector<AttachedInterface> FleetRun::BootInterfaces() {
-  std::vector<AttachedInterface> boot = Attached();
-  std::erase_if(boot, [](const AttachedInterface& found) { return !IsBoot(found); });
-  return boot;
-}
-
-std::optional<std::string> FleetRun::BootOnPort(const std::string& port) {
-  for (const AttachedInterface& found : BootInterfaces()) {
-    if (found.port == port) return found.path;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> FleetRun::NewBootInterface(const std::set<std::string>& before,
-                                                      bool& ambiguous) {
-  std::vector<std::string> appeared;
-  for (const AttachedInterface& found : BootInterfaces()) {
-    if (!before.contains(found.path)) appeared.push_back(found.path);
-  }
-  if (appeared.size() == 1) return appeared.front();
-  // Several at once: which of them is this headset cannot be told, so none is touched.
-  ambiguous = ambiguous || appeared.size() > 1;
-  return std::nullopt;
-}
-
-std::optional<std::uint16_t> FleetRun::FirmwareAfterReboot(const AttachedInterface& headset,
-                                                           const std::optional<McuId>& mcuId,
-                                                           Clock& clock) {
-  const std::optional<std::string> back =
-      AwaitInterface(clock, options_.timeoutMs, [&]() -> std::optional<std::string> {
-        for (const AttachedInterface& found : Attached()) {
-          const bool same = byPort_ ? found.port == headset.port : found.path == headset.path;
-          if (same && !IsBoot(found) && found.interfaceNumber <= 0) return found.path;
-        }
-        return std::nullopt;
-      });
-  if (!back) return std::nullopt;
-  const std::optional<HeadsetInfo> info = ReadHeadsetInfo(link_, *back);
-  if (!info || (!byPort_ && (!mcuId || info->mcuId != mcuId))) return std::nullopt;
-  return info->firmwareVersion;
-}
-
-HeadsetRun FleetRun::Work(std::size_t index, const FleetTarget& target) {
-  const auto started = std::chrono::steady_clock::now();
-  HeadsetRun run;
-  run.headset = target.headset;
-  const std::string& port = target.headset.port;
-  const auto finish = [&](HeadsetRun& result) -> HeadsetRun {
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    result.ended = std::chrono::system_clock::now();
-    Report(index, WorkerState::kDone, result.sent, 0);
-    return std::move(result);
+  const std::unique_ptr<Clock> clock = setup_.host.ClockFor(target.interface);
+  UpgradeHooks hooks;
+  hooks.bootSearchMs = setup_.timeoutMs;
+  hooks.onStep = [&](const UpgradeEvent& event) {
+    if (event.step == UpgradeStep::kBootVersion) {
+      const std::lock_guard lock(mutex_);
+      records_[index].bootVersion = event.value;
+    }
+    if (setup_.onStep) setup_.onStep(index, event);
   };
-  if (Interrupted()) return finish(Fail(run, ExitCode::kInterrupted, "not started (interrupted)"));
-  std::unique_ptr<ImageFile> image = files_.OpenForReading(target.image);
-  if (!image) return finish(Fail(run, ExitCode::kFileError, target.image + " cannot be opened"));
-
-  if (const std::optional<HeadsetInfo> info = ReadHeadsetInfo(link_, target.headset.path)) {
-    run.mcuId = info->mcuId;
-    if (!IsBoot(target.headset)) run.firmwareBefore = info->firmwareVersion;
-  }
-
-  const std::unique_ptr<Clock> clock = backend_.WorkerClock(target.headset);
-  HeadsetLocation location{target.headset.path, target.headset.vid, target.headset.pid};
-  std::set<std::string> before;
-  bool ambiguous = false;
-  UpgradeOptions options;
-  options.bootSearchMs = options_.timeoutMs;
-  options.onProgress = [&](std::uint32_t sent, std::uint32_t size) {
-    Report(index, WorkerState::kFlashing, sent, size);
+  tracker.Arm(hooks, identity, turn);
+  hooks.onProgress = [&](std::uint32_t sent, std::uint32_t) {
+    Stage(index, RunStage::kFlashing, sent);
   };
-  if (byPort_) {
-    options.findBootFirmware = [&] { return BootOnPort(port); };
-  } else {
-    options.findBootFirmware = [&] { return NewBootInterface(before, ambiguous); };
-  }
+  if (setup_.confirmReboot) hooks.confirmReboot = [&] { return setup_.confirmReboot(index); };
 
-  FirmwareUpgrade upgrade(link_, *clock, location, *image, options);
-  bool going = upgrade.CheckImage() && upgrade.OpenHeadset();
-  bool cancelled = false;
-  if (going) {
-    std::unique_lock turn(turnMutex_, std::defer_lock);
-    if (!byPort_) {
-      Report(index, WorkerState::kWaiting, 0, 0);
-      turn.lock();
-      for (const AttachedInterface& found : BootInterfaces()) before.insert(found.path);
-    }
-    cancelled = Interrupted();
-    if (!cancelled) {
-      Report(index, WorkerState::kRestarting, 0, 0);
-      going = upgrade.EnterBootFirmware();
-    }
-    if (turn.owns_lock()) turn.unlock();
-    if (going && !cancelled) {
-      {
-        const std::lock_guard lock(takenMutex_);
-        taken_.insert(location.devicePath);
-      }
-      run.bootVersion = upgrade.ReadBootVersion();
-      going = upgrade.Transfer();
-    }
-  }
+  FirmwareUpgrade upgrade(setup_.host.bus(), *clock, setup_.image.bytes, std::move(hooks));
+  const Status status = upgrade.Run(target.interface.path);
   upgrade.Release();
-  image.reset();
-  run.sent = upgrade.sent();
-  if (cancelled) return finish(Fail(run, ExitCode::kInterrupted, "not started (interrupted)"));
-
-  if (upgrade.failure() != UpgradeFailure::kNone) {
-    cli::Report why;
-    FlashFailure(upgrade.failure(), options_.timeoutMs, target.image, why);
-    if (ambiguous && upgrade.failure() == UpgradeFailure::kBootNotFound) {
-      why.error = "several boot firmwares appeared at once; none was touched";
-    }
-    return finish(Fail(run, why.code, why.error));
+  turn.End();
+  record.bootVersion = upgrade.report().bootVersion;
+  record.bytesSent = upgrade.report().sent;
+  if (!status) {
+    Fail(record, RestartTracker::Explain(status.failure(), turn));
+    return Finish(index, std::move(record));
   }
-  run.outcome = FleetOutcome::kFlashed;
-  Report(index, WorkerState::kRebooting, run.sent, 0);
-  run.firmwareAfter = FirmwareAfterReboot(target.headset, run.mcuId, *clock);
-  return finish(run);
+  Stage(index, RunStage::kRebooting, record.bytesSent);
+  const Result<std::uint16_t> back = tracker.AwaitReturn(*clock, setup_.timeoutMs, identity);
+  if (!back) {
+    Fail(record, back.failure());
+    return Finish(index, std::move(record));
+  }
+  record.firmwareAfter = *back;
+  record.outcome = RunOutcome::kFlashed;
+  Finish(index, std::move(record));
 }
 
-std::vector<HeadsetRun> FleetRun::Flash(const std::vector<FleetTarget>& targets) {
-  byPort_ = std::all_of(targets.begin(), targets.end(),
-                        [](const FleetTarget& target) { return !target.headset.port.empty(); });
-  std::vector<HeadsetRun> runs(targets.size());
+void Fleet::End(int signal) {
+  std::vector<HeadsetRecord> records;
+  {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    const auto now = std::chrono::system_clock::now();
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+      if (stages_[i] == RunStage::kDone) continue;
+      Interrupt(records_[i], stages_[i], signal);
+      records_[i].ended = now;
+      if (setup_.log && !setup_.log->Append(RecordJson(setup_.setting, records_[i]).dump())) {
+        logged_ = false;
+      }
+    }
+    records = records_;
+  }
+  if (setup_.onEnding) setup_.onEnding(records, signal);
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::_Exit(SignalWatch::ExitStatusFor(signal));
+}
+
+std::vector<HeadsetRecord> Fleet::Flash(const std::vector<Target>& targets) {
+  std::vector<HeadsetIdentity> identities;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto now = std::chrono::system_clock::now();
+    for (const Target& target : targets) {
+      identities.push_back(IdentityOf(target));
+      HeadsetRecord record;
+      record.started = now;
+      record.usbPort = target.interface.usbPort;
+      record.path = target.interface.path;
+      record.mcuId = target.info.mcuId;
+      if (target.interface.firmware() == FirmwareKind::kApplication) {
+        record.firmwareBefore = target.info.firmwareVersion;
+      }
+      records_.push_back(record);
+      stages_.push_back(RunStage::kWaiting);
+    }
+  }
+  RestartTracker tracker(setup_.host.bus(), identities);
+  byPort_ = tracker.byPort();
   std::vector<std::thread> workers;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    workers.emplace_back([this, i, &targets, &runs] { runs[i] = Work(i, targets[i]); });
+    workers.emplace_back([this, i, &targets, &tracker] { Work(i, targets[i], tracker); });
   }
-  for (std::thread& worker : workers) worker.join();
-
-  std::set<std::string> ours = taken_;
-  std::set<std::string> ourPorts;
-  for (const FleetTarget& target : targets) {
-    ours.insert(target.headset.path);
-    ourPorts.insert(target.headset.port);
-  }
-  for (const AttachedInterface& found : BootInterfaces()) {
-    if (byPort_ ? !ourPorts.contains(found.port) : !ours.contains(found.path)) {
-      strays_.push_back(found);
+  bool acknowledged = false;
+  {
+    std::unique_lock lock(mutex_);
+    while (ended_ < targets.size()) {
+      changed_.wait_for(lock, kWatchPace);
+      if (const int signal = setup_.signals.ending()) {
+        lock.unlock();
+        End(signal);
+      }
+      if (!acknowledged && setup_.signals.interrupts() > 0) {
+        acknowledged = true;
+        lock.unlock();
+        if (setup_.onFirstInterrupt) setup_.onFirstInterrupt();
+        lock.lock();
+      }
     }
   }
-  return runs;
+  for (std::thread& worker : workers) worker.join();
+  strays_ = tracker.Strays();
+  const std::lock_guard lock(mutex_);
+  return records_;
 }
 
-ExitCode WorstExitCode(const std::vector<HeadsetRun>& runs) {
+ExitCode WorstExitCode(const std::vector<HeadsetRecord>& records) {
   static constexpr std::array kWorstFirst = {ExitCode::kVerificationFailed,
                                              ExitCode::kDeviceRefused, ExitCode::kNoDevice,
-                                             ExitCode::kFileError, ExitCode::kInterrupted};
+                                             ExitCode::kFileError, ExitCode::kDeclined,
+                                             ExitCode::kInterrupted};
   for (const ExitCode code : kWorstFirst) {
-    if (std::any_of(runs.begin(), runs.end(),
-                    [code](const HeadsetRun& run) { return run.code == code; })) {
+    if (std::any_of(records.begin(), records.end(), [code](const HeadsetRecord& record) {
+          return record.exitStatus == static_cast<int>(code);
+        })) {
       return code;
     }
   }

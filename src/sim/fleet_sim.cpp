@@ -19,6 +19,8 @@ struct Fleet::Slot {
   // kReusedNodes: the number the interface holds, and the generation it was given for.
   std::optional<unsigned> node;
   std::uint32_t nodeGeneration = 0;
+  // A late boot firmware: the other members' restarts when it began to wait.
+  std::optional<int> othersAtWait;
 };
 
 namespace {
@@ -57,7 +59,7 @@ class Fleet::Bus : public HidBus {
 
   std::vector<HidInterface> Enumerate(std::uint16_t vid) override {
     const std::lock_guard lock(fleet_.mutex_);
-    fleet_.Renumber();
+    fleet_.Settle();
     std::vector<HidInterface> found;
     if (vid != kHeadsetVendorId) return found;
     for (const auto& slot : fleet_.slots_) {
@@ -69,7 +71,7 @@ class Fleet::Bus : public HidBus {
   }
   std::unique_ptr<HidDevice> Open(const std::string& path) override {
     const std::lock_guard lock(fleet_.mutex_);
-    fleet_.Renumber();
+    fleet_.Settle();
     for (const auto& slot : fleet_.slots_) {
       if (!slot->headset.present() || !EqualsIgnoringAsciiCase(path, fleet_.PathOf(*slot))) {
         continue;
@@ -131,7 +133,7 @@ std::unique_ptr<Clock> Fleet::MemberClock(std::size_t member, bool realTime) {
 
 std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  Renumber();
+  Settle();
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     const Slot& slot = *slots_[i];
     if (slot.headset.present() && EqualsIgnoringAsciiCase(path, PathOf(slot))) return i;
@@ -139,7 +141,20 @@ std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
   return std::nullopt;
 }
 
-void Fleet::Renumber() {
+void Fleet::Settle() {
+  int restarts = 0;
+  for (const auto& slot : slots_) restarts += slot->headset.restarts();
+  for (const auto& slot : slots_) {
+    const int others = restarts - slot->headset.restarts();
+    if (!slot->headset.waitingForAnother()) {
+      slot->othersAtWait.reset();
+    } else if (!slot->othersAtWait) {
+      slot->othersAtWait = others;
+    } else if (others > *slot->othersAtWait) {
+      slot->headset.CompleteRestart();
+      slot->othersAtWait.reset();
+    }
+  }
   if (paths_ != PathScheme::kReusedNodes) return;
   // First free what went away, then number what came, in the members' order.
   std::set<unsigned> taken;

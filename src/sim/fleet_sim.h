@@ -56,8 +56,9 @@ class Fleet {
   class AllClock;
   class OneClock;
 
-  // Brings the paths up to date with who is on the bus. Under the lock.
-  void Renumber();
+  // Brings the bus up to date: a late boot firmware shows up once another member has restarted
+  // since it began to wait, and the paths follow who is on the bus. Under the lock.
+  void Settle();
   std::string PathOf(const Slot& slot) const;
 
   std::mutex mutex_;

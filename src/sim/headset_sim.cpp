@@ -124,25 +124,36 @@ void Headset::LeaveBus() {
 }
 
 void Headset::StartRestart(Firmware into) {
+  const bool reboot = firmware_ == Firmware::kBoot && into == Firmware::kApplication;
   ++restarts_;
   LeaveBus();
-  if (faults_.staysAwayAfterRestart) {
+  if (faults_.staysAwayAfterRestart || (reboot && faults_.staysAwayAfterReboot)) {
     goneForGood_ = true;
     return;
   }
   restartPending_ = true;
   restartInto_ = into;
   restartDueMs_ = nowMs_ + config_.restartMs;
+  waitingForAnother_ = into == Firmware::kBoot && faults_.bootWaitsForAnother;
 }
 
 void Headset::Advance(unsigned ms) {
   nowMs_ += ms;
-  if (restartPending_ && !goneForGood_ && nowMs_ >= restartDueMs_) Start(restartInto_);
+  if (restartPending_ && !goneForGood_ && !waitingForAnother_ && nowMs_ >= restartDueMs_) {
+    Start(restartInto_);
+  }
+}
+
+void Headset::CompleteRestart() {
+  if (!restartPending_ || goneForGood_) return;
+  waitingForAnother_ = false;
+  Start(restartInto_);
 }
 
 void Headset::Unplug() {
   LeaveBus();
   restartPending_ = false;
+  waitingForAnother_ = false;
 }
 
 void Headset::PlugIn() {
@@ -262,6 +273,7 @@ bool Headset::ServeBoot(TransferRecord::Direction direction, std::uint8_t id, st
   switch (id) {
     case kVersion:
     case kMcuId:
+      if (id == kMcuId && !config_.bootGivesMcuId) return false;
       return isGet && AnswerIdentity(id, config_.bootVersion, report);
     case kTransfer:
       if (isGet) {

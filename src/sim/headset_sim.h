@@ -92,6 +92,8 @@ struct HeadsetConfig {
   unsigned restartMs = 500;
   // Which of several headsets on one bus: each unit's interface paths are its own.
   std::uint16_t unit = 0;
+  // The boot firmware answers the MCU ID report too (as the application firmware does).
+  bool bootGivesMcuId = true;
 };
 
 struct FaultPlan {
@@ -100,7 +102,11 @@ struct FaultPlan {
   int wrongSumForBlock = -1;  // the answer to Data block k (0-based, since Begin) has a wrong sum
   bool wrongTotal = false;    // the answer to Finish carries a wrong image total
   bool staysAwayAfterRestart = false;  // a restart takes the headset off the bus for good
+  bool staysAwayAfterReboot = false;   // the Reboot into the new firmware does, alone
   int vanishAfterTransfer = 0;         // the headset leaves the bus for good after the Nth transfer
+  // A restart into the boot firmware completes only when CompleteRestart() is called (a fleet
+  // calls it when another of its headsets restarts): a boot firmware that shows up late.
+  bool bootWaitsForAnother = false;
 };
 
 struct TransferRecord {
@@ -159,6 +165,10 @@ class Headset {
   void Advance(unsigned ms);
   std::uint64_t nowMs() const;
 
+  // A restart that waits for another (FaultPlan::bootWaitsForAnother) completes now.
+  bool waitingForAnother() const { return waitingForAnother_; }
+  void CompleteRestart();
+
   // The user pulls the cable: off the bus at once, any restart in progress abandoned.
   void Unplug();
   // The user plugs it in (again): the application firmware starts, in the last run mode written.
@@ -212,6 +222,7 @@ class Headset {
   std::uint32_t generation_ = 0;
   bool goneForGood_ = false;
   bool restartPending_ = false;
+  bool waitingForAnother_ = false;
   Firmware restartInto_ = Firmware::kApplication;
   std::uint64_t restartDueMs_ = 0;
   int restarts_ = 0;

@@ -1,9 +1,9 @@
-#include "cli/sysfs_port.h"
+#include "posix/usb_port.h"
 
 #include <algorithm>
 #include <system_error>
 
-namespace obrint::cli {
+namespace obrint::posix {
 namespace {
 
 // A USB device's folder: bus, a dash, then port numbers joined by dots ("1-2.3"). Root hubs
@@ -45,4 +45,4 @@ std::string UsbPortOfHidraw(const std::filesystem::path& sysfsRoot, const std::s
   return "";
 }
 
-}  // namespace obrint::cli
+}  // namespace obrint::posix

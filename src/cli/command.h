@@ -1,0 +1,99 @@
+// Every command of the command line has one shape: its name and help, its options, whether it
+// needs a headset, and how it runs; Commands() lists them all.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/console.h"
+#include "cli/failures.h"
+#include "cli/host.h"
+#include "device/image.h"
+#include "device/reports.h"
+
+namespace CLI {
+class App;
+}
+
+namespace obrint::cli {
+
+class SignalWatch;
+
+// Everything the command line takes, global options and each command's own.
+struct Options {
+  // Which headsets: --device (no search), --vid, --pid, --port, --mcu-id.
+  std::string device;
+  std::optional<std::uint16_t> vid, pid;
+  std::string usbPort;
+  std::optional<McuId> mcuId;
+  bool json = false, quiet = false, verbose = false;
+  bool simulated = false;
+  SimSetup sim;
+
+  std::string image;             // flash, stamp, check, sample-image, station
+  std::vector<std::string> logs;  // report
+  std::string log;               // flash, station: --log
+  std::string station, operatorName;
+  std::string onlyFailed;        // flash --all --only-failed LOG
+  std::string mode;              // mode: dk1, dk2 or empty
+  bool yes = false, all = false, force = false;
+  bool again = false, recover = false;  // station
+  unsigned maxHeadsets = 0;              // station: 0, no limit
+  unsigned timeoutMs = 10000;
+  std::uint32_t sampleSize = kDefaultSampleSize;
+  bool csv = false;              // report
+  std::string since, imageFilter;  // report
+  unsigned simPlugMs = 0;        // station: --sim-plug MS
+  std::string simPlugFile;       // station: --sim-plug-file FILE
+};
+
+// What a command found out (its fields in the --json object), and how it ended.
+struct Reply {
+  nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+  ExitCode code = ExitCode::kSuccess;
+  std::string error;
+
+  // Ends the command with the failure's exit status and words, and `detail` after them.
+  void Fail(Failure failure, std::string_view detail = {});
+  void Fail(ExitCode failure, std::string message);
+  bool failed() const { return code != ExitCode::kSuccess; }
+};
+
+struct Context {
+  std::string_view command;
+  Console& console;
+  const Options& options;
+  Host* host;  // null for a command that needs no headset
+  Reply& reply;
+  SignalWatch& signals;
+};
+
+struct Command {
+  std::string_view name;
+  std::string_view help;
+  bool needsHeadset;
+  // Adds the command's own arguments and options to its subcommand.
+  void (*define)(CLI::App& command, Options& options);
+  void (*run)(Context& context);
+};
+
+std::span<const Command* const> Commands();
+
+// --json: the command's one object, with how it ended.
+void PrintJson(Context& context);
+
+extern const Command kListCommand;
+extern const Command kInfoCommand;
+extern const Command kFlashCommand;
+extern const Command kStampCommand;
+extern const Command kCheckCommand;
+extern const Command kModeCommand;
+extern const Command kSampleImageCommand;
+
+}  // namespace obrint::cli

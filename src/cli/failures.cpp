@@ -1,0 +1,114 @@
+#include "cli/failures.h"
+
+#include <array>
+
+namespace obrint::cli {
+namespace {
+
+constexpr std::array kExitCodes = {
+    ExitCodeInfo{ExitCode::kSuccess, "ok", "success"},
+    ExitCodeInfo{ExitCode::kUsage, "usage",
+                 "bad command line, or several headsets attached and none chosen"},
+    ExitCodeInfo{ExitCode::kNoDevice, "no-device",
+                 "no headset found, it does not open, or it did not come back"},
+    ExitCodeInfo{ExitCode::kDeviceRefused, "device-refused",
+                 "the headset refused a request, or has no run mode"},
+    ExitCodeInfo{ExitCode::kVerificationFailed, "verification-failed",
+                 "a checksum or read-back did not match, or the image is not valid"},
+    ExitCodeInfo{ExitCode::kFileError, "file-error", "a file could not be opened, read or written"},
+    ExitCodeInfo{ExitCode::kDeclined, "declined", "the reboot after flashing was not confirmed"},
+    ExitCodeInfo{ExitCode::kInterrupted, "interrupted",
+                 "Ctrl+C (another signal: 128 + its number); every headset has its record"},
+};
+
+struct FailureInfo {
+  Failure failure;
+  std::string_view words;
+};
+
+constexpr FailureInfo kFailures[] = {
+    {Failure::kNoHeadset, "no headset found"},
+    {Failure::kNotOpened, "the headset does not open"},
+    {Failure::kNotHidDevice, "not a HID interface of the headset's vendor"},
+    {Failure::kBootNotFound, "the headset did not come back in its boot firmware"},
+    {Failure::kBootNotOpened, "the headset's boot firmware does not open"},
+    {Failure::kNotIdentified,
+     "a boot firmware showed up that cannot be told to be this headset's; it was left alone"},
+    {Failure::kUnplugged, "unplugged mid-transfer, needs recovery"},
+    {Failure::kSeveralHeadsets,
+     "several headsets are attached; choose one with --port, --mcu-id or --device"},
+    {Failure::kReportRefused, "the headset did not answer"},
+    {Failure::kNoRunMode, "the firmware has no run mode (it needs 0025 or later)"},
+    {Failure::kRestartRefused, "the headset refused to restart into its boot firmware"},
+    {Failure::kTransferRefused, "the headset refused the image transfer"},
+    {Failure::kRebootRefused, "the headset refused to reboot"},
+    {Failure::kRunModeRefused, "the headset refused the run mode"},
+    {Failure::kBlockMismatch, "the headset received a block wrong; the transfer was stopped"},
+    {Failure::kTotalMismatch, "the headset's image total differs from the image's"},
+    {Failure::kReadBackMismatch, "the headset reads back another value"},
+    {Failure::kImageEmpty, "the image is empty"},
+    {Failure::kImageTooLarge, "the image is too large: at most 65535 bytes can be flashed"},
+    {Failure::kNoVersionBlock, "no version block (magic 0xFFAA5500 at 0x9C00)"},
+    {Failure::kChecksumFieldCut, "the image ends inside its checksum field at 0x9C08"},
+    {Failure::kChecksumMismatch,
+     "the stored checksum is not the image's (stamp the unstamped image, or --force)"},
+    {Failure::kFileNotOpened, "cannot be opened"},
+    {Failure::kFileUnreadable, "cannot be read whole"},
+    {Failure::kFileWriteFailed, "cannot be written; it was left as it was"},
+    {Failure::kFileChanged, "changed while it was being stamped; it was left as it was"},
+    {Failure::kFileExists, "exists already (use --force to replace it)"},
+    {Failure::kNoMemory, "out of memory"},
+    {Failure::kCancelled, "nothing was chosen"},
+    {Failure::kRebootDeclined,
+     "the image is written and verified, but the headset was not rebooted"},
+    {Failure::kNotBack, "the headset did not come back after its reboot"},
+    {Failure::kInterrupted, "interrupted"},
+};
+
+}  // namespace
+
+std::span<const ExitCodeInfo> ExitCodeTable() { return kExitCodes; }
+
+std::string_view ExitCodeName(ExitCode code) {
+  for (const ExitCodeInfo& info : kExitCodes) {
+    if (info.code == code) return info.name;
+  }
+  return static_cast<int>(code) > 128 ? "signal" : "error";
+}
+
+ExitCode ExitCodeOf(Failure failure) {
+  switch (CategoryOf(failure)) {
+    case FailureCategory::kNoDevice:
+    case FailureCategory::kNotBack:
+      return ExitCode::kNoDevice;
+    case FailureCategory::kChoice:
+      return ExitCode::kUsage;
+    case FailureCategory::kRefused:
+      return ExitCode::kDeviceRefused;
+    case FailureCategory::kVerification:
+    case FailureCategory::kImage:
+      return ExitCode::kVerificationFailed;
+    case FailureCategory::kFile:
+      return ExitCode::kFileError;
+    case FailureCategory::kDeclined:
+      return ExitCode::kDeclined;
+    case FailureCategory::kInterrupted:
+      return ExitCode::kInterrupted;
+  }
+  return ExitCode::kDeviceRefused;
+}
+
+std::string_view WordsOf(Failure failure) {
+  for (const FailureInfo& info : kFailures) {
+    if (info.failure == failure) return info.words;
+  }
+  return "failed";
+}
+
+std::string Message(Failure failure, std::string_view detail) {
+  std::string text(WordsOf(failure));
+  if (!detail.empty()) text.append(": ").append(detail);
+  return text;
+}
+
+}  // namespace obrint::cli

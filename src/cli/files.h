@@ -1,0 +1,74 @@
+// Files as the command line reads and writes them, so that nothing is lost: an image read once, a
+// file replaced whole through a new file beside it, a record appended and made to last, a field
+// written in place into the very file that was checked. Paths are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/failure.h"
+
+namespace obrint::cli {
+
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+
+// One open file; closed when the object goes.
+class File {
+ public:
+  // For reading, others may read too. Failure::kFileNotOpened.
+  static Result<File> OpenForReading(const std::string& path);
+  // For reading and writing, no one else may write meanwhile. Failure::kFileNotOpened.
+  static Result<File> OpenForUpdate(const std::string& path);
+  // For appending, created when it is not there. Failure::kFileNotOpened.
+  static Result<File> OpenForAppending(const std::string& path);
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  ~File();
+
+  // The size it has now; Failure::kFileUnreadable.
+  Result<std::uint64_t> Size();
+  // Its first `limit` bytes (all of them when it is shorter); Failure::kFileUnreadable.
+  Result<std::vector<std::uint8_t>> ReadHead(std::size_t limit);
+  // Writes `bytes` at `offset` and makes them last; Failure::kFileWriteFailed.
+  Status WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+  // Writes `bytes` at the end (a file opened for appending) and makes them last.
+  Status Append(std::span<const std::uint8_t> bytes);
+
+ private:
+  explicit File(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;  // a descriptor, or a Windows HANDLE
+};
+
+// Replaces (or creates) the file at `path` with `bytes`: written into a new file of a unique name
+// beside it (created exclusively, never through a link), made to last, then renamed over it. A
+// link at `path` stays and its target is replaced. A failure leaves the old file as it was and no
+// new one behind: Failure::kFileWriteFailed, or kFileExists when `replace` is false and the file
+// is there.
+Status ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes, bool replace);
+
+// The whole content of a small file (a state file); Failure::kFileNotOpened or kFileUnreadable.
+Result<std::string> ReadText(const std::string& path, std::size_t limit = 1 << 20);
+
+// An append-only log of lines, each made to last before Append returns. Several threads may
+// append at once.
+class AppendLog {
+ public:
+  // Failure::kFileNotOpened.
+  static Result<AppendLog> Open(const std::string& path);
+  AppendLog(AppendLog&& other) noexcept;
+  ~AppendLog();
+  // `line` and a line break; Failure::kFileWriteFailed.
+  Status Append(std::string_view line);
+
+ private:
+  explicit AppendLog(File file) : file_(std::move(file)) {}
+  File file_;
+  std::unique_ptr<std::mutex> mutex_ = std::make_unique<std::mutex>();
+};
+
+}  // namespace obrint::cli

@@ -1,0 +1,152 @@
+// flash --all: every attached headset of the vendor at once, a progress line each on a terminal,
+// then a line per headset and the totals.
+#include <cstdio>
+
+#include "cli/run_setup.h"
+#include "device/text.h"
+
+namespace obrint::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int kBarWidth = 20;
+
+// A headset's name in the output: its port, or where the platform tells none, its place.
+std::string Label(const Target& target, std::size_t index) {
+  return target.interface.usbPort.empty() ? "#" + std::to_string(index + 1)
+                                          : target.interface.usbPort;
+}
+
+std::string StageName(RunStage stage) {
+  switch (stage) {
+    case RunStage::kWaiting:
+      return "waiting for its turn";
+    case RunStage::kRestarting:
+      return "restarting into the boot firmware";
+    case RunStage::kFlashing:
+      return "flashing";
+    case RunStage::kRebooting:
+      return "rebooting";
+    case RunStage::kDone:
+      return "done";
+  }
+  return "";
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+// The progress lines, one per headset, redrawn as the workers report.
+class Board {
+ public:
+  Board(Console& console, const std::vector<Target>& targets) : console_(console) {
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      labels_.push_back(Label(targets[i], i));
+      lines_.push_back(labels_.back() + "  starting");
+    }
+  }
+  void Update(std::size_t index, RunStage stage, std::uint32_t sent, std::uint32_t size) {
+    std::string line = labels_[index] + "  ";
+    if (stage == RunStage::kFlashing && size > 0) {
+      const int percent = static_cast<int>(std::uint64_t{sent} * 100 / size);
+      const int filled = percent * kBarWidth / 100;
+      line.append("[")
+          .append(static_cast<std::size_t>(filled), '#')
+          .append(static_cast<std::size_t>(kBarWidth - filled), '.')
+          .append("] ")
+          .append(std::to_string(percent))
+          .append("%");
+    } else {
+      line += StageName(stage);
+    }
+    if (line == lines_[index]) return;
+    lines_[index] = std::move(line);
+    console_.ProgressLines(lines_);
+  }
+
+ private:
+  Console& console_;
+  std::vector<std::string> labels_;
+  std::vector<std::string> lines_;
+};
+
+std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index) {
+  std::string line = Label(target, index) + "  MCU ID " +
+                     (record.mcuId ? FormatMcuId(*record.mcuId) : "(not read)") + "  " +
+                     (record.firmwareBefore ? VersionText(record.firmwareBefore) : "boot") +
+                     " -> " + (record.firmwareAfter ? VersionText(record.firmwareAfter) : "?") +
+                     "  " + std::string(OutcomeName(record.outcome));
+  if (!record.reason.empty()) line += ": " + record.reason;
+  const auto ms = std::chrono::duration<double>(record.ended - record.started).count();
+  return line + "  " + Seconds(ms);
+}
+
+}  // namespace
+
+void FlashAll(Context& context, const LoadedImage& image) {
+  const Options& options = context.options;
+  Console& console = context.console;
+  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options);
+  if (!targets) return context.reply.Fail(targets.failure());
+  if (!options.yes &&
+      !console.Confirm("Flash " + options.image + " into " + std::to_string(targets->size()) +
+                       " headsets, and reboot each into it once it is verified?")) {
+    return context.reply.Fail(ExitCode::kDeclined, "nothing was flashed: not confirmed");
+  }
+  Result<RunPlace> place = OpenRunPlace(context, image);
+  if (!place) return;
+
+  Board board(console, *targets);
+  FleetSetup setup = MakeFleetSetup(context, image, *place);
+  setup.onProgress = [&board](std::size_t i, RunStage stage, std::uint32_t sent,
+                              std::uint32_t size) { board.Update(i, stage, sent, size); };
+  Fleet fleet(std::move(setup));
+  const auto started = std::chrono::steady_clock::now();
+  const std::vector<HeadsetRecord> records = fleet.Flash(*targets);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  console.EndProgress();
+
+  Json headsets = Json::array();
+  std::size_t flashed = 0, notStarted = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    headsets.push_back(RecordJson(place->setting, records[i]));
+    console.Say(SummaryLine(records[i], (*targets)[i], i));
+    flashed += records[i].outcome == RunOutcome::kFlashed;
+    notStarted += records[i].outcome == RunOutcome::kNotStarted;
+  }
+  Json strays = Json::array();
+  for (const HidInterface& stray : fleet.strays()) {
+    strays.push_back({{"usb_port", stray.usbPort}, {"path", stray.path}});
+    console.Warn("a boot firmware that no headset of this run restarted into was left alone: " +
+                 (stray.usbPort.empty() ? stray.path : stray.usbPort));
+  }
+  const std::size_t failed = records.size() - flashed - notStarted;
+  Json& fields = context.reply.fields;
+  fields["image_size"] = image.bytes.size();
+  fields["image_sha256"] = image.sha256;
+  fields["image_checksum"] = "0x" + FormatHex(image.check.storedChecksum, 8);
+  fields["follow"] = fleet.byPort() ? "port" : "turns";
+  fields["headsets"] = std::move(headsets);
+  fields["strays"] = std::move(strays);
+  fields["totals"] = {{"headsets", records.size()},
+                      {"flashed", flashed},
+                      {"failed", failed},
+                      {"not_started", notStarted},
+                      {"seconds", seconds}};
+  console.Say(std::to_string(records.size()) + " headsets: " + std::to_string(flashed) +
+              " flashed, " + std::to_string(failed) + " failed, " + std::to_string(notStarted) +
+              " not started, in " + Seconds(seconds));
+  // The headsets' outcomes rank first; a record lost on the way to the log comes after.
+  if (const ExitCode worst = WorstExitCode(records); worst != ExitCode::kSuccess) {
+    context.reply.Fail(worst, std::to_string(records.size() - flashed) + " of " +
+                                  std::to_string(records.size()) + " headsets were not flashed");
+  }
+  EndRunPlace(context, fleet.logged());
+}
+
+}  // namespace obrint::cli

@@ -1,0 +1,125 @@
+#include "cli/run_setup.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+
+#include "device/text.h"
+#include "obrint_version.h"
+
+namespace obrint::cli {
+namespace {
+
+constexpr double kMaxTimeoutSeconds = 3600;
+
+// What -v prints of a headset's run.
+std::string StepLine(const UpgradeEvent& event) {
+  switch (event.step) {
+    case UpgradeStep::kRestarting:
+      return "restarting into the boot firmware";
+    case UpgradeStep::kBootFound:
+      return "boot firmware found at " + std::string(event.path);
+    case UpgradeStep::kBootVersion:
+      return "boot firmware version " + FormatHex(event.value, 4);
+    case UpgradeStep::kBegin:
+      return "Begin sent";
+    case UpgradeStep::kFinish:
+      return "every block confirmed; Finish sent";
+    case UpgradeStep::kTotal:
+      return "the headset answers the image total 0x" + FormatHex(event.value, 4);
+    case UpgradeStep::kRebooting:
+      return "Reboot sent";
+  }
+  return "";
+}
+
+}  // namespace
+
+void AddRunOptions(CLI::App& command, Options& options) {
+  command.add_option("--log", options.log, "append one JSON record per headset to FILE")
+      ->type_name("FILE");
+  command.add_option("--station", options.station, "the station's name in the records")
+      ->default_str("the host name")
+      ->type_name("NAME");
+  command.add_option("--operator", options.operatorName, "the operator's name in the records")
+      ->type_name("NAME");
+  command
+      .add_option_function<double>(
+          "--timeout",
+          [&options](double seconds) {
+            options.timeoutMs = static_cast<unsigned>(seconds * 1000 + 0.5);
+          },
+          "seconds to wait for a headset to come back in its boot firmware, and after its "
+          "reboot (at least the restart's 2 s)")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            const double seconds = std::atof(text.c_str());
+            if (seconds >= kBootSearchMs / 1000.0 && seconds <= kMaxTimeoutSeconds) return {};
+            return "at least 2 seconds (a restart into the boot firmware takes them), at most " +
+                   std::to_string(static_cast<int>(kMaxTimeoutSeconds));
+          },
+          ""))
+      ->default_str("10")
+      ->type_name("SECONDS");
+}
+
+Result<RunPlace> OpenRunPlace(Context& context, const LoadedImage& image) {
+  const Options& options = context.options;
+  RunPlace place;
+  place.setting = {OBRINT_VERSION_TEXT,
+                   options.station.empty() ? HostName() : options.station,
+                   options.operatorName,
+                   image.path,
+                   static_cast<std::uint32_t>(image.bytes.size()),
+                   image.sha256,
+                   image.check.storedChecksum};
+  if (!options.log.empty()) {
+    Result<AppendLog> log = AppendLog::Open(options.log);
+    if (!log) {
+      context.reply.Fail(log.failure(), options.log);
+      return log.failure();
+    }
+    place.log.emplace(std::move(*log));
+  }
+  return place;
+}
+
+FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& place) {
+  Console& console = context.console;
+  FleetSetup setup(*context.host, image, context.signals);
+  setup.setting = place.setting;
+  setup.timeoutMs = context.options.timeoutMs;
+  setup.log = place.log ? &*place.log : nullptr;
+  if (console.verbose()) {
+    setup.onStep = [&console](std::size_t index, const UpgradeEvent& event) {
+      console.Detail("#" + std::to_string(index + 1) + " " + StepLine(event));
+    };
+  }
+  setup.onFirstInterrupt = [&console] {
+    console.Error(
+        "Ctrl+C: no further headset starts; those under way finish. Press Ctrl+C again to stop "
+        "at once: each headset is then recorded as it stands.");
+  };
+  setup.onEnding = [&context, &place](const std::vector<HeadsetRecord>& records, int signal) {
+    context.console.EndProgress();
+    context.console.Error("stopped by signal " + std::to_string(signal) +
+                          "; every headset has its record");
+    if (!context.console.json()) return;
+    nlohmann::ordered_json headsets = nlohmann::ordered_json::array();
+    for (const HeadsetRecord& record : records) {
+      headsets.push_back(RecordJson(place.setting, record));
+    }
+    context.reply.fields["headsets"] = std::move(headsets);
+    context.reply.Fail(static_cast<ExitCode>(SignalWatch::ExitStatusFor(signal)),
+                       "stopped by signal " + std::to_string(signal));
+    PrintJson(context);
+  };
+  return setup;
+}
+
+void EndRunPlace(Context& context, bool logged) {
+  if (logged || context.reply.failed()) return;
+  context.reply.Fail(Failure::kFileWriteFailed, "the records could not all be appended to " +
+                                                    context.options.log);
+}
+
+}  // namespace obrint::cli

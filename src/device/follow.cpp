@@ -1,0 +1,157 @@
+#include "device/follow.h"
+
+#include <algorithm>
+
+#include "device/headset.h"
+
+namespace obrint {
+
+RestartTracker::RestartTracker(HidBus& bus, const std::vector<HeadsetIdentity>& headsets)
+    : bus_(bus) {
+  for (const HeadsetIdentity& headset : headsets) {
+    // Two headsets on one port, or one without, cannot be told apart by port.
+    if (headset.usbPort.empty() || !ports_.insert(headset.usbPort).second) byPort_ = false;
+    ownPaths_.insert(headset.path);
+    if (headset.mcuId) mcuIds_.push_back(*headset.mcuId);
+  }
+}
+
+RestartTracker::Turn::Turn(RestartTracker& tracker) : tracker_(&tracker) {
+  if (tracker.byPort_) return;
+  lock_ = std::unique_lock(tracker.turnMutex_);
+  for (const HidInterface& boot : tracker.Firsts(FirmwareKind::kBoot)) {
+    bootBefore_.insert(boot.path);
+  }
+}
+
+RestartTracker::Turn::Turn(Turn&& other) noexcept
+    : tracker_(other.tracker_),
+      lock_(std::move(other.lock_)),
+      bootBefore_(std::move(other.bootBefore_)),
+      restarted_(other.restarted_),
+      found_(other.found_),
+      unidentified_(other.unidentified_) {
+  other.tracker_ = nullptr;
+}
+
+RestartTracker::Turn::~Turn() { End(); }
+
+void RestartTracker::Turn::End() {
+  if (!tracker_) return;
+  // A headset that restarted and was not found again may show up at any time later.
+  if (restarted_ && !found_) {
+    const std::lock_guard lock(tracker_->mutex_);
+    ++tracker_->unresolved_;
+  }
+  tracker_ = nullptr;
+  if (lock_.owns_lock()) lock_.unlock();
+}
+
+RestartTracker::Turn RestartTracker::TakeTurn() { return Turn(*this); }
+
+std::vector<HidInterface> RestartTracker::Firsts(FirmwareKind kind) {
+  std::vector<HidInterface> found = AttachedHeadsets(bus_, kHeadsetVendorId);
+  std::erase_if(found, [kind](const HidInterface& i) { return i.firmware() != kind; });
+  return found;
+}
+
+std::optional<McuId> RestartTracker::McuIdAt(const std::string& path) {
+  const Result<HeadsetInfo> info = ReadHeadsetInfo(bus_, path);
+  return info ? info->mcuId : std::nullopt;
+}
+
+std::optional<std::string> RestartTracker::FindBoot(const HeadsetIdentity& headset, Turn& turn) {
+  std::vector<std::string> candidates;
+  for (const HidInterface& boot : Firsts(FirmwareKind::kBoot)) {
+    if (byPort_ ? boot.usbPort == headset.usbPort : !turn.bootBefore_.contains(boot.path)) {
+      candidates.push_back(boot.path);
+    }
+  }
+  // By port, the port tells; the boot firmware's own check follows once it is open.
+  if (byPort_) return candidates.size() == 1 ? std::optional(candidates.front()) : std::nullopt;
+
+  std::optional<std::string> anonymous;
+  int anonymousCount = 0;
+  for (const std::string& path : candidates) {
+    const std::optional<McuId> id = McuIdAt(path);
+    if (id && headset.mcuId) {
+      if (*id == *headset.mcuId) return path;
+      continue;  // another headset's
+    }
+    anonymous = path;
+    ++anonymousCount;
+  }
+  if (!anonymous) return std::nullopt;
+  turn.unidentified_ = true;
+  int unresolved = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    unresolved = unresolved_;
+  }
+  if (candidates.size() == 1 && anonymousCount == 1 && unresolved == 0) return anonymous;
+  return std::nullopt;
+}
+
+void RestartTracker::Arm(UpgradeHooks& hooks, const HeadsetIdentity& headset, Turn& turn) {
+  hooks.findBootFirmware = [this, &headset, &turn] { return FindBoot(headset, turn); };
+  hooks.isOwnBootFirmware = [&headset](HidDevice& boot) {
+    if (!headset.mcuId) return true;
+    ReportBuffer buffer{};
+    const Result<McuId> id = ReadMcuId(boot, buffer);
+    return !id || *id == *headset.mcuId;
+  };
+  hooks.onStep = [this, &turn, earlier = std::move(hooks.onStep)](const UpgradeEvent& event) {
+    if (earlier) earlier(event);
+    if (event.step == UpgradeStep::kRestarting) turn.restarted_ = true;
+    if (event.step != UpgradeStep::kBootFound) return;
+    {
+      const std::lock_guard lock(mutex_);
+      taken_.insert(std::string(event.path));
+    }
+    turn.found_ = true;
+    turn.End();
+  };
+}
+
+Failure RestartTracker::Explain(Failure failure, const Turn& turn) {
+  return failure == Failure::kBootNotFound && turn.unidentified_ ? Failure::kNotIdentified
+                                                                 : failure;
+}
+
+Result<std::uint16_t> RestartTracker::AwaitReturn(Clock& clock, unsigned timeoutMs,
+                                                  const HeadsetIdentity& headset) {
+  if (!byPort_ && !headset.mcuId) return Failure::kNotBack;
+  std::optional<std::uint16_t> version;
+  const auto look = [&]() -> std::optional<std::string> {
+    for (const HidInterface& back : Firsts(FirmwareKind::kApplication)) {
+      if (byPort_ && back.usbPort != headset.usbPort) continue;
+      const Result<HeadsetInfo> info = ReadHeadsetInfo(bus_, back.path);
+      if (!info || !info->firmwareVersion) continue;
+      // By port the MCU ID confirms where both are known; by turns it alone tells.
+      if (byPort_ ? headset.mcuId && info->mcuId && info->mcuId != headset.mcuId
+                  : info->mcuId != headset.mcuId) {
+        continue;
+      }
+      version = info->firmwareVersion;
+      return back.path;
+    }
+    return std::nullopt;
+  };
+  if (!AwaitInterface(clock, timeoutMs, look)) return Failure::kNotBack;
+  return *version;
+}
+
+std::vector<HidInterface> RestartTracker::Strays() {
+  std::vector<HidInterface> strays = Firsts(FirmwareKind::kBoot);
+  std::erase_if(strays, [this](const HidInterface& boot) {
+    if (byPort_) return ports_.contains(boot.usbPort);
+    if (const std::optional<McuId> id = McuIdAt(boot.path)) {
+      return std::find(mcuIds_.begin(), mcuIds_.end(), *id) != mcuIds_.end();
+    }
+    const std::lock_guard lock(mutex_);
+    return taken_.contains(boot.path) || ownPaths_.contains(boot.path);
+  });
+  return strays;
+}
+
+}  // namespace obrint

@@ -1,0 +1,106 @@
+// Following headsets across their restarts: which boot firmware a headset restarted into, and
+// whether it came back after its reboot, told by the USB port it sits on and by its MCU ID. A
+// write goes only to a boot firmware that is positively the headset's own; a headset that cannot
+// be told apart is left alone.
+//
+// Where every headset of a run has a USB port of its own, each is followed on its port, and a
+// boot firmware that answers the MCU ID report must give the headset's. Elsewhere the restarts
+// take turns: one headset restarts while the others wait, and its boot firmware is the interface
+// that newly appeared and gives its MCU ID; one that gives no MCU ID is taken only when it
+// appeared alone while no other restart of the run was left unresolved.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "device/clock.h"
+#include "device/failure.h"
+#include "device/hid_bus.h"
+#include "device/reports.h"
+#include "device/upgrade.h"
+
+namespace obrint {
+
+// Who a headset is, as found before its run.
+struct HeadsetIdentity {
+  std::string path;
+  std::string usbPort;         // empty: the platform tells none
+  std::optional<McuId> mcuId;  // nullopt: its firmware did not give it
+};
+
+// One run's headsets, followed across their restarts; one per run, shared by its workers.
+class RestartTracker {
+ public:
+  RestartTracker(HidBus& bus, const std::vector<HeadsetIdentity>& headsets);
+  RestartTracker(const RestartTracker&) = delete;
+  RestartTracker& operator=(const RestartTracker&) = delete;
+
+  // Whether the headsets are followed by their ports (else by turns).
+  bool byPort() const { return byPort_; }
+
+  // A headset's time to restart. By turns it is held by one worker at a time, from before its
+  // restart until its boot firmware is found or given up; by port every worker has its own.
+  class Turn {
+   public:
+    Turn(Turn&& other) noexcept;
+    ~Turn();
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+    Turn& operator=(Turn&&) = delete;
+    // Ends the turn: the next headset may restart.
+    void End();
+
+   private:
+    friend class RestartTracker;
+    explicit Turn(RestartTracker& tracker);
+    RestartTracker* tracker_;
+    std::unique_lock<std::mutex> lock_;
+    std::set<std::string> bootBefore_;  // the boot interfaces there when the turn began
+    bool restarted_ = false;
+    bool found_ = false;
+    bool unidentified_ = false;  // a new boot firmware showed up that could not be told apart
+  };
+  // Waits, by turns, until no other headset of the run is between its restart and its boot
+  // firmware.
+  Turn TakeTurn();
+
+  // Sets the hooks that find and identify `headset`'s boot firmware while `turn` is held, and
+  // that end the turn once it is found. An earlier onStep hook is kept and called first.
+  void Arm(UpgradeHooks& hooks, const HeadsetIdentity& headset, Turn& turn);
+  // What a failed run's failure means with what the turn saw: a boot firmware that showed up but
+  // could not be told to be the headset's is Failure::kNotIdentified, not kBootNotFound.
+  static Failure Explain(Failure failure, const Turn& turn);
+
+  // After the reboot: the headset's application firmware back, positively the same headset, and
+  // its version. Failure::kNotBack when it did not come back within `timeoutMs` or cannot be
+  // told apart (no port and no MCU ID).
+  Result<std::uint16_t> AwaitReturn(Clock& clock, unsigned timeoutMs,
+                                    const HeadsetIdentity& headset);
+
+  // The boot firmwares on the bus now that are no headset's of the run (by port; else by MCU ID
+  // where they give one, else by the interfaces the run found or took): none of them was
+  // touched.
+  std::vector<HidInterface> Strays();
+
+ private:
+  std::vector<HidInterface> Firsts(FirmwareKind kind);
+  std::optional<std::string> FindBoot(const HeadsetIdentity& headset, Turn& turn);
+  // The MCU ID the interface at `path` gives; nullopt when it does not open or answer.
+  std::optional<McuId> McuIdAt(const std::string& path);
+
+  HidBus& bus_;
+  bool byPort_ = true;
+  std::mutex turnMutex_;
+  std::mutex mutex_;                 // guards what follows
+  int unresolved_ = 0;               // restarts whose boot firmware was never found
+  std::set<std::string> taken_;      // boot interfaces that headsets of the run restarted into
+  std::set<std::string> ports_;      // the run's headsets' ports
+  std::set<std::string> ownPaths_;   // the run's headsets' paths as found
+  std::vector<McuId> mcuIds_;        // the run's headsets' MCU IDs, where given
+};
+
+}  // namespace obrint
