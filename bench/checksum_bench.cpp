@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/checksum.h"
-#include "core/image_stamp.h"
-#include "core/reports.h"
+#include "device/bytes.h"
+#include "device/checksum.h"
+#include "device/image.h"
+#include "presenters/image_stamp.h"
+#include "device/reports.h"
 #include "native/fakes.h"
 
 namespace obrint {
@@ -66,7 +68,7 @@ void BM_StampImageFile64K(benchmark::State& state) {
   files.Add("image.bin", MakeStampableImage());
   fakes::FakeUserInterface ui;
   for (auto _ : state) {
-    if (StampImageFile(files, ui, "image.bin") != StampOutcome::kStamped) {
+    if (presenters::StampImageFile(files, ui, "image.bin").failed()) {
       state.SkipWithError("the image was not stamped");
       break;
     }

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "core/firmware_upgrade.h"
+#include "presenters/firmware_upgrade.h"
 #include "native/fakes.h"
 #include "sim/headset_sim.h"
 
@@ -64,19 +64,19 @@ struct RunStats {
 template <typename MakeClock>
 RunStats Upgrade(const std::vector<std::uint8_t>& image, MakeClock makeClock) {
   sim::Headset headset;
-  sim::SimHidLink link(headset);
+  sim::SimBus bus(headset);
   auto clock = makeClock(headset);
   fakes::FakeFileSystem files;
   files.Add(kImagePath, image);
   fakes::FakeUserInterface ui;
   ui.choices.push_back(kImagePath);
-  HeadsetLocation location;
+  presenters::HeadsetLocation location;
   location.pid = headset.config().applicationProductId;
   std::string imagePath;
-  const UpgradeOutcome outcome = UpgradeFirmware(link, clock, files, ui, location, imagePath);
+  const Status outcome = presenters::UpgradeFirmware(bus, clock, files, ui, location, imagePath);
 
   RunStats stats;
-  stats.succeeded = outcome == UpgradeOutcome::kSucceeded && headset.flashed() == image;
+  stats.succeeded = !outcome.failed() && headset.flashed() == image;
   if constexpr (std::is_same_v<decltype(clock), SleepingClock>) {
     stats.mandatedMs = clock.mandatedMs();
     stats.waits = clock.waits();

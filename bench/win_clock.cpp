@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/headset.h"
+#include "device/upgrade.h"
 #include "sim/headset_sim.h"
 #include "win/ports.h"
 
@@ -38,25 +38,6 @@ void TimeWaits(const char* what, const std::function<void()>& wait) {
               *std::min_element(lasted.begin(), lasted.end()), sum / kWaits,
               *std::max_element(lasted.begin(), lasted.end()), kWaits);
 }
-
-// An image in memory.
-class MemoryImage : public obrint::ImageFile {
- public:
-  explicit MemoryImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  std::uint32_t Size() override { return static_cast<std::uint32_t>(bytes_.size()); }
-  bool Read(std::uint8_t* dst, std::uint32_t count) override {
-    if (count > bytes_.size() - at_) return false;
-    std::memcpy(dst, bytes_.data() + at_, count);
-    at_ += count;
-    return true;
-  }
-  bool Rewind() override { return (at_ = 0) == 0; }
-  bool Write(const std::uint8_t*, std::uint32_t) override { return false; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-  std::size_t at_ = 0;
-};
 
 // The Windows clock's waits, passed on to the simulated headset's time as they were asked for.
 class HeadsetOnWin32Clock : public obrint::Clock {
@@ -87,17 +68,18 @@ int main() {
   std::vector<std::uint8_t> image(40 * 1024);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + 7);
   obrint::sim::Headset headset;
-  obrint::sim::SimHidLink link(headset);
+  obrint::sim::SimBus bus(headset);
   HeadsetOnWin32Clock clock(headset);
-  MemoryImage file(image);
-  obrint::HeadsetLocation location;
-  location.devicePath = headset.interfacePath();
+  obrint::UpgradeHooks hooks;
+  hooks.findBootFirmware = [&] {
+    return bus.Find(obrint::kHeadsetVendorId, obrint::kBootProductId);
+  };
   const double start = NowMs();
-  const obrint::UpgradeResult result =
-      obrint::WriteFirmware(link, clock, location, file, obrint::UpgradeOptions{});
+  obrint::FirmwareUpgrade upgrade(bus, clock, image, hooks);
+  const obrint::Status status = upgrade.Run(headset.interfacePath());
+  upgrade.Release();
   const double wallMs = NowMs() - start;
-  const bool flashed =
-      result.failure == obrint::UpgradeFailure::kNone && headset.flashed() == image;
+  const bool flashed = !status.failed() && headset.flashed() == image;
   std::printf(
       "40 KiB upgrade on Win32Clock        %8.0f ms for %u ms of mandated waits (+%.1f%%)%s\n",
       wallMs, clock.mandatedMs(), 100.0 * (wallMs - clock.mandatedMs()) / clock.mandatedMs(),

@@ -7,7 +7,7 @@ if(benchmark_FOUND)
     ${CMAKE_SOURCE_DIR}/bench/fleet_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/upgrade_bench.cpp)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_device
+  target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_presenters obrint_device
                         benchmark::benchmark benchmark::benchmark_main)
 else()
   message(STATUS "Google Benchmark not found (libbenchmark-dev): no obrint_bench")

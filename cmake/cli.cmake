@@ -56,7 +56,7 @@ endif()
 # shell and run natively only.
 set(cli_tests cli_test fleet_test)
 if(NOT WIN32)
-  list(APPEND cli_tests cli_process_test usb_port_test)
+  list(APPEND cli_tests cli_process_test files_test usb_port_test)
 endif()
 foreach(name ${cli_tests})
   add_executable(${name} ${CMAKE_SOURCE_DIR}/tests/cli/${name}.cpp)
@@ -64,7 +64,8 @@ foreach(name ${cli_tests})
   add_test(NAME ${name} COMMAND ${name})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_compile_options(${name} PRIVATE -Wno-missing-field-initializers)
-  target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
+  target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>"
+                                             OBRINT_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_dependencies(${name} obrint-cli)
 endforeach()
 

@@ -29,7 +29,8 @@ std::optional<McuId> ParseMcuId(std::string_view text) {
   for (std::size_t word = 0; word < 3; ++word) {
     const std::optional<std::uint32_t> value = ParseHex(text.substr(8 * word, 8));
     if (!value) return std::nullopt;
-    for (std::size_t i = 0; i < 4; ++i) id[4 * word + i] = static_cast<std::uint8_t>(*value >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+      id[4 * word + i] = static_cast<std::uint8_t>(*value >> (8 * i));
   }
   return id;
 }
@@ -102,7 +103,8 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
   }
   for (const std::string& text : texts.simFaults) {
     const std::optional<SimFault> fault = ParseSimFault(text);
-    if (fault->headset > options.sim.count) return "--sim-fault: there is no virtual headset " + text;
+    if (fault->headset > options.sim.count)
+      return "--sim-fault: there is no virtual headset " + text;
     options.sim.faults.push_back(*fault);
   }
   if (options.all && !options.device.empty()) return "--all and --device exclude each other";
@@ -188,8 +190,8 @@ int RunCli(const std::vector<std::string>& args, Io io) {
                               : options.verbose ? Verbosity::kVerbose
                                                 : Verbosity::kNormal;
   Console console(io, jsonAsked || options.json, problem.empty() ? verbosity : Verbosity::kNormal);
-  Context context{chosen ? chosen->name : std::string_view(), console, options, nullptr, reply,
-                  signals};
+  Context context{
+      chosen ? chosen->name : std::string_view(), console, options, nullptr, reply, signals};
   if (!problem.empty()) {
     reply.Fail(ExitCode::kUsage, problem);
     const int code = Finish(context);

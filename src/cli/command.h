@@ -36,21 +36,21 @@ struct Options {
   bool simulated = false;
   SimSetup sim;
 
-  std::string image;             // flash, stamp, check, sample-image, station
+  std::string image;              // flash, stamp, check, sample-image, station
   std::vector<std::string> logs;  // report
-  std::string log;               // flash, station: --log
+  std::string log;                // flash, station: --log
   std::string station, operatorName;
-  std::string onlyFailed;        // flash --all --only-failed LOG
-  std::string mode;              // mode: dk1, dk2 or empty
+  std::string onlyFailed;  // flash --all --only-failed LOG
+  std::string mode;        // mode: dk1, dk2 or empty
   bool yes = false, all = false, force = false;
   bool again = false, recover = false;  // station
-  unsigned maxHeadsets = 0;              // station: 0, no limit
+  unsigned maxHeadsets = 0;             // station: 0, no limit
   unsigned timeoutMs = 10000;
   std::uint32_t sampleSize = kDefaultSampleSize;
-  bool csv = false;              // report
+  bool csv = false;                // report
   std::string since, imageFilter;  // report
-  unsigned simPlugMs = 0;        // station: --sim-plug MS
-  std::string simPlugFile;       // station: --sim-plug-file FILE
+  unsigned simPlugMs = 0;          // station: --sim-plug MS
+  std::string simPlugFile;         // station: --sim-plug-file FILE
 };
 
 // What a command found out (its fields in the --json object), and how it ended.

@@ -48,8 +48,8 @@ constexpr std::intptr_t kNone = -1;
 HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::intptr_t OpenHandle(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
-  HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
   return h == INVALID_HANDLE_VALUE ? kNone : reinterpret_cast<std::intptr_t>(h);
 }
 
@@ -230,8 +230,8 @@ Status File::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) 
   if (!WriteAll(handle_, bytes) || !Sync(handle_)) return Failure::kFileWriteFailed;
 #else
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::pwrite(static_cast<int>(handle_), bytes.data() + done,
-                               bytes.size() - done, static_cast<off_t>(offset + done));
+    const ssize_t n = ::pwrite(static_cast<int>(handle_), bytes.data() + done, bytes.size() - done,
+                               static_cast<off_t>(offset + done));
     if (n <= 0) return Failure::kFileWriteFailed;
     done += static_cast<std::size_t>(n);
   }

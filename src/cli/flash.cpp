@@ -40,8 +40,10 @@ void FlashOne(Context& context, const LoadedImage& image) {
       return console.Confirm("The image is written and verified. Reboot the headset into it?");
     };
   }
-  setup.onProgress = [&console](std::size_t, RunStage stage, std::uint32_t sent,
-                                std::uint32_t size) {
+  setup.onProgress = [&console, verbose = std::move(setup.onProgress)](
+                         std::size_t index, RunStage stage, std::uint32_t sent,
+                         std::uint32_t size) {
+    if (verbose) verbose(index, stage, sent, size);
     if (stage == RunStage::kFlashing) console.Progress(sent, size);
   };
   Fleet fleet(std::move(setup));
@@ -52,8 +54,8 @@ void FlashOne(Context& context, const LoadedImage& image) {
   if (record.bootVersion) console.Say("boot firmware version: " + VersionText(record.bootVersion));
   if (record.outcome == RunOutcome::kFlashed) {
     console.Detail("back in its application firmware " + VersionText(record.firmwareAfter));
-    console.Say("flashed " + std::to_string(record.bytesSent) + " bytes; the headset is back with firmware " +
-                VersionText(record.firmwareAfter));
+    console.Say("flashed " + std::to_string(record.bytesSent) +
+                " bytes; the headset is back with firmware " + VersionText(record.firmwareAfter));
   } else {
     context.reply.Fail(static_cast<ExitCode>(record.exitStatus), record.reason);
   }

@@ -102,8 +102,11 @@ void FlashAll(Context& context, const LoadedImage& image) {
 
   Board board(console, *targets);
   FleetSetup setup = MakeFleetSetup(context, image, *place);
-  setup.onProgress = [&board](std::size_t i, RunStage stage, std::uint32_t sent,
-                              std::uint32_t size) { board.Update(i, stage, sent, size); };
+  setup.onProgress = [&board, verbose = std::move(setup.onProgress)](
+                         std::size_t i, RunStage stage, std::uint32_t sent, std::uint32_t size) {
+    if (verbose) verbose(i, stage, sent, size);
+    board.Update(i, stage, sent, size);
+  };
   Fleet fleet(std::move(setup));
   const auto started = std::chrono::steady_clock::now();
   const std::vector<HeadsetRecord> records = fleet.Flash(*targets);

@@ -18,8 +18,8 @@ HeadsetIdentity IdentityOf(const Target& target) {
 }
 
 void Fail(HeadsetRecord& record, Failure failure) {
-  record.outcome = CategoryOf(failure) == FailureCategory::kNotBack ? RunOutcome::kNotBack
-                                                                    : RunOutcome::kFailed;
+  record.outcome =
+      CategoryOf(failure) == FailureCategory::kNotBack ? RunOutcome::kNotBack : RunOutcome::kFailed;
   record.reason = Message(failure);
   record.exitStatus = static_cast<int>(ExitCodeOf(failure));
 }
@@ -195,10 +195,9 @@ std::vector<HeadsetRecord> Fleet::Flash(const std::vector<Target>& targets) {
 }
 
 ExitCode WorstExitCode(const std::vector<HeadsetRecord>& records) {
-  static constexpr std::array kWorstFirst = {ExitCode::kVerificationFailed,
-                                             ExitCode::kDeviceRefused, ExitCode::kNoDevice,
-                                             ExitCode::kFileError, ExitCode::kDeclined,
-                                             ExitCode::kInterrupted};
+  static constexpr std::array kWorstFirst = {
+      ExitCode::kVerificationFailed, ExitCode::kDeviceRefused, ExitCode::kNoDevice,
+      ExitCode::kFileError,          ExitCode::kDeclined,      ExitCode::kInterrupted};
   for (const ExitCode code : kWorstFirst) {
     if (std::any_of(records.begin(), records.end(), [code](const HeadsetRecord& record) {
           return record.exitStatus == static_cast<int>(code);

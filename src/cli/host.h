@@ -58,9 +58,9 @@ struct SimSetup {
   std::string stateFile;  // one headset only
   unsigned count = 1;
   std::vector<SimFault> faults;
-  bool realTime = false;     // waits really pass, each on its own headset's clock
-  bool noPorts = false;      // the platform tells no ports
-  bool reusePaths = false;   // interfaces take the lowest free /dev/hidrawN, as on Linux
+  bool realTime = false;    // waits really pass, each on its own headset's clock
+  bool noPorts = false;     // the platform tells no ports
+  bool reusePaths = false;  // interfaces take the lowest free /dev/hidrawN, as on Linux
 };
 
 // The virtual headsets, on the ports "1-2.1", "1-2.2", ... with distinct MCU IDs; the first is

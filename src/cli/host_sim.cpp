@@ -34,8 +34,8 @@ class SimHost : public Host {
   Status Finish() override {
     if (stateFile_.empty()) return {};
     const std::string state = fleet_->headset(0).Save();
-    return ReplaceFile(stateFile_, std::span(reinterpret_cast<const std::uint8_t*>(state.data()),
-                                             state.size()),
+    return ReplaceFile(stateFile_,
+                       std::span(reinterpret_cast<const std::uint8_t*>(state.data()), state.size()),
                        true);
   }
 
@@ -148,9 +148,9 @@ Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup) {
     }
     members.push_back({std::move(headset), setup.noPorts ? "" : "1-2." + std::to_string(i + 1)});
   }
-  auto fleet = std::make_shared<sim::Fleet>(
-      std::move(members), setup.reusePaths ? sim::PathScheme::kReusedNodes
-                                           : sim::PathScheme::kPerHeadset);
+  auto fleet = std::make_shared<sim::Fleet>(std::move(members), setup.reusePaths
+                                                                    ? sim::PathScheme::kReusedNodes
+                                                                    : sim::PathScheme::kPerHeadset);
   return std::unique_ptr<Host>(std::make_unique<SimHost>(fleet, setup.stateFile, setup.realTime));
 }
 

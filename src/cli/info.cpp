@@ -16,9 +16,7 @@ std::string_view FirmwareName(FirmwareKind kind) {
 std::string VersionOf(const HeadsetInfo& info) {
   return info.firmwareVersion ? FormatHex(*info.firmwareVersion, 4) : "";
 }
-std::string McuIdOf(const HeadsetInfo& info) {
-  return info.mcuId ? FormatMcuId(*info.mcuId) : "";
-}
+std::string McuIdOf(const HeadsetInfo& info) { return info.mcuId ? FormatMcuId(*info.mcuId) : ""; }
 std::string OrNotRead(const std::string& text) { return text.empty() ? "(not read)" : text; }
 
 void Define(CLI::App& command, Options& options) {

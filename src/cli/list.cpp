@@ -36,12 +36,13 @@ void Run(Context& context) {
                         {"usb_port", found.usbPort},
                         {"firmware_version", version},
                         {"mcu_id", mcuId}});
-    context.console.Say(
-        found.path + "  " + FormatHex(found.vid, 4, HexCase::kLower) + ":" +
-        FormatHex(found.pid, 4, HexCase::kLower) + "  " + std::string(FirmwareName(found.firmware())) +
-        " firmware" + (found.usbPort.empty() ? "" : "  port " + found.usbPort) +
-        (version.empty() ? "" : "  version " + version) + (mcuId.empty() ? "" : "  MCU ID " + mcuId) +
-        (read ? "" : "  (does not open)"));
+    context.console.Say(found.path + "  " + FormatHex(found.vid, 4, HexCase::kLower) + ":" +
+                        FormatHex(found.pid, 4, HexCase::kLower) + "  " +
+                        std::string(FirmwareName(found.firmware())) + " firmware" +
+                        (found.usbPort.empty() ? "" : "  port " + found.usbPort) +
+                        (version.empty() ? "" : "  version " + version) +
+                        (mcuId.empty() ? "" : "  MCU ID " + mcuId) +
+                        (read ? "" : "  (does not open)"));
   }
   const bool none = headsets.empty();
   context.reply.fields["headsets"] = std::move(headsets);
@@ -50,7 +51,7 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kListCommand = {"list", "list the attached headsets and their firmware", true,
-                              Define, Run};
+const Command kListCommand = {"list", "list the attached headsets and their firmware", true, Define,
+                              Run};
 
 }  // namespace obrint::cli

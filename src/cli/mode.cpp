@@ -22,7 +22,8 @@ void Define(CLI::App& command, Options& options) {
 std::optional<RunMode> ModeOf(Context& context, const std::string& path) {
   const Result<RunModeState> state = ReadHeadsetRunMode(context.host->bus(), path);
   if (!state) {
-    context.reply.Fail(state.failure(), state.failure() == Failure::kNotOpened ? path : "its run mode");
+    context.reply.Fail(state.failure(),
+                       state.failure() == Failure::kNotOpened ? path : "its run mode");
     return std::nullopt;
   }
   if (!state->mode) {

@@ -16,7 +16,7 @@ namespace obrint::cli {
 // What every record of one run shares: the tool, the station and the image.
 struct RunSetting {
   std::string toolVersion;
-  std::string station;   // --station, else the host name
+  std::string station;  // --station, else the host name
   std::string operatorName;
   std::string imagePath;  // as given
   std::uint32_t imageSize = 0;

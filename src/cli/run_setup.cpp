@@ -93,6 +93,18 @@ FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& 
     setup.onStep = [&console](std::size_t index, const UpgradeEvent& event) {
       console.Detail("#" + std::to_string(index + 1) + " " + StepLine(event));
     };
+    // Every 10 % of each headset's image.
+    setup.onProgress = [&console, tenths = std::vector<std::uint32_t>()](
+                           std::size_t index, RunStage stage, std::uint32_t sent,
+                           std::uint32_t size) mutable {
+      if (stage != RunStage::kFlashing || size == 0) return;
+      tenths.resize(std::max(tenths.size(), index + 1));
+      const std::uint32_t tenth = static_cast<std::uint32_t>(std::uint64_t{sent} * 10 / size);
+      if (tenth <= tenths[index]) return;
+      tenths[index] = tenth;
+      console.Detail("#" + std::to_string(index + 1) + " " + std::to_string(tenth * 10) +
+                     " % sent");
+    };
   }
   setup.onFirstInterrupt = [&console] {
     console.Error(
@@ -118,8 +130,8 @@ FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& 
 
 void EndRunPlace(Context& context, bool logged) {
   if (logged || context.reply.failed()) return;
-  context.reply.Fail(Failure::kFileWriteFailed, "the records could not all be appended to " +
-                                                    context.options.log);
+  context.reply.Fail(Failure::kFileWriteFailed,
+                     "the records could not all be appended to " + context.options.log);
 }
 
 }  // namespace obrint::cli

@@ -28,6 +28,8 @@ struct RunPlace {
 // The setting of the run and its log, opened for appending; fails the reply (file error) when the
 // log does not open, before any headset is touched.
 Result<RunPlace> OpenRunPlace(Context& context, const LoadedImage& image);
+// With -v its onProgress prints every 10 % of each image: a command that shows progress of its own
+// calls it too.
 FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& place);
 // A record that did not reach the log is a file error, unless a headset's outcome is worse.
 void EndRunPlace(Context& context, bool logged);

@@ -48,7 +48,8 @@ Result<Target> SelectHeadset(HidBus& bus, const Options& options, std::string& d
 }
 
 std::string Describe(const Target& target) {
-  std::string text = target.interface.usbPort.empty() ? "" : "port " + target.interface.usbPort + "  ";
+  std::string text =
+      target.interface.usbPort.empty() ? "" : "port " + target.interface.usbPort + "  ";
   text += target.interface.path;
   if (target.info.mcuId) text += "  MCU ID " + FormatMcuId(*target.info.mcuId);
   return text;

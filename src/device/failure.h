@@ -90,8 +90,9 @@ class [[nodiscard]] Result {
   Result(Failure failure) : failure_(failure) {}  // NOLINT: so is a failure
   explicit operator bool() const { return value_.has_value(); }
   // Only for a result that holds a value.
-  const T& operator*() const { return *value_; }
-  T& operator*() { return *value_; }
+  const T& operator*() const& { return *value_; }
+  T& operator*() & { return *value_; }
+  T&& operator*() && { return std::move(*value_); }
   const T* operator->() const { return &*value_; }
   T* operator->() { return &*value_; }
   // Only for a failed result.

@@ -95,12 +95,12 @@ class RestartTracker {
   HidBus& bus_;
   bool byPort_ = true;
   std::mutex turnMutex_;
-  std::mutex mutex_;                 // guards what follows
-  int unresolved_ = 0;               // restarts whose boot firmware was never found
-  std::set<std::string> taken_;      // boot interfaces that headsets of the run restarted into
-  std::set<std::string> ports_;      // the run's headsets' ports
-  std::set<std::string> ownPaths_;   // the run's headsets' paths as found
-  std::vector<McuId> mcuIds_;        // the run's headsets' MCU IDs, where given
+  std::mutex mutex_;                // guards what follows
+  int unresolved_ = 0;              // restarts whose boot firmware was never found
+  std::set<std::string> taken_;     // boot interfaces that headsets of the run restarted into
+  std::set<std::string> ports_;     // the run's headsets' ports
+  std::set<std::string> ownPaths_;  // the run's headsets' paths as found
+  std::vector<McuId> mcuIds_;       // the run's headsets' MCU IDs, where given
 };
 
 }  // namespace obrint

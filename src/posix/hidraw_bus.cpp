@@ -46,10 +46,10 @@ bool IsHidrawNode(const std::string& path) {
   if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return false;
   // The kernel names the class of every character device under /sys/dev/char.
   std::error_code ec;
-  const std::filesystem::path subsystem = std::filesystem::canonical(
-      "/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
-          std::to_string(minor(info.st_rdev)) + "/subsystem",
-      ec);
+  const std::filesystem::path subsystem =
+      std::filesystem::canonical("/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+                                     std::to_string(minor(info.st_rdev)) + "/subsystem",
+                                 ec);
   return !ec && subsystem.filename() == "hidraw";
 }
 

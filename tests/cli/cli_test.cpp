@@ -1,11 +1,14 @@
-// Every subcommand in-process against the virtual headset: the exit status and --json fields of
-// each ending, the flash's questions, bar and waits, and stamp and check agreeing.
+// Every command in-process against the virtual headsets: the exit status and --json fields of
+// each ending, the flash's question, bar and steps, choosing one headset among several, and
+// stamp and check agreeing.
 #include <gtest/gtest.h>
 
-#include "cli/exit_codes.h"
-#include "cli/image_check.h"
+#include "cli/failures.h"
 #include "cli_harness.h"
+#include "device/image.h"
 #include "native/reference.h"
+#include "obrint_version.h"
+#include "record_schema.h"
 
 namespace obrint::cli::testing {
 namespace {
@@ -60,46 +63,61 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
   const auto boot = [](sim::HeadsetConfig& c) { c.startIn = sim::Firmware::kBoot; };
   const auto faults = [](auto change) { return [change](sim::Headset& h) { change(h.faults()); }; };
   const std::vector<std::string> flash = {"flash", "--yes", "IMAGE"};
+  Bytes unstamped = MakeSampleImage(kDefaultSampleSize, 3);
+  unstamped[0x9C08] ^= 1;
+  WriteBytes(dir.File("unstamped.bin"), unstamped);
+  WriteBytes(dir.File("empty.bin"), {});
+  WriteBytes(dir.File("plain.bin"), reference::RandomBytes(kDefaultSampleSize, 2));
+  WriteBytes(dir.File("large.bin"), Bytes(kMaxImageSize + 1, 0));
   // clang-format off
   const std::vector<Ending> endings = {
-      {"list", {"list"}, 0, {{"/devices/0/id", "2833:0021"}, {"/devices/0/path", app},
-                             {"/devices/0/firmware", "application"}}},
-      {"list boot", {"list"}, 0, {{"/devices/0/firmware", "boot"}, {"/devices/0/pid", 1}}, boot},
+      {"list", {"list"}, 0, {{"/headsets/0/vid", "2833"}, {"/headsets/0/pid", "0021"},
+                             {"/headsets/0/path", app}, {"/headsets/0/firmware", "application"},
+                             {"/headsets/0/usb_port", "1-2.1"}}},
+      {"list boot", {"list"}, 0, {{"/headsets/0/firmware", "boot"}, {"/headsets/0/pid", "0001"}},
+       boot},
       {"list none", {"list"}, 3, {{"/status", "no-device"}, {"/ok", false}}, nullptr, unplug},
       {"info", {"info"}, 0, {{"/firmware_version", "0031"}, {"/run_mode", "dk2"},
-                             {"/mcu_id", reference::McuIdText(kMcuId)}, {"/device", app}}},
+                             {"/mcu_id", reference::McuIdText(kMcuId)}, {"/path", app}}},
       {"info by pid", {"--pid", "0021", "info"}, 0, {{"/backend", "sim"}}},
-      {"info no MCU ID", {"info"}, 4, {{"/firmware_version", "0031"}, {"/mcu_id", nullptr}},
+      {"info no MCU ID", {"info"}, 4, {{"/firmware_version", "0031"}, {"/mcu_id", ""}},
        nullptr, faults([](auto& f) { f.refusedReports = {0x60}; })},
-      {"info nowhere", {"--device", "\\\\.\\hid#x", "info"}, 3, {{"/status", "no-device"}}},
+      {"info not a HID device", {"--device", "/etc/passwd", "info"}, 3, {{"/status", "no-device"}}},
       {"info other product", {"--pid", "0x0099", "info"}, 3, {}},
       {"info other vendor", {"--vid", "1234", "info"}, 3, {}},
-      {"info old firmware", {"info"}, 0, {{"/run_mode", nullptr}}, old},
-      {"mode old firmware", {"mode"}, 4, {{"/firmware_version", "0024"}, {"/run_mode", nullptr}},
-       old},
+      {"info old firmware", {"info"}, 0, {{"/run_mode", ""}}, old},
+      {"mode old firmware", {"mode"}, 4, {{"/firmware_version", "0024"}, {"/run_mode", ""}}, old},
       {"mode set old firmware", {"mode", "dk1"}, 4, {}, old},
       {"mode set", {"mode", "dk1"}, 0, {{"/previous", "dk2"}, {"/run_mode", "dk1"},
                                         {"/confirmed", true}}},
       {"mode refused", {"mode", "dk1"}, 4, {}, nullptr,
-       faults([](auto& f) { f.failTransfer = 3; })},
+       faults([](auto& f) { f.failTransfer = 5; })},
       {"mode none", {"mode", "dk2"}, 3, {}, nullptr, unplug},
-      {"flash", flash, 0, {{"/boot_firmware_version", "0207"}, {"/rebooted", true},
-                           {"/bytes_sent", kDefaultSampleSize}, {"/size", kDefaultSampleSize}}},
+      {"flash", flash, 0, {{"/boot_firmware_version", "0207"}, {"/firmware_after", "0031"},
+                           {"/mcu_id", reference::McuIdText(kMcuId)}, {"/outcome", "flashed"},
+                           {"/bytes_sent", kDefaultSampleSize}, {"/image_size", kDefaultSampleSize}}},
       {"flash none", flash, 3, {}, nullptr, unplug},
-      {"flash short timeout", {"flash", "--yes", "--timeout", "1", "IMAGE"}, 3, {},
-       [](auto& c) { c.restartMs = 1500; }},
-      {"flash never back", {"flash", "--yes", "--timeout", "3.5", "IMAGE"}, 3,
-       {{"/waited_ms", 3500}, {"/bytes_sent", 0}}, nullptr,
+      {"flash never in boot", flash, 3, {{"/bytes_sent", 0}, {"/outcome", "failed"}}, nullptr,
        faults([](auto& f) { f.staysAwayAfterRestart = true; })},
+      {"flash not back", flash, 3, {{"/outcome", "not back"}, {"/firmware_after", ""},
+                                    {"/bytes_sent", kDefaultSampleSize}}, nullptr,
+       faults([](auto& f) { f.staysAwayAfterReboot = true; })},
+      {"flash unplugged", flash, 3, {{"/reason", "unplugged mid-transfer, needs recovery"}},
+       nullptr, faults([](auto& f) { f.vanishAfterTransfer = 30; })},
       {"flash wrong block", flash, 5, {{"/bytes_sent", 5 * 56}}, nullptr,
        faults([](auto& f) { f.wrongSumForBlock = 5; })},
       {"flash wrong total", flash, 5, {}, nullptr, faults([](auto& f) { f.wrongTotal = true; })},
       {"flash refused", flash, 4, {}, boot, faults([](auto& f) { f.refusedReports = {0x61}; })},
       {"flash missing", {"flash", "--yes", "missing.bin"}, 6, {{"/status", "file-error"}}},
-      {"usage", {"mode", "dk3"}, 2, {{"/status", "usage"}, {"/command", nullptr}}},
+      {"flash empty", {"flash", "--yes", dir.File("empty.bin")}, 5, {}},
+      {"flash too large", {"flash", "--yes", dir.File("large.bin")}, 5, {}},
+      {"flash no version block", {"flash", "--yes", dir.File("plain.bin")}, 5, {}},
+      {"flash unstamped", {"flash", "--yes", dir.File("unstamped.bin")}, 5, {}},
+      {"flash unstamped forced", {"flash", "--yes", "--force", dir.File("unstamped.bin")}, 0, {}},
+      {"usage", {"mode", "dk3"}, 2, {{"/status", "usage"}, {"/command", ""}}},
       {"usage vid", {"--vid", "xyz", "info"}, 2, {}},
-      {"usage pid", {"--pid", "12345", "info"}, 2, {}},
-      {"usage timeout", {"flash", "--timeout", "-1", "x.bin"}, 2, {}},
+      {"usage mcu id", {"--mcu-id", "12", "info"}, 2, {}},
+      {"usage timeout", {"flash", "--timeout", "1.9", "x.bin"}, 2, {}},
   };
   // clang-format on
   const sim::HeadsetConfig defaults = config;
@@ -117,34 +135,92 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
     EXPECT_EQ(out["exit_code"], e.code);
     for (const auto& [pointer, value] : e.fields.items())
       EXPECT_EQ(out[json::json_pointer(pointer)], value) << pointer;
+    if (e.args.front() == "flash" && out.contains("outcome")) {
+      json record = out;
+      for (const char* key : {"command", "ok", "exit_code", "status", "backend", "error"}) {
+        record.erase(key);
+      }
+      ExpectRecord(record);
+    }
+    if (e.code == 5 && !e.prepare && e.args.front() == "flash") {
+      EXPECT_TRUE(LoadHeadset(state).log().empty()) << "refused before the headset is touched";
+    }
   }
 }
 
-TEST_F(CliTest, FlashAsksBeforeTheRebootShowsProgressAndWaitsForASlowRestart) {
-  const std::string image = SampleImage(kMinSampleSize + 1);
+TEST_F(CliTest, FlashAsksBeforeTheRebootShowsProgressAndItsSteps) {
+  const std::string image = SampleImage(kMinWholeBlockSize + 1);
   const CliRun yes = Run({"flash", image}, "y\n", true);
   EXPECT_EQ(yes.code, 0) << yes.err;
   EXPECT_NE(yes.err.find("Reboot the headset"), std::string::npos);
   EXPECT_NE(yes.err.find("] 50% "), std::string::npos);
-  EXPECT_NE(yes.err.find("] 100% " + std::to_string(kMinSampleSize + 1) + "/"), std::string::npos);
   EXPECT_EQ(LoadHeadset(state).flashed(), ReadBytes(image));
-  EXPECT_EQ(LoadHeadset(state).restarts(), 2);
 
-  const std::string other = SampleImage(kMinSampleSize + 3, 8);
+  const std::string other = SampleImage(kMinWholeBlockSize + 3, 8);
   const CliRun no = Run({"--json", "flash", other}, "n\n", true);
   EXPECT_EQ(no.code, 7);
   EXPECT_EQ(no.err.find('%'), std::string::npos) << "no bar with --json";
-  EXPECT_FALSE(no.Json()["rebooted"]);
   EXPECT_EQ(Run({"flash", other}, "").code, 7) << "no answer is no";
-  EXPECT_EQ(Run({"flash", "--yes", other}).err.find('%'), std::string::npos) << "no bar in a pipe";
-  EXPECT_EQ(LoadHeadset(state).flashed(), ReadBytes(other));
+
+  // -v: each step of the run; -q: nothing but the errors.
+  saved = false;
+  const CliRun verbose = Run({"-v", "flash", "--yes", other});
+  EXPECT_EQ(verbose.code, 0) << verbose.err;
+  std::size_t at = 0;
+  for (const char* step : {"restarting", "boot firmware found at \\\\.\\hid#vid_2833&pid_0001",
+                           "Begin", "10 % sent", "50 % sent", "100 % sent", "Finish",
+                           "image total 0x", "Reboot", "back in its application firmware 0031"}) {
+    at = verbose.err.find(step, at);
+    EXPECT_NE(at, std::string::npos) << step << " in order, in\n" << verbose.err;
+  }
+  const CliRun quiet = Run({"-q", "flash", "--yes", dir.File("missing.bin")});
+  EXPECT_TRUE(quiet.out.empty());
+  EXPECT_NE(quiet.err.find("cannot be opened"), std::string::npos);
+  EXPECT_TRUE(Run({"-q", "flash", "--yes", other}).err.empty());
 
   config.restartMs = 4500;  // past the window's one search at 2000 ms
   saved = false;
-  const CliRun slow = Run({"--json", "flash", "--yes", other});
-  EXPECT_EQ(slow.code, 0) << slow.err;
-  EXPECT_EQ(slow.Json()["waited_ms"], no.Json()["waited_ms"].get<int>() + 2500)
-      << "searched every 100 ms after the first 2000";
+  EXPECT_EQ(Run({"flash", "--yes", other}).code, 0)
+      << "looked for every 100 ms after the first 2000";
+}
+
+// Several headsets attached: a command for one refuses and lists them; --port and --mcu-id pick.
+TEST_F(CliTest, OneHeadsetAmongSeveralIsChosenNeverGuessed) {
+  const std::string image = SampleImage();
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string mcuId;  // the one chosen
+  };
+  // clang-format off
+  const Case cases[] = {
+      {{"info"}, 2, ""},
+      {{"--port", "1-2.2", "info"}, 0, "04030202080706050C0B0A09"},
+      {{"--mcu-id", "04030203080706050C0B0A09", "info"}, 0, "04030203080706050C0B0A09"},
+      {{"--port", "1-2.9", "info"}, 3, ""},
+      {{"mode"}, 2, ""},
+      {{"flash", "--yes", image}, 2, ""},
+      {{"--port", "1-2.3", "flash", "--yes", image}, 0, "04030203080706050C0B0A09"},
+      {{"--port", "1-2.2", "flash", "--all", "--yes", image}, 0, "04030202080706050C0B0A09"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--sim", "3", "--json"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliRun run = RunCliWith(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const json out = run.Json();
+    if (c.code == 2) {
+      EXPECT_NE(run.err.find("1-2.3"), std::string::npos) << "they are listed";
+    }
+    if (c.mcuId.empty()) continue;
+    if (out.contains("headsets")) {
+      ASSERT_EQ(out["headsets"].size(), 1u) << "a subset";
+      EXPECT_EQ(out["headsets"][0]["mcu_id"], c.mcuId);
+    } else {
+      EXPECT_EQ(out["mcu_id"], c.mcuId);
+    }
+  }
 }
 
 TEST_F(CliTest, StampAndCheckAgree) {
@@ -154,15 +230,15 @@ TEST_F(CliTest, StampAndCheckAgree) {
   EXPECT_EQ(RunCliWith({"check", path}).code, 5);
   const CliRun stamp = RunCliWith({"--json", "stamp", path});
   ASSERT_EQ(stamp.code, 0) << stamp.err;
-  EXPECT_EQ(stamp.Json()["checksum"], "0x" + Hex(reference::ImageChecksum(image), 8));
+  EXPECT_EQ(stamp.Json()["image_checksum"], "0x" + Hex(reference::ImageChecksum(image), 8));
   EXPECT_EQ(ReadBytes(path).size(), image.size());
   const CliRun check = RunCliWith({"--json", "check", path});
   EXPECT_EQ(check.code, 0) << check.err;
-  EXPECT_EQ(check.Json()["stored_checksum"], stamp.Json()["checksum"]);
+  EXPECT_EQ(check.Json()["stored_checksum"], stamp.Json()["image_checksum"]);
 
   // Stamped twice: the old checksum is summed in, and check refuses it.
   const CliRun again = RunCliWith({"--json", "stamp", path});
-  EXPECT_EQ(again.Json()["previous_checksum"], stamp.Json()["checksum"]);
+  EXPECT_EQ(again.Json()["previous_checksum"], stamp.Json()["image_checksum"]);
   EXPECT_NE(again.err.find("warning"), std::string::npos);
   EXPECT_EQ(RunCliWith({"check", path}).code, 5);
 
@@ -171,13 +247,19 @@ TEST_F(CliTest, StampAndCheckAgree) {
   WriteBytes(path, image);
   const CliRun cut = RunCliWith({"--json", "stamp", path});
   EXPECT_EQ(cut.code, 0);
-  EXPECT_EQ(cut.Json()["checksum"], "0x0000" + Hex(reference::ImageChecksum(image) & 0xFFFF, 4));
+  EXPECT_EQ(cut.Json()["image_checksum"],
+            "0x0000" + Hex(reference::ImageChecksum(image) & 0xFFFF, 4));
   EXPECT_EQ(ReadBytes(path).size(), 0x9C0Au);
-  EXPECT_EQ(RunCliWith({"--json", "check", path}).Json()["problems"].size(), 1u);
+  EXPECT_EQ(RunCliWith({"check", path}).code, 5);
 
-  WriteBytes(path, Bytes(65537, 0));
+  // The transfer's limit, at its edge.
+  for (const std::uint32_t size : {kMaxImageSize, kMaxImageSize + 1}) {
+    WriteBytes(path, reference::StampableImage(size, 5));
+    ASSERT_EQ(RunCliWith({"stamp", path}).code, 0);
+    EXPECT_EQ(RunCliWith({"check", path}).code, size == kMaxImageSize ? 0 : 5) << size;
+  }
+  WriteBytes(path, Bytes(kStampBufferSize + 1, 0));
   EXPECT_EQ(RunCliWith({"stamp", path}).code, 5);
-  EXPECT_FALSE(RunCliWith({"--json", "check", path}).Json()["fits_transfer"]);
   const Bytes plain = reference::RandomBytes(0x9C10, 1);
   WriteBytes(path, plain);
   EXPECT_EQ(RunCliWith({"stamp", path}).code, 5);
@@ -190,6 +272,12 @@ TEST_F(CliTest, ABrokenStateFileIsAFileErrorAndStaysAsItWas) {
   saved = true;
   EXPECT_EQ(Run({"info"}).code, 6);
   EXPECT_EQ(ReadBytes(state), (Bytes{'n', 'o', '\n'}));
+}
+
+TEST(CliVersion, TheOneVersion) {
+  const CliRun run = RunCliWith({"--version"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out, "obrint-cli " OBRINT_VERSION_TEXT "\n");
 }
 
 }  // namespace

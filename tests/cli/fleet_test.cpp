@@ -1,17 +1,17 @@
-// Fleet runs on virtual headsets: every headset gets a single run's packets and its own image,
-// a fault stays with its headset, a boot firmware no headset restarted into is left alone, and
-// the command's JSON, log and exit status.
+// Flashing several virtual headsets at once: each headset's traffic is a single run's, a fault
+// stays with its headset, a write goes only to a boot firmware that is positively its headset's,
+// records reach the log as each run ends, and the exit status ranks the headsets' outcomes.
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <csignal>
+#include <thread>
 
-#include "cli/backend.h"
 #include "cli/fleet.h"
-#include "cli/image_check.h"
-#include "cli/shared_link.h"
-#include "cli/std_files.h"
+#include "cli/run_setup.h"
 #include "cli_harness.h"
+#include "device/sha256.h"
 #include "native/reference.h"
+#include "record_schema.h"
 #include "sim/fleet_sim.h"
 
 namespace obrint::cli::testing {
@@ -25,135 +25,226 @@ sim::Headset Member(unsigned unit, sim::Firmware startIn = sim::Firmware::kAppli
   return sim::Headset(config);
 }
 
-auto Key(const sim::TransferRecord& r) {
-  return std::tie(r.direction, r.reportId, r.length, r.bytes, r.ok, r.firmware, r.atMs);
+// What the headset was sent, in order.
+std::vector<Bytes> Sets(const sim::Headset& headset) {
+  std::vector<Bytes> sets;
+  for (const sim::TransferRecord& r : headset.log()) {
+    if (r.direction == sim::TransferRecord::Direction::kSet) sets.push_back(r.bytes);
+  }
+  return sets;
 }
 
-// What one headset alone sees of the window's upgrade.
-std::vector<sim::TransferRecord> SingleRunLog(unsigned unit, const std::string& image) {
-  sim::Headset headset = Member(unit);
-  sim::SimHidLink link(headset);
-  sim::SimClock clock(headset);
-  StdFileSystem files;
-  std::unique_ptr<ImageFile> file = files.OpenForReading(image);
-  HeadsetLocation location{headset.interfacePath(), kHeadsetVendorId, headset.productId()};
-  UpgradeOptions options;
-  options.bootSearchMs = 10000;
-  EXPECT_EQ(WriteFirmware(link, clock, location, *file, options).failure, UpgradeFailure::kNone);
-  return headset.log();
+bool Untouched(const sim::Headset& headset) {
+  return std::none_of(headset.log().begin(), headset.log().end(), [](const auto& r) {
+    return r.direction == sim::TransferRecord::Direction::kSet;
+  });
 }
 
-// Unit 0: a boot firmware on a port of its own that is no target of the run. Units 1..n: the
-// targets, each with an image of its own.
+int Begins(const sim::Headset& headset) {
+  return static_cast<int>(std::count_if(headset.log().begin(), headset.log().end(), [](auto& r) {
+    return r.direction == sim::TransferRecord::Direction::kSet && r.reportId == 0x61 &&
+           r.bytes[3] == 0x5A;
+  }));
+}
+
+// Unit 0: a boot firmware that is no target of the run, on a port of its own. Units 1..n: the
+// targets.
 class FleetTest : public ::testing::TestWithParam<bool> {
  protected:
-  void SetUp(unsigned targets, bool ports) {
+  void SetUp(unsigned targets, bool ports, sim::PathScheme paths = sim::PathScheme::kPerHeadset,
+             bool stray = true) {
     std::vector<sim::FleetMember> members;
-    members.push_back({Member(0, sim::Firmware::kBoot), ports ? "1-1" : ""});
+    if (stray) members.push_back({Member(0, sim::Firmware::kBoot), ports ? "1-1" : ""});
     for (unsigned unit = 1; unit <= targets; ++unit) {
       members.push_back({Member(unit), ports ? "1-2." + std::to_string(unit) : ""});
-      images.push_back(dir.File("image" + std::to_string(unit) + ".bin"));
-      WriteBytes(images.back(), reference::RandomBytes(1000 + 61 * unit, unit));
     }
-    fleet = std::make_shared<sim::Fleet>(std::move(members));
-    backend = MakeSimBackend(fleet, false);
+    fleet = std::make_shared<sim::Fleet>(std::move(members), paths);
+    host = MakeSimHost(fleet, false);
+    first = stray ? 1 : 0;
   }
-  std::vector<HeadsetRun> Flash(const std::atomic<int>* interrupts = nullptr) {
-    std::vector<FleetTarget> targets;
-    for (const AttachedInterface& found : FleetHeadsets(*backend, kHeadsetVendorId)) {
-      if (found.pid != kBootProductId) targets.push_back({found, images[targets.size()]});
+  std::vector<HeadsetRecord> Flash(std::function<void(FleetSetup&)> adjust = nullptr) {
+    Options options;
+    std::vector<Target> targets;
+    Result<std::vector<Target>> found = SelectHeadsets(host->bus(), options);
+    for (Target& target : *found) {
+      if (target.interface.firmware() == FirmwareKind::kApplication) targets.push_back(target);
     }
-    FleetOptions options;
-    options.interrupts = interrupts;
-    FleetRun run(*backend, files, options);
-    std::vector<HeadsetRun> runs = run.Flash(targets);
+    image = LoadImage(imagePath).operator*();
+    FleetSetup setup(*host, image, signals);
+    setup.log = log ? &*log : nullptr;
+    if (adjust) adjust(setup);
+    Fleet run(std::move(setup));
+    std::vector<HeadsetRecord> records = run.Flash(targets);
     strays = run.strays();
-    return runs;
+    return records;
   }
-  sim::Headset& Headset(unsigned unit) { return fleet->headset(unit); }
-  bool Untouched(unsigned unit) {
-    for (const sim::TransferRecord& record : Headset(unit).log()) {
-      if (record.direction == sim::TransferRecord::Direction::kSet) return false;
-    }
-    return Headset(unit).flashed().empty();
-  }
+  sim::Headset& Headset(unsigned unit) { return fleet->headset(unit - 1 + first); }
 
   ScratchDir dir;
-  StdFileSystem files;
-  std::vector<std::string> images;
+  std::string imagePath = dir.File("demo.bin");
+  LoadedImage image;
+  SignalWatch signals;
   std::shared_ptr<sim::Fleet> fleet;
-  std::unique_ptr<Backend> backend;
-  std::vector<AttachedInterface> strays;
+  std::unique_ptr<Host> host;
+  std::optional<AppendLog> log;
+  std::vector<HidInterface> strays;
+  unsigned first = 1;
+
+  void SetUp() override { WriteBytes(imagePath, MakeSampleImage(kMinWholeBlockSize + 61)); }
 };
 
-// By port and, where none is told, by turns: each headset's traffic is a single run's with its
-// own image, whatever the others do meanwhile, and the stray boot firmware gets nothing.
-TEST_P(FleetTest, EachHeadsetGetsASingleRunsPacketsWithItsOwnImage) {
+// By port and, where none is told, by turns: each headset's traffic is what it sees when it is
+// flashed alone, whatever the others do meanwhile, and the stray boot firmware gets nothing.
+TEST_P(FleetTest, EachHeadsetSeesASingleRun) {
+  SetUp(1, GetParam());
+  const HeadsetRecord alone = Flash().front();
+  ASSERT_EQ(alone.outcome, RunOutcome::kFlashed) << alone.reason;
+  const std::vector<Bytes> single = Sets(Headset(1));
   SetUp(4, GetParam());
-  const std::vector<HeadsetRun> runs = Flash();
-  ASSERT_EQ(runs.size(), 4u);
+  const std::vector<HeadsetRecord> records = Flash();
+  ASSERT_EQ(records.size(), 4u);
   for (unsigned unit = 1; unit <= 4; ++unit) {
     SCOPED_TRACE(unit);
-    EXPECT_EQ(runs[unit - 1].outcome, FleetOutcome::kFlashed) << runs[unit - 1].reason;
-    EXPECT_EQ(Headset(unit).flashed(), ReadBytes(images[unit - 1]));
-    const auto single = SingleRunLog(unit, images[unit - 1]);
-    const auto& log = Headset(unit).log();
-    // Before it: the version and MCU ID read for the record.
-    ASSERT_GE(log.size(), single.size() + 2);
-    for (std::size_t i = 0; i < single.size(); ++i) {
-      ASSERT_EQ(Key(log[i + 2]), Key(single[i])) << "transfer " << i;
-    }
+    EXPECT_EQ(records[unit - 1].outcome, RunOutcome::kFlashed) << records[unit - 1].reason;
+    EXPECT_EQ(Headset(unit).flashed(), image.bytes);
+    EXPECT_TRUE(Sets(Headset(unit)) == single) << "the packets of a run alone";
   }
-  EXPECT_TRUE(Untouched(0));
+  EXPECT_TRUE(Untouched(fleet->headset(0)));
   ASSERT_EQ(strays.size(), 1u);
-  EXPECT_EQ(strays[0].path, Headset(0).interfacePath());
-  EXPECT_EQ(WorstExitCode(runs), ExitCode::kSuccess);
+  EXPECT_EQ(strays[0].path, fleet->headset(0).interfacePath());
+  EXPECT_EQ(WorstExitCode(records), ExitCode::kSuccess);
 }
 
-// One headset's fault ends its own run with its own reason; the others' images are whole.
+// One headset's fault ends its own run with its own reason and status; the others are flashed.
 TEST_P(FleetTest, AFaultStaysWithItsHeadset) {
   struct Case {
-    std::function<void(sim::FaultPlan&)> inject;
+    std::function<void(sim::Headset&)> inject;
+    RunOutcome outcome;
     ExitCode code;
   };
+  const auto fault = [](auto change) { return [change](sim::Headset& h) { change(h.faults()); }; };
   const Case cases[] = {
-      {[](sim::FaultPlan& f) { f.wrongSumForBlock = 5; }, ExitCode::kVerificationFailed},
-      {[](sim::FaultPlan& f) { f.wrongTotal = true; }, ExitCode::kVerificationFailed},
-      {[](sim::FaultPlan& f) { f.staysAwayAfterRestart = true; }, ExitCode::kNoDevice},
-      {[](sim::FaultPlan& f) { f.vanishAfterTransfer = 30; }, ExitCode::kDeviceRefused},
-      {[](sim::FaultPlan& f) { f.refusedReports = {0x61}; }, ExitCode::kDeviceRefused},
+      {fault([](auto& f) { f.wrongSumForBlock = 5; }), RunOutcome::kFailed,
+       ExitCode::kVerificationFailed},
+      {fault([](auto& f) { f.wrongTotal = true; }), RunOutcome::kFailed,
+       ExitCode::kVerificationFailed},
+      {fault([](auto& f) { f.staysAwayAfterRestart = true; }), RunOutcome::kFailed,
+       ExitCode::kNoDevice},
+      {fault([](auto& f) { f.staysAwayAfterReboot = true; }), RunOutcome::kNotBack,
+       ExitCode::kNoDevice},
+      {fault([](auto& f) { f.vanishAfterTransfer = 30; }), RunOutcome::kFailed,
+       ExitCode::kNoDevice},
+      {fault([](auto& f) { f.refusedReports = {0x61}; }), RunOutcome::kFailed,
+       ExitCode::kDeviceRefused},
   };
   for (const Case& c : cases) {
-    images.clear();
     SetUp(3, GetParam());
-    c.inject(Headset(2).faults());
-    const std::vector<HeadsetRun> runs = Flash();
+    c.inject(Headset(2));
+    const std::vector<HeadsetRecord> records = Flash();
     SCOPED_TRACE(static_cast<int>(c.code));
-    EXPECT_EQ(runs[1].outcome, FleetOutcome::kFailed);
-    EXPECT_EQ(runs[1].code, c.code);
-    EXPECT_FALSE(runs[1].reason.empty());
-    EXPECT_TRUE(Headset(2).flashed().empty());
+    EXPECT_EQ(records[1].outcome, c.outcome);
+    EXPECT_EQ(records[1].exitStatus, static_cast<int>(c.code));
+    EXPECT_FALSE(records[1].reason.empty());
     for (unsigned unit : {1u, 3u}) {
-      EXPECT_EQ(runs[unit - 1].outcome, FleetOutcome::kFlashed) << runs[unit - 1].reason;
-      EXPECT_EQ(Headset(unit).flashed(), ReadBytes(images[unit - 1]));
+      EXPECT_EQ(records[unit - 1].outcome, RunOutcome::kFlashed) << records[unit - 1].reason;
+      EXPECT_EQ(Headset(unit).flashed(), image.bytes);
     }
-    EXPECT_EQ(WorstExitCode(runs), c.code);
+    EXPECT_EQ(WorstExitCode(records), c.code);
+  }
+}
+
+// A write goes only to a boot firmware that is the headset's own: never to the path it had
+// before its restart (which Linux soon gives to another interface), and by turns never to a
+// late boot firmware of another headset.
+TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
+  struct Case {
+    const char* name;
+    bool ports;
+    std::function<void(sim::Headset& one, sim::Headset& two)> inject;
+    RunOutcome one, two;
+    std::vector<int> begins;  // Begin packets each headset got
+  };
+  const auto noMcuId = [](sim::Headset& h) { h.config().bootGivesMcuId = false; };
+  // clang-format off
+  const Case cases[] = {
+      {"never back, its path reused", true,
+       [](sim::Headset& one, sim::Headset&) { one.faults().staysAwayAfterRestart = true; },
+       RunOutcome::kFailed, RunOutcome::kFlashed, {0, 1}},
+      {"never back, by turns", false,
+       [](sim::Headset& one, sim::Headset&) { one.faults().staysAwayAfterRestart = true; },
+       RunOutcome::kFailed, RunOutcome::kFlashed, {0, 1}},
+      {"late, told by its MCU ID", false,
+       [](sim::Headset& one, sim::Headset&) { one.faults().bootWaitsForAnother = true; },
+       RunOutcome::kFailed, RunOutcome::kFlashed, {0, 1}},
+      {"late, no MCU ID", false,
+       [&](sim::Headset& one, sim::Headset& two) {
+         one.faults().bootWaitsForAnother = true; noMcuId(one); noMcuId(two); },
+       RunOutcome::kFailed, RunOutcome::kFailed, {0, 0}},
+      {"no MCU ID, one at a time", false,
+       [&](sim::Headset& one, sim::Headset& two) { noMcuId(one); noMcuId(two); },
+       RunOutcome::kFlashed, RunOutcome::kFlashed, {1, 1}},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string path = dir.File("demo.bin");
+    WriteBytes(path, MakeSampleImage(kMinWholeBlockSize));
+    std::vector<sim::FleetMember> members;
+    for (unsigned unit = 1; unit <= 2; ++unit) {
+      members.push_back({Member(unit), c.ports ? "1-2." + std::to_string(unit) : ""});
+    }
+    c.inject(members[0].headset, members[1].headset);
+    auto fleet = std::make_shared<sim::Fleet>(std::move(members), sim::PathScheme::kReusedNodes);
+    const std::unique_ptr<Host> host = MakeSimHost(fleet, false);
+    const LoadedImage image = *LoadImage(path);
+    SignalWatch signals;
+    FleetSetup setup(*host, image, signals);
+    setup.timeoutMs = 3000;
+    Fleet run(std::move(setup));
+    const std::vector<HeadsetRecord> records = run.Flash(*SelectHeadsets(host->bus(), Options{}));
+    EXPECT_EQ(records[0].outcome, c.one) << records[0].reason;
+    EXPECT_EQ(records[1].outcome, c.two) << records[1].reason;
+    EXPECT_EQ((std::vector<int>{Begins(fleet->headset(0)), Begins(fleet->headset(1))}), c.begins);
+    if (c.two == RunOutcome::kFlashed) {
+      EXPECT_EQ(fleet->headset(1).flashed(), image.bytes);
+    }
   }
 }
 
 TEST_P(FleetTest, AfterCtrlCNoHeadsetStarts) {
   SetUp(2, GetParam());
-  const std::atomic<int> pressed{1};
-  for (const HeadsetRun& run : Flash(&pressed)) {
-    EXPECT_EQ(run.outcome, FleetOutcome::kCancelled);
-    EXPECT_EQ(run.code, ExitCode::kInterrupted);
+  SignalWatch::Raise(SIGINT);
+  for (const HeadsetRecord& record : Flash()) {
+    EXPECT_EQ(record.outcome, RunOutcome::kNotStarted);
+    EXPECT_EQ(record.exitStatus, static_cast<int>(ExitCode::kInterrupted));
   }
-  EXPECT_TRUE(Untouched(1) && Untouched(2));
+  EXPECT_TRUE(Untouched(Headset(1)) && Untouched(Headset(2)));
+}
+
+// A headset's record is in the log, made to last, while another headset is still being flashed.
+TEST_P(FleetTest, EachRecordReachesTheLogAsItsRunEnds) {
+  SetUp(2, GetParam(), sim::PathScheme::kPerHeadset, false);
+  const std::string logPath = dir.File("fleet.log");
+  log.emplace(*AppendLog::Open(logPath));
+  std::size_t linesSeen = 0;
+  Flash([&](FleetSetup& setup) {
+    setup.confirmReboot = [&](std::size_t target) {
+      // The second waits at its question until the first one's record is in the file.
+      for (int i = 0; target == 1 && i < 500 && linesSeen == 0; ++i) {
+        const Bytes bytes = ReadBytes(logPath);
+        linesSeen = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        if (linesSeen == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return true;
+    };
+  });
+  EXPECT_EQ(linesSeen, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByPortAndByTurns, FleetTest, ::testing::Bool());
 
-TEST(FleetExitCode, TheWorstFailureClassWins) {
+TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
   using E = ExitCode;
   const std::vector<std::pair<std::vector<E>, E>> cases = {
       {{E::kSuccess, E::kSuccess}, E::kSuccess},
@@ -163,36 +254,21 @@ TEST(FleetExitCode, TheWorstFailureClassWins) {
       {{E::kDeviceRefused, E::kVerificationFailed, E::kSuccess}, E::kVerificationFailed},
   };
   for (const auto& [codes, worst] : cases) {
-    std::vector<HeadsetRun> runs(codes.size());
-    for (std::size_t i = 0; i < codes.size(); ++i) runs[i].code = codes[i];
-    EXPECT_EQ(WorstExitCode(runs), worst);
+    std::vector<HeadsetRecord> records(codes.size());
+    for (std::size_t i = 0; i < codes.size(); ++i)
+      records[i].exitStatus = static_cast<int>(codes[i]);
+    EXPECT_EQ(WorstExitCode(records), worst);
   }
 }
 
-// The platforms bind once per process: the last worker to let go releases the library.
-TEST(SharedHidLinkTest, TheLastReleaseFreesTheLibrary) {
-  sim::Headset headset;
-  sim::SimHidLink inner(headset);
-  SharedHidLink shared(inner);
-  shared.LoadHidLibrary();
-  shared.LoadHidLibrary();
-  shared.FreeHidLibrary();
-  EXPECT_TRUE(inner.bound());
-  shared.FreeHidLibrary();
-  shared.FreeHidLibrary();
-  EXPECT_FALSE(inner.bound());
-  EXPECT_EQ(inner.loads(), 1);
-  EXPECT_EQ(inner.frees(), 1);
-}
-
-TEST(FleetCliTest, JsonLogAndExitStatusOfARunWithAFault) {
+TEST(FleetCliTest, JsonAndLogCarryOneRecordPerHeadset) {
   ScratchDir dir;
   const std::string image = dir.File("demo.bin");
   const std::string log = dir.File("fleet.log");
   ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
-  const std::vector<std::string> args = {"--sim",  "3",     "--sim-fault", "3:block-sum",
-                                         "--json", "flash", "--all",       "--yes",
-                                         "--log",  log,     image};
+  const std::vector<std::string> args = {
+      "--sim", "3", "--sim-fault", "3:block-sum", "--json",     "flash", "--all", "--yes",
+      "--log", log, "--station",   "bench-7",     "--operator", "Ada",   image};
   RunCliWith(args);
   const CliRun run = RunCliWith(args);
   EXPECT_EQ(run.code, static_cast<int>(ExitCode::kVerificationFailed));
@@ -200,23 +276,25 @@ TEST(FleetCliTest, JsonLogAndExitStatusOfARunWithAFault) {
   EXPECT_EQ(json["totals"]["flashed"], 2);
   EXPECT_EQ(json["totals"]["failed"], 1);
   ASSERT_EQ(json["headsets"].size(), 3u);
-  EXPECT_EQ(json["headsets"][0]["port"], "1-2.1");
+  EXPECT_EQ(json["headsets"][0]["usb_port"], "1-2.1");
   EXPECT_EQ(json["headsets"][0]["firmware_after"], "0025");
-  EXPECT_EQ(json["headsets"][2]["status"], "verification-failed");
+  EXPECT_EQ(json["headsets"][2]["exit_status"], 5);
   EXPECT_EQ(json["headsets"][1]["mcu_id"], "04030202080706050C0B0A09");
+  EXPECT_EQ(json["headsets"][1]["station"], "bench-7");
+  EXPECT_EQ(json["headsets"][1]["operator"], "Ada");
+  EXPECT_EQ(json["headsets"][1]["image_sha256"], Sha256Hex(ReadBytes(image)));
 
-  // Appended: three lines per run.
+  // Appended: three lines per run, each the record --json gave.
   const Bytes bytes = ReadBytes(log);
   std::istringstream lines(std::string(bytes.begin(), bytes.end()));
   std::vector<nlohmann::json> records;
   for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line));
   ASSERT_EQ(records.size(), 6u);
-  EXPECT_EQ(records[5]["port"], "1-2.3");
-  EXPECT_EQ(records[5]["outcome"], "failed");
-  EXPECT_EQ(records[4]["image"], "demo.bin");
-  EXPECT_EQ(records[4]["size"], kDefaultSampleSize);
-  EXPECT_EQ(records[4]["checksum"], json["checksum"]);
-  EXPECT_EQ(records[4]["mcu_id"], json["headsets"][1]["mcu_id"]);
+  for (const auto& record : records) ExpectRecord(record);
+  for (const auto& record : json["headsets"]) ExpectRecord(record);
+  std::sort(records.begin() + 3, records.end(),
+            [](const auto& a, const auto& b) { return a["usb_port"] < b["usb_port"]; });
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[3 + i], json["headsets"][i]);
 }
 
 }  // namespace

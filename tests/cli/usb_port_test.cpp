@@ -1,13 +1,14 @@
 // The USB port of a hidraw node, read from a made-up sysfs tree laid out as the kernel lays it.
 #include <gtest/gtest.h>
 
-#include "cli/sysfs_port.h"
+#include "posix/usb_port.h"
 #include "cli_harness.h"
 
-namespace obrint::cli::testing {
+namespace obrint::posix {
+using obrint::cli::testing::ScratchDir;
 namespace {
 
-TEST(SysfsPortTest, TheUsbDeviceFolderAboveTheInterface) {
+TEST(UsbPortTest, TheUsbDeviceFolderAboveTheInterface) {
   struct Case {
     const char* hidDevice;  // under devices/, where class/hidraw/hidraw0/device leads
     const char* port;
@@ -37,4 +38,4 @@ TEST(SysfsPortTest, TheUsbDeviceFolderAboveTheInterface) {
 }
 
 }  // namespace
-}  // namespace obrint::cli::testing
+}  // namespace obrint::posix
