@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test tier:
 #   1. native unit tests (build/native)
-#   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (build/asan)
+#   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (build/asan), and the
+#      command line's tests under ThreadSanitizer (build/tsan)
 #   3. Win32 unit tests under Wine
 #   4. GUI tests under Wine, which leave their screenshots as PNG files in build/screenshots/
 # and, where scripts/fuzz.sh exists, short runs of the fuzz targets.
@@ -62,7 +63,8 @@ configure_and_build() {
   if [ "$target" = all ]; then
     cmake --build "$dir" -j"$OBRINT_JOBS"
   else
-    cmake --build "$dir" -j"$OBRINT_JOBS" --target "$target"
+    # shellcheck disable=SC2086 # several targets are separate words
+    cmake --build "$dir" -j"$OBRINT_JOBS" --target $target
   fi
 }
 
@@ -93,6 +95,15 @@ if step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE
   -DOBRINT_SANITIZE=ON; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     step "ASan+UBSan unit tests" run_ctest build/asan -j"$OBRINT_JOBS"
+fi
+
+# The command line's workers run on threads of their own: its tests under ThreadSanitizer.
+if step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
+  "cli_test fleet_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
+  -DOBRINT_THREAD_SANITIZE=ON; then
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    step "ThreadSanitizer tests (command line)" run_ctest build/tsan \
+    -R '^(cli_test|fleet_test|cli_process_test)$'
 fi
 
 # Bounded runs of the fuzz targets, where the project has them.
