@@ -6,7 +6,7 @@
 
 #include "aboutdlg.h"
 #include "usermsg.h"
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ void CKesticDlg::SetUpDeviceTree() {
     obrint::win::DebugTrace("GetComputerName(): " + obrint::win::SystemErrorText(::GetLastError()));
     computerName[0] = L'\0';
   }
-  rootItem_ = treeDevices_.InsertItem(obrint::win::Narrow(computerName.data()), rootImage,
+  rootItem_ = treeDevices_.InsertItem(obrint::winbase::Narrow(computerName.data()), rootImage,
                                       rootImage, TVI_ROOT, TVI_LAST);
 }
 
@@ -160,7 +160,7 @@ int CKesticDlg::ShowWindowBox(std::string_view body, std::string_view caption, u
 }
 
 void CKesticDlg::SetCaption(std::string_view text) {
-  ::SetWindowTextW(GetSafeHwnd(), obrint::win::Widen(text).c_str());
+  ::SetWindowTextW(GetSafeHwnd(), obrint::winbase::Widen(text).c_str());
 }
 
 void CKesticDlg::EnableModeControls(bool enabled) {

@@ -21,7 +21,7 @@
 #include "dlgkit/controls.h"
 #include "dlgkit/dlgkit.h"
 #include "resource.h"
-#include "win/handles.h"
+#include "winbase/handles.h"
 
 // The device-installer calls of the Disable command and the boxes that tell the user how it
 // went. The members' defaults are the system's own calls; a test overrides them to stand in for
@@ -111,7 +111,7 @@ class CKesticDlg : public dlgkit::CDialogBase,
   SP_CLASSIMAGELIST_DATA classImageList_{};
   HTREEITEM rootItem_ = nullptr;
   HTREEITEM menuTargetItem_ = nullptr;
-  obrint::win::UniqueMenu menuResource_;
+  obrint::winbase::UniqueMenu menuResource_;
   HMENU popupMenu_ = nullptr;  // submenu 0 of menuResource_, owned by it
   dlgkit::CTreeCtrl treeDevices_;
   dlgkit::CEdit editStatus_;
@@ -120,5 +120,5 @@ class CKesticDlg : public dlgkit::CDialogBase,
   dlgkit::CButton btnVerify_;
   dlgkit::CButton btnRunMode_;
   // The window's device notifications, unregistered with the window object.
-  std::vector<obrint::win::UniqueDeviceNotification> deviceNotifications_;
+  std::vector<obrint::winbase::UniqueDeviceNotification> deviceNotifications_;
 };

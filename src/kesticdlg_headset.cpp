@@ -9,7 +9,9 @@
 #include "core/run_mode.h"
 #include "devpath/device_path.h"
 #include "win/hid_link.h"
-#include "win/ports.h"
+#include "win/clock.h"
+#include "win/file_dialog.h"
+#include "win/files.h"
 
 namespace {
 
@@ -24,7 +26,7 @@ std::string& ImagePath() {
 // Button 1004: the headset's firmware version and microcontroller ID into the Status log.
 void CKesticDlg::OnGetDeviceInfo() {
   obrint::win::WinHidLink link;
-  obrint::ReadDeviceInfo(link, *this, obrint::win::TheHeadsetLocation());
+  obrint::ReadDeviceInfo(link, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 // Button 1002: write a firmware image into the headset through its boot firmware.
@@ -32,7 +34,7 @@ void CKesticDlg::OnUpgradeFirmware() {
   obrint::win::WinHidLink link;
   obrint::win::Win32Clock clock;
   obrint::win::Win32FileSystem files;
-  obrint::UpgradeFirmware(link, clock, files, *this, obrint::win::TheHeadsetLocation(),
+  obrint::UpgradeFirmware(link, clock, files, *this, obrint::devpath::TheHeadsetLocation(),
                           ImagePath());
 }
 
@@ -49,13 +51,13 @@ void CKesticDlg::OnVerifyFirmware() {
 void CKesticDlg::OnSetRunMode() {
   obrint::win::WinHidLink link;
   obrint::win::Win32Clock clock;
-  obrint::SetRunMode(link, clock, *this, *this, obrint::win::TheHeadsetLocation());
+  obrint::SetRunMode(link, clock, *this, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 // Sets the Mode controls from the headset's firmware version and current run mode.
 void CKesticDlg::RefreshModeControls() {
   obrint::win::WinHidLink link;
-  obrint::RefreshModeControls(link, *this, obrint::win::TheHeadsetLocation());
+  obrint::RefreshModeControls(link, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 std::string CKesticDlg::ChooseImageFile() {

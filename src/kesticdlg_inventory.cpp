@@ -11,7 +11,7 @@
 #include "core/interface_name.h"
 #include "devpath/device_path.h"
 #include "usermsg.h"
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ std::string InterfaceName(const DEV_BROADCAST_DEVICEINTERFACE_W& record) {
   constexpr std::size_t kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
   if (record.dbcc_size <= kNameOffset) return {};
   const std::size_t capacity = (record.dbcc_size - kNameOffset) / sizeof(wchar_t);
-  return obrint::win::Narrow(
+  return obrint::winbase::Narrow(
       std::wstring_view(record.dbcc_name, ::wcsnlen(record.dbcc_name, capacity)));
 }
 
@@ -68,7 +68,7 @@ std::string DeviceDisplayName(HDEVINFO set, SP_DEVINFO_DATA* record) {
     if (::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr,
                                             reinterpret_cast<BYTE*>(name.data()),
                                             obrint::kMaxPath * sizeof(wchar_t), nullptr)) {
-      return obrint::win::Narrow(name.data());
+      return obrint::winbase::Narrow(name.data());
     }
   }
   return kUnknownDeviceName;
@@ -117,20 +117,20 @@ void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* re
 }
 
 void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
-  const char* path = obrint::win::FindHidDevicePath(obrint::kHidClassGuidText, vid, pid);
-  obrint::HeadsetLocation& location = obrint::win::TheHeadsetLocation();
+  const char* path = obrint::devpath::FindHidDevicePath(obrint::kHidClassGuidText, vid, pid);
+  obrint::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
   // The path and the IDs it was found under change together, or not at all.
-  if (!obrint::win::StoreDevicePath(location, path)) return;
+  if (!obrint::devpath::StoreDevicePath(location, path)) return;
   location.vid = vid;
   location.pid = pid;
 }
 
 void CKesticDlg::FindDevicePathIfUnknown() {
-  obrint::HeadsetLocation& location = obrint::win::TheHeadsetLocation();
+  obrint::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
   if (!location.devicePath.empty()) return;
-  obrint::win::StoreDevicePath(
+  obrint::devpath::StoreDevicePath(
       location,
-      obrint::win::FindHidDevicePath(obrint::kHidClassGuidText, location.vid, location.pid));
+      obrint::devpath::FindHidDevicePath(obrint::kHidClassGuidText, location.vid, location.pid));
 }
 
 void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType) {
@@ -146,7 +146,7 @@ void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record
 
   // A removed device is no longer present, so removals look among all devices.
   const DWORD flags = arrival ? (DIGCF_PRESENT | DIGCF_ALLCLASSES) : DIGCF_ALLCLASSES;
-  const obrint::win::UniqueDeviceInfoSet set(
+  const obrint::winbase::UniqueDeviceInfoSet set(
       ::SetupDiGetClassDevsA(nullptr, enumerator.c_str(), nullptr, flags));
   if (!set.valid()) {
     obrint::win::ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
@@ -231,7 +231,7 @@ std::string CKesticDlg::ClassDescription(const GUID& classGuid) {
                  obrint::win::SystemErrorText(::GetLastError()).c_str());
     return {};
   }
-  return obrint::win::Narrow(description.data());
+  return obrint::winbase::Narrow(description.data());
 }
 
 int CKesticDlg::ClassImageIndex(const GUID& classGuid) {

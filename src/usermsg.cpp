@@ -6,8 +6,8 @@
 
 #include "core/error_text.h"
 #include "dlgkit/dlgkit.h"
-#include "win/handles.h"
-#include "win/text.h"
+#include "winbase/handles.h"
+#include "winbase/text.h"
 
 namespace obrint::win {
 
@@ -20,13 +20,13 @@ void WriteTrace(std::source_location where, std::string_view text) {
   line += "): ";
   line += text;
   line += '\n';
-  ::OutputDebugStringW(Widen(line).c_str());
+  ::OutputDebugStringW(winbase::Widen(line).c_str());
 }
 
 }  // namespace
 
 void ShowStatus(HWND statusLog, std::string_view text) {
-  ::SetWindowTextW(statusLog, Widen(text).c_str());
+  ::SetWindowTextW(statusLog, winbase::Widen(text).c_str());
 }
 
 void AppendStatus(HWND statusLog, std::string_view line) {
@@ -34,7 +34,7 @@ void AppendStatus(HWND statusLog, std::string_view line) {
   std::wstring content(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
   const int copied = ::GetWindowTextW(statusLog, content.data(), length + 1);
   content.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  content += Widen(line);
+  content += winbase::Widen(line);
   ::SetWindowTextW(statusLog, content.c_str());
 }
 
@@ -44,21 +44,21 @@ std::string SystemErrorText(DWORD code) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   ::FormatMessageW(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                    reinterpret_cast<LPWSTR>(&raw), 0, nullptr);
-  const UniqueLocalMemory message(raw);
+  const winbase::UniqueLocalMemory message(raw);
   if (!message.valid()) return FallbackErrorText(code);
-  return TrimTrailingLineBreak(Narrow(raw));
+  return TrimTrailingLineBreak(winbase::Narrow(raw));
 }
 
 void ShowErrorBox(std::string_view prefix, DWORD code) {
   std::string text(prefix);
   text += SystemErrorText(code);
-  dlgkit::AppMessageBox(Widen(text), MB_OK | MB_ICONEXCLAMATION);
+  dlgkit::AppMessageBox(winbase::Widen(text), MB_OK | MB_ICONEXCLAMATION);
 }
 
-void ShowPlainBox(std::string_view text) { dlgkit::AppMessageBox(Widen(text), MB_OK); }
+void ShowPlainBox(std::string_view text) { dlgkit::AppMessageBox(winbase::Widen(text), MB_OK); }
 
 int ShowWindowBox(HWND owner, std::string_view body, std::string_view caption, UINT type) {
-  return ::MessageBoxW(owner, Widen(body).c_str(), Widen(caption).c_str(), type);
+  return ::MessageBoxW(owner, winbase::Widen(body).c_str(), winbase::Widen(caption).c_str(), type);
 }
 
 void DebugTrace(std::string_view text, std::source_location where) { WriteTrace(where, text); }

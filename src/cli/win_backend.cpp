@@ -2,7 +2,7 @@
 // interfaces for listing every attached interface of the vendor.
 #include "cli/backend.h"
 #include "win/hid_link.h"
-#include "win/ports.h"
+#include "win/clock.h"
 
 namespace obrint::cli {
 namespace {

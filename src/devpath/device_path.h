@@ -8,7 +8,7 @@
 
 #include "core/ports.h"
 
-namespace obrint::win {
+namespace obrint::devpath {
 
 // The process-wide Device path (empty until a search finds the headset, never cleared) with
 // `Headset VID` 0x2833 and `Headset PID` 0x0001 to start with.
@@ -30,4 +30,4 @@ bool VisitInterfaceNames(const char* classGuidText,
 // when none does. The text lives in a buffer that the next search reuses: copy it at once.
 const char* FindHidDevicePath(const char* classGuidText, std::uint16_t vid, std::uint16_t pid);
 
-}  // namespace obrint::win
+}  // namespace obrint::devpath

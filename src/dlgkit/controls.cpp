@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace dlgkit {
 
 HTREEITEM CTreeCtrl::InsertItem(std::string_view utf8Text, int image, int selectedImage,
                                 HTREEITEM parent, HTREEITEM after) const {
-  std::wstring text = obrint::win::Widen(utf8Text);
+  std::wstring text = obrint::winbase::Widen(utf8Text);
   TVINSERTSTRUCTW insert{};
   insert.hParent = parent;
   insert.hInsertAfter = after;

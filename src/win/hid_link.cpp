@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "devpath/device_path.h"
 #include "hid/hid_binding.h"
+#include "winbase/handles.h"
 
 namespace obrint::win {
 namespace {
@@ -62,25 +63,26 @@ std::string PortOf(std::string_view interfaceName) {
 
 std::unique_ptr<HidDevice> WinHidLink::OpenHidDevice(const std::string& path) {
   if (path.empty()) return nullptr;
-  UniqueHandle handle(win::OpenHidDevice(path.c_str()));
+  winbase::UniqueHandle handle(hid::OpenHidDevice(path.c_str()));
   if (!handle.valid()) return nullptr;
-  return std::make_unique<WinHidDevice>(std::move(handle));
+  return std::make_unique<hid::WinHidDevice>(std::move(handle));
 }
 
-void WinHidLink::LoadHidLibrary() { win::LoadHidLibrary(); }
+void WinHidLink::LoadHidLibrary() { hid::LoadHidLibrary(); }
 
-void WinHidLink::FreeHidLibrary() { win::FreeHidLibrary(); }
+void WinHidLink::FreeHidLibrary() { hid::FreeHidLibrary(); }
 
 std::optional<std::string> WinHidLink::FindHidDevicePath(std::string_view classGuidText,
                                                          std::uint16_t vid, std::uint16_t pid) {
   const std::string guid(classGuidText);
-  if (const char* path = win::FindHidDevicePath(guid.c_str(), vid, pid)) return std::string(path);
+  if (const char* path = devpath::FindHidDevicePath(guid.c_str(), vid, pid))
+    return std::string(path);
   return std::nullopt;
 }
 
 std::vector<HidInterface> AttachedHidInterfaces(std::uint16_t vid) {
   std::vector<HidInterface> found;
-  VisitInterfaceNames(kHidClassGuidText, [&](std::string_view name) {
+  devpath::VisitInterfaceNames(kHidClassGuidText, [&](std::string_view name) {
     std::uint16_t deviceVid = 0;
     std::uint16_t devicePid = 0;
     // The answer tells the headset's vendor apart; the IDs are read for any vendor.
@@ -88,7 +90,7 @@ std::vector<HidInterface> AttachedHidInterfaces(std::uint16_t vid) {
     if (deviceVid != vid) return false;
     char path[kDiscoveryBufferSize];
     const std::string candidate(FormatCandidatePath(path, name));
-    if (UniqueHandle(win::OpenHidDevice(candidate.c_str())).valid()) {
+    if (winbase::UniqueHandle(hid::OpenHidDevice(candidate.c_str())).valid()) {
       found.push_back({candidate, deviceVid, devicePid, InterfaceNumber(name), PortOf(name)});
     }
     return false;

@@ -17,7 +17,7 @@
 
 #include "driver.h"
 #include "hiddouble/sim_store.h"
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace obrint::gui {
 
@@ -41,7 +41,8 @@ inline std::ostream& operator<<(std::ostream& out, const ModeState& s) {
 }
 
 inline std::ostream& operator<<(std::ostream& out, const TreeRow& row) {
-  return out << "{" << row.level << ", " << win::Narrow(row.text) << ", " << row.expanded << "}";
+  return out << "{" << row.level << ", " << winbase::Narrow(row.text) << ", " << row.expanded
+             << "}";
 }
 
 // The name a device notification carries for the simulated headset's interface `pid`.

@@ -163,7 +163,7 @@ TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnlyAndRead)
   // shown most significant byte first.
   main_.Click(kDeviceInfo);
   EXPECT_TRUE(WaitFor([&] { return Log() == L"版本信息 B4C7:3CD20EF1FF5AA50010017F80\r\n"; }))
-      << win::Narrow(Log());
+      << winbase::Narrow(Log());
 
   // Another vendor's arrival refreshes the Mode controls from the adopted headset.
   ChangeHeadset([](sim::Headset& headset) {
@@ -178,7 +178,7 @@ TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnlyAndRead)
   Remove(HeadsetInterfaceName(L"0021"));
   EXPECT_EQ(Mode(), kDk1Shown);
   EXPECT_TRUE(Log().ends_with(L"\r\n设备断开 HID\\VID_2833&PID_0021\\7&1A2B3C4D&0&0000\r\n"))
-      << win::Narrow(Log());
+      << winbase::Narrow(Log());
 }
 
 // The tree with one device: rows 0 (root), 1 (class) and 2 (device), then rows without items.
@@ -233,7 +233,7 @@ TEST_F(TreeMenuTest, DisableShowsTheDeviceInstallersAnswer) {
   EXPECT_TRUE(std::ranges::any_of(texts, [](const std::wstring& text) {
     return text == L"Dislabe OK" || text.starts_with(L"SetupDiSetClassInstallParams(): ") ||
            text.starts_with(L"SetupDiClassInstaller(): ");
-  })) << win::Narrow(texts.at(0));
+  })) << winbase::Narrow(texts.at(0));
   EXPECT_TRUE(Answer(box, IDOK));
 }
 

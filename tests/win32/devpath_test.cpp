@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "devpath/device_path.h"
-#include "win/handles.h"
+#include "winbase/handles.h"
 #include "win/hid_link.h"
 
-namespace obrint::win {
+namespace obrint::devpath {
 namespace {
 
 constexpr std::uint16_t kTestVendor = 0x2834;
@@ -37,7 +37,7 @@ class InterfaceListTest : public ::testing::Test {
     std::replace(devices_.begin(), devices_.end(), '/', '\\');
   }
   void TearDown() override {
-    UniqueKey classKey;
+    winbase::UniqueKey classKey;
     ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, KEY_WRITE, classKey.out());
     for (const std::string& name : listed_) {
       ::RegDeleteKeyA(classKey.get(), name.c_str());
@@ -46,8 +46,8 @@ class InterfaceListTest : public ::testing::Test {
   }
   // Created below the class key's handle: Wine limits whole key paths, not only names.
   void List(const std::string& name, bool attached) {
-    UniqueKey classKey;
-    UniqueKey key;
+    winbase::UniqueKey classKey;
+    winbase::UniqueKey key;
     ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, nullptr, 0, KEY_WRITE,
                                 nullptr, classKey.out(), nullptr),
               ERROR_SUCCESS);
@@ -56,8 +56,9 @@ class InterfaceListTest : public ::testing::Test {
               ERROR_SUCCESS);
     listed_.push_back(name);
     if (attached) {
-      UniqueHandle file(::CreateFileA((devices_ + Lower(name.substr(4))).c_str(), GENERIC_WRITE, 0,
-                                      nullptr, CREATE_ALWAYS, 0, nullptr));
+      winbase::UniqueHandle file(::CreateFileA((devices_ + Lower(name.substr(4))).c_str(),
+                                               GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                               nullptr));
       ASSERT_TRUE(file.valid());
     }
   }
@@ -102,7 +103,7 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
       << "only interface 0 of a composite device is the headset";
 
   std::vector<std::string> listedAttached;
-  for (const HidInterface& hid : AttachedHidInterfaces(kTestVendor)) {
+  for (const win::HidInterface& hid : win::AttachedHidInterfaces(kTestVendor)) {
     listedAttached.push_back(hid.path + " " + std::to_string(hid.pid) + " " +
                              std::to_string(hid.interfaceNumber));
   }
@@ -124,4 +125,4 @@ TEST(DevicePath, StartsEmptyAndStoresOnlyResultsThatFitAPathBuffer) {
 }
 
 }  // namespace
-}  // namespace obrint::win
+}  // namespace obrint::devpath
