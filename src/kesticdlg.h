@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/ports.h"
@@ -41,6 +42,29 @@ class DeviceInstaller {
 
 // Disables the device with this instance ID in all hardware profiles, and shows the outcome.
 void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId);
+
+// The Device tree: the tree control, with what each item below the root stands for kept beside
+// it: a class item its setup class, a device item its class and device instance ID. An item's
+// entry goes when Delete() deletes the item (one without children); the entries of the items
+// still in the tree at the end go with the object.
+class DeviceTree : public dlgkit::CTreeCtrl {
+ public:
+  struct Entry {
+    GUID classGuid;
+    std::string instanceId;  // empty for a class item
+    bool operator==(const Entry&) const = default;
+  };
+  // A new last child of `parent` that stands for `entry`; null when the control refuses it.
+  HTREEITEM Add(HTREEITEM parent, std::string_view text, int image, const Entry& entry);
+  // The first child of `parent` that stands for `entry`, or null.
+  HTREEITEM Find(HTREEITEM parent, const Entry& entry) const;
+  // What `item` stands for; null for the root item and for items that are gone.
+  const Entry* EntryOf(HTREEITEM item) const;
+  void Delete(HTREEITEM item);
+
+ private:
+  std::unordered_map<HTREEITEM, Entry> entries_;
+};
 
 class CKesticDlg : public dlgkit::CDialogBase,
                    public obrint::UserInterface,
@@ -76,11 +100,7 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // the wide-character ones.
   BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
   void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
-  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType);
-  HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
   static bool LocateDeviceInfo(HDEVINFO set, std::string_view instanceId, SP_DEVINFO_DATA* record);
-  std::string ClassDescription(const GUID& classGuid);
-  int ClassImageIndex(const GUID& classGuid);
 
   // The Device tree's context menu and its Disable command.
   void OnContextMenu(HWND window, POINT screenPoint);
@@ -106,6 +126,10 @@ class CKesticDlg : public dlgkit::CDialogBase,
   void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
   // Searches for the headset under the known IDs when no Device path is known yet.
   void FindDevicePathIfUnknown();
+  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType);
+  HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
+  std::string ClassDescription(const GUID& classGuid);
+  int ClassImageIndex(const GUID& classGuid);
 
   HICON icon_ = nullptr;
   SP_CLASSIMAGELIST_DATA classImageList_{};
@@ -113,11 +137,8 @@ class CKesticDlg : public dlgkit::CDialogBase,
   HTREEITEM menuTargetItem_ = nullptr;
   obrint::winbase::UniqueMenu menuResource_;
   HMENU popupMenu_ = nullptr;  // submenu 0 of menuResource_, owned by it
-  dlgkit::CTreeCtrl treeDevices_;
+  DeviceTree treeDevices_;
   dlgkit::CEdit editStatus_;
-  dlgkit::CButton btnUpgrade_;
-  dlgkit::CButton btnBootFirmware_;
-  dlgkit::CButton btnVerify_;
   dlgkit::CButton btnRunMode_;
   // The window's device notifications, unregistered with the window object.
   std::vector<obrint::winbase::UniqueDeviceNotification> deviceNotifications_;

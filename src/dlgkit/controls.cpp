@@ -19,21 +19,6 @@ HTREEITEM CTreeCtrl::InsertItem(std::string_view utf8Text, int image, int select
   return reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, &insert));
 }
 
-LPARAM CTreeCtrl::GetItemData(HTREEITEM item) const {
-  TVITEMW query{};
-  query.mask = TVIF_PARAM | TVIF_HANDLE;
-  query.hItem = item;
-  return Send(TVM_GETITEMW, 0, &query) != 0 ? query.lParam : 0;
-}
-
-bool CTreeCtrl::SetItemData(HTREEITEM item, LPARAM data) const {
-  TVITEMW change{};
-  change.mask = TVIF_PARAM | TVIF_HANDLE;
-  change.hItem = item;
-  change.lParam = data;
-  return Send(TVM_SETITEMW, 0, &change) != 0;
-}
-
 HTREEITEM CTreeCtrl::HitTest(POINT clientPoint) const {
   TVHITTESTINFO hit{};
   hit.pt = clientPoint;

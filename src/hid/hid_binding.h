@@ -62,7 +62,6 @@ HANDLE OpenHidDevice(const char* path);
 class WinHidDevice : public HidDevice {
  public:
   explicit WinHidDevice(winbase::UniqueHandle handle) : handle_(std::move(handle)) {}
-  HANDLE handle() const { return handle_.get(); }
 
   bool GetFeature(std::uint8_t* report, std::size_t length) override;
   bool SetFeature(const std::uint8_t* report, std::size_t length) override;

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "winbase/handles.h"
+
 namespace obrint::gui {
 namespace {
 
@@ -26,7 +28,9 @@ constexpr GUID kHidClass = {
 std::vector<Device> PresentDevices(const wchar_t* enumerator = nullptr) {
   std::vector<Device> found;
   const DWORD flags = enumerator ? DIGCF_ALLCLASSES : DIGCF_DEVICEINTERFACE;
-  HDEVINFO set = SetupDiGetClassDevsW(&kHidClass, enumerator, nullptr, flags | DIGCF_PRESENT);
+  const winbase::UniqueDeviceInfoSet owner(
+      SetupDiGetClassDevsW(&kHidClass, enumerator, nullptr, flags | DIGCF_PRESENT));
+  HDEVINFO set = owner.get();
   SP_DEVICE_INTERFACE_DATA iface{};
   iface.cbSize = sizeof iface;
   SP_DEVINFO_DATA device{};
@@ -55,7 +59,6 @@ std::vector<Device> PresentDevices(const wchar_t* enumerator = nullptr) {
     found.push_back({path.detail.DevicePath, id, friendly, description});
     if (enumerator) break;
   }
-  SetupDiDestroyDeviceInfoList(set);
   return found;
 }
 
