@@ -1,16 +1,22 @@
-// The registry's list of HID interfaces as the headset search and obrint-cli's list walk it.
-// Listed interfaces are registry keys the test adds under a vendor ID of its own; an attached
-// device is a file in the Wine prefix's device namespace under the interface's name.
+// The registry's list of HID interfaces as the headset search, the window's adoption of an
+// arrival and obrint-cli's list walk it. Listed interfaces are registry keys the test adds under a
+// vendor ID of its own; an attached device is a file in the Wine prefix's device namespace under
+// the interface's name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "devpath/device_path.h"
-#include "winbase/handles.h"
+#include "kesticdlg.h"
 #include "win/hid_link.h"
+#include "winbase/handles.h"
+#include "winbase/text.h"
 
 namespace obrint::devpath {
 namespace {
@@ -27,6 +33,17 @@ std::string Name(const std::string& device, const std::string& instance) {
   return "##?#" + device + "#" + instance + "#{" + Lower(kHidClassGuidText) + "}";
 }
 std::string PathOf(const std::string& name) { return "\\\\.\\" + name.substr(4); }
+// The record of the interface's arrival, as the window gets it.
+std::vector<std::byte> Arrival(const std::string& name) {
+  const std::wstring path = winbase::Widen("\\\\?\\" + name.substr(4));
+  std::vector<std::byte> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) +
+                                path.size() * sizeof(wchar_t));
+  auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
+  header->dbcc_size = static_cast<DWORD>(record.size());
+  header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  std::memcpy(header->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  return record;
+}
 
 class InterfaceListTest : public ::testing::Test {
  protected:
@@ -75,7 +92,7 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
   std::string longest = Name("HID#VID_2834&PID_0001", "7&50&0&0000");
   longest.insert(4, std::string(254 - longest.size(), '0'));
   std::string tooLong = longest;
-  tooLong.insert(4, "0");
+  tooLong.insert(4, 1, '0');
   for (const auto& [name, isAttached] : {std::pair{absent, false},
                                          {attached, true},
                                          {lowerCase, true},
@@ -111,6 +128,31 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
   EXPECT_EQ(listedAttached,
             (std::vector<std::string>{PathOf(attached) + " 1 -1", PathOf(secondInterface) + " 49 1",
                                       PathOf(lowerCase) + " 33 -1"}));
+}
+
+// The path that later searches start from and the IDs they search under change together: to the
+// path found under the arrival's own IDs, or not at all when its interface does not open.
+TEST_F(InterfaceListTest, AnArrivalIsAdoptedWithThePathFoundUnderItsOwnIds) {
+  // Only the headset's vendor is adopted; product IDs of its own keep the test's apart.
+  const std::string first = Name("HID#VID_2833&PID_0041", "7&70&0&0000");
+  const std::string absent = Name("HID#VID_2833&PID_0042", "7&80&0&0000");
+  const std::string second = Name("HID#VID_2833&PID_0043", "7&90&0&0000");
+  for (const auto& [name, isAttached] : {std::pair{first, true}, {absent, false}, {second, true}}) {
+    List(name, isAttached);
+  }
+  HeadsetLocation& location = TheHeadsetLocation();
+  const HeadsetLocation before = location;
+  CKesticDlg window;
+  for (const auto& [arrival, adopted, pid] : {std::tuple{first, first, std::uint16_t{0x41}},
+                                              {absent, first, std::uint16_t{0x41}},
+                                              {second, second, std::uint16_t{0x43}}}) {
+    window.AdoptHeadsetInterface(
+        reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(Arrival(arrival).data()));
+    EXPECT_EQ(std::tie(location.devicePath, location.vid, location.pid),
+              std::tuple(PathOf(adopted), kHeadsetVendorId, pid))
+        << "after " << arrival;
+  }
+  location = before;
 }
 
 TEST(DevicePath, StartsEmptyAndStoresOnlyResultsThatFitAPathBuffer) {
