@@ -126,6 +126,8 @@ class CKesticDlg : public dlgkit::CDialogBase,
   void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
   // Searches for the headset under the known IDs when no Device path is known yet.
   void FindDevicePathIfUnknown();
+  // The event's Status log line and the Device tree's update: the device item added or deleted
+  // under its class item, which an arrival adds and the last removal deletes.
   void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType);
   HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
   std::string ClassDescription(const GUID& classGuid);
