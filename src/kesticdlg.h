@@ -100,6 +100,8 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // the wide-character ones.
   BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
   void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
+  // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
+  void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
   static bool LocateDeviceInfo(HDEVINFO set, std::string_view instanceId, SP_DEVINFO_DATA* record);
 
   // The Device tree's context menu and its Disable command.
@@ -122,8 +124,6 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // Registers the window for HID device-interface notifications; false after a failure, which
   // has been shown to the user.
   bool RegisterDeviceNotifications();
-  // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
-  void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
   // Searches for the headset under the known IDs when no Device path is known yet.
   void FindDevicePathIfUnknown();
   // The event's Status log line and the Device tree's update: the device item added or deleted

@@ -1,13 +1,11 @@
-// The registry's list of HID interfaces as the headset search, the window's adoption of an
-// arrival and obrint-cli's list walk it. Listed interfaces are registry keys the test adds under a
+// The registry's list of HID interfaces as the headset search, the window's adoption of a
+// headset and obrint-cli's list walk it. Listed interfaces are registry keys the test adds under a
 // vendor ID of its own; an attached device is a file in the Wine prefix's device namespace under
 // the interface's name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,7 +14,6 @@
 #include "kesticdlg.h"
 #include "win/hid_link.h"
 #include "winbase/handles.h"
-#include "winbase/text.h"
 
 namespace obrint::devpath {
 namespace {
@@ -33,17 +30,6 @@ std::string Name(const std::string& device, const std::string& instance) {
   return "##?#" + device + "#" + instance + "#{" + Lower(kHidClassGuidText) + "}";
 }
 std::string PathOf(const std::string& name) { return "\\\\.\\" + name.substr(4); }
-// The record of the interface's arrival, as the window gets it.
-std::vector<std::byte> Arrival(const std::string& name) {
-  const std::wstring path = winbase::Widen("\\\\?\\" + name.substr(4));
-  std::vector<std::byte> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) +
-                                path.size() * sizeof(wchar_t));
-  auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
-  header->dbcc_size = static_cast<DWORD>(record.size());
-  header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  std::memcpy(header->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  return record;
-}
 
 class InterfaceListTest : public ::testing::Test {
  protected:
@@ -131,26 +117,23 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
 }
 
 // The path that later searches start from and the IDs they search under change together: to the
-// path found under the arrival's own IDs, or not at all when its interface does not open.
-TEST_F(InterfaceListTest, AnArrivalIsAdoptedWithThePathFoundUnderItsOwnIds) {
-  // Only the headset's vendor is adopted; product IDs of its own keep the test's apart.
-  const std::string first = Name("HID#VID_2833&PID_0041", "7&70&0&0000");
-  const std::string absent = Name("HID#VID_2833&PID_0042", "7&80&0&0000");
-  const std::string second = Name("HID#VID_2833&PID_0043", "7&90&0&0000");
-  for (const auto& [name, isAttached] : {std::pair{first, true}, {absent, false}, {second, true}}) {
-    List(name, isAttached);
-  }
+// path found under the adopted IDs, or not at all when no interface of theirs opens.
+TEST_F(InterfaceListTest, AHeadsetIsAdoptedWithThePathFoundUnderItsOwnIds) {
+  const std::string first = Name("HID#VID_2834&PID_0041", "7&70&0&0000");
+  const std::string second = Name("HID#VID_2834&PID_0043", "7&90&0&0000");
+  List(first, true);
+  List(Name("HID#VID_2834&PID_0042", "7&80&0&0000"), false);
+  List(second, true);
   HeadsetLocation& location = TheHeadsetLocation();
   const HeadsetLocation before = location;
   CKesticDlg window;
-  for (const auto& [arrival, adopted, pid] : {std::tuple{first, first, std::uint16_t{0x41}},
-                                              {absent, first, std::uint16_t{0x41}},
-                                              {second, second, std::uint16_t{0x43}}}) {
-    window.AdoptHeadsetInterface(
-        reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(Arrival(arrival).data()));
+  using Id = std::uint16_t;
+  for (const auto& [pid, path, adoptedPid] :
+       {std::tuple{Id{0x41}, first, Id{0x41}}, {0x42, first, 0x41}, {0x43, second, 0x43}}) {
+    window.AdoptHeadset(kTestVendor, pid);
     EXPECT_EQ(std::tie(location.devicePath, location.vid, location.pid),
-              std::tuple(PathOf(adopted), kHeadsetVendorId, pid))
-        << "after " << arrival;
+              std::tuple(PathOf(path), kTestVendor, adoptedPid))
+        << "after " << pid;
   }
   location = before;
 }
