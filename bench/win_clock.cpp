@@ -12,7 +12,7 @@
 
 #include "device/upgrade.h"
 #include "sim/headset_sim.h"
-#include "win/ports.h"
+#include "win/clock.h"
 
 namespace {
 

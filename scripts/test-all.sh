@@ -5,7 +5,8 @@
 #      command line's tests under ThreadSanitizer (build/tsan)
 #   3. Win32 unit tests under Wine
 #   4. GUI tests under Wine, which leave their screenshots as PNG files in build/screenshots/
-# and, where scripts/fuzz.sh exists, short runs of the fuzz targets.
+# and, where scripts/fuzz.sh exists, short runs of the fuzz targets. First it checks that the
+# folders of src/ include each other in one direction only.
 # Every tier runs even when an earlier one failed; the script ends non-zero if any failed.
 #
 # Obrint.exe is a 32-bit program and is always cross-built as such (build/win32). Where this
@@ -68,6 +69,15 @@ configure_and_build() {
   fi
 }
 
+# The folders of src/ (its own files: "app") and the folders whose headers they include; fails,
+# naming the folders, when they include each other round a loop.
+folder_include_cycles() {
+  grep -rEo '^#include "[a-z_]+/' src --include='*.cpp' --include='*.h' |
+    sed -E -e 's|^src/([a-z_]+)/[^:]*:#include "([a-z_]+)/$|\1 \2|' \
+      -e 's|^src/[^/:]*:#include "([a-z_]+)/$|app \1|' |
+    awk '$1 != $2' | sort -u | tsort >/dev/null
+}
+
 prepare_wine() {
   obrint_start_display && echo "display $DISPLAY, prefix $WINEPREFIX" && obrint_init_prefix
 }
@@ -87,6 +97,8 @@ source scripts/build-env.sh
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 win_arch=$(obrint_win_arch)
+
+step "no include cycles between folders" folder_include_cycles
 
 if step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug; then
   step "native unit tests" run_ctest build/native -j"$OBRINT_JOBS"

@@ -12,7 +12,6 @@ class CKesticApp : public dlgkit::CAppBase {
 
 bool CKesticApp::InitInstance() {
   ::InitCommonControls();
-  SetRegistryKey(L"Local AppWizard-Generated Applications");
 
   CKesticDlg dlg;
   SetMainWindow(&dlg);

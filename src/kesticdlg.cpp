@@ -2,11 +2,13 @@
 // boxes, and the Device tree's set-up.
 #include "kesticdlg.h"
 
+#include "device/discovery.h"
+
 #include <array>
 
 #include "aboutdlg.h"
 #include "usermsg.h"
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace {
 
@@ -70,9 +72,6 @@ void CKesticDlg::DoDataExchange() {
   dlgkit::CDialogBase::DoDataExchange();
   treeDevices_.Attach(GetSafeHwnd(), IDC_DEVICE_TREE);
   editStatus_.Attach(GetSafeHwnd(), IDC_STATUS_LOG);
-  btnUpgrade_.Attach(GetSafeHwnd(), IDC_UPGRADE_FIRMWARE);
-  btnBootFirmware_.Attach(GetSafeHwnd(), IDC_DOWNLOAD_BOOT_FIRMWARE);
-  btnVerify_.Attach(GetSafeHwnd(), IDC_VERIFY_FIRMWARE);
   btnRunMode_.Attach(GetSafeHwnd(), IDC_SET_RUN_MODE);
 }
 
@@ -109,8 +108,7 @@ void CKesticDlg::SetUpDeviceTree() {
   classImageList_.cbSize = sizeof(classImageList_);
   // Some systems have no class icons to give; the tree then shows its items without images.
   if (!::SetupDiGetClassImageList(&classImageList_)) {
-    obrint::win::DebugTrace("SetupDiGetClassImageList(): " +
-                            obrint::win::SystemErrorText(::GetLastError()));
+    DebugTrace("SetupDiGetClassImageList(): " + SystemErrorText(::GetLastError()));
   }
   treeDevices_.SetImageList(classImageList_.ImageList, TVSIL_NORMAL);
 
@@ -119,10 +117,10 @@ void CKesticDlg::SetUpDeviceTree() {
   std::array<wchar_t, obrint::kMaxPath> computerName{};
   DWORD size = static_cast<DWORD>(computerName.size());
   if (!::GetComputerNameW(computerName.data(), &size)) {
-    obrint::win::DebugTrace("GetComputerName(): " + obrint::win::SystemErrorText(::GetLastError()));
+    DebugTrace("GetComputerName(): " + SystemErrorText(::GetLastError()));
     computerName[0] = L'\0';
   }
-  rootItem_ = treeDevices_.InsertItem(obrint::win::Narrow(computerName.data()), rootImage,
+  rootItem_ = treeDevices_.InsertItem(obrint::winbase::Narrow(computerName.data()), rootImage,
                                       rootImage, TVI_ROOT, TVI_LAST);
 }
 
@@ -148,19 +146,26 @@ bool CKesticDlg::OnPaint() {
 }
 
 void CKesticDlg::ShowStatus(std::string_view text) {
-  obrint::win::ShowStatus(editStatus_.GetSafeHwnd(), text);
+  ::SetWindowTextW(editStatus_.GetSafeHwnd(), obrint::winbase::Widen(text).c_str());
 }
 
 void CKesticDlg::AppendStatus(std::string_view line) {
-  obrint::win::AppendStatus(editStatus_.GetSafeHwnd(), line);
+  HWND log = editStatus_.GetSafeHwnd();
+  const int length = ::GetWindowTextLengthW(log);
+  std::wstring content(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+  const int copied = ::GetWindowTextW(log, content.data(), length + 1);
+  content.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  content += obrint::winbase::Widen(line);
+  ::SetWindowTextW(log, content.c_str());
 }
 
 int CKesticDlg::ShowWindowBox(std::string_view body, std::string_view caption, unsigned type) {
-  return obrint::win::ShowWindowBox(GetSafeHwnd(), body, caption, type);
+  return ::MessageBoxW(GetSafeHwnd(), obrint::winbase::Widen(body).c_str(),
+                       obrint::winbase::Widen(caption).c_str(), type);
 }
 
 void CKesticDlg::SetCaption(std::string_view text) {
-  ::SetWindowTextW(GetSafeHwnd(), obrint::win::Widen(text).c_str());
+  ::SetWindowTextW(GetSafeHwnd(), obrint::winbase::Widen(text).c_str());
 }
 
 void CKesticDlg::EnableModeControls(bool enabled) {

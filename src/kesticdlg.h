@@ -15,13 +15,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "core/ports.h"
+#include "presenters/ports.h"
 #include "dlgkit/controls.h"
 #include "dlgkit/dlgkit.h"
 #include "resource.h"
-#include "win/handles.h"
+#include "winbase/handles.h"
 
 // The device-installer calls of the Disable command and the boxes that tell the user how it
 // went. The members' defaults are the system's own calls; a test overrides them to stand in for
@@ -42,9 +43,32 @@ class DeviceInstaller {
 // Disables the device with this instance ID in all hardware profiles, and shows the outcome.
 void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId);
 
+// The Device tree: the tree control, with what each item below the root stands for kept beside
+// it: a class item its setup class, a device item its class and device instance ID. An item's
+// entry goes when Delete() deletes the item (one without children); the entries of the items
+// still in the tree at the end go with the object.
+class DeviceTree : public dlgkit::CTreeCtrl {
+ public:
+  struct Entry {
+    GUID classGuid;
+    std::string instanceId;  // empty for a class item
+    bool operator==(const Entry&) const = default;
+  };
+  // A new last child of `parent` that stands for `entry`; null when the control refuses it.
+  HTREEITEM Add(HTREEITEM parent, std::string_view text, int image, const Entry& entry);
+  // The first child of `parent` that stands for `entry`, or null.
+  HTREEITEM Find(HTREEITEM parent, const Entry& entry) const;
+  // What `item` stands for; null for the root item and for items that are gone.
+  const Entry* EntryOf(HTREEITEM item) const;
+  void Delete(HTREEITEM item);
+
+ private:
+  std::unordered_map<HTREEITEM, Entry> entries_;
+};
+
 class CKesticDlg : public dlgkit::CDialogBase,
-                   public obrint::UserInterface,
-                   public obrint::ModeControls {
+                   public obrint::presenters::UserInterface,
+                   public obrint::presenters::ModeControls {
  public:
   explicit CKesticDlg(HWND parent = nullptr);
   ~CKesticDlg() override = default;
@@ -76,11 +100,9 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // the wide-character ones.
   BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
   void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
-  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType);
-  HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
+  // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
+  void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
   static bool LocateDeviceInfo(HDEVINFO set, std::string_view instanceId, SP_DEVINFO_DATA* record);
-  std::string ClassDescription(const GUID& classGuid);
-  int ClassImageIndex(const GUID& classGuid);
 
   // The Device tree's context menu and its Disable command.
   void OnContextMenu(HWND window, POINT screenPoint);
@@ -102,23 +124,24 @@ class CKesticDlg : public dlgkit::CDialogBase,
   // Registers the window for HID device-interface notifications; false after a failure, which
   // has been shown to the user.
   bool RegisterDeviceNotifications();
-  // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
-  void AdoptHeadset(std::uint16_t vid, std::uint16_t pid);
   // Searches for the headset under the known IDs when no Device path is known yet.
   void FindDevicePathIfUnknown();
+  // The event's Status log line and the Device tree's update: the device item added or deleted
+  // under its class item, which an arrival adds and the last removal deletes.
+  void ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType);
+  HTREEITEM FindOrAddClassItem(const GUID& classGuid, UINT eventType);
+  std::string ClassDescription(const GUID& classGuid);
+  int ClassImageIndex(const GUID& classGuid);
 
   HICON icon_ = nullptr;
   SP_CLASSIMAGELIST_DATA classImageList_{};
   HTREEITEM rootItem_ = nullptr;
   HTREEITEM menuTargetItem_ = nullptr;
-  obrint::win::UniqueMenu menuResource_;
+  obrint::winbase::UniqueMenu menuResource_;
   HMENU popupMenu_ = nullptr;  // submenu 0 of menuResource_, owned by it
-  dlgkit::CTreeCtrl treeDevices_;
+  DeviceTree treeDevices_;
   dlgkit::CEdit editStatus_;
-  dlgkit::CButton btnUpgrade_;
-  dlgkit::CButton btnBootFirmware_;
-  dlgkit::CButton btnVerify_;
   dlgkit::CButton btnRunMode_;
   // The window's device notifications, unregistered with the window object.
-  std::vector<obrint::win::UniqueDeviceNotification> deviceNotifications_;
+  std::vector<obrint::winbase::UniqueDeviceNotification> deviceNotifications_;
 };

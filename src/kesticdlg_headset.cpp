@@ -1,17 +1,22 @@
 // The headset commands behind the Main window's buttons, and the refresh of the Mode controls.
 // Each runs the portable procedure over hid.dll, the Device path, and the window's own user
-// interface and Mode controls.
+// interface and Mode controls. The procedures tell the user how they ended; their status is for
+// their tests.
 #include "kesticdlg.h"
 
-#include "core/device_info.h"
-#include "core/firmware_upgrade.h"
-#include "core/image_stamp.h"
-#include "core/run_mode.h"
+#include "presenters/device_info.h"
+#include "presenters/firmware_upgrade.h"
+#include "presenters/image_stamp.h"
+#include "presenters/run_mode.h"
 #include "devpath/device_path.h"
-#include "win/hid_link.h"
-#include "win/ports.h"
+#include "win/clock.h"
+#include "win/file_dialog.h"
+#include "win/files.h"
+#include "win/hid_bus.h"
 
 namespace {
+
+namespace presenters = obrint::presenters;
 
 // The firmware image chosen last; the next upgrade reuses it without asking while it still opens.
 std::string& ImagePath() {
@@ -23,17 +28,17 @@ std::string& ImagePath() {
 
 // Button 1004: the headset's firmware version and microcontroller ID into the Status log.
 void CKesticDlg::OnGetDeviceInfo() {
-  obrint::win::WinHidLink link;
-  obrint::ReadDeviceInfo(link, *this, obrint::win::TheHeadsetLocation());
+  obrint::win::Win32HidBus bus;
+  presenters::ReadDeviceInfo(bus, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 // Button 1002: write a firmware image into the headset through its boot firmware.
 void CKesticDlg::OnUpgradeFirmware() {
-  obrint::win::WinHidLink link;
+  obrint::win::Win32HidBus bus;
   obrint::win::Win32Clock clock;
   obrint::win::Win32FileSystem files;
-  obrint::UpgradeFirmware(link, clock, files, *this, obrint::win::TheHeadsetLocation(),
-                          ImagePath());
+  (void)presenters::UpgradeFirmware(bus, clock, files, *this, obrint::devpath::TheHeadsetLocation(),
+                                    ImagePath());
 }
 
 // Button 1003 has no function.
@@ -42,20 +47,20 @@ void CKesticDlg::OnDownloadBootFirmware() {}
 // Button 1005: stamp a firmware image file with its checksum.
 void CKesticDlg::OnVerifyFirmware() {
   obrint::win::Win32FileSystem files;
-  obrint::StampImageChecksum(files, *this);
+  (void)presenters::StampImageChecksum(files, *this);
 }
 
 // Button 1006: write the selected run mode into the headset and restart it.
 void CKesticDlg::OnSetRunMode() {
-  obrint::win::WinHidLink link;
+  obrint::win::Win32HidBus bus;
   obrint::win::Win32Clock clock;
-  obrint::SetRunMode(link, clock, *this, *this, obrint::win::TheHeadsetLocation());
+  (void)presenters::SetRunMode(bus, clock, *this, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 // Sets the Mode controls from the headset's firmware version and current run mode.
 void CKesticDlg::RefreshModeControls() {
-  obrint::win::WinHidLink link;
-  obrint::RefreshModeControls(link, *this, obrint::win::TheHeadsetLocation());
+  obrint::win::Win32HidBus bus;
+  presenters::RefreshModeControls(bus, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 std::string CKesticDlg::ChooseImageFile() {

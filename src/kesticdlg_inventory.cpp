@@ -3,15 +3,14 @@
 
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <cwchar>
-#include <memory>
 #include <optional>
 
-#include "core/interface_name.h"
+#include "device/discovery.h"
+#include "device/interface_name.h"
 #include "devpath/device_path.h"
 #include "usermsg.h"
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace {
 
@@ -28,36 +27,13 @@ std::string InterfaceName(const DEV_BROADCAST_DEVICEINTERFACE_W& record) {
   constexpr std::size_t kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
   if (record.dbcc_size <= kNameOffset) return {};
   const std::size_t capacity = (record.dbcc_size - kNameOffset) / sizeof(wchar_t);
-  return obrint::win::Narrow(
+  return obrint::winbase::Narrow(
       std::wstring_view(record.dbcc_name, ::wcsnlen(record.dbcc_name, capacity)));
 }
 
-// What a device item carries: its device instance ID.
-const std::string* DeviceItemId(const dlgkit::CTreeCtrl& tree, HTREEITEM item) {
-  return reinterpret_cast<const std::string*>(tree.GetItemData(item));
-}
-
-// What a class item carries: a 16-byte copy of its class GUID on the process heap.
-const GUID* ClassItemGuid(const dlgkit::CTreeCtrl& tree, HTREEITEM item) {
-  return reinterpret_cast<const GUID*>(tree.GetItemData(item));
-}
-
-HTREEITEM FindDeviceItem(const dlgkit::CTreeCtrl& tree, HTREEITEM classItem,
-                         std::string_view instanceId) {
-  for (HTREEITEM child = tree.GetChildItem(classItem); child != nullptr;
-       child = tree.GetNextSiblingItem(child)) {
-    const std::string* id = DeviceItemId(tree, child);
-    if (id != nullptr && *id == instanceId) return child;
-  }
-  return nullptr;
-}
-
-// Deletes a class item that has no device left, with its GUID block.
-void DeleteClassItemIfEmpty(const dlgkit::CTreeCtrl& tree, HTREEITEM classItem) {
-  if (tree.ItemHasChildren(classItem)) return;
-  void* block = const_cast<GUID*>(ClassItemGuid(tree, classItem));
-  tree.DeleteItem(classItem);
-  if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);
+// Deletes a class item that has no device left.
+void DeleteClassItemIfEmpty(DeviceTree& tree, HTREEITEM classItem) {
+  if (!tree.ItemHasChildren(classItem)) tree.Delete(classItem);
 }
 
 // The name the user knows the device by: its friendly name, else its description.
@@ -68,13 +44,38 @@ std::string DeviceDisplayName(HDEVINFO set, SP_DEVINFO_DATA* record) {
     if (::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr,
                                             reinterpret_cast<BYTE*>(name.data()),
                                             obrint::kMaxPath * sizeof(wchar_t), nullptr)) {
-      return obrint::win::Narrow(name.data());
+      return obrint::winbase::Narrow(name.data());
     }
   }
   return kUnknownDeviceName;
 }
 
 }  // namespace
+
+HTREEITEM DeviceTree::Add(HTREEITEM parent, std::string_view text, int image, const Entry& entry) {
+  HTREEITEM item = InsertItem(text, image, image, parent, TVI_LAST);
+  if (item != nullptr) entries_.insert_or_assign(item, entry);
+  return item;
+}
+
+HTREEITEM DeviceTree::Find(HTREEITEM parent, const Entry& entry) const {
+  for (HTREEITEM child = GetChildItem(parent); child != nullptr;
+       child = GetNextSiblingItem(child)) {
+    const Entry* childEntry = EntryOf(child);
+    if (childEntry != nullptr && *childEntry == entry) return child;
+  }
+  return nullptr;
+}
+
+const DeviceTree::Entry* DeviceTree::EntryOf(HTREEITEM item) const {
+  const auto found = entries_.find(item);
+  return found != entries_.end() ? &found->second : nullptr;
+}
+
+void DeviceTree::Delete(HTREEITEM item) {
+  DeleteItem(item);
+  entries_.erase(item);
+}
 
 bool CKesticDlg::RegisterDeviceNotifications() {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
@@ -85,7 +86,7 @@ bool CKesticDlg::RegisterDeviceNotifications() {
     HDEVNOTIFY notification =
         ::RegisterDeviceNotificationW(GetSafeHwnd(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (notification == nullptr) {
-      obrint::win::ShowErrorBox("Can't register device notification: ", ::GetLastError());
+      ShowErrorBox("Can't register device notification: ", ::GetLastError());
       return false;
     }
     deviceNotifications_.emplace_back(notification);
@@ -117,20 +118,20 @@ void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* re
 }
 
 void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
-  const char* path = obrint::win::FindHidDevicePath(obrint::kHidClassGuidText, vid, pid);
-  obrint::HeadsetLocation& location = obrint::win::TheHeadsetLocation();
+  const char* path = obrint::devpath::FindHidDevicePath(obrint::kHidClassGuidText, vid, pid);
+  obrint::presenters::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
   // The path and the IDs it was found under change together, or not at all.
-  if (!obrint::win::StoreDevicePath(location, path)) return;
+  if (!obrint::devpath::StoreDevicePath(location, path)) return;
   location.vid = vid;
   location.pid = pid;
 }
 
 void CKesticDlg::FindDevicePathIfUnknown() {
-  obrint::HeadsetLocation& location = obrint::win::TheHeadsetLocation();
+  obrint::presenters::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
   if (!location.devicePath.empty()) return;
-  obrint::win::StoreDevicePath(
+  obrint::devpath::StoreDevicePath(
       location,
-      obrint::win::FindHidDevicePath(obrint::kHidClassGuidText, location.vid, location.pid));
+      obrint::devpath::FindHidDevicePath(obrint::kHidClassGuidText, location.vid, location.pid));
 }
 
 void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType) {
@@ -146,10 +147,10 @@ void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record
 
   // A removed device is no longer present, so removals look among all devices.
   const DWORD flags = arrival ? (DIGCF_PRESENT | DIGCF_ALLCLASSES) : DIGCF_ALLCLASSES;
-  const obrint::win::UniqueDeviceInfoSet set(
+  const obrint::winbase::UniqueDeviceInfoSet set(
       ::SetupDiGetClassDevsA(nullptr, enumerator.c_str(), nullptr, flags));
   if (!set.valid()) {
-    obrint::win::ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
+    ShowErrorBox("SetupDiGetClassDevs(): ", ::GetLastError());
     return;
   }
   SP_DEVINFO_DATA device{};
@@ -157,12 +158,12 @@ void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record
   HTREEITEM classItem = FindOrAddClassItem(device.ClassGuid, eventType);
   if (classItem == nullptr) return;
 
-  if (HTREEITEM deviceItem = FindDeviceItem(treeDevices_, classItem, *instanceId)) {
+  const DeviceTree::Entry entry{device.ClassGuid, *instanceId};
+  if (HTREEITEM deviceItem = treeDevices_.Find(classItem, entry)) {
     if (!arrival) {
-      const std::unique_ptr<const std::string> id(DeviceItemId(treeDevices_, deviceItem));
       // A pending Disable command must not reach an item that is gone.
       if (menuTargetItem_ == deviceItem) menuTargetItem_ = nullptr;
-      treeDevices_.DeleteItem(deviceItem);
+      treeDevices_.Delete(deviceItem);
       DeleteClassItemIfEmpty(treeDevices_, classItem);
     }
     return;
@@ -170,40 +171,22 @@ void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record
   if (!arrival) return;
 
   const int image = ClassImageIndex(device.ClassGuid);
-  auto id = std::make_unique<std::string>(*instanceId);
-  HTREEITEM deviceItem = treeDevices_.InsertItem(DeviceDisplayName(set.get(), &device), image,
-                                                 image, classItem, TVI_LAST);
-  if (deviceItem != nullptr &&
-      treeDevices_.SetItemData(deviceItem, reinterpret_cast<LPARAM>(id.get()))) {
-    id.release();
+  if (treeDevices_.Add(classItem, DeviceDisplayName(set.get(), &device), image, entry)) {
     treeDevices_.Expand(classItem, TVE_EXPAND);
     return;
   }
   // Every class item keeps at least one device item: undo what could not be completed.
-  if (deviceItem != nullptr) treeDevices_.DeleteItem(deviceItem);
   DeleteClassItemIfEmpty(treeDevices_, classItem);
 }
 
 HTREEITEM CKesticDlg::FindOrAddClassItem(const GUID& classGuid, UINT eventType) {
-  for (HTREEITEM item = treeDevices_.GetChildItem(rootItem_); item != nullptr;
-       item = treeDevices_.GetNextSiblingItem(item)) {
-    const GUID* itemGuid = ClassItemGuid(treeDevices_, item);
-    if (itemGuid != nullptr && std::memcmp(itemGuid, &classGuid, sizeof(GUID)) == 0) return item;
-  }
+  const DeviceTree::Entry entry{classGuid, {}};
+  if (HTREEITEM item = treeDevices_.Find(rootItem_, entry)) return item;
   if (eventType != DBT_DEVICEARRIVAL) return nullptr;
 
   const int image = ClassImageIndex(classGuid);
-  void* block = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(GUID));
-  if (block == nullptr) return nullptr;
-  std::memcpy(block, &classGuid, sizeof(GUID));
-  HTREEITEM item =
-      treeDevices_.InsertItem(ClassDescription(classGuid), image, image, rootItem_, TVI_LAST);
-  if (item == nullptr || !treeDevices_.SetItemData(item, reinterpret_cast<LPARAM>(block))) {
-    if (item != nullptr) treeDevices_.DeleteItem(item);
-    ::HeapFree(::GetProcessHeap(), 0, block);
-    return nullptr;
-  }
-  treeDevices_.Expand(rootItem_, TVE_EXPAND);
+  HTREEITEM item = treeDevices_.Add(rootItem_, ClassDescription(classGuid), image, entry);
+  if (item != nullptr) treeDevices_.Expand(rootItem_, TVE_EXPAND);
   return item;
 }
 
@@ -214,8 +197,7 @@ bool CKesticDlg::LocateDeviceInfo(HDEVINFO set, std::string_view instanceId,
     std::array<char, obrint::kMaxPath> id{};
     if (!::SetupDiGetDeviceInstanceIdA(set, record, id.data(), static_cast<DWORD>(id.size()),
                                        nullptr)) {
-      obrint::win::DebugTrace("SetupDiGetDeviceInstanceId(): " +
-                              obrint::win::SystemErrorText(::GetLastError()));
+      DebugTrace("SetupDiGetDeviceInstanceId(): " + SystemErrorText(::GetLastError()));
       return false;
     }
     if (instanceId == id.data()) return true;
@@ -227,18 +209,16 @@ std::string CKesticDlg::ClassDescription(const GUID& classGuid) {
   std::array<wchar_t, obrint::kMaxPath> description{};
   if (!::SetupDiGetClassDescriptionW(&classGuid, description.data(),
                                      static_cast<DWORD>(description.size()), nullptr)) {
-    OBRINT_TRACE("Can't get class description: %s",
-                 obrint::win::SystemErrorText(::GetLastError()).c_str());
+    DebugTrace("Can't get class description: " + SystemErrorText(::GetLastError()));
     return {};
   }
-  return obrint::win::Narrow(description.data());
+  return obrint::winbase::Narrow(description.data());
 }
 
 int CKesticDlg::ClassImageIndex(const GUID& classGuid) {
   int index = -1;
   if (!::SetupDiGetClassImageIndex(&classImageList_, &classGuid, &index)) {
-    OBRINT_TRACE("Can't get class image index: %s",
-                 obrint::win::SystemErrorText(::GetLastError()).c_str());
+    DebugTrace("Can't get class image index: " + SystemErrorText(::GetLastError()));
     return -1;
   }
   return index;
@@ -260,10 +240,10 @@ void CKesticDlg::OnContextMenu(HWND, POINT screenPoint) {
 
 void CKesticDlg::OnDisableDevice() {
   if (menuTargetItem_ == nullptr) return;
-  const std::string* targetId = DeviceItemId(treeDevices_, menuTargetItem_);
-  if (targetId == nullptr) return;
+  const DeviceTree::Entry* target = treeDevices_.EntryOf(menuTargetItem_);
+  if (target == nullptr) return;
   // A copy: the item may go while a box below waits for the user.
-  const std::string instanceId = *targetId;
+  const std::string instanceId = target->instanceId;
 
   DeviceInstaller systemInstaller;
   DisableDeviceInstance(systemInstaller, instanceId);
@@ -294,10 +274,10 @@ BOOL DeviceInstaller::DestroyDeviceInfoList(HDEVINFO set) {
 }
 
 void DeviceInstaller::ShowErrorBox(std::string_view prefix, DWORD code) {
-  obrint::win::ShowErrorBox(prefix, code);
+  ::ShowErrorBox(prefix, code);
 }
 
-void DeviceInstaller::ShowPlainBox(std::string_view text) { obrint::win::ShowPlainBox(text); }
+void DeviceInstaller::ShowPlainBox(std::string_view text) { ::ShowPlainBox(text); }
 
 namespace {
 

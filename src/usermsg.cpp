@@ -1,42 +1,9 @@
 #include "usermsg.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <vector>
-
-#include "core/error_text.h"
+#include "presenters/error_text.h"
 #include "dlgkit/dlgkit.h"
-#include "win/handles.h"
-#include "win/text.h"
-
-namespace obrint::win {
-
-namespace {
-
-void WriteTrace(std::source_location where, std::string_view text) {
-  std::string line = where.file_name();
-  line += '(';
-  line += std::to_string(where.line());
-  line += "): ";
-  line += text;
-  line += '\n';
-  ::OutputDebugStringW(Widen(line).c_str());
-}
-
-}  // namespace
-
-void ShowStatus(HWND statusLog, std::string_view text) {
-  ::SetWindowTextW(statusLog, Widen(text).c_str());
-}
-
-void AppendStatus(HWND statusLog, std::string_view line) {
-  const int length = ::GetWindowTextLengthW(statusLog);
-  std::wstring content(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
-  const int copied = ::GetWindowTextW(statusLog, content.data(), length + 1);
-  content.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  content += Widen(line);
-  ::SetWindowTextW(statusLog, content.c_str());
-}
+#include "winbase/handles.h"
+#include "winbase/text.h"
 
 std::string SystemErrorText(DWORD code) {
   wchar_t* raw = nullptr;
@@ -44,36 +11,27 @@ std::string SystemErrorText(DWORD code) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   ::FormatMessageW(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                    reinterpret_cast<LPWSTR>(&raw), 0, nullptr);
-  const UniqueLocalMemory message(raw);
-  if (!message.valid()) return FallbackErrorText(code);
-  return TrimTrailingLineBreak(Narrow(raw));
+  const obrint::winbase::UniqueLocalMemory message(raw);
+  if (!message.valid()) return obrint::presenters::FallbackErrorText(code);
+  return obrint::presenters::TrimTrailingLineBreak(obrint::winbase::Narrow(raw));
 }
 
 void ShowErrorBox(std::string_view prefix, DWORD code) {
   std::string text(prefix);
   text += SystemErrorText(code);
-  dlgkit::AppMessageBox(Widen(text), MB_OK | MB_ICONEXCLAMATION);
+  dlgkit::AppMessageBox(obrint::winbase::Widen(text), MB_OK | MB_ICONEXCLAMATION);
 }
 
-void ShowPlainBox(std::string_view text) { dlgkit::AppMessageBox(Widen(text), MB_OK); }
-
-int ShowWindowBox(HWND owner, std::string_view body, std::string_view caption, UINT type) {
-  return ::MessageBoxW(owner, Widen(body).c_str(), Widen(caption).c_str(), type);
+void ShowPlainBox(std::string_view text) {
+  dlgkit::AppMessageBox(obrint::winbase::Widen(text), MB_OK);
 }
 
-void DebugTrace(std::string_view text, std::source_location where) { WriteTrace(where, text); }
-
-void DebugTraceFormat(std::source_location where, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  std::vector<char> text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
-  if (length > 0) std::vsnprintf(text.data(), text.size(), format, args);
-  va_end(args);
-  WriteTrace(where, text.data());
+void DebugTrace(std::string_view text, std::source_location where) {
+  std::string line = where.file_name();
+  line += '(';
+  line += std::to_string(where.line());
+  line += "): ";
+  line += text;
+  line += '\n';
+  ::OutputDebugStringW(obrint::winbase::Widen(line).c_str());
 }
-
-}  // namespace obrint::win

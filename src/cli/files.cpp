@@ -245,7 +245,7 @@ Status File::Append(std::span<const std::uint8_t> bytes) {
   return {};
 }
 
-Status ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes, bool replace) {
+Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes, bool replace) {
   if (path.empty()) return Failure::kFileWriteFailed;
   const fs::path target = Target(PathOf(path));
   std::error_code ec;

@@ -49,7 +49,7 @@ class File {
 // link at `path` stays and its target is replaced. A failure leaves the old file as it was and no
 // new one behind: Failure::kFileWriteFailed, or kFileExists when `replace` is false and the file
 // is there.
-Status ReplaceFile(const std::string& path, std::span<const std::uint8_t> bytes, bool replace);
+Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes, bool replace);
 
 // The whole content of a small file (a state file); Failure::kFileNotOpened or kFileUnreadable.
 Result<std::string> ReadText(const std::string& path, std::size_t limit = 1 << 20);

@@ -34,9 +34,9 @@ class SimHost : public Host {
   Status Finish() override {
     if (stateFile_.empty()) return {};
     const std::string state = fleet_->headset(0).Save();
-    return ReplaceFile(stateFile_,
-                       std::span(reinterpret_cast<const std::uint8_t*>(state.data()), state.size()),
-                       true);
+    return ReplaceContents(
+        stateFile_, std::span(reinterpret_cast<const std::uint8_t*>(state.data()), state.size()),
+        true);
   }
 
  private:

@@ -11,8 +11,8 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include "win/handles.h"
-#include "win/text.h"
+#include "winbase/handles.h"
+#include "winbase/text.h"
 #else
 #include <unistd.h>
 #endif
@@ -26,8 +26,8 @@ std::vector<std::string> Utf8Arguments() {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return args;
-  const obrint::win::UniqueLocalMemory owner(wide);
-  for (int i = 0; i < count; ++i) args.push_back(obrint::win::Narrow(wide[i]));
+  const obrint::winbase::UniqueLocalMemory owner(wide);
+  for (int i = 0; i < count; ++i) args.push_back(obrint::winbase::Narrow(wide[i]));
   return args;
 }
 // For the life of the object: the console reads the output as UTF-8, and the error stream's

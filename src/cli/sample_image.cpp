@@ -21,7 +21,7 @@ void Run(Context& context) {
   const std::vector<std::uint8_t> image = MakeSampleImage(options.sampleSize);
   context.reply.fields["image_path"] = options.image;
   context.reply.fields["image_size"] = image.size();
-  if (const Status written = ReplaceFile(options.image, image, options.force); !written) {
+  if (const Status written = ReplaceContents(options.image, image, options.force); !written) {
     return context.reply.Fail(written.failure(), options.image);
   }
   context.reply.fields["image_checksum"] =

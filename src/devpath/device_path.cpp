@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "core/discovery.h"
+#include "device/discovery.h"
 #include "hid/hid_binding.h"
-#include "win/handles.h"
+#include "winbase/handles.h"
 
-namespace obrint::win {
+namespace obrint::devpath {
 namespace {
 
 // The search's one scratch buffer: the patterns and candidate paths of each subkey in turn. A
@@ -19,16 +19,16 @@ char gDiscovery[kDiscoveryBufferSize];
 // RegEnumKeyExA's name buffer: names of 255 characters or more do not fit and are skipped.
 constexpr DWORD kSubkeyNameBuffer = 255;
 
-bool Opens(const char* path) { return UniqueHandle(OpenHidDevice(path)).valid(); }
+bool Opens(const char* path) { return winbase::UniqueHandle(hid::OpenHidDevice(path)).valid(); }
 
 }  // namespace
 
-HeadsetLocation& TheHeadsetLocation() {
-  static HeadsetLocation location;
+presenters::HeadsetLocation& TheHeadsetLocation() {
+  static presenters::HeadsetLocation location;
   return location;
 }
 
-bool StoreDevicePath(HeadsetLocation& location, const char* path) {
+bool StoreDevicePath(presenters::HeadsetLocation& location, const char* path) {
   if (path == nullptr || std::strlen(path) >= kMaxPath) return false;
   location.devicePath = path;
   return true;
@@ -38,7 +38,7 @@ bool VisitInterfaceNames(const char* classGuidText,
                          const std::function<bool(std::string_view name)>& visit) {
   const std::string keyPath = std::string("SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{") +
                               (classGuidText != nullptr ? classGuidText : "") + "}";
-  UniqueKey hKey;
+  winbase::UniqueKey hKey;
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, hKey.out()) !=
       ERROR_SUCCESS) {
     return false;
@@ -67,4 +67,4 @@ const char* FindHidDevicePath(const char* classGuidText, std::uint16_t vid, std:
   return found ? gDiscovery : nullptr;
 }
 
-}  // namespace obrint::win
+}  // namespace obrint::devpath

@@ -6,17 +6,17 @@
 #include <functional>
 #include <string_view>
 
-#include "core/ports.h"
+#include "presenters/ports.h"
 
-namespace obrint::win {
+namespace obrint::devpath {
 
 // The process-wide Device path (empty until a search finds the headset, never cleared) with
 // `Headset VID` 0x2833 and `Headset PID` 0x0001 to start with.
-HeadsetLocation& TheHeadsetLocation();
+presenters::HeadsetLocation& TheHeadsetLocation();
 
 // Copies a search result into the Device path; a null result, or one that would not fit a
 // MAX_PATH buffer, leaves it as it was. True when copied.
-bool StoreDevicePath(HeadsetLocation& location, const char* path);
+bool StoreDevicePath(presenters::HeadsetLocation& location, const char* path);
 
 // Calls `visit` with the name of each subkey of the interface list of the device interface class
 // `classGuidText` (36 characters, no braces) under
@@ -30,4 +30,4 @@ bool VisitInterfaceNames(const char* classGuidText,
 // when none does. The text lives in a buffer that the next search reuses: copy it at once.
 const char* FindHidDevicePath(const char* classGuidText, std::uint16_t vid, std::uint16_t pid);
 
-}  // namespace obrint::win
+}  // namespace obrint::devpath

@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace dlgkit {
 
 HTREEITEM CTreeCtrl::InsertItem(std::string_view utf8Text, int image, int selectedImage,
                                 HTREEITEM parent, HTREEITEM after) const {
-  std::wstring text = obrint::win::Widen(utf8Text);
+  std::wstring text = obrint::winbase::Widen(utf8Text);
   TVINSERTSTRUCTW insert{};
   insert.hParent = parent;
   insert.hInsertAfter = after;
@@ -17,21 +17,6 @@ HTREEITEM CTreeCtrl::InsertItem(std::string_view utf8Text, int image, int select
   insert.item.iImage = image;
   insert.item.iSelectedImage = selectedImage;
   return reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, &insert));
-}
-
-LPARAM CTreeCtrl::GetItemData(HTREEITEM item) const {
-  TVITEMW query{};
-  query.mask = TVIF_PARAM | TVIF_HANDLE;
-  query.hItem = item;
-  return Send(TVM_GETITEMW, 0, &query) != 0 ? query.lParam : 0;
-}
-
-bool CTreeCtrl::SetItemData(HTREEITEM item, LPARAM data) const {
-  TVITEMW change{};
-  change.mask = TVIF_PARAM | TVIF_HANDLE;
-  change.hItem = item;
-  change.lParam = data;
-  return Send(TVM_SETITEMW, 0, &change) != 0;
 }
 
 HTREEITEM CTreeCtrl::HitTest(POINT clientPoint) const {

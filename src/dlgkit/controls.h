@@ -41,8 +41,6 @@ class CTreeCtrl : public CControl {
   HTREEITEM GetNextSiblingItem(HTREEITEM item) const { return Next(TVGN_NEXT, item); }
   HTREEITEM GetParentItem(HTREEITEM item) const { return Next(TVGN_PARENT, item); }
   bool ItemHasChildren(HTREEITEM item) const { return GetChildItem(item) != nullptr; }
-  LPARAM GetItemData(HTREEITEM item) const;
-  bool SetItemData(HTREEITEM item, LPARAM data) const;
   bool Expand(HTREEITEM item, UINT code) const { return Send(TVM_EXPAND, code, item) != 0; }
   bool SelectItem(HTREEITEM item) const { return Send(TVM_SELECTITEM, TVGN_CARET, item) != 0; }
   // The item at a point in the tree's client coordinates, or null.

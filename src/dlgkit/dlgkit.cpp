@@ -27,6 +27,18 @@ bool ReturnsResultDirectly(UINT message) {
   return std::find(std::begin(kDirect), std::end(kDirect), message) != std::end(kDirect);
 }
 
+// The executable's file name without its extension: the caption of application message boxes.
+std::wstring ApplicationTitle() {
+  std::array<wchar_t, MAX_PATH + 1> path{};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
+  std::wstring name(path.data(), length < MAX_PATH ? length : MAX_PATH);
+  const std::size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  const std::size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.erase(dot);
+  return name;
+}
+
 }  // namespace
 
 CAppBase::CAppBase() { gApp = this; }
@@ -48,17 +60,6 @@ int RunApplication() {
 }
 
 HINSTANCE ModuleInstance() { return ::GetModuleHandleW(nullptr); }
-
-std::wstring ApplicationTitle() {
-  std::array<wchar_t, MAX_PATH + 1> path{};
-  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
-  std::wstring name(path.data(), length < MAX_PATH ? length : MAX_PATH);
-  const std::size_t slash = name.find_last_of(L"\\/");
-  if (slash != std::wstring::npos) name.erase(0, slash + 1);
-  const std::size_t dot = name.rfind(L'.');
-  if (dot != std::wstring::npos) name.erase(dot);
-  return name;
-}
 
 int AppMessageBox(std::wstring_view text, UINT type) {
   if ((type & MB_ICONMASK) == 0) {

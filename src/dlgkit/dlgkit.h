@@ -31,15 +31,11 @@ class CAppBase {
   // Called once by RunApplication(). Returning false ends the program without a message loop.
   virtual bool InitInstance() = 0;
 
-  // Records where per-user settings would go; the program itself stores nothing.
-  void SetRegistryKey(std::wstring_view key) { registryKey_ = key; }
-
   // The dialog that acts as the main window while it runs; null when none does.
   void SetMainWindow(CDialogBase* dialog) { mainWindow_ = dialog; }
   CDialogBase* MainWindow() const { return mainWindow_; }
 
  private:
-  std::wstring registryKey_;
   CDialogBase* mainWindow_ = nullptr;
 };
 
@@ -48,12 +44,9 @@ int RunApplication();
 
 HINSTANCE ModuleInstance();
 
-// The executable's file name without its extension: the caption of application message boxes.
-std::wstring ApplicationTitle();
-
 // The application message box: owned by the main window (its last active popup), captioned with
-// the application title. A type that names no icon gets the question mark for Yes/No buttons,
-// else the exclamation mark.
+// the executable's file name without its extension. A type that names no icon gets the question
+// mark for Yes/No buttons, else the exclamation mark.
 int AppMessageBox(std::wstring_view text, UINT type);
 
 // A string resource of the program; empty when it is missing.

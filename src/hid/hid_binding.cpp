@@ -3,7 +3,7 @@
 #include <climits>
 #include <utility>
 
-namespace obrint::win {
+namespace obrint::hid {
 
 const std::array<const char*, kHidEntryCount> kHidEntryNames = {
     "HidD_GetHidGuid",       "HidD_SetNumInputBuffers",
@@ -74,4 +74,4 @@ const LibraryApi* SetLibraryApiForTesting(const LibraryApi* api) {
   return std::exchange(gLoader, api != nullptr ? api : &kSystemLoader);
 }
 
-}  // namespace obrint::win
+}  // namespace obrint::hid

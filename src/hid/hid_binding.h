@@ -10,10 +10,10 @@
 #include <array>
 #include <cstddef>
 
-#include "core/hid_device.h"
-#include "win/handles.h"
+#include "device/hid_device.h"
+#include "winbase/handles.h"
 
-namespace obrint::win {
+namespace obrint::hid {
 
 // hid.dll's exports, in the order a bind resolves them.
 enum HidEntry : std::size_t {
@@ -61,14 +61,13 @@ HANDLE OpenHidDevice(const char* path);
 // entries of a released library point into memory that is gone.
 class WinHidDevice : public HidDevice {
  public:
-  explicit WinHidDevice(UniqueHandle handle) : handle_(std::move(handle)) {}
-  HANDLE handle() const { return handle_.get(); }
+  explicit WinHidDevice(winbase::UniqueHandle handle) : handle_(std::move(handle)) {}
 
   bool GetFeature(std::uint8_t* report, std::size_t length) override;
   bool SetFeature(const std::uint8_t* report, std::size_t length) override;
 
  private:
-  UniqueHandle handle_;
+  winbase::UniqueHandle handle_;
 };
 
 // The calls through which the binding reaches the loader, replaceable so that tests can count and
@@ -81,4 +80,4 @@ struct LibraryApi {
 // Makes the binding use `api` (null: the system loader) and returns the one used before.
 const LibraryApi* SetLibraryApiForTesting(const LibraryApi* api);
 
-}  // namespace obrint::win
+}  // namespace obrint::hid

@@ -23,7 +23,7 @@ TEST_F(CommandsTest, UpgradeWritesTheChosenImageAndRebootsWhenConfirmed) {
   main_.Click(kUpgrade);
   ChooseInFileDialog(TestFile(L"upgrade.bin", image));
   const Window reboot = Box(L"Reboot?");
-  ASSERT_TRUE(reboot) << "no \"Reboot?\" box; caption " << win::Narrow(main_.Text());
+  ASSERT_TRUE(reboot) << "no \"Reboot?\" box; caption " << winbase::Narrow(main_.Text());
   EXPECT_TRUE(Shows(reboot, L"Update"));
   EXPECT_TRUE(reboot.Child(IDYES) && reboot.Child(IDNO)) << "not a Yes/No box";
   EXPECT_EQ(Log(), L"引导固件版本 0102\r\n");
@@ -35,7 +35,7 @@ TEST_F(CommandsTest, UpgradeWritesTheChosenImageAndRebootsWhenConfirmed) {
 
   ASSERT_TRUE(Answer(reboot, IDYES));
   ASSERT_TRUE(WaitFor([&] { return main_.Text() == L"Update OK!"; }, kCommandTimeout))
-      << "caption " << win::Narrow(main_.Text());
+      << "caption " << winbase::Narrow(main_.Text());
   EXPECT_FALSE(Box({}, Millis(1000))) << "a box followed the successful upgrade";
   SaveScreenshot(L"upgrade-update-ok", main_);
   headset = Headset();
@@ -50,7 +50,7 @@ TEST_F(CommandsTest, ASecondPressAfterABlockFailureWritesTheSameImageAgain) {
   main_.Click(kUpgrade);
   ChooseInFileDialog(TestFile(L"upgrade-retry.bin", image));
   const Window failed = Box(L"升级失败。");
-  ASSERT_TRUE(failed) << "no failure box; caption " << win::Narrow(main_.Text());
+  ASSERT_TRUE(failed) << "no failure box; caption " << winbase::Narrow(main_.Text());
   EXPECT_TRUE(Shows(failed, L"Update"));
   EXPECT_EQ(main_.Text(), L"Update Err!");
   ASSERT_TRUE(Answer(failed, IDOK));
@@ -60,7 +60,7 @@ TEST_F(CommandsTest, ASecondPressAfterABlockFailureWritesTheSameImageAgain) {
   // No open-file dialog this time; the headset, left in its boot firmware, is written where it is.
   main_.Click(kUpgrade);
   const Window reboot = Box(L"Reboot?");
-  ASSERT_TRUE(reboot) << "no \"Reboot?\" box; caption " << win::Narrow(main_.Text());
+  ASSERT_TRUE(reboot) << "no \"Reboot?\" box; caption " << winbase::Narrow(main_.Text());
   ASSERT_TRUE(Answer(reboot, IDYES));
   EXPECT_TRUE(WaitFor([&] { return main_.Text() == L"Update OK!"; }, kCommandTimeout));
   EXPECT_EQ(Headset().flashed(), image);
@@ -73,7 +73,7 @@ void SwitchToDk1(const Window& main) {
   main.Child(kDk1).Send(BM_CLICK, 0, 0);
   main.Click(kRunMode);
   ASSERT_TRUE(WaitFor([&] { return main.ChildText(kLog) == L"\r\n"; }, kCommandTimeout))
-      << "the Status log holds " << win::Narrow(main.ChildText(kLog));
+      << "the Status log holds " << winbase::Narrow(main.ChildText(kLog));
 }
 
 TEST_F(CommandsTest, SelectingDk1WritesItAndRestartsTheHeadset) {

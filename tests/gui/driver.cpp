@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace obrint::gui {
 namespace {
@@ -151,7 +151,7 @@ void SaveScreenshot(const std::wstring& name, Window window) {
   wchar_t variable[MAX_PATH] = {};
   std::wstring folder = GetEnvironmentVariableW(L"OBRINT_SCREENSHOTS", variable, MAX_PATH)
                             ? variable
-                            : win::Widen(OBRINT_SCREENSHOTS_DEFAULT);
+                            : winbase::Widen(OBRINT_SCREENSHOTS_DEFAULT);
   if (folder.starts_with(L"/")) folder = L"Z:" + folder;  // Wine's drive for the Unix root
   CreateDirectoryW(folder.c_str(), nullptr);
   BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof file + sizeof info.bmiHeader};  // "BM"
@@ -169,7 +169,7 @@ Program::Program(const std::wstring& exe) {
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       exe.substr(0, exe.find_last_of(L"\\/")).c_str(), &startup, &info)) {
-    throw std::runtime_error("cannot start " + win::Narrow(exe));
+    throw std::runtime_error("cannot start " + winbase::Narrow(exe));
   }
   CloseHandle(info.hThread);
   process_ = info.hProcess;

@@ -17,7 +17,7 @@
 
 #include "driver.h"
 #include "hiddouble/sim_store.h"
-#include "win/text.h"
+#include "winbase/text.h"
 
 namespace obrint::gui {
 
@@ -41,7 +41,8 @@ inline std::ostream& operator<<(std::ostream& out, const ModeState& s) {
 }
 
 inline std::ostream& operator<<(std::ostream& out, const TreeRow& row) {
-  return out << "{" << row.level << ", " << win::Narrow(row.text) << ", " << row.expanded << "}";
+  return out << "{" << row.level << ", " << winbase::Narrow(row.text) << ", " << row.expanded
+             << "}";
 }
 
 // The name a device notification carries for the simulated headset's interface `pid`.
@@ -103,7 +104,7 @@ class ObrintTest : public ::testing::Test {
     return WaitFor([&] { return !box; });
   }
   // Types `path` into the open-file dialog's file-name field (the explorer style's combo box, the
-  // old style's edit) and presses Open.
+  // old style's edit) and presses Open. The dialog must open on its first filter, "bin" (*.bin).
   void ChooseInFileDialog(const std::wstring& path) const {
     const auto field = [](const Window& w) {
       return w.Child(0x47C) ? w.Child(0x47C) : w.Child(0x480);
@@ -111,6 +112,7 @@ class ObrintTest : public ::testing::Test {
     const Window dialog =
         program_->WaitForWindow([&](const Window& w) { return IsDialog(w) && field(w); });
     ASSERT_TRUE(dialog) << "the open-file dialog did not appear";
+    EXPECT_EQ(dialog.ChildText(0x470), L"bin") << "the filter selected in the file-type box";
     field(dialog).Send(WM_SETTEXT, 0, LPARAM(path.c_str()));
     dialog.Click(IDOK);
     ASSERT_TRUE(WaitFor([&] { return !dialog; })) << "the open-file dialog did not close";

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "winbase/handles.h"
+
 namespace obrint::gui {
 namespace {
 
@@ -26,7 +28,9 @@ constexpr GUID kHidClass = {
 std::vector<Device> PresentDevices(const wchar_t* enumerator = nullptr) {
   std::vector<Device> found;
   const DWORD flags = enumerator ? DIGCF_ALLCLASSES : DIGCF_DEVICEINTERFACE;
-  HDEVINFO set = SetupDiGetClassDevsW(&kHidClass, enumerator, nullptr, flags | DIGCF_PRESENT);
+  const winbase::UniqueDeviceInfoSet owner(
+      SetupDiGetClassDevsW(&kHidClass, enumerator, nullptr, flags | DIGCF_PRESENT));
+  HDEVINFO set = owner.get();
   SP_DEVICE_INTERFACE_DATA iface{};
   iface.cbSize = sizeof iface;
   SP_DEVINFO_DATA device{};
@@ -55,7 +59,6 @@ std::vector<Device> PresentDevices(const wchar_t* enumerator = nullptr) {
     found.push_back({path.detail.DevicePath, id, friendly, description});
     if (enumerator) break;
   }
-  SetupDiDestroyDeviceInfoList(set);
   return found;
 }
 
@@ -163,7 +166,7 @@ TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnlyAndRead)
   // shown most significant byte first.
   main_.Click(kDeviceInfo);
   EXPECT_TRUE(WaitFor([&] { return Log() == L"版本信息 B4C7:3CD20EF1FF5AA50010017F80\r\n"; }))
-      << win::Narrow(Log());
+      << winbase::Narrow(Log());
 
   // Another vendor's arrival refreshes the Mode controls from the adopted headset.
   ChangeHeadset([](sim::Headset& headset) {
@@ -178,7 +181,7 @@ TEST_F(InventoryTest, TheHeadsetIsAdoptedFromItsApplicationInterfaceOnlyAndRead)
   Remove(HeadsetInterfaceName(L"0021"));
   EXPECT_EQ(Mode(), kDk1Shown);
   EXPECT_TRUE(Log().ends_with(L"\r\n设备断开 HID\\VID_2833&PID_0021\\7&1A2B3C4D&0&0000\r\n"))
-      << win::Narrow(Log());
+      << winbase::Narrow(Log());
 }
 
 // The tree with one device: rows 0 (root), 1 (class) and 2 (device), then rows without items.
@@ -233,7 +236,7 @@ TEST_F(TreeMenuTest, DisableShowsTheDeviceInstallersAnswer) {
   EXPECT_TRUE(std::ranges::any_of(texts, [](const std::wstring& text) {
     return text == L"Dislabe OK" || text.starts_with(L"SetupDiSetClassInstallParams(): ") ||
            text.starts_with(L"SetupDiClassInstaller(): ");
-  })) << win::Narrow(texts.at(0));
+  })) << winbase::Narrow(texts.at(0));
   EXPECT_TRUE(Answer(box, IDOK));
 }
 

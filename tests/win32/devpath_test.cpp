@@ -1,18 +1,22 @@
-// The registry's list of HID interfaces as the headset search and obrint-cli's list walk it.
-// Listed interfaces are registry keys the test adds under a vendor ID of its own; an attached
-// device is a file in the Wine prefix's device namespace under the interface's name.
+// The registry's list of HID interfaces as the headset search, the window's adoption of a
+// headset and obrint-cli's list walk it. Listed interfaces are registry keys the test adds under a
+// vendor ID of its own; an attached device is a file in the Wine prefix's device namespace under
+// the interface's name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "device/discovery.h"
 #include "devpath/device_path.h"
-#include "win/handles.h"
-#include "win/hid_link.h"
+#include "kesticdlg.h"
+#include "win/hid_bus.h"
+#include "winbase/handles.h"
 
-namespace obrint::win {
+namespace obrint::devpath {
 namespace {
 
 constexpr std::uint16_t kTestVendor = 0x2834;
@@ -37,7 +41,7 @@ class InterfaceListTest : public ::testing::Test {
     std::replace(devices_.begin(), devices_.end(), '/', '\\');
   }
   void TearDown() override {
-    UniqueKey classKey;
+    winbase::UniqueKey classKey;
     ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, KEY_WRITE, classKey.out());
     for (const std::string& name : listed_) {
       ::RegDeleteKeyA(classKey.get(), name.c_str());
@@ -46,8 +50,8 @@ class InterfaceListTest : public ::testing::Test {
   }
   // Created below the class key's handle: Wine limits whole key paths, not only names.
   void List(const std::string& name, bool attached) {
-    UniqueKey classKey;
-    UniqueKey key;
+    winbase::UniqueKey classKey;
+    winbase::UniqueKey key;
     ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, nullptr, 0, KEY_WRITE,
                                 nullptr, classKey.out(), nullptr),
               ERROR_SUCCESS);
@@ -56,8 +60,9 @@ class InterfaceListTest : public ::testing::Test {
               ERROR_SUCCESS);
     listed_.push_back(name);
     if (attached) {
-      UniqueHandle file(::CreateFileA((devices_ + Lower(name.substr(4))).c_str(), GENERIC_WRITE, 0,
-                                      nullptr, CREATE_ALWAYS, 0, nullptr));
+      winbase::UniqueHandle file(::CreateFileA((devices_ + Lower(name.substr(4))).c_str(),
+                                               GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                               nullptr));
       ASSERT_TRUE(file.valid());
     }
   }
@@ -74,7 +79,7 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
   std::string longest = Name("HID#VID_2834&PID_0001", "7&50&0&0000");
   longest.insert(4, std::string(254 - longest.size(), '0'));
   std::string tooLong = longest;
-  tooLong.insert(4, "0");
+  tooLong.insert(4, 1, '0');
   for (const auto& [name, isAttached] : {std::pair{absent, false},
                                          {attached, true},
                                          {lowerCase, true},
@@ -102,7 +107,8 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
       << "only interface 0 of a composite device is the headset";
 
   std::vector<std::string> listedAttached;
-  for (const HidInterface& hid : AttachedHidInterfaces(kTestVendor)) {
+  win::Win32HidBus bus;
+  for (const obrint::HidInterface& hid : bus.Enumerate(kTestVendor)) {
     listedAttached.push_back(hid.path + " " + std::to_string(hid.pid) + " " +
                              std::to_string(hid.interfaceNumber));
   }
@@ -112,8 +118,30 @@ TEST_F(InterfaceListTest, TheSearchTakesTheFirstAttachedMatchAndTheListEveryAtta
                                       PathOf(lowerCase) + " 33 -1"}));
 }
 
+// The path that later searches start from and the IDs they search under change together: to the
+// path found under the adopted IDs, or not at all when no interface of theirs opens.
+TEST_F(InterfaceListTest, AHeadsetIsAdoptedWithThePathFoundUnderItsOwnIds) {
+  const std::string first = Name("HID#VID_2834&PID_0041", "7&70&0&0000");
+  const std::string second = Name("HID#VID_2834&PID_0043", "7&90&0&0000");
+  List(first, true);
+  List(Name("HID#VID_2834&PID_0042", "7&80&0&0000"), false);
+  List(second, true);
+  presenters::HeadsetLocation& location = TheHeadsetLocation();
+  const presenters::HeadsetLocation before = location;
+  CKesticDlg window;
+  using Id = std::uint16_t;
+  for (const auto& [pid, path, adoptedPid] :
+       {std::tuple{Id{0x41}, first, Id{0x41}}, {0x42, first, 0x41}, {0x43, second, 0x43}}) {
+    window.AdoptHeadset(kTestVendor, pid);
+    EXPECT_EQ(std::tie(location.devicePath, location.vid, location.pid),
+              std::tuple(PathOf(path), kTestVendor, adoptedPid))
+        << "after " << pid;
+  }
+  location = before;
+}
+
 TEST(DevicePath, StartsEmptyAndStoresOnlyResultsThatFitAPathBuffer) {
-  HeadsetLocation& location = TheHeadsetLocation();
+  presenters::HeadsetLocation& location = TheHeadsetLocation();
   EXPECT_TRUE(location.devicePath.empty());
   EXPECT_EQ(location.pid, kBootProductId);
   EXPECT_FALSE(StoreDevicePath(location, nullptr));
@@ -124,4 +152,4 @@ TEST(DevicePath, StartsEmptyAndStoresOnlyResultsThatFitAPathBuffer) {
 }
 
 }  // namespace
-}  // namespace obrint::win
+}  // namespace obrint::devpath

@@ -7,7 +7,7 @@
 
 #include "hid/hid_binding.h"
 
-namespace obrint::win {
+namespace obrint::hid {
 namespace {
 
 struct Script {
@@ -42,7 +42,7 @@ TEST(HidBinding, TransfersGoOnlyThroughABoundLibrarysOwnEntries) {
   Script script;
   gScript = &script;
   const LibraryApi* system = SetLibraryApiForTesting(&kScriptedLoader);
-  WinHidDevice device{UniqueHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr))};
+  WinHidDevice device{winbase::UniqueHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr))};
   std::uint8_t report[64] = {0x5F};
 
   EXPECT_FALSE(device.GetFeature(report, 5)) << "never bound";
@@ -90,15 +90,15 @@ TEST(OpenHidDevice, OpensExistingInterfacesSharedAndCreatesNothing) {
   ASSERT_TRUE(::GetTempPathA(MAX_PATH, dir));
   ASSERT_TRUE(::GetTempFileNameA(dir, "hid", 0, path));
   {
-    const UniqueHandle first(OpenHidDevice(path));
-    const UniqueHandle second(OpenHidDevice(path));
+    const winbase::UniqueHandle first(OpenHidDevice(path));
+    const winbase::UniqueHandle second(OpenHidDevice(path));
     EXPECT_TRUE(first.valid() && second.valid()) << "another program may hold the interface";
   }
   ASSERT_TRUE(::DeleteFileA(path));
-  EXPECT_FALSE(UniqueHandle(OpenHidDevice(path)).valid());
+  EXPECT_FALSE(winbase::UniqueHandle(OpenHidDevice(path)).valid());
   EXPECT_EQ(::GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES) << "no file was created";
-  EXPECT_FALSE(UniqueHandle(OpenHidDevice(nullptr)).valid());
+  EXPECT_FALSE(winbase::UniqueHandle(OpenHidDevice(nullptr)).valid());
 }
 
 }  // namespace
-}  // namespace obrint::win
+}  // namespace obrint::hid

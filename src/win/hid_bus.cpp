@@ -1,13 +1,14 @@
-#include "win/hid_link.h"
+#include "win/hid_bus.h"
 
 #include <windows.h>
 #include <cfgmgr32.h>
 
-#include "core/discovery.h"
-#include "core/interface_name.h"
-#include "core/text.h"
+#include "device/discovery.h"
+#include "device/interface_name.h"
+#include "device/text.h"
 #include "devpath/device_path.h"
 #include "hid/hid_binding.h"
+#include "winbase/handles.h"
 
 namespace obrint::win {
 namespace {
@@ -60,27 +61,50 @@ std::string PortOf(std::string_view interfaceName) {
 
 }  // namespace
 
-std::unique_ptr<HidDevice> WinHidLink::OpenHidDevice(const std::string& path) {
-  if (path.empty()) return nullptr;
-  UniqueHandle handle(win::OpenHidDevice(path.c_str()));
-  if (!handle.valid()) return nullptr;
-  return std::make_unique<WinHidDevice>(std::move(handle));
+namespace {
+
+// hid.dll bound while it lives; its end releases the binding, as FreeHidLibrary does.
+class BindingSession : public HidBus::Session {
+ public:
+  BindingSession() { hid::LoadHidLibrary(); }
+  ~BindingSession() override { hid::FreeHidLibrary(); }
+  BindingSession(const BindingSession&) = delete;
+  BindingSession& operator=(const BindingSession&) = delete;
+};
+
+}  // namespace
+
+Win32HidBus::Win32HidBus(Binding binding) : binding_(binding) {
+  if (binding_ == Binding::kForLife) hid::LoadHidLibrary();
 }
 
-void WinHidLink::LoadHidLibrary() { win::LoadHidLibrary(); }
+Win32HidBus::~Win32HidBus() {
+  if (binding_ == Binding::kForLife) hid::FreeHidLibrary();
+}
 
-void WinHidLink::FreeHidLibrary() { win::FreeHidLibrary(); }
+std::unique_ptr<HidDevice> Win32HidBus::Open(const std::string& path) {
+  if (path.empty()) return nullptr;
+  winbase::UniqueHandle handle(hid::OpenHidDevice(path.c_str()));
+  if (!handle.valid()) return nullptr;
+  return std::make_unique<hid::WinHidDevice>(std::move(handle));
+}
 
-std::optional<std::string> WinHidLink::FindHidDevicePath(std::string_view classGuidText,
-                                                         std::uint16_t vid, std::uint16_t pid) {
-  const std::string guid(classGuidText);
-  if (const char* path = win::FindHidDevicePath(guid.c_str(), vid, pid)) return std::string(path);
+std::unique_ptr<HidBus::Session> Win32HidBus::OpenSession() {
+  if (binding_ == Binding::kForLife) return nullptr;
+  return std::make_unique<BindingSession>();
+}
+
+std::optional<std::string> Win32HidBus::Find(std::uint16_t vid, std::uint16_t pid) {
+  const std::lock_guard lock(searchMutex_);
+  if (const char* path = devpath::FindHidDevicePath(kHidClassGuidText, vid, pid)) {
+    return std::string(path);
+  }
   return std::nullopt;
 }
 
-std::vector<HidInterface> AttachedHidInterfaces(std::uint16_t vid) {
+std::vector<HidInterface> Win32HidBus::Enumerate(std::uint16_t vid) {
   std::vector<HidInterface> found;
-  VisitInterfaceNames(kHidClassGuidText, [&](std::string_view name) {
+  devpath::VisitInterfaceNames(kHidClassGuidText, [&](std::string_view name) {
     std::uint16_t deviceVid = 0;
     std::uint16_t devicePid = 0;
     // The answer tells the headset's vendor apart; the IDs are read for any vendor.
@@ -88,7 +112,7 @@ std::vector<HidInterface> AttachedHidInterfaces(std::uint16_t vid) {
     if (deviceVid != vid) return false;
     char path[kDiscoveryBufferSize];
     const std::string candidate(FormatCandidatePath(path, name));
-    if (UniqueHandle(win::OpenHidDevice(candidate.c_str())).valid()) {
+    if (winbase::UniqueHandle(hid::OpenHidDevice(candidate.c_str())).valid()) {
       found.push_back({candidate, deviceVid, devicePid, InterfaceNumber(name), PortOf(name)});
     }
     return false;

@@ -1,5 +1,5 @@
-// The ports' Win32 adapters against the real system: image files, the clock, and the system's
-// error texts.
+// The Win32 adapters against the real system: image files, the clock, and the system's error
+// texts.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,9 +8,10 @@
 #include <thread>
 
 #include "usermsg.h"
-#include "win/handles.h"
-#include "win/ports.h"
-#include "win/text.h"
+#include "win/clock.h"
+#include "win/files.h"
+#include "winbase/handles.h"
+#include "winbase/text.h"
 
 namespace obrint::win {
 namespace {
@@ -19,16 +20,19 @@ TEST(Win32FileSystem, OpensWholeFilesUnsharedAndNeverCreatesOne) {
   wchar_t dir[MAX_PATH];
   ASSERT_GT(::GetTempPathW(MAX_PATH, dir), 0u);
   // A Chinese name: paths travel as UTF-8 up to CreateFileW.
-  const std::string path = Narrow(dir) + "固件_" + std::to_string(::GetCurrentProcessId()) + ".bin";
+  const std::string path =
+      winbase::Narrow(dir) + "固件_" + std::to_string(::GetCurrentProcessId()) + ".bin";
   Win32FileSystem files;
   EXPECT_EQ(files.OpenForUpdate(path), nullptr);
   EXPECT_EQ(files.OpenForReading(path), nullptr);
-  EXPECT_EQ(::GetFileAttributesW(Widen(path).c_str()), INVALID_FILE_ATTRIBUTES) << "not created";
+  EXPECT_EQ(::GetFileAttributesW(winbase::Widen(path).c_str()), INVALID_FILE_ATTRIBUTES)
+      << "not created";
 
   const std::uint8_t bytes[5] = {1, 2, 3, 4, 5};
   {
-    UniqueHandle create(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    winbase::UniqueHandle create(::CreateFileW(winbase::Widen(path).c_str(), GENERIC_WRITE, 0,
+                                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));
     ASSERT_TRUE(create.valid());
   }
   {
@@ -43,7 +47,7 @@ TEST(Win32FileSystem, OpensWholeFilesUnsharedAndNeverCreatesOne) {
     EXPECT_EQ(std::string(back, back + 5), std::string(bytes, bytes + 5));
   }
   EXPECT_NE(files.OpenForReading(path), nullptr) << "the handle was closed";
-  ::DeleteFileW(Widen(path).c_str());
+  ::DeleteFileW(winbase::Widen(path).c_str());
 }
 
 VOID CALLBACK NoteApc(ULONG_PTR count) { ++*reinterpret_cast<std::atomic<int>*>(count); }
@@ -53,7 +57,7 @@ VOID CALLBACK NoteApc(ULONG_PTR count) { ++*reinterpret_cast<std::atomic<int>*>(
 TEST(Win32Clock, EveryWaitLastsAtLeastTheWholeTimeDespiteApcs) {
   std::atomic<int> apcs = 0;
   std::atomic<bool> waiting = true;
-  const UniqueHandle self(::OpenThread(THREAD_SET_CONTEXT, FALSE, ::GetCurrentThreadId()));
+  const winbase::UniqueHandle self(::OpenThread(THREAD_SET_CONTEXT, FALSE, ::GetCurrentThreadId()));
   std::thread interrupter([&] {
     while (waiting) {
       ::QueueUserAPC(&NoteApc, self.get(), reinterpret_cast<ULONG_PTR>(&apcs));
@@ -83,13 +87,13 @@ TEST(SystemErrorText, IsTheSystemSentenceWithoutItsLineBreak) {
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&raw), 0,
         nullptr);
-    const UniqueLocalMemory owner(raw);
+    const winbase::UniqueLocalMemory owner(raw);
     ASSERT_NE(raw, nullptr);
     std::wstring expected(raw);
     while (!expected.empty() && (expected.back() == L'\n' || expected.back() == L'\r')) {
       expected.pop_back();
     }
-    EXPECT_EQ(Widen(SystemErrorText(code)), expected);
+    EXPECT_EQ(winbase::Widen(SystemErrorText(code)), expected);
   }
 }
 

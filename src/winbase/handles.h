@@ -8,7 +8,7 @@
 
 #include <utility>
 
-namespace obrint::win {
+namespace obrint::winbase {
 
 // A movable owner of one handle. `Traits` names the handle type, its "none" value, what else
 // counts as none, and the call that releases it.
@@ -96,4 +96,4 @@ struct MenuTraits {
 };
 using UniqueMenu = Owned<MenuTraits>;
 
-}  // namespace obrint::win
+}  // namespace obrint::winbase

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-namespace obrint::win {
+namespace obrint::winbase {
 
 // Invalid sequences become U+FFFD.
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
 
-}  // namespace obrint::win
+}  // namespace obrint::winbase

@@ -1,10 +1,10 @@
-#include "win/text.h"
+#include "winbase/text.h"
 
 #include <windows.h>
 
 #include <climits>
 
-namespace obrint::win {
+namespace obrint::winbase {
 
 std::wstring Widen(std::string_view utf8) {
   if (utf8.empty() || utf8.size() > INT_MAX) return {};
@@ -27,4 +27,4 @@ std::string Narrow(std::wstring_view utf16) {
   return out;
 }
 
-}  // namespace obrint::win
+}  // namespace obrint::winbase

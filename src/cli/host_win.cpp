@@ -1,0 +1,26 @@
+// Windows: headsets through hid.dll, bound once for the command, and the Windows clock.
+#include "cli/host.h"
+#include "win/clock.h"
+#include "win/hid_bus.h"
+
+namespace obrint::cli {
+namespace {
+
+class Win32Host : public Host {
+ public:
+  HidBus& bus() override { return bus_; }
+  Clock& clock() override { return clock_; }
+  std::string_view name() const override { return "hid.dll"; }
+
+ private:
+  win::Win32HidBus bus_{win::Win32HidBus::Binding::kForLife};
+  win::Win32Clock clock_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<Host>> MakeHardwareHost() {
+  return std::unique_ptr<Host>(std::make_unique<Win32Host>());
+}
+
+}  // namespace obrint::cli
