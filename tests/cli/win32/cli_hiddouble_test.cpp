@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/image.h"
 #include "hiddouble/sim_store.h"
 
 namespace obrint::cli {
@@ -53,40 +54,41 @@ TEST_F(CliOverHidDllTest, InfoFindsTheHeadsetInTheRegistryAndReadsItThroughHidDl
   const auto [code, json] = Run("info");
   ASSERT_EQ(code, 0) << json;
   EXPECT_EQ(json["backend"], "hid.dll");
-  EXPECT_EQ(json["device"], DevicePath("0021"));
+  EXPECT_EQ(json["path"], DevicePath("0021"));
   EXPECT_EQ(json["firmware_version"], "0033");
   EXPECT_EQ(json["mcu_id"], "4433221188776655CCBBAA99");
   EXPECT_EQ(json["run_mode"], "dk2");
 }
 
-std::vector<char> WriteImage() {
-  std::vector<char> image(301);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 37 + 11);
-  std::ofstream("cli-image.bin", std::ios::binary).write(image.data(), 301);
+// The smallest image that holds its version block.
+std::vector<std::uint8_t> WriteImage() {
+  const std::vector<std::uint8_t> image = MakeSampleImage(kMinWholeBlockSize);
+  std::ofstream("cli-image.bin", std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
   return image;
 }
 
 TEST_F(CliOverHidDllTest, FlashRestartsFollowsTheBootFirmwareAndWritesTheImage) {
-  const std::vector<char> image = WriteImage();
+  const std::vector<std::uint8_t> image = WriteImage();
   const auto [code, json] = Run("flash --yes cli-image.bin");
   ASSERT_EQ(code, 0) << json;
-  EXPECT_EQ(json["device"], DevicePath("0001"));
+  EXPECT_EQ(json["path"], DevicePath("0021"));
   EXPECT_EQ(json["boot_firmware_version"], "0104");
-  EXPECT_EQ(json["bytes_sent"], 301);
-  const std::vector<std::uint8_t> flashed = store_.Read().value().flashed();
-  EXPECT_EQ(std::vector<char>(flashed.begin(), flashed.end()), image);
+  EXPECT_EQ(json["firmware_after"], "0033");
+  EXPECT_EQ(json["bytes_sent"], image.size());
+  EXPECT_EQ(store_.Read().value().flashed(), image);
 }
 
 // Wine's device installer tells no port for the double's interfaces: the fleet takes turns.
 TEST_F(CliOverHidDllTest, FlashAllFlashesTheOneHeadsetByTurns) {
-  const std::vector<char> image = WriteImage();
+  const std::vector<std::uint8_t> image = WriteImage();
   const auto [code, json] = Run("flash --all --yes cli-image.bin");
   ASSERT_EQ(code, 0) << json;
   EXPECT_EQ(json["follow"], "turns");
   EXPECT_EQ(json["totals"]["flashed"], 1);
   EXPECT_EQ(json["headsets"][0]["firmware_after"], "0033") << json;
-  const std::vector<std::uint8_t> flashed = store_.Read().value().flashed();
-  EXPECT_EQ(std::vector<char>(flashed.begin(), flashed.end()), image);
+  EXPECT_EQ(store_.Read().value().flashed(), image);
 }
 
 }  // namespace
