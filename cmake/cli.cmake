@@ -41,10 +41,17 @@ else()
 endif()
 
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
+target_include_directories(obrint_cli_lib PRIVATE ${OBRINT_GENERATED_DIR})
 target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_core obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
+if(WIN32)
+  # The version record, as Obrint.exe has one.
+  target_sources(obrint-cli PRIVATE ${CMAKE_SOURCE_DIR}/res/obrint-cli.rc)
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/obrint-cli.rc APPEND PROPERTY INCLUDE_DIRECTORIES
+                                                                    ${OBRINT_GENERATED_DIR})
+endif()
 target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
 
 if(WIN32)

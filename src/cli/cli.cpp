@@ -10,6 +10,7 @@
 #include "cli/std_files.h"
 #include "core/headset.h"
 #include "core/text.h"
+#include "obrint_version.h"
 
 namespace obrint::cli {
 namespace {
@@ -90,6 +91,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   app.require_subcommand(1);
   app.fallthrough();
   app.footer(ExitCodeHelp());
+  app.set_version_flag("--version", "obrint-cli " OBRINT_VERSION_TEXT);
   app.get_formatter()->column_width(28);
   app.add_option("--device", p.device, "HID interface path of the headset (no search)")
       ->type_name("PATH");
@@ -159,6 +161,9 @@ int RunCli(const std::vector<std::string>& args, Io io) {
     return 0;
   } catch (const CLI::CallForAllHelp&) {
     io.out << app.help("", CLI::AppFormatMode::All);
+    return 0;
+  } catch (const CLI::CallForVersion& e) {
+    io.out << e.what() << '\n';
     return 0;
   } catch (const CLI::ParseError& e) {
     return Usage(io, jsonAsked, e.what());
