@@ -75,11 +75,15 @@ foreach(name ${cli_tests})
   add_dependencies(${name} obrint-cli)
 endforeach()
 
-# `cmake --install`: the program, and on Linux the udev rule that gives the seat's user the
-# headset's hidraw nodes.
+# `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the
+# group plugdev) the headset's hidraw nodes. The Debian package puts the rule where Debian 12's
+# packages put theirs (cmake/deb.cmake).
 install(TARGETS obrint-cli RUNTIME DESTINATION bin)
 if(NOT WIN32)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
+  if(NOT DEFINED OBRINT_UDEV_RULES_DIR)
+    set(OBRINT_UDEV_RULES_DIR lib/udev/rules.d)
+  endif()
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION ${OBRINT_UDEV_RULES_DIR})
 endif()
 
 # Under Wine: the Windows program end to end over the test-double hid.dll.
