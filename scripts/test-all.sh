@@ -4,6 +4,8 @@
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (build/asan)
 #   3. Win32 unit tests under Wine
 #   4. GUI tests under Wine, which leave their screenshots as PNG files in build/screenshots/
+#   5. packaging: scripts/package.sh builds the .deb and the Windows zip into build/dist/, and
+#      scripts/check-packages.sh checks them (contents, lintian, the programs run from them)
 # and, where scripts/fuzz.sh exists, short runs of the fuzz targets.
 # Every tier runs even when an earlier one failed; the script ends non-zero if any failed.
 #
@@ -135,6 +137,11 @@ if [ $win_status -eq 0 ]; then
   fi
   obrint_wine_cleanup
   trap - EXIT
+fi
+
+# The packages, made from the builds above, then checked; the check starts a display of its own.
+if step "packages (scripts/package.sh)" ./scripts/package.sh; then
+  step "packaging tier (check-packages.sh)" ./scripts/check-packages.sh
 fi
 
 echo
