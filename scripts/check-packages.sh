@@ -13,7 +13,7 @@
 # Where this machine cannot run 32-bit programs, the Wine runs use the 64-bit builds of the same
 # sources (build/win64) in a copy of the unpacked folder, and say so.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 export OBRINT_ROOT=$PWD
 
 failures=0

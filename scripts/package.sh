@@ -85,4 +85,4 @@ find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 echo
 echo "Packages of Obrint $version in $OBRINT_ROOT/$dist:"
-ls -l "$dist"
+LC_ALL=C ls -l "$dist"
