@@ -5,9 +5,6 @@ foreach(name check cli commands console failures files flash flash_all fleet hos
              info list mode record run_setup sample_image selection signals stamp)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
-# The one version, stamped into the program and its output.
-configure_file(${CMAKE_SOURCE_DIR}/cmake/obrint_version.h.in
-               ${CMAKE_BINARY_DIR}/generated/obrint_version.h @ONLY)
 
 if(WIN32)
   # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers through a
@@ -42,9 +39,15 @@ endif()
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
 target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
-target_include_directories(obrint_cli_lib PUBLIC ${CMAKE_BINARY_DIR}/generated)
+target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
+if(WIN32)
+  # The version record, as Obrint.exe has one.
+  target_sources(obrint-cli PRIVATE ${CMAKE_SOURCE_DIR}/res/obrint-cli.rc)
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/obrint-cli.rc APPEND PROPERTY INCLUDE_DIRECTORIES
+                                                                    ${OBRINT_GENERATED_DIR})
+endif()
 target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
 
 if(WIN32)
@@ -69,11 +72,15 @@ foreach(name ${cli_tests})
   add_dependencies(${name} obrint-cli)
 endforeach()
 
-# `cmake --install`: the program, and on Linux the udev rule that gives the seat's user the
-# headset's hidraw nodes.
+# `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the
+# group plugdev) the headset's hidraw nodes. The Debian package puts the rule where Debian 12's
+# packages put theirs (cmake/deb.cmake).
 install(TARGETS obrint-cli RUNTIME DESTINATION bin)
 if(NOT WIN32)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
+  if(NOT DEFINED OBRINT_UDEV_RULES_DIR)
+    set(OBRINT_UDEV_RULES_DIR lib/udev/rules.d)
+  endif()
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION ${OBRINT_UDEV_RULES_DIR})
 endif()
 
 # Under Wine: the Windows program end to end over the test-double hid.dll.

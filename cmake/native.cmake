@@ -23,5 +23,6 @@ foreach(target interface_name discovery image_stamp firmware_upgrade)
   add_test(NAME ${target}_corpus COMMAND ${target}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${target})
 endforeach()
 
+include(${CMAKE_SOURCE_DIR}/cmake/deb.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/cli.cmake)
 include(${CMAKE_SOURCE_DIR}/cmake/bench.cmake)

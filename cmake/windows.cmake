@@ -4,6 +4,9 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 
 # The Win32 layers and the program.
 add_subdirectory(src)
+# Obrint.exe's version record takes the version from obrint_version.h.
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/obrint.rc TARGET_DIRECTORY Obrint APPEND
+             PROPERTY INCLUDE_DIRECTORIES ${OBRINT_GENERATED_DIR})
 
 # GoogleTest, cross-built from Debian's sources.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

@@ -50,35 +50,12 @@ if [ -z "$headless" ] || [ "${OBRINT_KEEP_OPEN:-0}" = 1 ]; then
   exit $?
 fi
 
-# Headless: find the Main window, let it finish painting, take its picture.
-window=
-for _ in $(seq 300); do
-  window=$(xwininfo -root -tree 2>/dev/null | awk '/"VR设备控制端"/ {print $1; exit}' || true)
-  [ -n "$window" ] && break
-  if ! kill -0 "$program" 2>/dev/null; then
-    wait "$program"
-    status=$?
-    echo "run: Obrint.exe ended (status $status) before its Main window appeared" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ -z "$window" ]; then
-  echo "run: the Main window did not appear within 30 s" >&2
+# Headless: the Main window's picture, once it has finished painting.
+shot=$OBRINT_ROOT/build/screenshots/run-main-window.png
+if ! obrint_window_screenshot "$program" "VR设备控制端" "$shot"; then
+  echo "run: no screenshot of Obrint.exe's Main window" >&2
   exit 1
 fi
-
-mkdir -p build/screenshots
-shot=$OBRINT_ROOT/build/screenshots/run-main-window.png
-previous=
-for _ in $(seq 40); do
-  sleep 0.25
-  import -window "$window" "$shot.tmp.png" 2>/dev/null || continue
-  current=$(md5sum <"$shot.tmp.png")
-  [ "$current" = "$previous" ] && break
-  previous=$current
-done
-mv "$shot.tmp.png" "$shot"
 echo "The Main window is open on the virtual display $DISPLAY; its screenshot: $shot"
 echo "Closing the program (set OBRINT_KEEP_OPEN=1 to keep it open)."
 kill "$program" 2>/dev/null || true

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Obrint needs on Debian 12. Safe to run again: it installs
 # only what is missing, and does nothing (no network) when nothing is.
+#   setup.sh --packaging   also what scripts/package.sh needs to make and check the packages
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,11 @@ packages=(
   libcli11-dev nlohmann-json3-dev libhidapi-dev pkg-config
   clang libclang-rt-14-dev
 )
+if [ "${1:-}" = --packaging ]; then
+  # dpkg-shlibdeps (CPack's Depends), the .deb's check, the man page, the zip, the licence texts of
+  # what the Windows programs link statically.
+  packages+=(dpkg-dev lintian man-db help2man zip unzip gcc-mingw-w64-base mingw-w64-common)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

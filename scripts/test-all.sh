@@ -5,6 +5,8 @@
 #      command line's tests under ThreadSanitizer (build/tsan)
 #   3. Win32 unit tests under Wine
 #   4. GUI tests under Wine, which leave their screenshots as PNG files in build/screenshots/
+#   5. packaging: scripts/package.sh builds the .deb and the Windows zip into build/dist/, and
+#      scripts/check-packages.sh checks them (contents, lintian, the programs run from them)
 # and, where scripts/fuzz.sh exists, short runs of the fuzz targets. First it checks that the
 # folders of src/ include each other in one direction only.
 # Every tier runs even when an earlier one failed; the script ends non-zero if any failed.
@@ -158,6 +160,11 @@ if [ $win_status -eq 0 ]; then
   fi
   obrint_wine_cleanup
   trap - EXIT
+fi
+
+# The packages, made from the builds above, then checked; the check starts a display of its own.
+if step "packages (scripts/package.sh)" ./scripts/package.sh; then
+  step "packaging tier (check-packages.sh)" ./scripts/check-packages.sh
 fi
 
 echo

@@ -4,6 +4,8 @@
 #   obrint_start_display   a usable X display: $DISPLAY, or an Xvfb of our own
 #   obrint_init_prefix     creates and configures the prefix once (safe to call again)
 #   obrint_wine PROG ARGS  runs a Windows program with the loader its machine type needs
+#   obrint_window_screenshot PID TITLE FILE
+#                          a PNG picture of the window TITLE of the program PID, once it is drawn
 #   obrint_wine_cleanup    ends the prefix's wineserver and the Xvfb started here
 # A preset WINEPREFIX, DISPLAY or OBRINT_DISPLAY_NUMBER is honoured.
 
@@ -105,6 +107,36 @@ obrint_init_prefix() {
     rm -rf "$WINEPREFIX"
   done
   return 1
+}
+
+# Waits (up to 30 s) for the top-level window TITLE of the program PID (started by this shell),
+# lets it finish painting (two equal pictures in a row) and saves its picture as FILE.
+obrint_window_screenshot() {
+  local program=$1 title=$2 shot=$3 window='' previous='' current _
+  for _ in $(seq 300); do
+    window=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$title\"" 'index($0, t) {print $1; exit}' ||
+      true)
+    [ -n "$window" ] && break
+    if ! kill -0 "$program" 2>/dev/null; then
+      wait "$program"
+      echo "the program ended (status $?) before its window \"$title\" appeared" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  if [ -z "$window" ]; then
+    echo "the window \"$title\" did not appear within 30 s" >&2
+    return 1
+  fi
+  mkdir -p "$(dirname "$shot")"
+  for _ in $(seq 40); do
+    sleep 0.25
+    import -window "$window" "$shot.tmp.png" 2>/dev/null || continue
+    current=$(md5sum <"$shot.tmp.png")
+    [ "$current" = "$previous" ] && break
+    previous=$current
+  done
+  mv "$shot.tmp.png" "$shot"
 }
 
 obrint_wine_cleanup() {
