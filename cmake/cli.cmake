@@ -40,9 +40,17 @@ else()
   set(OBRINT_CLI_LINK)
 endif()
 
+# The yield report over --log files: a library of its own, so that its test and benchmark need
+# nothing of the headsets.
+add_library(obrint_log_report STATIC
+    ${CMAKE_SOURCE_DIR}/src/cli/log_record.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/log_report.cpp
+    ${CMAKE_SOURCE_DIR}/src/cli/report_output.cpp)
+target_link_libraries(obrint_log_report PUBLIC obrint_device obrint_cli_deps)
+
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
-target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
-                                            ${OBRINT_CLI_PLATFORM_LIBS})
+target_link_libraries(obrint_cli_lib PUBLIC obrint_log_report obrint_sim obrint_device
+                                            obrint_cli_deps ${OBRINT_CLI_PLATFORM_LIBS})
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
 target_link_libraries(obrint-cli PRIVATE obrint_cli_lib ${OBRINT_CLI_LINK})
@@ -67,6 +75,17 @@ foreach(name ${cli_tests})
   target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
   add_dependencies(${name} obrint-cli)
 endforeach()
+
+# The yield report's test links its library alone.
+if(WIN32)
+  set(OBRINT_LOG_REPORT_TEST_LIBS obrint_log_report gtest_main gtest ${OBRINT_STATIC_LINK})
+else()
+  set(OBRINT_LOG_REPORT_TEST_LIBS obrint_log_report GTest::gtest GTest::gtest_main)
+endif()
+add_executable(log_report_test ${CMAKE_SOURCE_DIR}/tests/cli/log_report_test.cpp)
+target_link_libraries(log_report_test PRIVATE ${OBRINT_LOG_REPORT_TEST_LIBS})
+target_compile_options(log_report_test PRIVATE -Wno-missing-field-initializers)
+add_test(NAME log_report_test COMMAND log_report_test)
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user the
 # headset's hidraw nodes.
