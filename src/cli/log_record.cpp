@@ -27,20 +27,83 @@ bool IsUtcTime(std::string_view text) {
   return true;
 }
 
-// The string field `name` into `out`; false with why when it is missing or not a string.
-bool ReadText(const Json& object, const char* name, std::string& out, std::string& why) {
-  const auto found = object.find(name);
-  if (found == object.end()) {
-    why = std::string("no \"") + name + "\"";
+enum Field : std::uint8_t { kEnded, kStation, kImage, kMcuId, kOutcome, kReason, kDuration, kNone };
+constexpr std::array<std::string_view, kNone> kFieldNames = {
+    "ended", "station", "image_sha256", "mcu_id", "outcome", "reason", "duration_ms"};
+
+// Takes the fields the report needs from the record's top level as the parser meets them, with
+// no tree of the whole record: a log is read at the speed of the lexer. The last of two equal
+// keys counts, as in a parsed object.
+class RecordFields : public Json::json_sax_t {
+ public:
+  enum class Seen : std::uint8_t { kNo, kYes, kWrongType };
+
+  explicit RecordFields(LogRecord& record)
+      : texts_{&record.ended, &record.station, &record.imageSha256,
+               &record.mcuId, &outcome,        &record.reason},
+        record_(record) {}
+
+  bool null() override { return Value(false); }
+  bool boolean(bool) override { return Value(false); }
+  bool number_integer(number_integer_t) override { return Value(false); }  // negative only
+  bool number_unsigned(number_unsigned_t value) override {
+    if (depth_ == 1 && field_ == kDuration) record_.durationMs = value;
+    return Value(field_ == kDuration);
+  }
+  bool number_float(number_float_t, const string_t&) override { return Value(false); }
+  bool string(string_t& value) override {
+    const bool text = field_ < kDuration;
+    if (depth_ == 1 && text) texts_[field_]->swap(value);  // the lexer's buffer, not needed again
+    return Value(text);
+  }
+  bool binary(binary_t&) override { return Value(false); }
+  bool start_object(std::size_t) override { return Open(depth_ == 0); }
+  bool start_array(std::size_t) override { return Open(false); }
+  bool key(string_t& name) override {
+    if (depth_ == 1) {
+      field_ = kNone;
+      for (std::size_t f = 0; f < kFieldNames.size(); ++f) {
+        if (std::string_view(name) == kFieldNames[f]) field_ = static_cast<Field>(f);
+      }
+    }
+    return true;
+  }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception&) override {
+    errorByte = position;
     return false;
   }
-  if (!found->is_string()) {
-    why = std::string("\"") + name + "\" is not a string";
-    return false;
+
+  std::size_t errorByte = 0;  // where the text stopped being JSON, 0 if it did not
+  bool notObject = false;
+  std::array<Seen, kNone> seen{};
+  std::string outcome;
+
+ private:
+  // A value of the top level's current key: the type the field needs, or not.
+  bool Value(bool rightType) {
+    if (depth_ == 0) return !(notObject = true);
+    if (depth_ == 1 && field_ != kNone) seen[field_] = rightType ? Seen::kYes : Seen::kWrongType;
+    return true;
   }
-  out = found->get_ref<const std::string&>();
-  return true;
-}
+  bool Open(bool topObject) {
+    if (depth_ == 0 && !topObject) return !(notObject = true);
+    if (depth_ == 1 && field_ != kNone) seen[field_] = Seen::kWrongType;
+    ++depth_;
+    return true;
+  }
+  bool Close() {
+    --depth_;
+    return true;
+  }
+
+  std::array<std::string*, kDuration> texts_;
+  LogRecord& record_;
+  std::size_t depth_ = 0;
+  Field field_ = kNone;
+};
 
 bool Refuse(std::string& why, std::string text) {
   why = std::move(text);
@@ -59,31 +122,21 @@ bool IsFailure(RunOutcome outcome) {
 }
 
 bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) {
-  Json object;
-  try {
-    object = Json::parse(line);
-  } catch (const Json::parse_error& error) {
-    return Refuse(why, "not JSON (byte " + std::to_string(error.byte) + ")");
+  RecordFields fields(record);
+  Json::sax_parse(line, &fields);
+  if (fields.errorByte != 0) {
+    return Refuse(why, "not JSON (byte " + std::to_string(fields.errorByte) + ")");
   }
-  if (!object.is_object()) return Refuse(why, "not a JSON object");
-
-  std::string outcome;
-  if (!ReadText(object, "ended", record.ended, why) ||
-      !ReadText(object, "station", record.station, why) ||
-      !ReadText(object, "image_sha256", record.imageSha256, why) ||
-      !ReadText(object, "mcu_id", record.mcuId, why) ||
-      !ReadText(object, "outcome", outcome, why) ||
-      !ReadText(object, "reason", record.reason, why)) {
-    return false;
+  if (fields.notObject) return Refuse(why, "not a JSON object");
+  for (std::size_t f = 0; f < kNone; ++f) {
+    if (fields.seen[f] == RecordFields::Seen::kYes) continue;
+    std::string name(1, '"');
+    name.append(kFieldNames[f]).push_back('"');
+    if (fields.seen[f] == RecordFields::Seen::kNo) return Refuse(why, "no " + name);
+    // Non-negative integers come as unsigned; a negative one or a fraction is not a duration.
+    return Refuse(why,
+                  name + (f == kDuration ? " is not an integer of 0 or more" : " is not a string"));
   }
-  const auto duration = object.find("duration_ms");
-  if (duration == object.end()) return Refuse(why, "no \"duration_ms\"");
-  // Non-negative integers parse as unsigned; a negative one or a fraction is not a duration.
-  if (!duration->is_number_unsigned()) {
-    return Refuse(why, "\"duration_ms\" is not an integer of 0 or more");
-  }
-  record.durationMs = duration->get<std::uint64_t>();
-
   if (!IsUtcTime(record.ended)) {
     return Refuse(why, "\"ended\" is not a UTC time such as 2026-12-07T12:30:53.123Z");
   }
@@ -96,12 +149,12 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
     return Refuse(why, "\"mcu_id\" is neither empty nor 24 upper-case hexadecimal digits");
   }
   for (std::size_t i = 0; i < kOutcomeNames.size(); ++i) {
-    if (outcome == kOutcomeNames[i]) {
+    if (fields.outcome == kOutcomeNames[i]) {
       record.outcome = static_cast<RunOutcome>(i);
       return true;
     }
   }
-  return Refuse(why, "\"outcome\" \"" + outcome + "\" is not one of the five outcomes");
+  return Refuse(why, "\"outcome\" \"" + fields.outcome + "\" is not one of the five outcomes");
 }
 
 }  // namespace obrint::cli

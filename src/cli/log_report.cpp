@@ -1,11 +1,13 @@
 #include "cli/log_report.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "device/text.h"
@@ -75,6 +77,20 @@ class DurationHistogram {
 // A group's key: the image's 64 digits, the day's 10 characters, then the station. The fixed
 // widths keep it unambiguous whatever the station's name holds, and it sorts by image and day.
 constexpr std::size_t kImageDigits = 64;
+
+// An MCU ID and a time are 24 characters each: kept in place, they cost a headset no allocation.
+using Text24 = std::array<char, 24>;
+Text24 ToText24(std::string_view text) {
+  Text24 fixed{};
+  std::copy_n(text.begin(), std::min(text.size(), fixed.size()), fixed.begin());
+  return fixed;
+}
+std::string_view View(const Text24& text) { return {text.data(), text.size()}; }
+struct Text24Hash {
+  std::size_t operator()(const Text24& text) const {
+    return std::hash<std::string_view>()(View(text));
+  }
+};
 constexpr std::size_t kDayChars = 10;
 
 void MakeGroupKey(const LogRecord& record, std::string& key) {
@@ -126,7 +142,7 @@ struct LogReader::State {
   };
   // A headset's latest record that says something of it (any outcome but not started).
   struct Last {
-    std::string ended;
+    Text24 ended{};
     const std::string* group = nullptr;  // the key in `groups`, which map nodes keep in place
     RunOutcome outcome = RunOutcome::kFailed;
     std::string reason;
@@ -165,10 +181,10 @@ struct LogReader::State {
       return;
     }
     if (record.outcome == RunOutcome::kNotStarted) return;
-    const auto [at, inserted] = headsets.try_emplace(record.mcuId);
+    const auto [at, inserted] = headsets.try_emplace(ToText24(record.mcuId));
     Last& last = at->second;
-    if (inserted || record.ended >= last.ended) {
-      last.ended = record.ended;
+    if (inserted || record.ended >= View(last.ended)) {
+      last.ended = ToText24(record.ended);
       last.group = &group->first;
       last.outcome = record.outcome;
       last.reason = record.reason;
@@ -193,8 +209,8 @@ struct LogReader::State {
   std::string image;  // lower case; empty matches every image
   std::size_t namedLimit = 0;
   std::map<std::string, Tally, std::less<>> groups;
-  std::map<std::string, Last, std::less<>> headsets;  // by MCU ID
-  Report counts;                                      // counters and named lines only
+  std::unordered_map<Text24, Last, Text24Hash> headsets;  // by MCU ID
+  Report counts;                                          // counters and named lines only
   // Reused from line to line.
   std::vector<char> line = std::vector<char>(kMaxLogLine + 1);
   LogRecord record;
@@ -273,10 +289,13 @@ Report LogReader::Finish() const {
   for (const auto& [mcuId, last] : s.headsets) {
     if (!IsFailure(last.outcome)) continue;
     const std::string_view key = *last.group;
-    report.failedHeadsets.push_back(
-        {mcuId, last.ended, std::string(key.substr(kImageDigits + kDayChars)),
-         std::string(key.substr(0, kImageDigits)), last.outcome, last.reason});
+    report.failedHeadsets.push_back({std::string(View(mcuId)), std::string(View(last.ended)),
+                                     std::string(key.substr(kImageDigits + kDayChars)),
+                                     std::string(key.substr(0, kImageDigits)), last.outcome,
+                                     last.reason});
   }
+  std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
+            [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });
   return report;
 }
 

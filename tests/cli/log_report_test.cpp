@@ -92,6 +92,7 @@ TEST(LogReport, BrokenLinesAreCountedNamedAndSkipped) {
       {With({}, "duration_ms", "11000"), "\"duration_ms\" is not an integer"},
       {With({}, "duration_ms", -1), "\"duration_ms\" is not an integer"},
       {With({}, "mcu_id", 42), "\"mcu_id\" is not a string"},
+      {With({}, "reason", std::vector{"r"}), "\"reason\" is not a string"},
       {With({}, "station", ""), "\"station\" is empty"},
       {With({}, "ended", "2026-12-07 10:00:00"), "\"ended\" is not a UTC time"},
       {With({}, "image_sha256", std::string(64, 'A')), "\"image_sha256\" is not 64"},
@@ -109,8 +110,10 @@ TEST(LogReport, BrokenLinesAreCountedNamedAndSkipped) {
     EXPECT_NE(report.namedUnreadable[0].why.find(c.why), std::string::npos)
         << report.namedUnreadable[0].why;
   }
-  // A whole last line without its line end is a record.
+  // A whole last line without its line end is a record; so is one with fields of a later version.
   EXPECT_EQ(ReadLogs({{"a", whole + whole.substr(0, whole.size() - 1)}}).records, 2u);
+  const auto later = nlohmann::json::parse(R"({"extra": {"outcome": 5}, "more": [1, {"a": []}]})");
+  EXPECT_EQ(ReadLogs({{"a", With({}, "later", later)}}).records, 1u);
 }
 
 TEST(LogReport, OnlyTheFirstUnreadableLinesAreNamed) {
