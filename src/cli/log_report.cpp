@@ -187,7 +187,12 @@ struct LogReader::State {
       last.ended = ToText24(record.ended);
       last.group = &group->first;
       last.outcome = record.outcome;
-      last.reason = record.reason;
+      if (IsFailure(record.outcome)) {
+        last.reason = record.reason;
+      } else {  // only a headset that stays failed keeps the room of its reason
+        last.reason.clear();
+        last.reason.shrink_to_fit();
+      }
     }
   }
 
