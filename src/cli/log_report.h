@@ -12,7 +12,8 @@
 //
 // A headset's last record is the one that ended last across all logs (the later line read wins
 // a tie: a later log, or further down the same log). Records without an MCU ID name no headset:
-// they count in their group and apart, never in the list of failed headsets.
+// they count in their group and apart, never in the list of failed headsets. A filter leaves
+// records out before all this: with `since`, a headset's last record is its last since that day.
 //
 // Memory grows with the groups (image, station, day), the distinct reasons within a group (at
 // most kMaxReasonsPerGroup), and the distinct headsets; not with the records. The median is
@@ -109,7 +110,8 @@ class LogReader {
   std::unique_ptr<State> state_;
 };
 
-// For flash --all --only-failed: the MCU IDs of the report's failed headsets.
+// For flash --all --only-failed: the MCU IDs of the report's failed headsets. Read the logs
+// without a filter for it, so that an older failure still counts.
 std::set<std::string> FailedMcuIds(const Report& report);
 
 }  // namespace obrint::cli
