@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${OBRINT_BENCH_BUILD:-build/bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target obrint_bench >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target obrint_bench obrint_report_bench >/dev/null
 
 echo "date:     $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "cores:    $(nproc)"
@@ -16,3 +16,4 @@ echo "compiler: $(c++ --version | head -1)"
 echo "kernel:   $(uname -sr)"
 echo "load:     $(cut -d' ' -f1-3 /proc/loadavg)"
 "$dir/obrint_bench" "$@"
+"$dir/obrint_report_bench" "$@"  # a program of its own: it counts the heap

@@ -9,6 +9,11 @@ if(benchmark_FOUND)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_presenters obrint_device
                         benchmark::benchmark benchmark::benchmark_main)
+  # The yield report's benchmark counts the heap through its own operator new: a program of its
+  # own, on the report's library alone.
+  add_executable(obrint_report_bench ${CMAKE_SOURCE_DIR}/bench/report_bench.cpp)
+  target_link_libraries(obrint_report_bench PRIVATE obrint_cli_lib benchmark::benchmark
+                        benchmark::benchmark_main)
 else()
   message(STATUS "Google Benchmark not found (libbenchmark-dev): no obrint_bench")
 endif()

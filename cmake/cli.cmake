@@ -2,7 +2,8 @@
 # hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
 foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
-             info list mode record run_setup sample_image selection signals stamp)
+             info list log_record log_report mode record report_output run_setup sample_image
+             selection signals stamp)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
 
@@ -57,7 +58,7 @@ else()
 endif()
 # In-process tests on both platforms; the tests that start the program as a process use a POSIX
 # shell and run natively only.
-set(cli_tests cli_test fleet_test)
+set(cli_tests cli_test fleet_test log_report_test)
 if(NOT WIN32)
   list(APPEND cli_tests cli_process_test files_test usb_port_test)
 endif()

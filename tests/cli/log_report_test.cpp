@@ -1,0 +1,297 @@
+// The yield report over the logs of several stations: broken lines counted, named and skipped,
+// the groups by image, day and station with their yield and median, the filters, the last record
+// of each headset across logs, and the CSV's quoting.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/log_report.h"
+#include "cli/report_output.h"
+
+namespace obrint::cli {
+namespace {
+
+// Two images that share their first 10 digits.
+const std::string kImageA = "0123456789" + std::string(54, 'a');
+const std::string kImageB = "0123456789" + std::string(54, 'b');
+const std::string kMcu = "04030201080706050C0B0A09";
+
+struct Rec {
+  std::string started = "2026-12-07T09:59:49.000Z";  // the report goes by the end
+  std::string station = "line-a";
+  std::string image = kImageA;
+  std::string ended = "2026-12-07T10:00:00.000Z";
+  std::string mcu = kMcu;
+  std::string outcome = "flashed";
+  std::string reason;
+  std::uint64_t ms = 11000;
+};
+
+// A whole record as the schema has it, with its line end.
+nlohmann::ordered_json Json(const Rec& r) {
+  const bool flashed = r.outcome == "flashed";
+  // clang-format off
+  return {{"started", r.started}, {"ended", r.ended}, {"tool_version", "1.4.0.0"},
+          {"station", r.station}, {"operator", "ana"}, {"image_path", "fw/app.bin"},
+          {"image_size", 40960}, {"image_sha256", r.image}, {"image_checksum", "0x0012ABCD"},
+          {"usb_port", "1-2.1"}, {"path", "/dev/hidraw3"}, {"mcu_id", r.mcu},
+          {"firmware_before", "0024"}, {"boot_firmware_version", "0102"},
+          {"firmware_after", flashed ? "0025" : ""}, {"outcome", r.outcome}, {"reason", r.reason},
+          {"exit_status", flashed ? 0 : 5}, {"duration_ms", r.ms}, {"bytes_sent", 40960}};
+  // clang-format on
+}
+std::string Line(const Rec& r) { return Json(r).dump() + "\n"; }
+std::string Lines(const std::vector<Rec>& records) {
+  std::string text;
+  for (const Rec& r : records) text += Line(r);
+  return text;
+}
+
+using Logs = std::vector<std::pair<std::string, std::string>>;  // name, text
+
+Report ReadLogs(const Logs& logs, ReportFilter filter = {}, std::size_t named = 100) {
+  LogReader reader(std::move(filter), named);
+  for (const auto& [name, text] : logs) {
+    std::istringstream in(text);
+    reader.Read(in, name);
+  }
+  return reader.Finish();
+}
+
+std::string Without(const Rec& r, const char* field) {
+  auto json = Json(r);
+  json.erase(field);
+  return json.dump() + "\n";
+}
+template <typename T>
+std::string With(const Rec& r, const char* field, T value) {
+  auto json = Json(r);
+  json[field] = value;
+  return json.dump() + "\n";
+}
+
+// Each broken line sits second in station a's log; the read goes on past it and into station b's.
+TEST(LogReport, BrokenLinesAreCountedNamedAndSkipped) {
+  struct Case {
+    std::string line;
+    std::string why;
+    bool last = false;  // the log ends with it, no good line after
+  };
+  const std::string whole = Line({});
+  const Case cases[] = {
+      {"{\"ended\": oops}\n", "not JSON (byte 11)"},
+      {"[1, 2]\n", "not a JSON object"},
+      {"\n", "empty line"},
+      {"\r\n", "empty line"},
+      {std::string(70000, 'x') + "\n", "longer than 65535 bytes"},
+      {Without({}, "outcome"), "no \"outcome\""},
+      {Without({}, "duration_ms"), "no \"duration_ms\""},
+      {With({}, "duration_ms", "11000"), "\"duration_ms\" is not an integer"},
+      {With({}, "duration_ms", -1), "\"duration_ms\" is not an integer"},
+      {With({}, "mcu_id", 42), "\"mcu_id\" is not a string"},
+      {With({}, "reason", std::vector{"r"}), "\"reason\" is not a string"},
+      {With({}, "station", ""), "\"station\" is empty"},
+      {With({}, "ended", "2026-12-07 10:00:00"), "\"ended\" is not a UTC time"},
+      {With({}, "image_sha256", std::string(64, 'A')), "\"image_sha256\" is not 64"},
+      {With({}, "outcome", "done"), "\"outcome\" \"done\" is not one"},
+      {whole.substr(0, 120), "cut short", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const Report report = ReadLogs({{"stations/a.jsonl", whole + c.line + (c.last ? "" : whole)},
+                                    {"stations/b.jsonl", Line({.station = "line-b"})}});
+    EXPECT_EQ(report.records, c.last ? 2u : 3u);
+    EXPECT_EQ(report.unreadable, 1u);
+    ASSERT_EQ(report.namedUnreadable.size(), 1u);
+    EXPECT_EQ(report.namedUnreadable[0].where, "stations/a.jsonl:2");
+    EXPECT_NE(report.namedUnreadable[0].why.find(c.why), std::string::npos)
+        << report.namedUnreadable[0].why;
+  }
+  // A whole last line without its line end is a record; so is one with fields of a later version.
+  EXPECT_EQ(ReadLogs({{"a", whole + whole.substr(0, whole.size() - 1)}}).records, 2u);
+  const auto later = nlohmann::json::parse(R"({"extra": {"outcome": 5}, "more": [1, {"a": []}]})");
+  EXPECT_EQ(ReadLogs({{"a", With({}, "later", later)}}).records, 1u);
+}
+
+TEST(LogReport, OnlyTheFirstUnreadableLinesAreNamed) {
+  const Report report = ReadLogs({{"a", std::string(10, '\n')}}, {}, 3);
+  EXPECT_EQ(report.unreadable, 10u);
+  EXPECT_EQ(report.namedUnreadable.size(), 3u);
+}
+
+// Two stations' logs; station a's spread over two files (a rotated log).
+Logs FactoryLogs() {
+  return {
+      {"a-1.jsonl", Lines({{.ms = 500},
+                           {.outcome = "failed", .reason = "block 5: wrong sum"},
+                           {.outcome = "not back"},
+                           {.ended = "2026-12-07T23:59:59.999Z", .ms = 700},
+                           {.ended = "2026-12-08T00:00:00.000Z", .ms = 100}})},
+      {"a-2.jsonl", Lines({{.ms = 600},
+                           {.outcome = "failed", .reason = "block 5: wrong sum"},
+                           {.outcome = "not started"},
+                           {.ended = "2026-12-08T09:00:00.000Z", .ms = 201},
+                           {.image = kImageB, .outcome = "not started"}})},
+      {"b.jsonl", Lines({{.station = "line-b",
+                          .mcu = "",
+                          .outcome = "interrupted",
+                          .reason = "stopped by Ctrl+C before the restart"}})},
+  };
+}
+
+TEST(LogReport, GroupsByImageDayAndStationWithYieldAndMedian) {
+  struct Expected {
+    std::string group;                    // image (A or B), day, station
+    std::array<std::uint64_t, 4> counts;  // runs, flashed, failed, not started
+    std::string failures;
+    std::optional<double> yield;
+    std::optional<std::uint64_t> median;
+  };
+  // clang-format off
+  const Expected expected[] = {
+      {"A 2026-12-07 line-a", {7, 3, 3, 1}, "block 5: wrong sum=2 not back=1", 50.0, 600},
+      {"A 2026-12-07 line-b", {1, 0, 1, 0}, "stopped by Ctrl+C before the restart=1", 0.0, {}},
+      {"A 2026-12-08 line-a", {2, 2, 0, 0}, "", 100.0, 151},  // (100 + 201) / 2, rounded
+      {"B 2026-12-07 line-a", {1, 0, 0, 1}, "", {}, {}},
+  };
+  // clang-format on
+  const Report report = ReadLogs(FactoryLogs());
+  EXPECT_EQ(report.records, 11u);
+  EXPECT_EQ(report.withoutMcuId, 1u);
+  ASSERT_EQ(report.groups.size(), std::size(expected));
+  for (std::size_t i = 0; i < report.groups.size(); ++i) {
+    const GroupSummary& g = report.groups[i];
+    const Expected& e = expected[i];
+    SCOPED_TRACE(e.group);
+    EXPECT_EQ((g.imageSha256 == kImageA ? "A " : "B ") + g.day + " " + g.station, e.group);
+    EXPECT_EQ((std::array{g.runs, g.flashed, g.failed, g.notStarted}), e.counts);
+    std::string failures;
+    for (const ReasonCount& f : g.failures) {
+      failures += (failures.empty() ? "" : " ") + f.reason + "=" + std::to_string(f.count);
+    }
+    EXPECT_EQ(failures, e.failures);
+    EXPECT_EQ(g.yieldPercent, e.yield);
+    EXPECT_EQ(g.medianMs, e.median);
+  }
+  const auto json = ReportJson(report);
+  EXPECT_TRUE(json["groups"][3]["yield_percent"].is_null());
+  EXPECT_EQ(json["groups"][0]["median_ms"], 600);
+}
+
+// Durations from 1024 ms on share buckets: the median stays within 0.1 % of the exact one.
+TEST(LogReport, MedianOfLongRunsIsWithinItsPrecision) {
+  for (std::uint64_t exact : {1025u, 9999u, 12345u, 600001u, 86400000u}) {
+    SCOPED_TRACE(exact);
+    const Report report =
+        ReadLogs({{"a", Lines({{.ms = exact / 2}, {.ms = exact}, {.ms = exact * 3}})}});
+    ASSERT_EQ(report.groups.size(), 1u);
+    ASSERT_TRUE(report.groups[0].medianMs);
+    EXPECT_NEAR(static_cast<double>(*report.groups[0].medianMs), static_cast<double>(exact),
+                static_cast<double>(exact) * 0.001);
+  }
+}
+
+TEST(LogReport, FiltersBySinceAndImage) {
+  enum class Error { kNone, kFilter, kAmbiguous };
+  struct Case {
+    ReportFilter filter;
+    std::vector<std::string> groups;  // day and station
+    Error error = Error::kNone;
+  };
+  const Case cases[] = {
+      {{}, {"2026-12-07 line-a", "2026-12-07 line-b", "2026-12-08 line-a", "2026-12-07 line-a"}},
+      {{.since = "2026-12-08"}, {"2026-12-08 line-a"}},
+      {{.image = kImageB}, {"2026-12-07 line-a"}},
+      {{.since = "2026-12-08", .image = "0123456789AA"}, {"2026-12-08 line-a"}},
+      {{.image = "01234567"}, {}, Error::kAmbiguous},
+      {{.since = "2026-02-30"}, {}, Error::kFilter},
+      {{.since = "2026-2-01"}, {}, Error::kFilter},
+      {{.image = "0123456"}, {}, Error::kFilter},
+      {{.image = "0123456g"}, {}, Error::kFilter},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filter.since + " " + c.filter.image);
+    const std::string filterError = FilterError(c.filter);
+    EXPECT_EQ(!filterError.empty(), c.error == Error::kFilter) << filterError;
+    if (c.error == Error::kFilter) continue;
+    const Report report = ReadLogs(FactoryLogs(), c.filter);
+    EXPECT_EQ(!report.error.empty(), c.error == Error::kAmbiguous) << report.error;
+    if (c.error == Error::kAmbiguous) continue;
+    std::vector<std::string> groups;
+    for (const GroupSummary& g : report.groups) groups.push_back(g.day + " " + g.station);
+    EXPECT_EQ(groups, c.groups);
+    EXPECT_EQ(report.records + report.outsideFilter, 11u);
+  }
+}
+
+// A headset's last record by its end time across the logs of two stations; a tie goes to the
+// line read later. Not started leaves it as it was; without an MCU ID no headset is named.
+TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
+  struct Case {
+    const char* name;
+    std::vector<Rec> a, b;  // station a's log is read first
+    bool listed;
+  };
+  const std::string at10 = "2026-12-07T10:00:00.000Z", at11 = "2026-12-07T11:00:00.000Z";
+  const Rec failed10{.ended = at10, .outcome = "failed", .reason = "r"};
+  const Rec flashed10{.ended = at10};
+  const Rec failed11{.ended = at11, .outcome = "failed", .reason = "r"};
+  const Rec flashed11{.ended = at11};
+  const Rec notStarted11{.ended = at11, .outcome = "not started"};
+  const Rec notBack11{.ended = at11, .outcome = "not back"};
+  const Rec interrupted11{.ended = at11, .outcome = "interrupted"};
+  const Case cases[] = {
+      {"failed at a, flashed later at b", {failed10}, {flashed11}, false},
+      {"flashed at a, failed later at b", {flashed10}, {failed11}, true},
+      {"flashed at a after it failed at b", {flashed11}, {failed10}, false},
+      {"failed at a after it was flashed at b", {failed11}, {flashed10}, true},
+      {"failed, then flashed, in one log", {failed10, flashed11}, {}, false},
+      {"a tie: b's flashed line is read later", {failed10}, {flashed10}, false},
+      {"a tie: b's failed line is read later", {flashed10}, {failed10}, true},
+      {"failed, then not started", {failed10}, {notStarted11}, true},
+      {"not back last", {flashed10}, {notBack11}, true},
+      {"interrupted last", {flashed10}, {interrupted11}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Rec> b = c.b;
+    for (Rec& r : b) r.station = "line-b";
+    const Report report = ReadLogs({{"a", Lines(c.a)}, {"b", Lines(b)}});
+    EXPECT_EQ(FailedMcuIds(report),
+              c.listed ? std::set<std::string>{kMcu} : std::set<std::string>{});
+  }
+  const Report anonymous = ReadLogs({{"a", Lines({{.mcu = "", .outcome = "failed"}})}});
+  EXPECT_TRUE(anonymous.failedHeadsets.empty());
+  EXPECT_EQ(anonymous.withoutMcuId, 1u);
+}
+
+TEST(LogReport, CsvQuotesAReasonWithACommaAndAQuote) {
+  const Report report =
+      ReadLogs({{"a", Lines({{.outcome = "failed", .reason = "block 5: sum 0x12, not \"0x34\""},
+                             {.image = kImageB, .ms = 900}})}});
+  std::ostringstream csv;
+  WriteReportCsv(report, csv);
+  EXPECT_EQ(csv.str(),
+            "image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
+            "reason,count\n" +
+                kImageA +
+                ",2026-12-07,line-a,1,0,1,0,0.00,,\"block 5: sum 0x12, not \"\"0x34\"\"\",1\n" +
+                kImageB + ",2026-12-07,line-a,1,1,0,0,100.00,900,,0\n");
+}
+
+TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {
+  const Report report =
+      ReadLogs({{"a.jsonl", Line({.outcome = "not back"}) + "{\n" + Line({.mcu = ""})}});
+  std::ostringstream text;
+  WriteReportText(report, text);
+  for (const char* expected : {"Headsets whose last record failed: 1\n", kMcu.c_str(), "not back",
+                               "Unreadable lines: 1\n  a.jsonl:2: not JSON"}) {
+    EXPECT_NE(text.str().find(expected), std::string::npos) << expected << "\n" << text.str();
+  }
+}
+
+}  // namespace
+}  // namespace obrint::cli
