@@ -2,7 +2,7 @@
 # hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
 foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
-             info list log_record log_report mode record report_output run_setup sample_image
+             info list log_record log_report mode record report report_output run_setup sample_image
              selection signals stamp)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()

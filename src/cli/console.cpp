@@ -24,6 +24,11 @@ void Console::Say(std::string_view line) {
   io_.out << line << '\n';
 }
 
+void Console::Print(std::string_view text) {
+  if (json_ || verbosity_ == Verbosity::kQuiet) return;
+  io_.out << text;
+}
+
 void Console::Detail(std::string_view line) {
   if (verbosity_ != Verbosity::kVerbose) return;
   io_.err << line << '\n';

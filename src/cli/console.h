@@ -30,6 +30,8 @@ class Console {
   bool json() const { return json_; }
   // A result line for people: stdout, not with --json or -q.
   void Say(std::string_view line);
+  // Text for people or for a program (a table, CSV): stdout as it is, not with --json or -q.
+  void Print(std::string_view text);
   // A step of a run: stderr, with -v only.
   void Detail(std::string_view line);
   bool verbose() const { return verbosity_ == Verbosity::kVerbose; }

@@ -1,7 +1,10 @@
 // flash --all: every attached headset of the vendor at once, a progress line each on a terminal,
 // then a line per headset and the totals.
 #include <cstdio>
+#include <fstream>
+#include <set>
 
+#include "cli/log_report.h"
 #include "cli/run_setup.h"
 #include "device/text.h"
 
@@ -85,6 +88,30 @@ std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::
   return line + "  " + Seconds(ms);
 }
 
+// --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
+// and listed. False, with the reply failed, when the log cannot be read.
+bool KeepOnlyFailed(Context& context, std::vector<Target>& targets) {
+  const std::string& path = context.options.onlyFailed;
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in) {
+    context.reply.Fail(Failure::kFileNotOpened, path);
+    return false;
+  }
+  LogReader reader;
+  reader.Read(in, path);
+  const std::set<std::string> failed = FailedMcuIds(reader.Finish());
+  Json leftAlone = Json::array();
+  std::erase_if(targets, [&](const Target& target) {
+    if (target.info.mcuId && failed.contains(FormatMcuId(*target.info.mcuId))) return false;
+    leftAlone.push_back(Describe(target));
+    context.console.Say("left alone, its last record did not fail: " + Describe(target));
+    return true;
+  });
+  context.reply.fields["left_alone"] = std::move(leftAlone);
+  if (targets.empty()) context.reply.Fail(Failure::kNoHeadset, "none whose last record failed");
+  return !targets.empty();
+}
+
 }  // namespace
 
 void FlashAll(Context& context, const LoadedImage& image) {
@@ -92,6 +119,7 @@ void FlashAll(Context& context, const LoadedImage& image) {
   Console& console = context.console;
   Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options);
   if (!targets) return context.reply.Fail(targets.failure());
+  if (!options.onlyFailed.empty() && !KeepOnlyFailed(context, *targets)) return;
   if (!options.yes &&
       !console.Confirm("Flash " + options.image + " into " + std::to_string(targets->size()) +
                        " headsets, and reboot each into it once it is verified?")) {

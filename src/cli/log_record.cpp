@@ -9,9 +9,8 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr RunOutcome kOutcomes[] = {RunOutcome::kFlashed, RunOutcome::kFailed,
-                                     RunOutcome::kNotBack, RunOutcome::kNotStarted,
-                                     RunOutcome::kInterrupted};
+constexpr RunOutcome kOutcomes[] = {RunOutcome::kFlashed, RunOutcome::kFailed, RunOutcome::kNotBack,
+                                    RunOutcome::kNotStarted, RunOutcome::kInterrupted};
 
 bool AllOf(std::string_view text, std::string_view allowed) {
   return text.find_first_not_of(allowed) == std::string_view::npos;

@@ -295,6 +295,17 @@ TEST(FleetCliTest, JsonAndLogCarryOneRecordPerHeadset) {
   std::sort(records.begin() + 3, records.end(),
             [](const auto& a, const auto& b) { return a["usb_port"] < b["usb_port"]; });
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(records[3 + i], json["headsets"][i]);
+
+  // The log read back: the yield, and a second run over exactly the headset that failed.
+  const CliRun report = RunCliWith({"--json", "report", log});
+  EXPECT_EQ(report.Json()["groups"][0]["failed"], 2);
+  EXPECT_EQ(RunCliWith({"report", log, dir.File("missing.jsonl")}).code, 6);
+  const CliRun again =
+      RunCliWith({"--sim", "3", "--json", "flash", "--all", "--yes", "--only-failed", log, image});
+  EXPECT_EQ(again.code, 0) << again.err;
+  ASSERT_EQ(again.Json()["headsets"].size(), 1u);
+  EXPECT_EQ(again.Json()["headsets"][0]["usb_port"], "1-2.3");
+  EXPECT_EQ(again.Json()["left_alone"].size(), 2u);
 }
 
 }  // namespace

@@ -1,0 +1,60 @@
+// report LOG...: the yield of one or many stations from their --log files.
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <sstream>
+
+#include "cli/command.h"
+#include "cli/files.h"
+#include "cli/report_output.h"
+
+namespace obrint::cli {
+namespace {
+
+void Define(CLI::App& command, Options& options) {
+  command.add_option("LOG", options.logs, "the stations' --log files")->required();
+  command.add_flag("--csv", options.csv, "one CSV row per group and failure reason");
+  command.add_option("--since", options.since, "only records that ended that day (UTC) or later")
+      ->type_name("YYYY-MM-DD");
+  command.add_option("--image", options.imageFilter, "only the image of this SHA-256 (or prefix)")
+      ->type_name("SHA256");
+}
+
+void Run(Context& context) {
+  const Options& options = context.options;
+  const ReportFilter filter{options.since, options.imageFilter};
+  if (const std::string error = FilterError(filter); !error.empty()) {
+    return context.reply.Fail(ExitCode::kUsage, error);
+  }
+  LogReader reader(filter);
+  std::string unopened;
+  for (const std::string& path : options.logs) {
+    std::ifstream log(PathFromUtf8(path), std::ios::binary);
+    if (!log) {
+      unopened += (unopened.empty() ? "" : ", ") + path;
+      continue;
+    }
+    reader.Read(log, path);
+  }
+  const Report report = reader.Finish();
+  if (!report.error.empty()) return context.reply.Fail(ExitCode::kUsage, report.error);
+  context.reply.fields.update(ReportJson(report));
+  std::ostringstream text;
+  if (options.csv) {
+    WriteReportCsv(report, text);
+    std::ostringstream unreadable;
+    WriteUnreadableLines(report, unreadable);
+    if (report.unreadable > 0) context.console.Warn(unreadable.str());
+  } else {
+    WriteReportText(report, text);
+  }
+  context.console.Print(text.str());
+  // The logs that could be read are reported all the same.
+  if (!unopened.empty()) context.reply.Fail(Failure::kFileNotOpened, unopened);
+}
+
+}  // namespace
+
+const Command kReportCommand = {"report", "yield per image, station and day from --log files",
+                                false, Define, Run};
+
+}  // namespace obrint::cli
