@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "presenters/ports.h"
+#include "presenters/window.h"
 #include "dlgkit/controls.h"
 #include "dlgkit/dlgkit.h"
 #include "resource.h"

@@ -60,7 +60,7 @@ void CKesticDlg::OnSetRunMode() {
 // Sets the Mode controls from the headset's firmware version and current run mode.
 void CKesticDlg::RefreshModeControls() {
   obrint::win::Win32HidBus bus;
-  presenters::RefreshModeControls(bus, *this, obrint::devpath::TheHeadsetLocation());
+  presenters::ShowRunMode(bus, *this, obrint::devpath::TheHeadsetLocation());
 }
 
 std::string CKesticDlg::ChooseImageFile() {

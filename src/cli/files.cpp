@@ -36,10 +36,12 @@ fs::path Target(const fs::path& path) {
 // A name for a new file beside `target` that no one else picks.
 fs::path TemporaryBeside(const fs::path& target) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
-  fs::path name = target;
-  name.replace_filename("." + target.filename().string() + ".obrint-" +
-                        std::to_string(random() % 1000000000000ull));
-  return name;
+  // Appended piece by piece: g++ 12 at -O2 warns (-Wrestrict, wrongly) on "." + std::string.
+  std::string name(".");
+  name.append(target.filename().string())
+      .append(".obrint-")
+      .append(std::to_string(random() % 1000000000000ull));
+  return fs::path(target).replace_filename(name);
 }
 
 #ifdef _WIN32

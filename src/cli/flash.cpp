@@ -27,9 +27,8 @@ void Define(CLI::App& command, Options& options) {
 void FlashOne(Context& context, const LoadedImage& image) {
   const Options& options = context.options;
   Console& console = context.console;
-  std::string several;
-  Result<Target> target = SelectHeadset(context.host->bus(), options, several);
-  if (!target) return context.reply.Fail(target.failure(), several);
+  std::optional<Target> target = SelectHeadset(context, options);
+  if (!target) return;
   console.Detail("headset: " + Describe(*target));
 
   Result<RunPlace> place = OpenRunPlace(context, image);

@@ -1,8 +1,10 @@
 // The virtual headsets: the simulator the tests use, with virtual time, so that their waits cost
 // nothing. Between two commands that share a state file, the headset gets the time it needs to
 // finish a restart, as it would while the user types the next command.
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "cli/files.h"
@@ -15,13 +17,29 @@ namespace {
 // A Data block well inside any image, and a transfer well inside a 40 KiB one.
 constexpr int kUnplugAfterTransfer = 40;
 
+// Every headset's time, moved on after really sleeping as long.
+class RealTimeClock : public Clock {
+ public:
+  explicit RealTimeClock(Clock& virtualTime) : virtualTime_(virtualTime) {}
+  void Sleep(unsigned ms) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    virtualTime_.Sleep(ms);
+  }
+
+ private:
+  Clock& virtualTime_;
+};
+
 class SimHost : public Host {
  public:
   SimHost(std::shared_ptr<sim::Fleet> fleet, std::string stateFile, bool realTime)
-      : fleet_(std::move(fleet)), stateFile_(std::move(stateFile)), realTime_(realTime) {}
+      : fleet_(std::move(fleet)),
+        stateFile_(std::move(stateFile)),
+        realTime_(realTime),
+        realTimeClock_(fleet_->clock()) {}
 
   HidBus& bus() override { return fleet_->bus(); }
-  Clock& clock() override { return fleet_->clock(); }
+  Clock& clock() override { return realTime_ ? realTimeClock_ : fleet_->clock(); }
   std::string_view name() const override { return "sim"; }
 
   // Each headset on its own time, so that no worker waits for another.
@@ -43,6 +61,7 @@ class SimHost : public Host {
   std::shared_ptr<sim::Fleet> fleet_;
   std::string stateFile_;
   bool realTime_;
+  RealTimeClock realTimeClock_;
 };
 
 void Inject(SimFaultKind kind, sim::Headset& headset) {

@@ -50,9 +50,8 @@ void ShowAll(Context& context) {
 void Run(Context& context) {
   if (context.options.all) return ShowAll(context);
   HidBus& bus = context.host->bus();
-  std::string several;
-  const Result<Target> target = SelectHeadset(bus, context.options, several);
-  if (!target) return context.reply.Fail(target.failure(), several);
+  const std::optional<Target> target = SelectHeadset(context, context.options);
+  if (!target) return;
   const HidInterface& found = target->interface;
   Json& fields = context.reply.fields;
   fields["path"] = found.path;

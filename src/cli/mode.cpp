@@ -35,9 +35,8 @@ std::optional<RunMode> ModeOf(Context& context, const std::string& path) {
 }
 
 void Run(Context& context) {
-  std::string several;
-  const Result<Target> target = SelectHeadset(context.host->bus(), context.options, several);
-  if (!target) return context.reply.Fail(target.failure(), several);
+  const std::optional<Target> target = SelectHeadset(context, context.options);
+  if (!target) return;
   const std::string& path = target->interface.path;
   context.reply.fields["path"] = path;
   const std::optional<RunMode> mode = ModeOf(context, path);
@@ -62,7 +61,7 @@ void Run(Context& context) {
   again.mcuId = target->info.mcuId;
   Reply ignored;
   Context look{context.command, context.console, again, context.host, ignored, context.signals};
-  const Result<Target> back = SelectHeadset(context.host->bus(), again, several);
+  const std::optional<Target> back = SelectHeadset(look, again);
   const std::optional<RunMode> now = back ? ModeOf(look, back->interface.path) : std::nullopt;
   context.reply.fields["run_mode"] = now ? ModeName(*now) : "";
   context.reply.fields["confirmed"] = now == wanted;

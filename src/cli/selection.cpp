@@ -34,15 +34,18 @@ Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Options& options) 
   return targets;
 }
 
-Result<Target> SelectHeadset(HidBus& bus, const Options& options, std::string& detail) {
-  Result<std::vector<Target>> targets = SelectHeadsets(bus, options);
+std::optional<Target> SelectHeadset(Context& context, const Options& options) {
+  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options);
   if (!targets) {
-    if (targets.failure() == Failure::kNotHidDevice) detail = options.device;
-    return targets.failure();
+    context.reply.Fail(targets.failure(),
+                       targets.failure() == Failure::kNotHidDevice ? options.device : "");
+    return std::nullopt;
   }
   if (targets->size() > 1) {
-    for (const Target& target : *targets) detail += "\n  " + Describe(target);
-    return Failure::kSeveralHeadsets;
+    std::string several;
+    for (const Target& target : *targets) several += "\n  " + Describe(target);
+    context.reply.Fail(Failure::kSeveralHeadsets, several);
+    return std::nullopt;
   }
   return std::move(targets->front());
 }

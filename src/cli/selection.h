@@ -3,6 +3,7 @@
 // several.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,9 @@ struct Target {
 // Every headset the options describe, in the platform's order, each read once. Failure::
 // kNoHeadset when none, kNotHidDevice for a --device that is no interface of the vendor.
 Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Options& options);
-// The one headset the options describe; Failure::kSeveralHeadsets when they describe more than
-// one. `detail` then lists them (for kNotHidDevice it names the path).
-Result<Target> SelectHeadset(HidBus& bus, const Options& options, std::string& detail);
+// The one headset `options` describe; nullopt, with the reply failed, when there is none, or
+// several (Failure::kSeveralHeadsets, which lists them).
+std::optional<Target> SelectHeadset(Context& context, const Options& options);
 
 // "1-2.3 /dev/hidraw3 MCU ID …": a headset as the messages name it.
 std::string Describe(const Target& target);

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "presenters/ports.h"
+#include "presenters/window.h"
 
 namespace obrint::devpath {
 

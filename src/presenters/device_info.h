@@ -4,7 +4,7 @@
 #include <string>
 
 #include "device/hid_bus.h"
-#include "presenters/ports.h"
+#include "presenters/window.h"
 
 namespace obrint::presenters {
 

@@ -7,7 +7,7 @@
 #include "device/clock.h"
 #include "device/failure.h"
 #include "device/hid_bus.h"
-#include "presenters/ports.h"
+#include "presenters/window.h"
 
 namespace obrint::presenters {
 

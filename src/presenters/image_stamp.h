@@ -5,7 +5,7 @@
 #include <string>
 
 #include "device/failure.h"
-#include "presenters/ports.h"
+#include "presenters/window.h"
 
 namespace obrint::presenters {
 

@@ -4,7 +4,7 @@
 
 namespace obrint::presenters {
 
-void RefreshModeControls(HidBus& bus, ModeControls& controls, const HeadsetLocation& location) {
+void ShowRunMode(HidBus& bus, ModeControls& controls, const HeadsetLocation& location) {
   const Result<RunModeState> state = ReadHeadsetRunMode(bus, location.devicePath);
   if (!state && state.failure() == Failure::kNotOpened) return;
   controls.EnableModeControls(false);

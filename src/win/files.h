@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "presenters/ports.h"
+#include "presenters/window.h"
 
 namespace obrint::win {
 

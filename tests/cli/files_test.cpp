@@ -77,5 +77,20 @@ TEST(FilesTest, SampleImagesAndStateFilesAreReplacedWholeOrNotAtAll) {
   EXPECT_EQ(Names(dir.File("")).size(), 6u) << "no temporary left behind";
 }
 
+// A record that cannot reach the log is a file error, but never hides a headset's worse outcome.
+TEST(FilesTest, AFailedLogWriteRanksBelowTheHeadsetsOutcomes) {
+  ScratchDir dir;
+  const std::string image = dir.File("demo.bin"), log = dir.File("full.log");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  WriteBytes(log, Bytes(2000, ' '));
+  for (const auto& [fault, code] :
+       std::vector<std::pair<std::string, int>>{{"", 6}, {"2:total", 5}}) {
+    std::vector<std::string> args = {"--sim", "2", "flash", "--all", "--yes", "--log", log, image};
+    if (!fault.empty()) args.insert(args.begin() + 2, {"--sim-fault", fault});
+    const FileSizeLimit full(1000);
+    EXPECT_EQ(RunCliWith(args).code, code) << fault;
+  }
+}
+
 }  // namespace
 }  // namespace obrint::cli::testing

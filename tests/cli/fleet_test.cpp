@@ -154,34 +154,29 @@ TEST_P(FleetTest, AFaultStaysWithItsHeadset) {
 }
 
 // A write goes only to a boot firmware that is the headset's own: never to the path it had
-// before its restart (which Linux soon gives to another interface), and by turns never to a
-// late boot firmware of another headset.
+// before its restart (which Linux soon gives to another interface), and by turns never to a late
+// boot firmware of another headset. The faults go to the headsets in the order their workers
+// restart them: "first" restarts first.
 TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
   struct Case {
     const char* name;
     bool ports;
-    std::function<void(sim::Headset& one, sim::Headset& two)> inject;
-    RunOutcome one, two;
-    std::vector<int> begins;  // Begin packets each headset got
+    bool neverBack, late, noMcuId;  // of the first; no MCU ID: both boot firmwares
+    unsigned secondRestartMs;
+    RunOutcome first, second;
+    std::vector<int> begins;  // the Begin packets the first and the second got
   };
-  const auto noMcuId = [](sim::Headset& h) { h.config().bootGivesMcuId = false; };
   // clang-format off
   const Case cases[] = {
-      {"never back, its path reused", true,
-       [](sim::Headset& one, sim::Headset&) { one.faults().staysAwayAfterRestart = true; },
+      {"never back, its path reused", true, true, false, false, 500,
        RunOutcome::kFailed, RunOutcome::kFlashed, {0, 1}},
-      {"never back, by turns", false,
-       [](sim::Headset& one, sim::Headset&) { one.faults().staysAwayAfterRestart = true; },
+      {"never back, by turns", false, true, false, false, 500,
        RunOutcome::kFailed, RunOutcome::kFlashed, {0, 1}},
-      {"late, told by its MCU ID", false,
-       [](sim::Headset& one, sim::Headset&) { one.faults().bootWaitsForAnother = true; },
+      {"late, told by its MCU ID", false, false, true, false, 500,
        RunOutcome::kFailed, RunOutcome::kFlashed, {0, 1}},
-      {"late, no MCU ID", false,
-       [&](sim::Headset& one, sim::Headset& two) {
-         one.faults().bootWaitsForAnother = true; noMcuId(one); noMcuId(two); },
+      {"late and alone, no MCU ID", false, false, true, true, 4000,
        RunOutcome::kFailed, RunOutcome::kFailed, {0, 0}},
-      {"no MCU ID, one at a time", false,
-       [&](sim::Headset& one, sim::Headset& two) { noMcuId(one); noMcuId(two); },
+      {"no MCU ID, one at a time", false, false, false, true, 500,
        RunOutcome::kFlashed, RunOutcome::kFlashed, {1, 1}},
   };
   // clang-format on
@@ -193,21 +188,39 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
     std::vector<sim::FleetMember> members;
     for (unsigned unit = 1; unit <= 2; ++unit) {
       members.push_back({Member(unit), c.ports ? "1-2." + std::to_string(unit) : ""});
+      members.back().headset.config().bootGivesMcuId = !c.noMcuId;
     }
-    c.inject(members[0].headset, members[1].headset);
     auto fleet = std::make_shared<sim::Fleet>(std::move(members), sim::PathScheme::kReusedNodes);
     const std::unique_ptr<Host> host = MakeSimHost(fleet, false);
     const LoadedImage image = *LoadImage(path);
     SignalWatch signals;
     FleetSetup setup(*host, image, signals);
     setup.timeoutMs = 3000;
+    std::vector<std::size_t> order;  // the targets, as their workers restart them
+    setup.onProgress = [&](std::size_t target, RunStage stage, std::uint32_t, std::uint32_t) {
+      if (stage != RunStage::kRestarting) return;
+      sim::Headset& headset = fleet->headset(target);
+      if (order.empty()) {
+        headset.faults().staysAwayAfterRestart = c.neverBack;
+        headset.faults().bootWaitsForAnother = c.late;
+      } else {
+        headset.config().restartMs = c.secondRestartMs;
+      }
+      order.push_back(target);
+    };
     Fleet run(std::move(setup));
     const std::vector<HeadsetRecord> records = run.Flash(*SelectHeadsets(host->bus(), Options{}));
-    EXPECT_EQ(records[0].outcome, c.one) << records[0].reason;
-    EXPECT_EQ(records[1].outcome, c.two) << records[1].reason;
-    EXPECT_EQ((std::vector<int>{Begins(fleet->headset(0)), Begins(fleet->headset(1))}), c.begins);
-    if (c.two == RunOutcome::kFlashed) {
-      EXPECT_EQ(fleet->headset(1).flashed(), image.bytes);
+    ASSERT_EQ(order.size(), 2u);
+    const HeadsetRecord& first = records[order[0]];
+    const HeadsetRecord& second = records[order[1]];
+    EXPECT_EQ(first.outcome, c.first) << first.reason;
+    EXPECT_EQ(second.outcome, c.second) << second.reason;
+    EXPECT_EQ(
+        (std::vector<int>{Begins(fleet->headset(order[0])), Begins(fleet->headset(order[1]))}),
+        c.begins);
+    for (std::size_t i : order) {
+      EXPECT_EQ(fleet->headset(i).flashed() == image.bytes,
+                records[i].outcome == RunOutcome::kFlashed);
     }
   }
 }
@@ -222,7 +235,8 @@ TEST_P(FleetTest, AfterCtrlCNoHeadsetStarts) {
   EXPECT_TRUE(Untouched(Headset(1)) && Untouched(Headset(2)));
 }
 
-// A headset's record is in the log, made to last, while another headset is still being flashed.
+// A headset's record is in the log, made to last, while another headset is still being flashed;
+// and what is written is the image as it was read, whatever becomes of its file meanwhile.
 TEST_P(FleetTest, EachRecordReachesTheLogAsItsRunEnds) {
   SetUp(2, GetParam(), sim::PathScheme::kPerHeadset, false);
   const std::string logPath = dir.File("fleet.log");
@@ -230,6 +244,7 @@ TEST_P(FleetTest, EachRecordReachesTheLogAsItsRunEnds) {
   std::size_t linesSeen = 0;
   Flash([&](FleetSetup& setup) {
     setup.confirmReboot = [&](std::size_t target) {
+      WriteBytes(imagePath, MakeSampleImage(kDefaultSampleSize, 99));
       // The second waits at its question until the first one's record is in the file.
       for (int i = 0; target == 1 && i < 500 && linesSeen == 0; ++i) {
         const Bytes bytes = ReadBytes(logPath);
@@ -240,6 +255,8 @@ TEST_P(FleetTest, EachRecordReachesTheLogAsItsRunEnds) {
     };
   });
   EXPECT_EQ(linesSeen, 1u);
+  EXPECT_EQ(Headset(1).flashed(), image.bytes);
+  EXPECT_EQ(Headset(2).flashed(), image.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByPortAndByTurns, FleetTest, ::testing::Bool());

@@ -1,6 +1,7 @@
 // The USB port of a hidraw node, read from a made-up sysfs tree laid out as the kernel lays it.
 #include <gtest/gtest.h>
 
+#include "posix/hidraw_bus.h"
 #include "posix/usb_port.h"
 #include "cli_harness.h"
 
@@ -34,6 +35,13 @@ TEST(UsbPortTest, TheUsbDeviceFolderAboveTheInterface) {
     std::filesystem::create_directory_symlink("../..", device / "hidraw" / "hidraw0" / "device");
     EXPECT_EQ(UsbPortOfHidraw(root, "/dev/hidraw0"), c.port) << c.hidDevice;
     EXPECT_EQ(UsbPortOfHidraw(root, "/dev/hidraw1"), "");
+  }
+}
+
+// What --device names is handed to the HID library only when it is a hidraw node.
+TEST(HidrawNodeTest, AFileOrAnotherDeviceIsNone) {
+  for (const char* path : {"", "/etc/passwd", "/dev/null", "/dev", "/dev/hidraw999"}) {
+    EXPECT_FALSE(IsHidrawNode(path)) << path;
   }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "presenters/ports.h"
+#include "presenters/window.h"
 
 namespace obrint::fakes {
 

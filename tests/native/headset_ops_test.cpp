@@ -84,13 +84,13 @@ TEST_F(HeadsetOpsTest, ModeControlsFollowVersionAndRunMode) {
     headset.faults().refusedReports = row.refused;
     controls = {};
     controls.state = dk1;  // what an earlier refresh left
-    RefreshModeControls(bus, controls, location);
+    ShowRunMode(bus, controls, location);
     EXPECT_EQ(controls.history, row.history) << std::hex << row.version << " " << +row.mode;
     ExpectReleased();
   }
   headset.Unplug();
   controls = {};
-  RefreshModeControls(bus, controls, location);
+  ShowRunMode(bus, controls, location);
   EXPECT_TRUE(controls.history.empty()) << "left as they were when the headset does not open";
 }
 
