@@ -2,7 +2,8 @@
 # hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
 foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
-             info list mode record run_setup sample_image selection signals stamp)
+             info list mode record run_setup sample_image selection signals stamp station
+             station_run)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
 # The one version, stamped into the program and its output.

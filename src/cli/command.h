@@ -95,5 +95,6 @@ extern const Command kStampCommand;
 extern const Command kCheckCommand;
 extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
+extern const Command kStationCommand;
 
 }  // namespace obrint::cli

@@ -5,7 +5,7 @@ namespace {
 
 const Command* const kCommands[] = {
     &kListCommand,  &kInfoCommand, &kFlashCommand,       &kStampCommand,
-    &kCheckCommand, &kModeCommand, &kSampleImageCommand,
+    &kCheckCommand, &kModeCommand, &kSampleImageCommand, &kStationCommand,
 };
 
 }  // namespace

@@ -162,32 +162,59 @@ void Fleet::End(int signal) {
   std::_Exit(SignalWatch::ExitStatusFor(signal));
 }
 
+std::size_t Fleet::Add(const Target& target) {
+  const std::size_t index = records_.size();
+  targets_.push_back(target);
+  HeadsetRecord record;
+  record.started = std::chrono::system_clock::now();
+  record.usbPort = target.interface.usbPort;
+  record.path = target.interface.path;
+  record.mcuId = target.info.mcuId;
+  if (target.interface.firmware() == FirmwareKind::kApplication) {
+    record.firmwareBefore = target.info.firmwareVersion;
+  }
+  records_.push_back(record);
+  stages_.push_back(RunStage::kWaiting);
+  workers_.emplace_back();
+  return index;
+}
+
 std::size_t Fleet::Start(const std::vector<Target>& targets) {
   std::size_t first = 0;
   std::vector<RestartTracker::Ticket> tickets;
   {
     const std::lock_guard lock(mutex_);
     first = records_.size();
-    const auto now = std::chrono::system_clock::now();
     for (const Target& target : targets) {
       tickets.push_back(tracker_.Learn(IdentityOf(target)));
-      targets_.push_back(target);
-      HeadsetRecord record;
-      record.started = now;
-      record.usbPort = target.interface.usbPort;
-      record.path = target.interface.path;
-      record.mcuId = target.info.mcuId;
-      if (target.interface.firmware() == FirmwareKind::kApplication) {
-        record.firmwareBefore = target.info.firmwareVersion;
-      }
-      records_.push_back(record);
-      stages_.push_back(RunStage::kWaiting);
+      Add(target);
     }
   }
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    workers_.emplace_back([this, i = first + i, ticket = tickets[i]] { Work(i, ticket); });
+    workers_[first + i] =
+        std::thread([this, i = first + i, ticket = tickets[i]] { Work(i, ticket); });
   }
   return first;
+}
+
+std::size_t Fleet::Leave(const Target& target, Failure why) {
+  std::size_t index = 0;
+  HeadsetRecord record;
+  {
+    const std::lock_guard lock(mutex_);
+    index = Add(target);
+    record = records_[index];
+  }
+  record.outcome = RunOutcome::kNotStarted;
+  record.reason = Message(why);
+  record.exitStatus = static_cast<int>(ExitCodeOf(why));
+  Finish(index, std::move(record));
+  return index;
+}
+
+std::vector<HeadsetRecord> Fleet::records() const {
+  const std::lock_guard lock(mutex_);
+  return records_;
 }
 
 std::size_t Fleet::Watch(std::chrono::milliseconds pace) {

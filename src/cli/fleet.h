@@ -75,6 +75,12 @@ class Fleet {
   std::size_t Watch(std::chrono::milliseconds pace);
   // Flashes every target at once and waits for all; a record per target, in order.
   std::vector<HeadsetRecord> Flash(const std::vector<Target>& targets);
+  // Records a target left alone, as not started for `why`: logged, and told as a run's end.
+  std::size_t Leave(const Target& target, Failure why);
+  // Every record so far, in order; those of runs under way as they stand.
+  std::vector<HeadsetRecord> records() const;
+  // Whether a headset of the run restarted into the boot firmware at `path`.
+  bool Took(const std::string& path) const { return tracker_.Took(path); }
   bool byPort() const { return tracker_.byPort(); }
   // Boot firmwares seen at the end that no headset of the run restarted into: none was touched.
   const std::vector<HidInterface>& strays() const { return strays_; }
@@ -82,6 +88,8 @@ class Fleet {
   bool logged() const;
 
  private:
+  // A target's record and place; under the lock.
+  std::size_t Add(const Target& target);
   void Work(std::size_t index, RestartTracker::Ticket ticket);
   void Stage(std::size_t index, RunStage stage, std::uint32_t sent = 0);
   void Finish(std::size_t index, HeadsetRecord record);

@@ -177,6 +177,11 @@ Result<std::uint16_t> RestartTracker::AwaitReturn(Clock& clock, unsigned timeout
   return *version;
 }
 
+bool RestartTracker::Took(const std::string& path) const {
+  const std::lock_guard lock(mutex_);
+  return taken_.contains(path);
+}
+
 std::vector<HidInterface> RestartTracker::Strays() {
   std::vector<HidInterface> strays = Firsts(FirmwareKind::kBoot);
   const bool byPort = this->byPort();

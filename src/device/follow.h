@@ -95,6 +95,9 @@ class RestartTracker {
   Result<std::uint16_t> AwaitReturn(Clock& clock, unsigned timeoutMs,
                                     const HeadsetIdentity& headset, const Turn& turn);
 
+  // Whether a headset of the run restarted into the boot firmware at `path`.
+  bool Took(const std::string& path) const;
+
   // The boot firmwares on the bus now that are no headset's of the run (by port; else by MCU ID
   // where they give one, else by the interfaces the run found or took): none of them was
   // touched.
