@@ -55,7 +55,7 @@ else()
 endif()
 # In-process tests on both platforms; the tests that start the program as a process use a POSIX
 # shell and run natively only.
-set(cli_tests cli_test fleet_test)
+set(cli_tests cli_test fleet_test station_test)
 if(NOT WIN32)
   list(APPEND cli_tests cli_process_test files_test usb_port_test)
 endif()

@@ -78,10 +78,15 @@ std::vector<PlugStep> PlugInTurn(std::size_t members, unsigned gapMs) {
 
 PlugWatch::PlugWatch(std::shared_ptr<Fleet> fleet, std::vector<PlugStep> steps, bool realTime)
     : fleet_(std::move(fleet)), steps_(std::move(steps)), realTime_(realTime) {
+  // On the bus at the start: the members whose first step unplugs them.
+  std::vector<bool> there(fleet_->size(), steps_.empty());
   std::vector<bool> seen(fleet_->size());
   for (const PlugStep& step : steps_) {
-    if (!seen[step.member] && step.plug) fleet_->Unplug(step.member);
+    if (!seen[step.member]) there[step.member] = !step.plug;
     seen[step.member] = true;
+  }
+  for (std::size_t member = 0; member < there.size(); ++member) {
+    if (!there[member]) fleet_->Unplug(member);
   }
   fleet_->TellChanges();
   if (!realTime_ && !steps_.empty()) fleet_->HoldTime(steps_.front().atMs);

@@ -33,7 +33,8 @@ std::vector<PlugStep> PlugInTurn(std::size_t members, unsigned gapMs);
 
 class PlugWatch : public ArrivalWatch {
  public:
-  // Takes off the bus every member that the script first plugs in. On real time a step comes at
+  // Takes off the bus every member but those that the script first unplugs (without a script,
+  // every member stays where it is). On real time a step comes at
   // its time since the watch began; on virtual time, once every member being flashed has reached
   // it (their clocks wait for the step).
   PlugWatch(std::shared_ptr<Fleet> fleet, std::vector<PlugStep> steps, bool realTime);
