@@ -21,6 +21,7 @@ void Fail(HeadsetRecord& record, Failure failure) {
   record.outcome =
       CategoryOf(failure) == FailureCategory::kNotBack ? RunOutcome::kNotBack : RunOutcome::kFailed;
   record.reason = Message(failure);
+  record.failure = failure;
   record.exitStatus = static_cast<int>(ExitCodeOf(failure));
 }
 
@@ -207,6 +208,7 @@ std::size_t Fleet::Leave(const Target& target, Failure why) {
   }
   record.outcome = RunOutcome::kNotStarted;
   record.reason = Message(why);
+  record.failure = why;
   record.exitStatus = static_cast<int>(ExitCodeOf(why));
   Finish(index, std::move(record));
   return index;

@@ -106,6 +106,8 @@ std::vector<HeadsetRecord> StationRun::Run(ArrivalWatch& watch) {
     if ((signals_.interrupts() > 0 || full) && running == 0) break;
     const std::optional<BusChange> change = watch.Next(kPaceMs);
     if (!change) continue;
+    // Runs that ended before the change came are told first: it may be what follows them.
+    Drain();
     if (change->kind == BusChange::Kind::kAttached) {
       Attached(change->path);
     } else {
@@ -279,11 +281,17 @@ void StationRun::Drain() {
     if (outcome == RunOutcome::kFlashed && entry->mcuId) {
       rules_.flashedBefore[*entry->mcuId] = end.record.ended;
     }
+    // It left the bus: whatever is plugged in there next is another arrival.
+    const bool left = end.record.failure == Failure::kUnplugged;
     StationEvent event =
         StationEvent::Of(StationEvent::Kind::kDone, entry->row, entry->path, entry->mcuId);
     event.run = end.run;
     event.record = std::move(end.record);
     Tell(std::move(event));
+    if (left) {
+      Tell(StationEvent::Of(StationEvent::Kind::kUnplug, entry->row, entry->path, entry->mcuId));
+      entries_.erase(entry);
+    }
   }
   // A headset that left in the middle of its run.
   if (!ended.empty()) Detached();
