@@ -76,6 +76,13 @@ TEST(StationTest, NeverTheSameHeadsetTwice) {
        {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
         "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3,
        "unplugged mid-transfer, needs recovery"},
+      // A headset in its boot firmware arrives while another is flashed, which is pulled out and
+      // plugged in again in its boot firmware just as its run ends.
+      {"pulled out and back while another waits", "0 plug 2\n1500 plug 1 boot\n3000 unplug 2\n"
+       "5000 plug 2\n", {"--max", "3"},
+       {"arrival 1-2.2", "start 1-2.2", "arrival 1-2.1", "needs_recovery 1-2.1",
+        "done 1-2.1 not started", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
+        "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3},
   };
   // clang-format on
   // Headset 1 is in the log, flashed with this image.
