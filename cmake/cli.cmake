@@ -78,6 +78,16 @@ if(NOT WIN32)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION lib/udev/rules.d)
 endif()
 
+# Under Wine: the arrival watch's window, sent the system's device-interface notifications. It
+# builds on its own, apart from obrint-cli.
+if(WIN32)
+  add_executable(arrival_watch_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/arrival_watch_test.cpp
+                                    ${CMAKE_SOURCE_DIR}/src/win/arrival_watch_win.cpp)
+  target_include_directories(arrival_watch_test PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(arrival_watch_test PRIVATE gtest_main gtest ${OBRINT_STATIC_LINK})
+  add_test(NAME arrival_watch_test COMMAND arrival_watch_test)
+endif()
+
 # Under Wine: the Windows program end to end over the test-double hid.dll.
 if(WIN32)
   add_executable(cli_hiddouble_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/cli_hiddouble_test.cpp)
