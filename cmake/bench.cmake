@@ -5,6 +5,7 @@ if(benchmark_FOUND)
   add_executable(obrint_bench
     ${CMAKE_SOURCE_DIR}/bench/checksum_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/fleet_bench.cpp
+    ${CMAKE_SOURCE_DIR}/bench/station_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/upgrade_bench.cpp)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_presenters obrint_device

@@ -3,7 +3,7 @@
 set(OBRINT_CLI_SOURCES)
 foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
              info list log_record log_report mode record report report_output run_setup sample_image
-             selection signals stamp)
+             selection signals stamp station station_run)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
 
@@ -27,13 +27,14 @@ else()
   find_package(nlohmann_json CONFIG REQUIRED)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(HIDAPI_HIDRAW REQUIRED IMPORTED_TARGET hidapi-hidraw)
+  pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
   add_library(obrint_cli_deps INTERFACE)
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
   find_package(Threads REQUIRED)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
-                         ${CMAKE_SOURCE_DIR}/src/posix/usb_port.cpp)
-  set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW Threads::Threads)
+                         ${CMAKE_SOURCE_DIR}/src/posix/udev_watch.cpp)
+  set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)
   set(OBRINT_CLI_LINK)
 endif()
 
@@ -58,9 +59,9 @@ else()
 endif()
 # In-process tests on both platforms; the tests that start the program as a process use a POSIX
 # shell and run natively only.
-set(cli_tests cli_test fleet_test log_report_test)
+set(cli_tests cli_test fleet_test log_report_test station_test)
 if(NOT WIN32)
-  list(APPEND cli_tests cli_process_test files_test usb_port_test)
+  list(APPEND cli_tests cli_process_test files_test udev_watch_test)
 endif()
 foreach(name ${cli_tests})
   add_executable(${name} ${CMAKE_SOURCE_DIR}/tests/cli/${name}.cpp)
@@ -82,6 +83,16 @@ if(NOT WIN32)
     set(OBRINT_UDEV_RULES_DIR lib/udev/rules.d)
   endif()
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/70-obrint.rules DESTINATION ${OBRINT_UDEV_RULES_DIR})
+endif()
+
+# Under Wine: the arrival watch's window, sent the system's device-interface notifications. It
+# builds on its own, apart from obrint-cli.
+if(WIN32)
+  add_executable(arrival_watch_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/arrival_watch_test.cpp
+                                    ${CMAKE_SOURCE_DIR}/src/win/arrival_watch_win.cpp)
+  target_include_directories(arrival_watch_test PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(arrival_watch_test PRIVATE gtest_main gtest ${OBRINT_STATIC_LINK})
+  add_test(NAME arrival_watch_test COMMAND arrival_watch_test)
 endif()
 
 # Under Wine: the Windows program end to end over the test-double hid.dll.

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/command.h"
+#include "cli/files.h"
 #include "cli/signals.h"
 #include "device/text.h"
 #include "obrint_version.h"
@@ -20,19 +21,6 @@ std::optional<std::uint16_t> ParseId(std::string_view text) {
   const std::optional<std::uint32_t> value = ParseHex(text);
   if (!value || *value > 0xFFFF) return std::nullopt;
   return static_cast<std::uint16_t>(*value);
-}
-
-// 24 hexadecimal digits, as every output writes an MCU ID.
-std::optional<McuId> ParseMcuId(std::string_view text) {
-  if (text.size() != 24) return std::nullopt;
-  McuId id{};
-  for (std::size_t word = 0; word < 3; ++word) {
-    const std::optional<std::uint32_t> value = ParseHex(text.substr(8 * word, 8));
-    if (!value) return std::nullopt;
-    for (std::size_t i = 0; i < 4; ++i)
-      id[4 * word + i] = static_cast<std::uint8_t>(*value >> (8 * i));
-  }
-  return id;
 }
 
 std::string ExitCodeHelp() {
@@ -87,6 +75,13 @@ void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
                "the virtual headsets tell no USB port (restarts take turns)");
   app.add_flag("--sim-reuse-paths", options.sim.reusePaths,
                "the virtual interfaces take the lowest free /dev/hidrawN, as Linux numbers them");
+  app.add_option("--sim-plug", options.simPlugMs,
+                 "station: the virtual headsets are plugged in one after another, MS apart")
+      ->type_name("MS");
+  app.add_option("--sim-plug-file", options.simPlugFile,
+                 "station: plug the virtual headsets in and out as FILE says, a step a line: "
+                 "\"MS plug N\", \"MS plug N boot\", \"MS unplug N\"")
+      ->type_name("FILE");
   app.add_option("--sim-state", texts.simState,
                  "keep the virtual headset's state in FILE between commands (implies --sim)")
       ->type_name("FILE");
@@ -95,9 +90,27 @@ void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
 // The checks CLI11 cannot make; an empty text when the options hold together.
 std::string Complete(const CLI::App& app, Options& options, const Texts& texts) {
   options.sim.stateFile = texts.simState;
+  const bool plugged = app.count("--sim-plug") > 0 || !options.simPlugFile.empty();
   options.simulated = app.count("--sim") > 0 || !texts.simState.empty() ||
                       !texts.simFaults.empty() || options.sim.realTime || options.sim.noPorts ||
-                      options.sim.reusePaths;
+                      options.sim.reusePaths || plugged;
+  if (plugged && !app.got_subcommand("station")) {
+    return "--sim-plug and --sim-plug-file rehearse a station";
+  }
+  if (app.count("--sim-plug") > 0 && !options.simPlugFile.empty()) {
+    return "--sim-plug and --sim-plug-file exclude each other";
+  }
+  if (app.count("--sim-plug") > 0)
+    options.sim.plugs = sim::PlugInTurn(options.sim.count, options.simPlugMs);
+  if (!options.simPlugFile.empty()) {
+    const Result<std::string> script = ReadText(options.simPlugFile);
+    if (!script) return "--sim-plug-file: " + Message(script.failure(), options.simPlugFile);
+    std::string problem;
+    std::optional<std::vector<sim::PlugStep>> steps =
+        sim::ParsePlugScript(*script, options.sim.count, problem);
+    if (!steps) return "--sim-plug-file " + options.simPlugFile + ": " + problem;
+    options.sim.plugs = std::move(*steps);
+  }
   if (!texts.simState.empty() && options.sim.count > 1) {
     return "--sim-state keeps one virtual headset only";
   }

@@ -96,5 +96,6 @@ extern const Command kCheckCommand;
 extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
 extern const Command kReportCommand;
+extern const Command kStationCommand;
 
 }  // namespace obrint::cli

@@ -5,7 +5,8 @@ namespace {
 
 const Command* const kCommands[] = {
     &kListCommand,  &kInfoCommand, &kFlashCommand,       &kStampCommand,
-    &kCheckCommand, &kModeCommand, &kSampleImageCommand, &kReportCommand,
+    &kCheckCommand, &kModeCommand, &kSampleImageCommand, &kStationCommand,
+    &kReportCommand,
 };
 
 }  // namespace

@@ -52,10 +52,12 @@ void Console::Progress(std::uint32_t done, std::uint32_t total) {
           << "% " << done << '/' << total << " bytes" << std::flush;
 }
 
+bool Console::terminal() const {
+  return !json_ && verbosity_ != Verbosity::kQuiet && io_.errIsTerminal && io_.errTakesEscapes;
+}
+
 void Console::ProgressLines(const std::vector<std::string>& lines) {
-  if (json_ || verbosity_ == Verbosity::kQuiet || !io_.errIsTerminal || !io_.errTakesEscapes) {
-    return;
-  }
+  if (!terminal()) return;
   // Back up over the lines drawn last time, then draw each anew over its old self.
   if (drawnLines_ > 0) io_.err << "\x1b[" << drawnLines_ << 'A';
   for (const std::string& line : lines) io_.err << "\r\x1b[2K" << line << '\n';

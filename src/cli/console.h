@@ -35,6 +35,8 @@ class Console {
   // A step of a run: stderr, with -v only.
   void Detail(std::string_view line);
   bool verbose() const { return verbosity_ == Verbosity::kVerbose; }
+  // Whether progress lines are drawn: stderr is a terminal that takes escapes, no --json, no -q.
+  bool terminal() const;
   // Why a command failed: stderr, always.
   void Error(std::string_view line);
   // A warning: stderr, unless -q.

@@ -35,6 +35,10 @@ constexpr FailureInfo kFailures[] = {
     {Failure::kNotIdentified,
      "a boot firmware showed up that cannot be told to be this headset's; it was left alone"},
     {Failure::kUnplugged, "unplugged mid-transfer, needs recovery"},
+    {Failure::kUnidentifiable, "cannot be told apart (no USB port, no MCU ID); it was left alone"},
+    {Failure::kNeedsRecovery,
+     "needs recovery: it arrived in its boot firmware, which cannot be identified before its "
+     "reboot; it was left alone (--recover flashes it)"},
     {Failure::kSeveralHeadsets,
      "several headsets are attached; choose one with --port, --mcu-id or --device"},
     {Failure::kReportRefused, "the headset did not answer"},

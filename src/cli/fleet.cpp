@@ -21,6 +21,7 @@ void Fail(HeadsetRecord& record, Failure failure) {
   record.outcome =
       CategoryOf(failure) == FailureCategory::kNotBack ? RunOutcome::kNotBack : RunOutcome::kFailed;
   record.reason = Message(failure);
+  record.failure = failure;
   record.exitStatus = static_cast<int>(ExitCodeOf(failure));
 }
 
@@ -39,7 +40,18 @@ void Interrupt(HeadsetRecord& record, RunStage stage, int signal) {
 
 }  // namespace
 
-Fleet::Fleet(FleetSetup setup) : setup_(std::move(setup)) {}
+Fleet::Fleet(FleetSetup setup) : setup_(std::move(setup)), tracker_(setup_.host.bus()) {}
+
+Fleet::~Fleet() {
+  for (std::thread& worker : workers_) {
+    if (worker.joinable()) worker.join();
+  }
+}
+
+bool Fleet::logged() const {
+  const std::lock_guard lock(mutex_);
+  return logged_;
+}
 
 void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {
   const std::lock_guard lock(mutex_);
@@ -53,6 +65,8 @@ void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {
 void Fleet::Finish(std::size_t index, HeadsetRecord record) {
   record.ended = std::chrono::system_clock::now();
   std::unique_lock lock(mutex_);
+  // Its port is free for the next headset before anyone hears that the run has ended.
+  tracker_.Forget(IdentityOf(targets_[index]));
   if (closed_) return;  // a signal recorded this run already
   records_[index] = std::move(record);
   stages_[index] = RunStage::kDone;
@@ -60,16 +74,21 @@ void Fleet::Finish(std::size_t index, HeadsetRecord record) {
     logged_ = setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump()) && logged_;
   }
   if (setup_.onProgress) setup_.onProgress(index, RunStage::kDone, records_[index].bytesSent, 0);
+  if (setup_.onEnded) setup_.onEnded(index, records_[index]);
   ++ended_;
   changed_.notify_all();
 }
 
-void Fleet::Work(std::size_t index, const Target& target, RestartTracker& tracker) {
+void Fleet::Work(std::size_t index, RestartTracker::Ticket ticket) {
   HeadsetRecord record;
+  const Target* targetAt = nullptr;
   {
     const std::lock_guard lock(mutex_);
     record = records_[index];
+    targetAt = &targets_[index];
   }
+  const Target& target = *targetAt;
+  RestartTracker& tracker = tracker_;
   const bool recovery = target.interface.firmware() == FirmwareKind::kBoot;
   const HeadsetIdentity identity = IdentityOf(target);
   const auto notStarted = [&] {
@@ -78,9 +97,7 @@ void Fleet::Work(std::size_t index, const Target& target, RestartTracker& tracke
     record.exitStatus = static_cast<int>(ExitCode::kInterrupted);
     Finish(index, std::move(record));
   };
-  if (setup_.signals.interrupts() > 0) return notStarted();
-
-  RestartTracker::Turn turn = tracker.TakeTurn();
+  RestartTracker::Turn turn = tracker.TakeTurn(ticket);
   // A headset in its boot firmware is not restarted: its turn is nobody's business.
   if (recovery) turn.End();
   if (setup_.signals.interrupts() > 0) return notStarted();
@@ -113,7 +130,7 @@ void Fleet::Work(std::size_t index, const Target& target, RestartTracker& tracke
     return Finish(index, std::move(record));
   }
   Stage(index, RunStage::kRebooting, record.bytesSent);
-  const Result<std::uint16_t> back = tracker.AwaitReturn(*clock, setup_.timeoutMs, identity);
+  const Result<std::uint16_t> back = tracker.AwaitReturn(*clock, setup_.timeoutMs, identity, turn);
   if (!back) {
     Fail(record, back.failure());
     return Finish(index, std::move(record));
@@ -146,50 +163,94 @@ void Fleet::End(int signal) {
   std::_Exit(SignalWatch::ExitStatusFor(signal));
 }
 
-std::vector<HeadsetRecord> Fleet::Flash(const std::vector<Target>& targets) {
-  std::vector<HeadsetIdentity> identities;
+std::size_t Fleet::Add(const Target& target) {
+  const std::size_t index = records_.size();
+  targets_.push_back(target);
+  HeadsetRecord record;
+  record.started = std::chrono::system_clock::now();
+  record.usbPort = target.interface.usbPort;
+  record.path = target.interface.path;
+  record.mcuId = target.info.mcuId;
+  if (target.interface.firmware() == FirmwareKind::kApplication) {
+    record.firmwareBefore = target.info.firmwareVersion;
+  }
+  records_.push_back(record);
+  stages_.push_back(RunStage::kWaiting);
+  workers_.emplace_back();
+  return index;
+}
+
+std::size_t Fleet::Start(const std::vector<Target>& targets) {
+  std::size_t first = 0;
+  std::vector<RestartTracker::Ticket> tickets;
   {
     const std::lock_guard lock(mutex_);
-    const auto now = std::chrono::system_clock::now();
+    first = records_.size();
     for (const Target& target : targets) {
-      identities.push_back(IdentityOf(target));
-      HeadsetRecord record;
-      record.started = now;
-      record.usbPort = target.interface.usbPort;
-      record.path = target.interface.path;
-      record.mcuId = target.info.mcuId;
-      if (target.interface.firmware() == FirmwareKind::kApplication) {
-        record.firmwareBefore = target.info.firmwareVersion;
-      }
-      records_.push_back(record);
-      stages_.push_back(RunStage::kWaiting);
+      tickets.push_back(tracker_.Learn(IdentityOf(target)));
+      Add(target);
     }
   }
-  RestartTracker tracker(setup_.host.bus(), identities);
-  byPort_ = tracker.byPort();
-  std::vector<std::thread> workers;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    workers.emplace_back([this, i, &targets, &tracker] { Work(i, targets[i], tracker); });
+    workers_[first + i] =
+        std::thread([this, i = first + i, ticket = tickets[i]] { Work(i, ticket); });
   }
-  bool acknowledged = false;
+  return first;
+}
+
+std::size_t Fleet::Leave(const Target& target, Failure why) {
+  std::size_t index = 0;
+  HeadsetRecord record;
   {
-    std::unique_lock lock(mutex_);
-    while (ended_ < targets.size()) {
-      changed_.wait_for(lock, kWatchPace);
-      if (const int signal = setup_.signals.ending()) {
-        lock.unlock();
-        End(signal);
-      }
-      if (!acknowledged && setup_.signals.interrupts() > 0) {
-        acknowledged = true;
-        lock.unlock();
-        if (setup_.onFirstInterrupt) setup_.onFirstInterrupt();
-        lock.lock();
-      }
+    const std::lock_guard lock(mutex_);
+    index = Add(target);
+    record = records_[index];
+  }
+  record.outcome = RunOutcome::kNotStarted;
+  record.reason = Message(why);
+  record.failure = why;
+  record.exitStatus = static_cast<int>(ExitCodeOf(why));
+  Finish(index, std::move(record));
+  return index;
+}
+
+std::vector<HeadsetRecord> Fleet::records() const {
+  const std::lock_guard lock(mutex_);
+  return records_;
+}
+
+std::size_t Fleet::Watch(std::chrono::milliseconds pace) {
+  std::unique_lock lock(mutex_);
+  if (ended_ < records_.size()) changed_.wait_for(lock, pace);
+  if (const int signal = setup_.signals.ending()) {
+    lock.unlock();
+    End(signal);
+  }
+  if (!told_ && setup_.signals.interrupts() > 0) {
+    told_ = true;
+    lock.unlock();
+    if (setup_.onFirstInterrupt) setup_.onFirstInterrupt();
+    lock.lock();
+  }
+  // A worker whose run has ended is let go: a station runs for days.
+  for (std::size_t i = 0; i < workers_.size(); ++i) {
+    if (stages_[i] == RunStage::kDone && workers_[i].joinable()) {
+      lock.unlock();
+      workers_[i].join();
+      lock.lock();
     }
   }
-  for (std::thread& worker : workers) worker.join();
-  strays_ = tracker.Strays();
+  return records_.size() - ended_;
+}
+
+std::vector<HeadsetRecord> Fleet::Flash(const std::vector<Target>& targets) {
+  Start(targets);
+  while (Watch(kWatchPace) > 0) {
+  }
+  for (std::thread& worker : workers_) {
+    if (worker.joinable()) worker.join();
+  }
+  strays_ = tracker_.Strays();
   const std::lock_guard lock(mutex_);
   return records_;
 }

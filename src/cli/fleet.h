@@ -1,13 +1,17 @@
 // Flashing headsets at once: one worker per headset, each running the one upgrade sequence, packet
 // for packet, as a single flash does; each followed across its restarts by its USB port and MCU
-// ID (device/follow.h). Every headset's record is appended to the log as soon as its run ends;
-// a signal that ends the process first gives every headset left a record of where it stood.
+// ID (device/follow.h). Headsets may be added while others are flashed (a station's arrivals).
+// Every headset's record is appended to the log as soon as its run ends; a signal that ends the
+// process first gives every headset left a record of where it stood.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "cli/files.h"
@@ -46,6 +50,8 @@ struct FleetSetup {
   std::function<void(std::size_t target, RunStage stage, std::uint32_t sent, std::uint32_t size)>
       onProgress;
   std::function<void(std::size_t target, const UpgradeEvent& event)> onStep;
+  // From the workers' threads, one call at a time: a run's record, as it was logged.
+  std::function<void(std::size_t target, const HeadsetRecord& record)> onEnded;
   // On the calling thread, as soon as the first Ctrl+C comes.
   std::function<void()> onFirstInterrupt;
   // When a signal ends the process: every record, in the targets' order, once each is logged;
@@ -56,31 +62,52 @@ struct FleetSetup {
 class Fleet {
  public:
   explicit Fleet(FleetSetup setup);
+  // Waits for every worker.
+  ~Fleet();
+  Fleet(const Fleet&) = delete;
+  Fleet& operator=(const Fleet&) = delete;
 
-  // Flashes every target at once; a record per target, in order.
+  // Starts flashing the targets, each on a worker of its own, all of them known to the tracker
+  // before the first restarts; the index of the first among the records.
+  std::size_t Start(const std::vector<Target>& targets);
+  // Waits up to `pace` for a run to end, and minds the signals: the first Ctrl+C is told once,
+  // a second one (or SIGTERM, SIGHUP) ends the process. The number of runs under way.
+  std::size_t Watch(std::chrono::milliseconds pace);
+  // Flashes every target at once and waits for all; a record per target, in order.
   std::vector<HeadsetRecord> Flash(const std::vector<Target>& targets);
-  bool byPort() const { return byPort_; }
+  // Records a target left alone, as not started for `why`: logged, and told as a run's end.
+  std::size_t Leave(const Target& target, Failure why);
+  // Every record so far, in order; those of runs under way as they stand.
+  std::vector<HeadsetRecord> records() const;
+  // Whether a headset of the run restarted into the boot firmware at `path`.
+  bool Took(const std::string& path) const { return tracker_.Took(path); }
+  bool byPort() const { return tracker_.byPort(); }
   // Boot firmwares seen at the end that no headset of the run restarted into: none was touched.
   const std::vector<HidInterface>& strays() const { return strays_; }
   // Whether every record reached the log.
-  bool logged() const { return logged_; }
+  bool logged() const;
 
  private:
-  void Work(std::size_t index, const Target& target, RestartTracker& tracker);
+  // A target's record and place; under the lock.
+  std::size_t Add(const Target& target);
+  void Work(std::size_t index, RestartTracker::Ticket ticket);
   void Stage(std::size_t index, RunStage stage, std::uint32_t sent = 0);
   void Finish(std::size_t index, HeadsetRecord record);
   // Records every run not yet ended as it stands, and ends the process.
   [[noreturn]] void End(int signal);
 
   FleetSetup setup_;
-  std::mutex mutex_;  // guards what follows, and the calls to onProgress
+  RestartTracker tracker_;
+  std::deque<Target> targets_;  // where each worker finds its own
+  std::vector<std::thread> workers_;
+  bool told_ = false;         // of the first Ctrl+C
+  mutable std::mutex mutex_;  // guards what follows, and the calls to onProgress and onEnded
   std::condition_variable changed_;
   std::vector<HeadsetRecord> records_;
   std::vector<RunStage> stages_;
   std::size_t ended_ = 0;
   bool closed_ = false;  // a signal took over the records
   bool logged_ = true;
-  bool byPort_ = true;
   std::vector<HidInterface> strays_;
 };
 

@@ -9,13 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "device/arrival_watch.h"
 #include "device/clock.h"
 #include "device/failure.h"
 #include "device/hid_bus.h"
-
-namespace obrint::sim {
-class Fleet;
-}
+#include "sim/plug_script.h"
 
 namespace obrint::cli {
 
@@ -29,6 +27,8 @@ class Host {
   virtual std::unique_ptr<Clock> ClockFor(const HidInterface& headset);
   // "sim", "hidraw" or "hid.dll", for the output.
   virtual std::string_view name() const = 0;
+  // Interfaces coming and going from now on; null where the platform tells none.
+  virtual std::unique_ptr<ArrivalWatch> WatchArrivals() { return nullptr; }
   // Ends the command: keeps whatever must outlive it (a virtual headset's state).
   virtual Status Finish() { return {}; }
 };
@@ -61,6 +61,8 @@ struct SimSetup {
   bool realTime = false;    // waits really pass, each on its own headset's clock
   bool noPorts = false;     // the platform tells no ports
   bool reusePaths = false;  // interfaces take the lowest free /dev/hidrawN, as on Linux
+  // A station's rehearsal: headsets plugged in and out (--sim-plug, --sim-plug-file).
+  std::vector<sim::PlugStep> plugs;
 };
 
 // The virtual headsets, on the ports "1-2.1", "1-2.2", ... with distinct MCU IDs; the first is
@@ -69,7 +71,8 @@ struct SimSetup {
 // the file cannot be read or is no headset state.
 Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup);
 // Over virtual headsets set up by the caller, who may look at them once the host is done.
-std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::Fleet> fleet, bool realTime);
+std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::Fleet> fleet, bool realTime,
+                                  std::vector<sim::PlugStep> plugs = {});
 
 // The platform's HID stack. Failure::kNoHeadset when it cannot be started.
 Result<std::unique_ptr<Host>> MakeHardwareHost();

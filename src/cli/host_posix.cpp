@@ -1,6 +1,7 @@
 // Linux: headsets through hidraw.
 #include "cli/host.h"
 #include "posix/hidraw_bus.h"
+#include "posix/udev_watch.h"
 
 namespace obrint::cli {
 namespace {
@@ -11,6 +12,7 @@ class HidrawHost : public Host {
   HidBus& bus() override { return *bus_; }
   Clock& clock() override { return clock_; }
   std::string_view name() const override { return "hidraw"; }
+  std::unique_ptr<ArrivalWatch> WatchArrivals() override { return posix::UdevWatch::Start(); }
 
  private:
   std::unique_ptr<posix::HidrawBus> bus_;

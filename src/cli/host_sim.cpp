@@ -32,15 +32,20 @@ class RealTimeClock : public Clock {
 
 class SimHost : public Host {
  public:
-  SimHost(std::shared_ptr<sim::Fleet> fleet, std::string stateFile, bool realTime)
+  SimHost(std::shared_ptr<sim::Fleet> fleet, std::string stateFile, bool realTime,
+          std::vector<sim::PlugStep> plugs)
       : fleet_(std::move(fleet)),
         stateFile_(std::move(stateFile)),
         realTime_(realTime),
-        realTimeClock_(fleet_->clock()) {}
+        realTimeClock_(fleet_->clock()),
+        plugs_(std::move(plugs)) {}
 
   HidBus& bus() override { return fleet_->bus(); }
   Clock& clock() override { return realTime_ ? realTimeClock_ : fleet_->clock(); }
   std::string_view name() const override { return "sim"; }
+  std::unique_ptr<ArrivalWatch> WatchArrivals() override {
+    return std::make_unique<sim::PlugWatch>(fleet_, plugs_, realTime_);
+  }
 
   // Each headset on its own time, so that no worker waits for another.
   std::unique_ptr<Clock> ClockFor(const HidInterface& headset) override {
@@ -62,6 +67,7 @@ class SimHost : public Host {
   std::string stateFile_;
   bool realTime_;
   RealTimeClock realTimeClock_;
+  std::vector<sim::PlugStep> plugs_;
 };
 
 void Inject(SimFaultKind kind, sim::Headset& headset) {
@@ -170,11 +176,13 @@ Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup) {
   auto fleet = std::make_shared<sim::Fleet>(std::move(members), setup.reusePaths
                                                                     ? sim::PathScheme::kReusedNodes
                                                                     : sim::PathScheme::kPerHeadset);
-  return std::unique_ptr<Host>(std::make_unique<SimHost>(fleet, setup.stateFile, setup.realTime));
+  return std::unique_ptr<Host>(
+      std::make_unique<SimHost>(fleet, setup.stateFile, setup.realTime, setup.plugs));
 }
 
-std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::Fleet> fleet, bool realTime) {
-  return std::make_unique<SimHost>(std::move(fleet), "", realTime);
+std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::Fleet> fleet, bool realTime,
+                                  std::vector<sim::PlugStep> plugs) {
+  return std::make_unique<SimHost>(std::move(fleet), "", realTime, std::move(plugs));
 }
 
 }  // namespace obrint::cli

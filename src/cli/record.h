@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/failure.h"
 #include "device/reports.h"
 
 namespace obrint::cli {
@@ -36,7 +37,8 @@ struct HeadsetRecord {
   std::optional<std::uint16_t> bootVersion;
   std::optional<std::uint16_t> firmwareAfter;
   RunOutcome outcome = RunOutcome::kNotStarted;
-  std::string reason;  // empty when flashed
+  std::string reason;              // empty when flashed
+  std::optional<Failure> failure;  // what the reason says, where a failure ended the run
   int exitStatus = 0;
   std::uint32_t bytesSent = 0;
 };

@@ -11,6 +11,8 @@ FailureCategory CategoryOf(Failure failure) {
     case Failure::kBootNotOpened:
     case Failure::kNotIdentified:
     case Failure::kUnplugged:
+    case Failure::kUnidentifiable:
+    case Failure::kNeedsRecovery:
       return FailureCategory::kNoDevice;
     case Failure::kSeveralHeadsets:
       return FailureCategory::kChoice;

@@ -23,13 +23,15 @@ enum class FailureCategory : std::uint8_t {
 
 enum class Failure : std::uint8_t {
   // kNoDevice
-  kNoHeadset,      // no headset found
-  kNotOpened,      // the interface does not open
-  kNotHidDevice,   // the path names no HID device
-  kBootNotFound,   // the boot firmware did not show up after the restart
-  kBootNotOpened,  // the boot firmware showed up but does not open
-  kNotIdentified,  // a boot firmware showed up that cannot be told to be this headset's
-  kUnplugged,      // the headset left the bus in the middle of the transfer
+  kNoHeadset,       // no headset found
+  kNotOpened,       // the interface does not open
+  kNotHidDevice,    // the path names no HID device
+  kBootNotFound,    // the boot firmware did not show up after the restart
+  kBootNotOpened,   // the boot firmware showed up but does not open
+  kNotIdentified,   // a boot firmware showed up that cannot be told to be this headset's
+  kUnplugged,       // the headset left the bus in the middle of the transfer
+  kUnidentifiable,  // no USB port and no MCU ID: its return could not be told from an arrival
+  kNeedsRecovery,   // it arrived in its boot firmware, which tells nothing of whose it is
   // kChoice
   kSeveralHeadsets,
   // kRefused

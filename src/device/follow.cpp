@@ -6,19 +6,45 @@
 
 namespace obrint {
 
-RestartTracker::RestartTracker(HidBus& bus, const std::vector<HeadsetIdentity>& headsets)
-    : bus_(bus) {
-  for (const HeadsetIdentity& headset : headsets) {
-    // Two headsets on one port, or one without, cannot be told apart by port.
-    if (headset.usbPort.empty() || !ports_.insert(headset.usbPort).second) byPort_ = false;
-    ownPaths_.insert(headset.path);
-    if (headset.mcuId) mcuIds_.push_back(*headset.mcuId);
-  }
+RestartTracker::RestartTracker(HidBus& bus) : bus_(bus) {}
+
+RestartTracker::Ticket RestartTracker::Learn(const HeadsetIdentity& headset) {
+  const std::lock_guard lock(mutex_);
+  // Two headsets on one port, or one without, cannot be told apart by port.
+  if (headset.usbPort.empty() || busyPorts_.contains(headset.usbPort)) byPort_ = false;
+  busyPorts_.insert(headset.usbPort);
+  ports_.insert(headset.usbPort);
+  ownPaths_.insert(headset.path);
+  if (headset.mcuId) mcuIds_.push_back(*headset.mcuId);
+  open_.insert(nextTicket_);
+  return nextTicket_++;
 }
 
-RestartTracker::Turn::Turn(RestartTracker& tracker) : tracker_(&tracker) {
-  if (tracker.byPort_) return;
-  lock_ = std::unique_lock(tracker.turnMutex_);
+void RestartTracker::Forget(const HeadsetIdentity& headset) {
+  const std::lock_guard lock(mutex_);
+  if (const auto at = busyPorts_.find(headset.usbPort); at != busyPorts_.end())
+    busyPorts_.erase(at);
+}
+
+bool RestartTracker::byPort() const {
+  const std::lock_guard lock(mutex_);
+  return byPort_;
+}
+
+RestartTracker::Turn::Turn(RestartTracker& tracker, Ticket ticket)
+    : tracker_(&tracker), ticket_(ticket) {
+  {
+    std::unique_lock lock(tracker.mutex_);
+    byPort_ = tracker.byPort_;
+    if (byPort_) {
+      ++tracker.portTurns_;
+      return;
+    }
+    // A restart followed by its port may still be under way: its boot firmware is not new.
+    tracker.turnEnded_.wait(lock, [&tracker, ticket] {
+      return *tracker.open_.begin() == ticket && tracker.portTurns_ == 0;
+    });
+  }
   for (const HidInterface& boot : tracker.Firsts(FirmwareKind::kBoot)) {
     bootBefore_.insert(boot.path);
   }
@@ -26,7 +52,8 @@ RestartTracker::Turn::Turn(RestartTracker& tracker) : tracker_(&tracker) {
 
 RestartTracker::Turn::Turn(Turn&& other) noexcept
     : tracker_(other.tracker_),
-      lock_(std::move(other.lock_)),
+      ticket_(other.ticket_),
+      byPort_(other.byPort_),
       bootBefore_(std::move(other.bootBefore_)),
       restarted_(other.restarted_),
       found_(other.found_),
@@ -38,16 +65,22 @@ RestartTracker::Turn::~Turn() { End(); }
 
 void RestartTracker::Turn::End() {
   if (!tracker_) return;
-  // A headset that restarted and was not found again may show up at any time later.
-  if (restarted_ && !found_) {
+  {
     const std::lock_guard lock(tracker_->mutex_);
-    ++tracker_->unresolved_;
+    tracker_->Ended(*this);
   }
+  tracker_->turnEnded_.notify_all();
   tracker_ = nullptr;
-  if (lock_.owns_lock()) lock_.unlock();
 }
 
-RestartTracker::Turn RestartTracker::TakeTurn() { return Turn(*this); }
+void RestartTracker::Ended(Turn& turn) {
+  // A headset that restarted and was not found again may show up at any time later.
+  if (turn.restarted_ && !turn.found_) ++unresolved_;
+  if (turn.byPort_) --portTurns_;
+  open_.erase(turn.ticket_);
+}
+
+RestartTracker::Turn RestartTracker::TakeTurn(Ticket ticket) { return Turn(*this, ticket); }
 
 std::vector<HidInterface> RestartTracker::Firsts(FirmwareKind kind) {
   std::vector<HidInterface> found = AttachedHeadsets(bus_, kHeadsetVendorId);
@@ -63,12 +96,13 @@ std::optional<McuId> RestartTracker::McuIdAt(const std::string& path) {
 std::optional<std::string> RestartTracker::FindBoot(const HeadsetIdentity& headset, Turn& turn) {
   std::vector<std::string> candidates;
   for (const HidInterface& boot : Firsts(FirmwareKind::kBoot)) {
-    if (byPort_ ? boot.usbPort == headset.usbPort : !turn.bootBefore_.contains(boot.path)) {
+    if (turn.byPort_ ? boot.usbPort == headset.usbPort : !turn.bootBefore_.contains(boot.path)) {
       candidates.push_back(boot.path);
     }
   }
   // By port, the port tells; the boot firmware's own check follows once it is open.
-  if (byPort_) return candidates.size() == 1 ? std::optional(candidates.front()) : std::nullopt;
+  if (turn.byPort_)
+    return candidates.size() == 1 ? std::optional(candidates.front()) : std::nullopt;
 
   std::optional<std::string> anonymous;
   int anonymousCount = 0;
@@ -119,17 +153,19 @@ Failure RestartTracker::Explain(Failure failure, const Turn& turn) {
 }
 
 Result<std::uint16_t> RestartTracker::AwaitReturn(Clock& clock, unsigned timeoutMs,
-                                                  const HeadsetIdentity& headset) {
-  if (!byPort_ && !headset.mcuId) return Failure::kNotBack;
+                                                  const HeadsetIdentity& headset,
+                                                  const Turn& turn) {
+  const bool byPort = turn.byPort_;
+  if (!byPort && !headset.mcuId) return Failure::kNotBack;
   std::optional<std::uint16_t> version;
   const auto look = [&]() -> std::optional<std::string> {
     for (const HidInterface& back : Firsts(FirmwareKind::kApplication)) {
-      if (byPort_ && back.usbPort != headset.usbPort) continue;
+      if (byPort && back.usbPort != headset.usbPort) continue;
       const Result<HeadsetInfo> info = ReadHeadsetInfo(bus_, back.path);
       if (!info || !info->firmwareVersion) continue;
       // By port the MCU ID confirms where both are known; by turns it alone tells.
-      if (byPort_ ? headset.mcuId && info->mcuId && info->mcuId != headset.mcuId
-                  : info->mcuId != headset.mcuId) {
+      if (byPort ? headset.mcuId && info->mcuId && info->mcuId != headset.mcuId
+                 : info->mcuId != headset.mcuId) {
         continue;
       }
       version = info->firmwareVersion;
@@ -141,14 +177,19 @@ Result<std::uint16_t> RestartTracker::AwaitReturn(Clock& clock, unsigned timeout
   return *version;
 }
 
+bool RestartTracker::Took(const std::string& path) const {
+  const std::lock_guard lock(mutex_);
+  return taken_.contains(path);
+}
+
 std::vector<HidInterface> RestartTracker::Strays() {
   std::vector<HidInterface> strays = Firsts(FirmwareKind::kBoot);
-  std::erase_if(strays, [this](const HidInterface& boot) {
-    if (byPort_) return ports_.contains(boot.usbPort);
-    if (const std::optional<McuId> id = McuIdAt(boot.path)) {
-      return std::find(mcuIds_.begin(), mcuIds_.end(), *id) != mcuIds_.end();
-    }
+  const bool byPort = this->byPort();
+  std::erase_if(strays, [this, byPort](const HidInterface& boot) {
+    const std::optional<McuId> id = byPort ? std::nullopt : McuIdAt(boot.path);
     const std::lock_guard lock(mutex_);
+    if (byPort) return ports_.contains(boot.usbPort);
+    if (id) return std::find(mcuIds_.begin(), mcuIds_.end(), *id) != mcuIds_.end();
     return taken_.contains(boot.path) || ownPaths_.contains(boot.path);
   });
   return strays;

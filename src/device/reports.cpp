@@ -81,6 +81,18 @@ std::string FormatMcuId(const McuId& id) {
          FormatHex(ReadLe32(&id[8]), 8);
 }
 
+std::optional<McuId> ParseMcuId(std::string_view text) {
+  if (text.size() != 24) return std::nullopt;
+  McuId id{};
+  for (std::size_t word = 0; word < 3; ++word) {
+    const std::optional<std::uint32_t> value = ParseHex(text.substr(8 * word, 8));
+    if (!value) return std::nullopt;
+    for (std::size_t i = 0; i < 4; ++i)
+      id[4 * word + i] = static_cast<std::uint8_t>(*value >> (8 * i));
+  }
+  return id;
+}
+
 Result<std::uint16_t> ReadVersion(HidDevice& device, ReportBuffer& aBuf) {
   if (!GetReport5F(device, aBuf)) return Failure::kReportRefused;
   return ReadLe16(&aBuf[kValueOffset]);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "device/failure.h"
 #include "device/hid_device.h"
@@ -51,6 +52,8 @@ using McuId = std::array<std::uint8_t, 12>;
 // Its 24 hexadecimal digits: the three little-endian words, each as "%08X". The one text of an
 // MCU ID, for every front end.
 std::string FormatMcuId(const McuId& id);
+// The ID back from its 24 hexadecimal digits; nullopt for any other text.
+std::optional<McuId> ParseMcuId(std::string_view text);
 
 enum class RunMode : std::uint8_t { kDk1, kDk2 };
 // The lowest firmware version that has a run mode.

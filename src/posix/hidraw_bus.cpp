@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "posix/usb_port.h"
+#include "posix/udev_watch.h"
 
 namespace obrint::posix {
 namespace {
@@ -54,8 +54,9 @@ bool IsHidrawNode(const std::string& path) {
 }
 
 std::unique_ptr<HidrawBus> HidrawBus::Start() {
-  if (hid_init() != 0) return nullptr;
-  return std::unique_ptr<HidrawBus>(new HidrawBus());
+  std::unique_ptr<Udev> udev = Udev::Start();
+  if (!udev || hid_init() != 0) return nullptr;
+  return std::unique_ptr<HidrawBus>(new HidrawBus(std::move(udev)));
 }
 
 HidrawBus::~HidrawBus() { hid_exit(); }
@@ -67,7 +68,7 @@ std::vector<HidInterface> HidrawBus::Enumerate(std::uint16_t vid) {
   for (const hid_device_info* info = list.get(); info; info = info->next) {
     if (!info->path) continue;
     found.push_back({info->path, info->vendor_id, info->product_id, info->interface_number,
-                     UsbPortOfHidraw("/sys", info->path)});
+                     udev_->UsbPortOfNode(info->path)});
   }
   return found;
 }

@@ -1,5 +1,5 @@
-// Linux: the HID bus through the kernel's hidraw driver, by way of hidapi's hidraw backend, and
-// a clock of plain sleeps.
+// Linux: the HID bus through the kernel's hidraw driver, by way of hidapi's hidraw backend (each
+// interface's USB port from its udev device), and a clock of plain sleeps.
 //
 // hidraw leaves the kernel's HID driver attached (the libusb backend would detach it and take the
 // interface away from every other user), passes feature reports through unchanged with
@@ -13,6 +13,7 @@
 
 #include "device/clock.h"
 #include "device/hid_bus.h"
+#include "posix/udev_watch.h"
 
 namespace obrint::posix {
 
@@ -28,7 +29,8 @@ class HidrawBus : public HidBus {
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
 
  private:
-  HidrawBus() = default;
+  explicit HidrawBus(std::unique_ptr<Udev> udev) : udev_(std::move(udev)) {}
+  std::unique_ptr<Udev> udev_;
   // hidapi keeps its last error in a process-wide place: one enumeration or open at a time.
   std::mutex mutex_;
 };

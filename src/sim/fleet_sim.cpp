@@ -21,37 +21,43 @@ struct Fleet::Slot {
   std::uint32_t nodeGeneration = 0;
   // A late boot firmware: the other members' restarts when it began to wait.
   std::optional<int> othersAtWait;
+  // The interface last told of: its path while on the bus, and under which generation.
+  std::optional<std::string> toldPath;
+  std::uint32_t toldGeneration = 0;
+  int clocks = 0;  // member clocks in use
+  std::chrono::steady_clock::time_point pluggedAt;
 };
 
-namespace {
-
-// A member's handle whose every transfer, and its closing, happen under the fleet's lock.
-class LockedDevice : public HidDevice {
+// A member's handle whose every transfer, and its closing, happen under the fleet's lock; a
+// transfer may take the headset off the bus.
+class Fleet::Device : public HidDevice {
  public:
-  LockedDevice(std::unique_ptr<HidDevice> inner, std::mutex& mutex)
-      : inner_(std::move(inner)), mutex_(mutex) {}
-  ~LockedDevice() override {
-    const std::lock_guard lock(mutex_);
+  Device(std::unique_ptr<HidDevice> inner, Fleet& fleet)
+      : inner_(std::move(inner)), fleet_(fleet) {}
+  ~Device() override {
+    const std::lock_guard lock(fleet_.mutex_);
     inner_.reset();
   }
-  LockedDevice(const LockedDevice&) = delete;
-  LockedDevice& operator=(const LockedDevice&) = delete;
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
 
   bool GetFeature(std::uint8_t* report, std::size_t length) override {
-    const std::lock_guard lock(mutex_);
-    return inner_->GetFeature(report, length);
+    const std::lock_guard lock(fleet_.mutex_);
+    const bool ok = inner_->GetFeature(report, length);
+    fleet_.Settle();
+    return ok;
   }
   bool SetFeature(const std::uint8_t* report, std::size_t length) override {
-    const std::lock_guard lock(mutex_);
-    return inner_->SetFeature(report, length);
+    const std::lock_guard lock(fleet_.mutex_);
+    const bool ok = inner_->SetFeature(report, length);
+    fleet_.Settle();
+    return ok;
   }
 
  private:
   std::unique_ptr<HidDevice> inner_;
-  std::mutex& mutex_;
+  Fleet& fleet_;
 };
-
-}  // namespace
 
 class Fleet::Bus : public HidBus {
  public:
@@ -77,7 +83,7 @@ class Fleet::Bus : public HidBus {
         continue;
       }
       std::unique_ptr<HidDevice> device = slot->bus.Open(slot->headset.interfacePath());
-      return device ? std::make_unique<LockedDevice>(std::move(device), fleet_.mutex_) : nullptr;
+      return device ? std::make_unique<Device>(std::move(device), fleet_) : nullptr;
     }
     return nullptr;
   }
@@ -92,6 +98,7 @@ class Fleet::AllClock : public Clock {
   void Sleep(unsigned ms) override {
     const std::lock_guard lock(fleet_.mutex_);
     for (const auto& slot : fleet_.slots_) slot->headset.Advance(ms);
+    fleet_.Settle();
   }
 
  private:
@@ -100,17 +107,43 @@ class Fleet::AllClock : public Clock {
 
 class Fleet::OneClock : public Clock {
  public:
-  OneClock(Fleet& fleet, Headset& headset, bool realTime)
-      : fleet_(fleet), headset_(headset), realTime_(realTime) {}
+  OneClock(Fleet& fleet, Slot& slot, bool realTime)
+      : fleet_(fleet), slot_(slot), realTime_(realTime) {
+    const std::lock_guard lock(fleet_.mutex_);
+    ++slot_.clocks;
+  }
+  ~OneClock() override {
+    const std::lock_guard lock(fleet_.mutex_);
+    --slot_.clocks;
+    fleet_.moved_.notify_all();
+  }
+  OneClock(const OneClock&) = delete;
+  OneClock& operator=(const OneClock&) = delete;
+
   void Sleep(unsigned ms) override {
     if (realTime_) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    const std::lock_guard lock(fleet_.mutex_);
-    headset_.Advance(ms);
+    std::unique_lock lock(fleet_.mutex_);
+    Headset& headset = slot_.headset;
+    const std::uint64_t until = headset.nowMs() + ms;
+    // Held time: up to it, then on once it moves past.
+    while (!realTime_ && fleet_.heldAt_ && *fleet_.heldAt_ < until) {
+      if (headset.nowMs() < *fleet_.heldAt_)
+        Move(static_cast<unsigned>(*fleet_.heldAt_ - headset.nowMs()));
+      fleet_.moved_.wait(lock);
+    }
+    Move(static_cast<unsigned>(until - headset.nowMs()));
   }
 
  private:
+  // Under the lock.
+  void Move(unsigned ms) {
+    slot_.headset.Advance(ms);
+    fleet_.Settle();
+    fleet_.moved_.notify_all();
+  }
+
   Fleet& fleet_;
-  Headset& headset_;
+  Slot& slot_;
   bool realTime_;
 };
 
@@ -128,7 +161,7 @@ HidBus& Fleet::bus() { return *bus_; }
 Clock& Fleet::clock() { return *clock_; }
 
 std::unique_ptr<Clock> Fleet::MemberClock(std::size_t member, bool realTime) {
-  return std::make_unique<OneClock>(*this, slots_.at(member)->headset, realTime);
+  return std::make_unique<OneClock>(*this, *slots_.at(member), realTime);
 }
 
 std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
@@ -139,6 +172,63 @@ std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
     if (slot.headset.present() && EqualsIgnoringAsciiCase(path, PathOf(slot))) return i;
   }
   return std::nullopt;
+}
+
+void Fleet::Plug(std::size_t member, std::uint64_t atMs, std::optional<Firmware> firmware) {
+  const std::lock_guard lock(mutex_);
+  Slot& slot = *slots_.at(member);
+  if (slot.headset.nowMs() < atMs)
+    slot.headset.Advance(static_cast<unsigned>(atMs - slot.headset.nowMs()));
+  slot.headset.PlugIn(firmware);
+  slot.pluggedAt = std::chrono::steady_clock::now();
+  Settle();
+  moved_.notify_all();
+}
+
+void Fleet::Unplug(std::size_t member) {
+  const std::lock_guard lock(mutex_);
+  slots_.at(member)->headset.Unplug();
+  Settle();
+  moved_.notify_all();
+}
+
+void Fleet::TellChanges() {
+  const std::lock_guard lock(mutex_);
+  Settle();
+  for (const auto& slot : slots_) {
+    if (!slot->headset.present()) continue;
+    slot->toldPath = PathOf(*slot);
+    slot->toldGeneration = slot->headset.generation();
+  }
+  telling_ = true;
+}
+
+std::optional<BusChange> Fleet::NextChange(std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  if (changes_.empty()) moved_.wait_for(lock, wait);
+  if (changes_.empty()) return std::nullopt;
+  BusChange change = std::move(changes_.front());
+  changes_.pop_front();
+  return change;
+}
+
+void Fleet::HoldTime(std::optional<std::uint64_t> ms) {
+  const std::lock_guard lock(mutex_);
+  heldAt_ = ms;
+  moved_.notify_all();
+}
+
+bool Fleet::Reached(std::uint64_t ms) {
+  // Long enough for a station to see the arrival and start its run.
+  constexpr auto kAboutToRun = std::chrono::milliseconds(100);
+  const auto now = std::chrono::steady_clock::now();
+  const std::lock_guard lock(mutex_);
+  for (const auto& slot : slots_) {
+    const bool running =
+        slot->clocks > 0 || (slot->headset.present() && now - slot->pluggedAt < kAboutToRun);
+    if (running && slot->headset.nowMs() < ms) return false;
+  }
+  return true;
 }
 
 void Fleet::Settle() {
@@ -155,7 +245,25 @@ void Fleet::Settle() {
       slot->othersAtWait.reset();
     }
   }
-  if (paths_ != PathScheme::kReusedNodes) return;
+  if (paths_ == PathScheme::kReusedNodes) Renumber();
+  if (!telling_) return;
+  // What left first, then what came, each in the members' order.
+  for (const auto& slot : slots_) {
+    const bool current =
+        slot->headset.present() && slot->toldGeneration == slot->headset.generation();
+    if (!slot->toldPath || current) continue;
+    changes_.push_back({BusChange::Kind::kDetached, *slot->toldPath});
+    slot->toldPath.reset();
+  }
+  for (const auto& slot : slots_) {
+    if (slot->toldPath || !slot->headset.present()) continue;
+    slot->toldPath = PathOf(*slot);
+    slot->toldGeneration = slot->headset.generation();
+    changes_.push_back({BusChange::Kind::kAttached, *slot->toldPath});
+  }
+}
+
+void Fleet::Renumber() {
   // First free what went away, then number what came, in the members' order.
   std::set<unsigned> taken;
   for (const auto& slot : slots_) {

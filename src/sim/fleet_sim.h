@@ -1,15 +1,20 @@
 // Several simulated headsets on one bus, each at a USB port of its own: the command line's
 // virtual fleet. One lock guards them all, so that workers on several threads can each drive
-// their own headset while another looks over the bus.
+// their own headset while another looks over the bus. Headsets can be plugged in and out while
+// they run, and every interface that comes or goes is told as a change, as a platform tells it.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "device/arrival_watch.h"
 #include "device/clock.h"
 #include "device/hid_bus.h"
 #include "sim/headset_sim.h"
@@ -50,18 +55,41 @@ class Fleet {
   // The member whose interface is at `path` now; nullopt when none is.
   std::optional<std::size_t> MemberAt(const std::string& path);
 
+  // The user plugs the member in at its time `atMs` (its clock moves on to it), in `firmware`,
+  // else the firmware it last ran; or pulls it out.
+  void Plug(std::size_t member, std::uint64_t atMs, std::optional<Firmware> firmware);
+  void Unplug(std::size_t member);
+  // From now on, every interface that comes or goes is kept as a change (those there now are not).
+  void TellChanges();
+  // The changes kept, oldest first, waiting up to `wait` for one; nullopt when none came, or when
+  // a member's time moved meanwhile.
+  std::optional<BusChange> NextChange(std::chrono::milliseconds wait);
+  // Virtual time held at `ms`: no member's clock passes it until it moves (nullopt: time is free).
+  void HoldTime(std::optional<std::uint64_t> ms);
+  // Whether every member being flashed has reached `ms`: each whose clock is in use, and each
+  // plugged in a moment ago (its run about to begin).
+  bool Reached(std::uint64_t ms);
+
  private:
   struct Slot;
   class Bus;
+  class Device;
   class AllClock;
   class OneClock;
 
   // Brings the bus up to date: a late boot firmware shows up once another member has restarted
-  // since it began to wait, and the paths follow who is on the bus. Under the lock.
+  // since it began to wait, the paths follow who is on the bus, and what came or went is told.
+  // Under the lock.
   void Settle();
+  // kReusedNodes: the numbers follow who is on the bus.
+  void Renumber();
   std::string PathOf(const Slot& slot) const;
 
   std::mutex mutex_;
+  std::condition_variable moved_;  // a change, or a member's time
+  bool telling_ = false;           // changes are kept once someone asks for them
+  std::deque<BusChange> changes_;
+  std::optional<std::uint64_t> heldAt_;
   PathScheme paths_;
   // Held by pointer: each slot's bus refers to its headset.
   std::vector<std::unique_ptr<Slot>> slots_;

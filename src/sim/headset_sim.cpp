@@ -152,14 +152,15 @@ void Headset::CompleteRestart() {
 
 void Headset::Unplug() {
   LeaveBus();
+  if (restartPending_ && restartInto_ == Firmware::kApplication) firmware_ = Firmware::kApplication;
   restartPending_ = false;
   waitingForAnother_ = false;
 }
 
-void Headset::PlugIn() {
+void Headset::PlugIn(std::optional<Firmware> firmware) {
   goneForGood_ = false;
   if (present_) LeaveBus();
-  Start(Firmware::kApplication);
+  Start(firmware.value_or(firmware_));
 }
 
 bool Headset::GetFeature(std::uint32_t generation, std::uint8_t* report, std::size_t length) {

@@ -169,10 +169,13 @@ class Headset {
   bool waitingForAnother() const { return waitingForAnother_; }
   void CompleteRestart();
 
-  // The user pulls the cable: off the bus at once, any restart in progress abandoned.
+  // The user pulls the cable: off the bus at once, any restart in progress abandoned (a reboot
+  // into the application firmware counts as done: the image is in place).
   void Unplug();
-  // The user plugs it in (again): the application firmware starts, in the last run mode written.
-  void PlugIn();
+  // The user plugs it in (again): `firmware` starts, by default the firmware it last ran (the
+  // boot firmware when it was unplugged there: its application is erased), in the last run mode
+  // written.
+  void PlugIn(std::optional<Firmware> firmware = std::nullopt);
 
   const std::vector<TransferRecord>& log() const;
   void ClearLog();

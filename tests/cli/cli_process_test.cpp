@@ -118,5 +118,49 @@ TEST(CliProcessTest, ASignalLeavesEveryHeadsetsRecord) {
   }
 }
 
+// A station on the real clock, two headsets under way at 3 s and a third plugged in at 5 s: one
+// Ctrl+C lets the two finish and starts no other; a second ends at once, with every record.
+TEST(CliProcessTest, CtrlCOnceAndTwiceAtAStation) {
+  struct Case {
+    int presses;
+    int code;
+    std::vector<std::string> outcomes;  // of the records in the log
+  };
+  for (const Case& c :
+       {Case{1, 0, {"flashed", "flashed"}}, Case{2, 130, {"interrupted", "interrupted"}}}) {
+    ScratchDir dir;
+    const std::string image = dir.File("demo.bin"), log = dir.File("station.log");
+    const std::string plugs = "0 plug 1\n0 plug 2\n5000 plug 3\n";
+    WriteBytes(dir.File("plugs.txt"), Bytes(plugs.begin(), plugs.end()));
+    ASSERT_EQ(Exec(dir, {"sample-image", "--size", "39948", image}).code, 0);
+    const Process run(dir, {"--sim", "3", "--sim-real-time", "--sim-plug-file",
+                            dir.File("plugs.txt"), "station", "--log", log, image});
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    for (int i = 0; i < c.presses; ++i) {
+      run.Signal(SIGINT);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    const CliRun ended = run.Wait();
+    EXPECT_EQ(ended.code, c.code) << ended.err;
+    std::istringstream lines(ended.out);
+    std::vector<std::string> events;
+    for (std::string line; std::getline(lines, line);) {
+      events.push_back(nlohmann::json::parse(line).value("event", ""));
+    }
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), "stop");
+    EXPECT_EQ(std::count(events.begin(), events.end(), "start"), 2) << ended.out;
+    const Bytes bytes = ReadBytes(log);
+    std::istringstream records(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> outcomes;
+    for (std::string line; std::getline(records, line);) {
+      const nlohmann::json record = nlohmann::json::parse(line);
+      ExpectRecord(record);
+      outcomes.push_back(record["outcome"]);
+    }
+    EXPECT_EQ(outcomes, c.outcomes);
+  }
+}
+
 }  // namespace
 }  // namespace obrint::cli::testing

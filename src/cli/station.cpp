@@ -1,0 +1,284 @@
+// station IMAGE: flashes each headset that arrives, until it is stopped. On a terminal a live
+// table, one row per port, with the totals below it; without one, or with --json, one JSON line
+// per event on stdout, the last one the command's own object.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <map>
+
+#include "cli/run_setup.h"
+#include "cli/station_run.h"
+#include "device/text.h"
+
+namespace obrint::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kBarWidth = 20;
+
+void Define(CLI::App& command, Options& options) {
+  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
+  command.add_flag("--again", options.again,
+                   "flash a headset that the log shows flashed with this image before");
+  command.add_flag("--recover", options.recover,
+                   "flash a headset that arrives in its boot firmware (it cannot be identified)");
+  command
+      .add_option("--max", options.maxHeadsets,
+                  "end once N headsets have arrived and been dealt with")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  command.add_flag("--force", options.force,
+                   "flash an image whose stored checksum is not the image's");
+  AddRunOptions(command, options);
+}
+
+std::string Fixed(double value, const char* unit) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.1f%s", value, unit);
+  return text;
+}
+
+std::string_view KindName(StationEvent::Kind kind) {
+  static constexpr std::string_view kNames[] = {"arrival", "start",          "progress", "done",
+                                                "skip",    "needs_recovery", "unplug"};
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+// What the station tells, shown: the rows and totals, or a JSON line each.
+class View {
+ public:
+  View(Context& context, const RunSetting& setting)
+      : context_(context), setting_(setting), lines_(context.console.json() || !terminal()) {}
+
+  void Tell(const StationEvent& event) {
+    Count(event);
+    if (lines_) return Line(event);
+    struct Row& row = rows_[event.row];
+    if (row.order == 0) row.order = rows_.size();
+    if (event.mcuId) row.mcuId = FormatMcuId(*event.mcuId);
+    row.text = RowText(event, row);
+    Draw();
+  }
+
+  // The totals, as the last line or below the table, and in the command's object.
+  void End(const std::vector<HeadsetRecord>& records, bool stopped) {
+    Json& fields = context_.reply.fields;
+    fields["event"] = "stop";
+    fields["image_size"] = setting_.imageSize;
+    fields["image_sha256"] = setting_.imageSha256;
+    fields["image_checksum"] = "0x" + FormatHex(setting_.imageChecksum, 8);
+    fields["totals"] = Totals();
+    if (const ExitCode worst = WorstExitCode(records); worst != ExitCode::kSuccess) {
+      context_.reply.Fail(worst, std::to_string(failed_ + leftAlone_) + " of " +
+                                     std::to_string(arrived_) + " headsets were not flashed");
+    }
+    if (stopped) {
+      context_.reply.Fail(ExitCode::kInterrupted,
+                          "stopped by Ctrl+C; every headset has its record");
+    }
+    if (lines_) return;
+    Draw();  // the totals as they end
+    context_.console.EndProgress();
+  }
+
+  // A second Ctrl+C: every run not ended yet has its record now.
+  void Interrupted(const std::vector<HeadsetRecord>& records, int signal) {
+    for (std::size_t run = 0; run < records.size(); ++run) {
+      if (told_.contains(run)) continue;
+      StationEvent event = StationEvent::Of(StationEvent::Kind::kDone, RowOf(records[run]),
+                                            records[run].path, records[run].mcuId);
+      event.run = run;
+      event.record = records[run];
+      Tell(event);
+    }
+    End(records, false);
+    context_.reply.Fail(
+        static_cast<ExitCode>(SignalWatch::ExitStatusFor(signal)),
+        "stopped by signal " + std::to_string(signal) + "; every headset has its record");
+    if (lines_) PrintJson(context_);
+  }
+  bool lines() const { return lines_; }
+
+ private:
+  struct Row {
+    std::size_t order = 0;
+    std::string mcuId, text;
+    Clock::time_point started;
+    bool done = false;  // flashed, or skipped as done: an unplug empties the row
+  };
+
+  bool terminal() const { return context_.console.terminal(); }
+
+  std::string RowOf(const HeadsetRecord& record) const {
+    for (const auto& [name, row] : rows_) {
+      if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return name;
+    }
+    return record.usbPort;
+  }
+
+  void Count(const StationEvent& event) {
+    using K = StationEvent::Kind;
+    if (event.kind == K::kArrival) ++arrived_;
+    if (event.kind == K::kStart && !firstStart_) firstStart_ = Clock::now();
+    if (event.kind == K::kSkip && event.flashedAt) ++skipped_;
+    if (event.kind != K::kDone) return;
+    told_.insert(event.run);
+    const HeadsetRecord& record = *event.record;
+    if (record.outcome == RunOutcome::kNotStarted) {
+      ++leftAlone_;
+      return;
+    }
+    record.outcome == RunOutcome::kFlashed ? ++flashed_ : ++failed_;
+    runSeconds_ += std::chrono::duration<double>(record.ended - record.started).count();
+  }
+
+  Json Totals() const {
+    const double seconds =
+        firstStart_ ? std::chrono::duration<double>(Clock::now() - *firstStart_).count() : 0;
+    const std::size_t runs = flashed_ + failed_;
+    return {
+        {"arrived", arrived_},
+        {"flashed", flashed_},
+        {"failed", failed_},
+        {"skipped", skipped_},
+        {"left_alone", leftAlone_},
+        {"yield_percent", runs ? 100.0 * static_cast<double>(flashed_) / runs : 0.0},
+        {"mean_seconds", runs ? runSeconds_ / static_cast<double>(runs) : 0.0},
+        {"headsets_per_hour", seconds > 0 ? 3600.0 * static_cast<double>(flashed_) / seconds : 0.0},
+        {"seconds", seconds}};
+  }
+
+  std::string Footer() const {
+    const Json totals = Totals();
+    return "flashed " + std::to_string(flashed_) + "  failed " + std::to_string(failed_) +
+           "  yield " + Fixed(totals["yield_percent"], " %") + "  mean " +
+           Fixed(totals["mean_seconds"], " s") + " per headset  " +
+           Fixed(totals["headsets_per_hour"], "") + " headsets per hour";
+  }
+
+  std::string RowText(const StationEvent& event, struct Row& row) {
+    using K = StationEvent::Kind;
+    const auto elapsed = [&row] {
+      return "  " + Fixed(std::chrono::duration<double>(Clock::now() - row.started).count(), " s");
+    };
+    switch (event.kind) {
+      case K::kArrival:
+        row.done = false;
+        return event.firmware == FirmwareKind::kBoot ? "arrived in its boot firmware" : "arrived";
+      case K::kStart:
+        row.started = Clock::now();
+        return "flashing";
+      case K::kProgress: {
+        const int filled = static_cast<int>(event.percent) * kBarWidth / 100;
+        return "flashing [" + std::string(static_cast<std::size_t>(filled), '#') +
+               std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+               std::to_string(event.percent) + "%" + elapsed();
+      }
+      case K::kDone: {
+        const HeadsetRecord& record = *event.record;
+        row.done = record.outcome == RunOutcome::kFlashed;
+        const std::string seconds =
+            Fixed(std::chrono::duration<double>(record.ended - record.started).count(), " s");
+        if (row.done) return "done, unplug  " + VersionText(record.firmwareAfter) + "  " + seconds;
+        if (record.outcome == RunOutcome::kNotStarted) return record.reason;
+        return std::string(OutcomeName(record.outcome)) + ": " + record.reason + "  " + seconds;
+      }
+      case K::kSkip:
+        row.done = event.flashedAt.has_value();
+        return event.flashedAt ? "already done at " + UtcTime(*event.flashedAt) + ", unplug"
+                               : event.why;
+      case K::kRecovery:
+        return "needs recovery";
+      case K::kUnplug:
+        return row.done ? "waiting" : row.text + "  (unplugged)";
+    }
+    return row.text;
+  }
+
+  void Draw() {
+    std::vector<std::pair<std::size_t, std::string>> ordered;
+    for (const auto& [name, row] : rows_) {
+      char head[64];
+      std::snprintf(head, sizeof head, "%-10s %-24s  ", name.c_str(),
+                    row.mcuId.empty() ? "-" : row.mcuId.c_str());
+      ordered.emplace_back(row.order, head + row.text);
+    }
+    std::sort(ordered.begin(), ordered.end());
+    std::vector<std::string> lines;
+    for (auto& [order, line] : ordered) lines.push_back(std::move(line));
+    lines.push_back(Footer());
+    context_.console.ProgressLines(lines);
+  }
+
+  void Line(const StationEvent& event) {
+    using K = StationEvent::Kind;
+    Json line = {{"event", KindName(event.kind)},
+                 {"time", UtcTime(std::chrono::system_clock::now())},
+                 {"usb_port", event.row},
+                 {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}};
+    if (event.kind == K::kArrival) {
+      line["path"] = event.path;
+      line["firmware"] = event.firmware == FirmwareKind::kBoot ? "boot" : "application";
+    }
+    if (event.kind == StationEvent::Kind::kProgress) line["percent"] = event.percent;
+    if (!event.why.empty()) line["reason"] = event.why;
+    if (event.flashedAt) line["flashed_at"] = UtcTime(*event.flashedAt);
+    if (event.record) line["record"] = RecordJson(setting_, *event.record);
+    context_.console.Json(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+
+  Context& context_;
+  const RunSetting& setting_;
+  bool lines_;
+  std::map<std::string, struct Row> rows_;
+  std::set<std::size_t> told_;  // runs whose end was told
+  std::size_t arrived_ = 0, flashed_ = 0, failed_ = 0, skipped_ = 0, leftAlone_ = 0;
+  double runSeconds_ = 0;
+  std::optional<Clock::time_point> firstStart_;
+};
+
+void Run(Context& context) {
+  const Options& options = context.options;
+  const Result<LoadedImage> image = LoadImage(options.image);
+  context.reply.fields["image_path"] = options.image;
+  if (!image) return context.reply.Fail(image.failure(), options.image);
+  if (const Status flashable = Flashable(*image, options.force); !flashable) {
+    return context.reply.Fail(flashable.failure(), options.image);
+  }
+  // Watched before the first look at the bus, so that no arrival falls between.
+  const std::unique_ptr<ArrivalWatch> watch = context.host->WatchArrivals();
+  if (!watch) {
+    return context.reply.Fail(ExitCode::kNoDevice, "this platform tells no headsets' arrivals");
+  }
+  StationRules rules;
+  rules.vid = options.vid.value_or(kHeadsetVendorId);
+  rules.pid = options.pid;
+  rules.again = options.again;
+  rules.recover = options.recover;
+  rules.maxHeadsets = options.maxHeadsets;
+  if (!options.log.empty()) rules.flashedBefore = FlashedBefore(options.log, image->sha256);
+  Result<RunPlace> place = OpenRunPlace(context, *image);
+  if (!place) return;
+
+  View view(context, place->setting);
+  FleetSetup setup = MakeFleetSetup(context, *image, *place);
+  setup.onEnding = [&view](const std::vector<HeadsetRecord>& records, int signal) {
+    view.Interrupted(records, signal);
+  };
+  StationRun station(std::move(setup), std::move(rules),
+                     [&view](const StationEvent& event) { view.Tell(event); });
+  const std::vector<HeadsetRecord> records = station.Run(*watch);
+  view.End(records, false);
+  EndRunPlace(context, station.logged());
+  // Without --json the lines end with the command's object all the same.
+  if (view.lines() && !context.console.json()) PrintJson(context);
+}
+
+}  // namespace
+
+const Command kStationCommand = {"station",
+                                 "flash each headset that arrives, until stopped (Ctrl+C) or --max",
+                                 true, Define, Run};
+
+}  // namespace obrint::cli

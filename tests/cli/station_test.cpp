@@ -1,0 +1,202 @@
+// The station against the virtual fleet on held virtual time: never the same headset twice (back
+// after its reboot, flashed with this image before, arrived in its boot firmware), an unplug in
+// the middle of the transfer, arrivals while others are flashed, and each record in the log
+// before its run is told ended.
+#include <gtest/gtest.h>
+
+#include "cli/run_setup.h"
+#include "cli/station_run.h"
+#include "cli_harness.h"
+#include "record_schema.h"
+#include "sim/fleet_sim.h"
+#include "sim/plug_script.h"
+
+namespace obrint::cli::testing {
+namespace {
+
+using nlohmann::json;
+
+// Every JSON line on stdout, the last being the command's own.
+std::vector<json> Lines(const CliRun& run) {
+  std::vector<json> lines;
+  std::istringstream out(run.out);
+  for (std::string line; std::getline(out, line);) lines.push_back(json::parse(line));
+  return lines;
+}
+
+// "start 1-2.1", "done 1-2.1 flashed", ...: what the station told, in order.
+std::vector<std::string> Story(const std::vector<json>& lines) {
+  std::vector<std::string> story;
+  for (const json& line : lines) {
+    const std::string event = line.value("event", "");
+    if (event == "progress" || event == "stop" || event.empty()) continue;
+    std::string told = event + " " + line["usb_port"].get<std::string>();
+    if (line.contains("record")) told += " " + line["record"]["outcome"].get<std::string>();
+    story.push_back(told);
+  }
+  return story;
+}
+
+struct Case {
+  const char* name;
+  std::string script;             // --sim-plug-file
+  std::vector<std::string> args;  // before IMAGE
+  std::vector<std::string> story;
+  int code;
+  std::string reason = {};  // of the first record
+};
+
+TEST(StationTest, NeverTheSameHeadsetTwice) {
+  ScratchDir dir;
+  const std::string image = dir.File("demo.bin"), log = dir.File("station.log");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  // clang-format off
+  const Case cases[] = {
+      // Headset 1 comes back from its reboot while the station runs on: done, even with --again.
+      {"back after its reboot", "0 plug 1\n60000 plug 2\n", {"--again", "--max", "2"},
+       {"arrival 1-2.1", "start 1-2.1", "done 1-2.1 flashed", "arrival 1-2.2", "start 1-2.2",
+        "done 1-2.2 flashed"}, 0},
+      {"flashed before, in the log", "0 plug 1\n", {"--max", "1"},
+       {"arrival 1-2.1", "skip 1-2.1"}, 0},
+      {"flashed before, --again", "0 plug 1\n", {"--max", "1", "--again"},
+       {"arrival 1-2.1", "start 1-2.1", "done 1-2.1 flashed"}, 0},
+      // Pulled out, then plugged in again: the station's own record tells it is done.
+      {"flashed by this station, plugged again", "0 plug 2\n20000 unplug 2\n30000 plug 2\n",
+       {"--max", "2"},
+       {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 flashed", "unplug 1-2.2", "arrival 1-2.2",
+        "skip 1-2.2"}, 0},
+      {"in its boot firmware", "0 plug 2 boot\n", {"--max", "1"},
+       {"arrival 1-2.2", "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3,
+       "needs recovery: it arrived in its boot firmware, which cannot be identified before its "
+       "reboot; it was left alone (--recover flashes it)"},
+      {"in its boot firmware, --recover", "0 plug 2 boot\n", {"--max", "1", "--recover"},
+       {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 flashed"}, 0},
+      // Pulled out at 3 s, in the middle of the transfer; back in its boot firmware at 5 s.
+      {"unplugged mid-transfer", "0 plug 2\n3000 unplug 2\n5000 plug 2\n", {"--max", "2"},
+       {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
+        "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3,
+       "unplugged mid-transfer, needs recovery"},
+      // A headset in its boot firmware arrives while another is flashed, which is pulled out and
+      // plugged in again in its boot firmware just as its run ends.
+      {"pulled out and back while another waits", "0 plug 2\n1500 plug 1 boot\n3000 unplug 2\n"
+       "5000 plug 2\n", {"--max", "3"},
+       {"arrival 1-2.2", "start 1-2.2", "arrival 1-2.1", "needs_recovery 1-2.1",
+        "done 1-2.1 not started", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
+        "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3},
+  };
+  // clang-format on
+  // Headset 1 is in the log, flashed with this image.
+  const std::string flashedLog = dir.File("flashed.log");
+  ASSERT_EQ(
+      RunCliWith({"--sim", "--sim-plug", "0", "station", "--max", "1", "--log", flashedLog, image})
+          .code,
+      0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(log, ReadBytes(flashedLog));
+    const std::string script = dir.File("plugs.txt");
+    WriteBytes(script, Bytes(c.script.begin(), c.script.end()));
+    std::vector<std::string> args = {"--sim", "2", "--sim-plug-file", script, "station",
+                                     "--log", log};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(image);
+    const CliRun run = RunCliWith(args);
+    const std::vector<json> lines = Lines(run);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(Story(lines), c.story) << run.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["exit_code"], c.code);
+    for (const json& line : lines) {
+      if (line.contains("record")) ExpectRecord(line["record"]);
+    }
+    const auto first = std::find_if(lines.begin(), lines.end(),
+                                    [](const json& l) { return l.contains("record"); });
+    if (!c.reason.empty() && first != lines.end()) {
+      EXPECT_EQ((*first)["record"]["reason"], c.reason);
+    }
+  }
+}
+
+TEST(StationTest, PlugScriptsReadAsWritten) {
+  std::string problem;
+  const auto steps =
+      sim::ParsePlugScript("# two\n1500 plug 2 boot\n0 plug 1\n4000 unplug 2", 2, problem);
+  ASSERT_TRUE(steps) << problem;
+  ASSERT_EQ(steps->size(), 3u);
+  EXPECT_EQ((*steps)[0].atMs, 0u);
+  EXPECT_EQ((*steps)[1].firmware, sim::Firmware::kBoot);
+  EXPECT_FALSE((*steps)[2].plug);
+  for (const char* wrong : {"10 plug 3", "10 plug 0", "plug 1", "10 unplug 1 boot", "10 pull 1",
+                            "-5 plug 1", "10 plug 1 bios"}) {
+    EXPECT_FALSE(sim::ParsePlugScript(wrong, 2, problem)) << wrong;
+    EXPECT_NE(problem.find("line 1"), std::string::npos);
+  }
+}
+
+// In-process over a fleet the test can look at: three headsets plugged 1.5 s apart are flashed
+// at once, each with exactly the packets of a run alone; each record is in the log before the
+// station tells its run ended, while the others still run.
+TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
+  ScratchDir dir;
+  const std::string imagePath = dir.File("demo.bin"), logPath = dir.File("station.log");
+  WriteBytes(imagePath, MakeSampleImage(kDefaultSampleSize));
+  const LoadedImage image = *LoadImage(imagePath);
+  const auto sets = [](const sim::Headset& headset) {
+    std::vector<Bytes> sets;
+    for (const sim::TransferRecord& r : headset.log()) {
+      if (r.direction == sim::TransferRecord::Direction::kSet) sets.push_back(r.bytes);
+    }
+    return sets;
+  };
+  std::vector<std::vector<Bytes>> alone;
+  for (const unsigned count : {1u, 3u}) {
+    std::vector<sim::FleetMember> members;
+    for (unsigned unit = 0; unit < count; ++unit) {
+      sim::HeadsetConfig config;
+      config.unit = static_cast<std::uint16_t>(unit);
+      config.mcuId[0] = static_cast<std::uint8_t>(unit);
+      members.push_back({sim::Headset(config), "1-2." + std::to_string(unit + 1)});
+    }
+    auto fleet = std::make_shared<sim::Fleet>(std::move(members));
+    const std::unique_ptr<Host> host = MakeSimHost(fleet, false, sim::PlugInTurn(count, 1500));
+    std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
+    SignalWatch signals;
+    std::optional<AppendLog> log(*AppendLog::Open(logPath));
+    FleetSetup setup(*host, image, signals);
+    setup.log = &*log;
+    std::vector<std::string> story;
+    StationRules rules;
+    rules.maxHeadsets = count;
+    rules.again = true;
+    StationRun station(std::move(setup), rules, [&](const StationEvent& event) {
+      if (event.kind == StationEvent::Kind::kStart) story.push_back("start " + event.row);
+      if (event.kind != StationEvent::Kind::kDone) return;
+      story.push_back("done " + event.row);
+      const Bytes bytes = ReadBytes(logPath);
+      std::istringstream text(std::string(bytes.begin(), bytes.end()));
+      const std::string told = RecordJson(RunSetting{}, *event.record).dump();
+      bool logged = false;
+      for (std::string line; std::getline(text, line);) logged = logged || line == told;
+      EXPECT_TRUE(logged) << "in the log before it is told: " << told;
+    });
+    for (const HeadsetRecord& record : station.Run(*watch)) {
+      EXPECT_EQ(record.outcome, RunOutcome::kFlashed) << record.reason;
+    }
+    if (count == 1) {
+      alone.push_back(sets(fleet->headset(0)));
+      continue;
+    }
+    // Each arrived while the one before was being flashed; once the last is plugged in their
+    // virtual times run apart, and so may the order of their ends.
+    ASSERT_EQ(story.size(), 6u);
+    EXPECT_EQ(std::vector(story.begin(), story.begin() + 3),
+              (std::vector<std::string>{"start 1-2.1", "start 1-2.2", "start 1-2.3"}));
+    for (unsigned unit = 0; unit < count; ++unit) {
+      EXPECT_EQ(fleet->headset(unit).flashed(), image.bytes);
+      EXPECT_TRUE(sets(fleet->headset(unit)) == alone.front()) << "the packets of a run alone";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace obrint::cli::testing
