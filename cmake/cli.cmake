@@ -88,10 +88,8 @@ endif()
 # Under Wine: the arrival watch's window, sent the system's device-interface notifications. It
 # builds on its own, apart from obrint-cli.
 if(WIN32)
-  add_executable(arrival_watch_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/arrival_watch_test.cpp
-                                    ${CMAKE_SOURCE_DIR}/src/win/arrival_watch_win.cpp)
-  target_include_directories(arrival_watch_test PRIVATE ${CMAKE_SOURCE_DIR}/src)
-  target_link_libraries(arrival_watch_test PRIVATE gtest_main gtest ${OBRINT_STATIC_LINK})
+  add_executable(arrival_watch_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/arrival_watch_test.cpp)
+  target_link_libraries(arrival_watch_test PRIVATE obrint_win gtest_main gtest ${OBRINT_STATIC_LINK})
   add_test(NAME arrival_watch_test COMMAND arrival_watch_test)
 endif()
 

@@ -4,9 +4,8 @@ namespace obrint::cli {
 namespace {
 
 const Command* const kCommands[] = {
-    &kListCommand,  &kInfoCommand, &kFlashCommand,       &kStampCommand,
-    &kCheckCommand, &kModeCommand, &kSampleImageCommand, &kStationCommand,
-    &kReportCommand,
+    &kListCommand, &kInfoCommand,        &kFlashCommand,   &kStampCommand,  &kCheckCommand,
+    &kModeCommand, &kSampleImageCommand, &kStationCommand, &kReportCommand,
 };
 
 }  // namespace

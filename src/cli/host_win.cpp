@@ -1,5 +1,6 @@
 // Windows: headsets through hid.dll, bound once for the command, and the Windows clock.
 #include "cli/host.h"
+#include "win/arrival_watch_win.h"
 #include "win/clock.h"
 #include "win/hid_bus.h"
 
@@ -11,6 +12,7 @@ class Win32Host : public Host {
   HidBus& bus() override { return bus_; }
   Clock& clock() override { return clock_; }
   std::string_view name() const override { return "hid.dll"; }
+  std::unique_ptr<ArrivalWatch> WatchArrivals() override { return win::InterfaceWatch::Start(); }
 
  private:
   win::Win32HidBus bus_{win::Win32HidBus::Binding::kForLife};
