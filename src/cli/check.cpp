@@ -2,13 +2,11 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command.h"
+#include "cli/record.h"
 #include "cli/image_load.h"
-#include "device/text.h"
 
 namespace obrint::cli {
 namespace {
-
-std::string Hex32(std::uint32_t v) { return "0x" + FormatHex(v, 8); }
 
 void Define(CLI::App& command, Options& options) {
   command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
@@ -25,13 +23,13 @@ void Run(Context& context) {
   fields["image_size"] = check.size;
   fields["image_sha256"] = check.size <= kMaxImageSize ? image->sha256 : "";
   fields["version_block"] = check.hasVersionBlock;
-  fields["stored_checksum"] = check.hasVersionBlock ? Hex32(check.storedChecksum) : "";
-  fields["expected_checksum"] = check.hasVersionBlock ? Hex32(check.expectedChecksum) : "";
+  fields["stored_checksum"] = check.hasVersionBlock ? ChecksumText(check.storedChecksum) : "";
+  fields["expected_checksum"] = check.hasVersionBlock ? ChecksumText(check.expectedChecksum) : "";
   fields["ready"] = ready;
   context.console.Say(path + ": " + std::to_string(check.size) + " bytes");
   if (check.hasVersionBlock) {
-    context.console.Say("stored checksum:   " + Hex32(check.storedChecksum));
-    context.console.Say("expected checksum: " + Hex32(check.expectedChecksum));
+    context.console.Say("stored checksum:   " + ChecksumText(check.storedChecksum));
+    context.console.Say("expected checksum: " + ChecksumText(check.expectedChecksum));
   }
   if (!ready) return context.reply.Fail(check.verdict.failure(), path + " is not ready to flash");
   context.console.Say("ready to flash");

@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
@@ -15,6 +16,13 @@ std::string_view TrimLineEnd(std::string_view text) {
 }
 
 }  // namespace
+
+std::string ProgressBar(int percent, int width) {
+  const int filled = std::clamp(percent, 0, 100) * width / 100;
+  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(width - filled), '.') + "] " +
+         std::to_string(percent) + "%";
+}
 
 Console::Console(Io io, bool json, Verbosity verbosity)
     : io_(io), json_(json), verbosity_(verbosity) {}
@@ -46,10 +54,8 @@ void Console::Progress(std::uint32_t done, std::uint32_t total) {
   const int percent = total == 0 ? 100 : static_cast<int>(std::uint64_t{done} * 100 / total);
   if (percent == drawnPercent_) return;
   drawnPercent_ = percent;
-  const int filled = percent * kBarWidth / 100;
-  io_.err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-          << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << percent
-          << "% " << done << '/' << total << " bytes" << std::flush;
+  io_.err << '\r' << ProgressBar(percent, kBarWidth) << ' ' << done << '/' << total << " bytes"
+          << std::flush;
 }
 
 bool Console::terminal() const {

@@ -10,6 +10,9 @@
 
 namespace obrint::cli {
 
+// "[########............] 40%": a progress bar `width` characters wide, and the percentage.
+std::string ProgressBar(int percent, int width);
+
 // The process's streams, or a test's.
 struct Io {
   std::ostream& out;

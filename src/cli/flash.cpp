@@ -10,13 +10,10 @@ namespace obrint::cli {
 namespace {
 
 void Define(CLI::App& command, Options& options) {
-  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
   command.add_flag("-y,--yes", options.yes,
                    "do not ask: reboot into the new firmware (with --all: flash every headset)");
   command.add_flag("--all", options.all,
                    "every attached headset at once, each followed by its USB port");
-  command.add_flag("--force", options.force,
-                   "flash an image whose stored checksum is not the image's");
   command
       .add_option("--only-failed", options.onlyFailed,
                   "with --all: only the headsets whose last record in LOG failed")

@@ -55,14 +55,7 @@ class Board {
   void Update(std::size_t index, RunStage stage, std::uint32_t sent, std::uint32_t size) {
     std::string line = labels_[index] + "  ";
     if (stage == RunStage::kFlashing && size > 0) {
-      const int percent = static_cast<int>(std::uint64_t{sent} * 100 / size);
-      const int filled = percent * kBarWidth / 100;
-      line.append("[")
-          .append(static_cast<std::size_t>(filled), '#')
-          .append(static_cast<std::size_t>(kBarWidth - filled), '.')
-          .append("] ")
-          .append(std::to_string(percent))
-          .append("%");
+      line += ProgressBar(static_cast<int>(std::uint64_t{sent} * 100 / size), kBarWidth);
     } else {
       line += StageName(stage);
     }
@@ -160,7 +153,7 @@ void FlashAll(Context& context, const LoadedImage& image) {
   Json& fields = context.reply.fields;
   fields["image_size"] = image.bytes.size();
   fields["image_sha256"] = image.sha256;
-  fields["image_checksum"] = "0x" + FormatHex(image.check.storedChecksum, 8);
+  fields["image_checksum"] = ChecksumText(image.check.storedChecksum);
   fields["follow"] = fleet.byPort() ? "port" : "turns";
   fields["headsets"] = std::move(headsets);
   fields["strays"] = std::move(strays);

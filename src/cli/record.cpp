@@ -55,6 +55,8 @@ std::string UtcTime(std::chrono::system_clock::time_point when) {
   return std::string(text) + "." + std::to_string(1000 + millis).substr(1) + "Z";
 }
 
+std::string ChecksumText(std::uint32_t checksum) { return "0x" + FormatHex(checksum, 8); }
+
 std::string VersionText(const std::optional<std::uint16_t>& version) {
   return version ? FormatHex(*version, 4) : "";
 }
@@ -70,7 +72,7 @@ nlohmann::ordered_json RecordJson(const RunSetting& setting, const HeadsetRecord
           {"image_path", setting.imagePath},
           {"image_size", setting.imageSize},
           {"image_sha256", setting.imageSha256},
-          {"image_checksum", "0x" + FormatHex(setting.imageChecksum, 8)},
+          {"image_checksum", ChecksumText(setting.imageChecksum)},
           {"usb_port", record.usbPort},
           {"path", record.path},
           {"mcu_id", record.mcuId ? FormatMcuId(*record.mcuId) : ""},

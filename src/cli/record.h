@@ -48,6 +48,8 @@ std::string_view OutcomeName(RunOutcome outcome);
 std::string HostName();
 // "2026-12-07T12:00:00.123Z".
 std::string UtcTime(std::chrono::system_clock::time_point when);
+// "0x0012ABCD": a 32-bit checksum as every output writes it.
+std::string ChecksumText(std::uint32_t checksum);
 // "0025", or empty when not read.
 std::string VersionText(const std::optional<std::uint16_t>& version);
 nlohmann::ordered_json RecordJson(const RunSetting& setting, const HeadsetRecord& record);

@@ -35,6 +35,9 @@ std::string StepLine(const UpgradeEvent& event) {
 }  // namespace
 
 void AddRunOptions(CLI::App& command, Options& options) {
+  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
+  command.add_flag("--force", options.force,
+                   "flash an image whose stored checksum is not the image's");
   command.add_option("--log", options.log, "append one JSON record per headset to FILE")
       ->type_name("FILE");
   command.add_option("--station", options.station, "the station's name in the records")

@@ -17,7 +17,7 @@ class App;
 
 namespace obrint::cli {
 
-// --log, --station, --operator and --timeout.
+// IMAGE, --force, --log, --station, --operator and --timeout.
 void AddRunOptions(CLI::App& command, Options& options);
 
 // Where a run's records go.

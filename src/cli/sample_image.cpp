@@ -3,7 +3,7 @@
 
 #include "cli/command.h"
 #include "cli/files.h"
-#include "device/text.h"
+#include "cli/record.h"
 
 namespace obrint::cli {
 namespace {
@@ -25,7 +25,7 @@ void Run(Context& context) {
     return context.reply.Fail(written.failure(), options.image);
   }
   context.reply.fields["image_checksum"] =
-      "0x" + FormatHex(CheckImage(image, image.size()).storedChecksum, 8);
+      ChecksumText(CheckImage(image, image.size()).storedChecksum);
   context.console.Say("wrote a sample image of " + std::to_string(image.size()) + " bytes to " +
                       options.image);
 }

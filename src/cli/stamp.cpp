@@ -4,14 +4,12 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command.h"
+#include "cli/record.h"
 #include "cli/files.h"
 #include "device/bytes.h"
-#include "device/text.h"
 
 namespace obrint::cli {
 namespace {
-
-std::string Hex32(std::uint32_t v) { return "0x" + FormatHex(v, 8); }
 
 void Define(CLI::App& command, Options& options) {
   command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
@@ -45,9 +43,9 @@ void Run(Context& context) {
   }
   const std::uint32_t stored = ReadLe32(&buffer[kChecksumFieldOffset]);
   reply.fields["image_size"] = imageSize;
-  reply.fields["image_checksum"] = Hex32(stored);
-  reply.fields["previous_checksum"] = Hex32(stamp->previous);
-  context.console.Say("stamped checksum " + Hex32(stored) + " into " + path);
+  reply.fields["image_checksum"] = ChecksumText(stored);
+  reply.fields["previous_checksum"] = ChecksumText(stamp->previous);
+  context.console.Say("stamped checksum " + ChecksumText(stored) + " into " + path);
   if (stamp->fieldBytes == kChecksumFieldSize && stamp->previous != 0) {
     context.console.Warn(
         "the checksum field was not empty before; the stamped value includes its old content, "

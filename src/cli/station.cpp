@@ -18,7 +18,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBarWidth = 20;
 
 void Define(CLI::App& command, Options& options) {
-  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
   command.add_flag("--again", options.again,
                    "flash a headset that the log shows flashed with this image before");
   command.add_flag("--recover", options.recover,
@@ -28,8 +27,6 @@ void Define(CLI::App& command, Options& options) {
                   "end once N headsets have arrived and been dealt with")
       ->type_name("N")
       ->check(CLI::PositiveNumber);
-  command.add_flag("--force", options.force,
-                   "flash an image whose stored checksum is not the image's");
   AddRunOptions(command, options);
 }
 
@@ -67,7 +64,7 @@ class View {
     fields["event"] = "stop";
     fields["image_size"] = setting_.imageSize;
     fields["image_sha256"] = setting_.imageSha256;
-    fields["image_checksum"] = "0x" + FormatHex(setting_.imageChecksum, 8);
+    fields["image_checksum"] = ChecksumText(setting_.imageChecksum);
     fields["totals"] = Totals();
     if (const ExitCode worst = WorstExitCode(records); worst != ExitCode::kSuccess) {
       context_.reply.Fail(worst, std::to_string(failed_ + leftAlone_) + " of " +
@@ -170,10 +167,7 @@ class View {
         row.started = Clock::now();
         return "flashing";
       case K::kProgress: {
-        const int filled = static_cast<int>(event.percent) * kBarWidth / 100;
-        return "flashing [" + std::string(static_cast<std::size_t>(filled), '#') +
-               std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
-               std::to_string(event.percent) + "%" + elapsed();
+        return "flashing " + ProgressBar(static_cast<int>(event.percent), kBarWidth) + elapsed();
       }
       case K::kDone: {
         const HeadsetRecord& record = *event.record;

@@ -1,6 +1,7 @@
 #include "sim/headset_sim.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "device/bytes.h"
 #include "device/text.h"
@@ -10,38 +11,13 @@ namespace {
 
 // The headset's own idea of its reports' lengths; a host that disagrees is refused.
 std::size_t LengthOf(std::uint8_t id) {
-  switch (id) {
-    case 0x02:
-      return 7;
-    case 0x03:
-      return 69;
-    case 0x04:
-      return 8;
-    case 0x05:
-      return 6;
-    case 0x06:
-      return 4;
-    case 0x07:
-      return 5;
-    case 0x08:
-      return 5;
-    case 0x09:
-      return 56;
-    case 0x0A:
-      return 15;
-    case 0x58:
-      return 4;
-    case 0x59:
-      return 4;
-    case 0x5F:
-      return 5;
-    case 0x60:
-      return 15;
-    case 0x61:
-      return 64;
-    default:
-      return 0;
+  static constexpr std::pair<std::uint8_t, std::size_t> kLengths[] = {
+      {0x02, 7},  {0x03, 69}, {0x04, 8}, {0x05, 6}, {0x06, 4}, {0x07, 5},  {0x08, 5},
+      {0x09, 56}, {0x0A, 15}, {0x58, 4}, {0x59, 4}, {0x5F, 5}, {0x60, 15}, {0x61, 64}};
+  for (const auto& [report, length] : kLengths) {
+    if (report == id) return length;
   }
+  return 0;
 }
 
 constexpr std::uint8_t kRestart = 0x58;
