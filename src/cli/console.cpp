@@ -18,10 +18,13 @@ std::string_view TrimLineEnd(std::string_view text) {
 }  // namespace
 
 std::string ProgressBar(int percent, int width) {
-  const int filled = std::clamp(percent, 0, 100) * width / 100;
-  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(width - filled), '.') + "] " +
-         std::to_string(percent) + "%";
+  const auto filled = static_cast<std::size_t>(std::clamp(percent, 0, 100) * width / 100);
+  return std::string("[")
+      .append(filled, '#')
+      .append(static_cast<std::size_t>(width) - filled, '.')
+      .append("] ")
+      .append(std::to_string(percent))
+      .append("%");
 }
 
 Console::Console(Io io, bool json, Verbosity verbosity)

@@ -62,9 +62,10 @@ void Run(Context& context) {
   Reply ignored;
   Context look{context.command, context.console, again, context.host, ignored, context.signals};
   const std::optional<Target> back = SelectHeadset(look, again);
-  const std::optional<RunMode> now = back ? ModeOf(look, back->interface.path) : std::nullopt;
+  std::optional<RunMode> now;
+  if (back) now = ModeOf(look, back->interface.path);
   context.reply.fields["run_mode"] = now ? ModeName(*now) : "";
-  context.reply.fields["confirmed"] = now == wanted;
+  context.reply.fields["confirmed"] = now == std::optional(wanted);
   if (!now) {
     context.console.Warn("the mode was written, but the headset could not be read back");
     context.console.Say("run mode set to " + ModeName(wanted) + " (not confirmed)");
