@@ -1,9 +1,12 @@
 #include "cli/station_run.h"
 
+#include "cli/log_record.h"
+
 #include <algorithm>
 #include <fstream>
 
 #include "cli/files.h"
+#include "cli/log_record.h"
 #include "device/headset.h"
 #include "device/text.h"
 
@@ -49,14 +52,15 @@ std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::
                                                                      const std::string& sha256) {
   std::map<McuId, std::chrono::system_clock::time_point> flashed;
   std::ifstream log(PathFromUtf8(logPath));
+  LogRecord record;
+  std::string why;
   for (std::string line; std::getline(log, line);) {
-    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
-    if (!record.is_object() || record.value("outcome", "") != "flashed" ||
-        record.value("image_sha256", "") != sha256) {
+    if (!ParseLogRecord(line, record, why) || record.outcome != RunOutcome::kFlashed ||
+        record.imageSha256 != sha256) {
       continue;
     }
-    const std::optional<McuId> id = ParseMcuId(record.value("mcu_id", ""));
-    const auto when = ParseUtcTime(record.value("ended", ""));
+    const std::optional<McuId> id = ParseMcuId(record.mcuId);
+    const auto when = ParseUtcTime(record.ended);
     if (id && when) flashed[*id] = std::max(flashed[*id], *when);
   }
   return flashed;

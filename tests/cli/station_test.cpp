@@ -85,8 +85,10 @@ TEST(StationTest, NeverTheSameHeadsetTwice) {
         "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3},
   };
   // clang-format on
-  // Headset 1 is in the log, flashed with this image.
+  // Headset 1 is in the log, flashed with this image, after lines that are no record of ours.
   const std::string flashedLog = dir.File("flashed.log");
+  const std::string noRecords = "{\"outcome\": 5, \"mcu_id\": []}\nnot json\n";
+  WriteBytes(flashedLog, Bytes(noRecords.begin(), noRecords.end()));
   ASSERT_EQ(
       RunCliWith({"--sim", "--sim-plug", "0", "station", "--max", "1", "--log", flashedLog, image})
           .code,
