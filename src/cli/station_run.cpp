@@ -1,7 +1,5 @@
 #include "cli/station_run.h"
 
-#include "cli/log_record.h"
-
 #include <algorithm>
 #include <fstream>
 
