@@ -113,11 +113,11 @@ fi
 
 # The command line's workers run on threads of their own: its tests under ThreadSanitizer.
 if step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
-  "cli_test fleet_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
+  "cli_test fleet_test station_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
   -DOBRINT_THREAD_SANITIZE=ON; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     step "ThreadSanitizer tests (command line)" run_ctest build/tsan \
-    -R '^(cli_test|fleet_test|cli_process_test)$'
+    -R '^(cli_test|fleet_test|station_test|cli_process_test)$'
 fi
 
 # Bounded runs of the fuzz targets, where the project has them.
