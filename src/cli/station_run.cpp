@@ -324,7 +324,9 @@ std::string StationRun::RowFor(const HidInterface& interface) {
   for (const Entry& e : entries_) {
     if (EqualsIgnoringAsciiCase(e.path, interface.path)) return e.row;
   }
-  return "#" + std::to_string(++portless_);
+  std::string row = "#";
+  row += std::to_string(++portless_);  // appended: GCC 12 at -O2 warns falsely on "#" + string
+  return row;
 }
 
 }  // namespace obrint::cli

@@ -31,7 +31,7 @@ std::vector<std::string> Story(const std::vector<json>& lines) {
     const std::string event = line.value("event", "");
     if (event == "progress" || event == "stop" || event.empty()) continue;
     std::string told = event + " " + line["usb_port"].get<std::string>();
-    if (line.contains("record")) told += " " + line["record"]["outcome"].get<std::string>();
+    if (line.contains("record")) (told += ' ') += line["record"]["outcome"].get<std::string>();
     story.push_back(told);
   }
   return story;
