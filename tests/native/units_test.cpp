@@ -5,6 +5,7 @@
 #include "device/checksum.h"
 #include "presenters/error_text.h"
 #include "device/reports.h"
+#include "device/sha256.h"
 #include "native/reference.h"
 
 namespace obrint {
@@ -21,6 +22,24 @@ TEST(Units, SumsMatchTheirDefinitionAtEveryBlockLengthAndCarry) {
   const reference::Bytes image = reference::RandomBytes(65535, 3);
   EXPECT_EQ(ImageTotal(image), reference::ImageTotal(image));
   EXPECT_EQ(ImageChecksum(image), reference::ImageChecksum(image));
+}
+
+// The standard's answers for the empty message and "abc", and lengths on either side of where the
+// padding spills into a second block (55/56 bytes) and where the message fills one (63-65).
+TEST(Units, Sha256AtThePaddingBoundaries) {
+  const std::vector<std::pair<std::string, std::string>> known = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+      {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {std::string(65, 'a'), "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
+  };
+  for (const auto& [message, digest] : known) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(message.data());
+    EXPECT_EQ(Sha256Hex({bytes, message.size()}), digest) << message.size() << " bytes";
+  }
 }
 
 TEST(Units, ShortBuffersAreRefusedAndTheRestartIsTriedTwiceAtMost) {

@@ -248,6 +248,13 @@ TEST_F(UpgradeTest, EveryEndingHasItsReason) {
   headset = sim::Headset();
   headset.faults().wrongTotal = true;
   EXPECT_EQ(WriteWith(image), Status(F::kTotalMismatch));
+  // The limit at its edge, in the sequence itself: the largest image is written, one byte more
+  // touches nothing.
+  for (const std::size_t size : {65535, 65536}) {
+    Reset();
+    EXPECT_EQ(WriteWith(Bytes(size, 1)), size == 65535 ? Status() : Status(F::kImageTooLarge));
+    EXPECT_EQ(headset.flashed().size(), size == 65535 ? size : 0);
+  }
   Reset();
   EXPECT_EQ(WriteWith(image, false), Status(F::kRebootDeclined));
   EXPECT_EQ(progress, (std::vector<std::uint32_t>{56, 112, 130}));
