@@ -7,8 +7,8 @@
 #   4. GUI tests under Wine, which leave their screenshots as PNG files in build/screenshots/
 #   5. packaging: scripts/package.sh builds the .deb and the Windows zip into build/dist/, and
 #      scripts/check-packages.sh checks them (contents, lintian, the programs run from them)
-# and, where scripts/fuzz.sh exists, short runs of the fuzz targets. First it checks that the
-# folders of src/ include each other in one direction only.
+# and, where scripts/fuzz.sh exists, short runs of the fuzz targets. First it checks that each
+# folder of src/ includes only the folders below it (the layers' order, below).
 # Every tier runs even when an earlier one failed; the script ends non-zero if any failed.
 #
 # Obrint.exe is a 32-bit program and is always cross-built as such (build/win32). Where this
@@ -71,13 +71,31 @@ configure_and_build() {
   fi
 }
 
-# The folders of src/ (its own files: "app") and the folders whose headers they include; fails,
-# naming the folders, when they include each other round a loop.
-folder_include_cycles() {
-  grep -rEo '^#include "[a-z_]+/' src --include='*.cpp' --include='*.h' |
+# The folders of src/ in their order, lowest first ("app": the application's own files in src/).
+# A folder includes only folders ranked below it.
+layers=(device winbase hid devpath sim posix win presenters dlgkit cli app)
+
+# Fails, naming each include that points from a folder to one ranked above it (or to a folder
+# missing from the order).
+layers_point_down() {
+  local edges from to rank_of status=0
+  declare -A rank_of
+  for i in "${!layers[@]}"; do rank_of[${layers[$i]}]=$i; done
+  edges=$(grep -rEo '^#include "[a-z_]+/' src --include='*.cpp' --include='*.h' |
     sed -E -e 's|^src/([a-z_]+)/[^:]*:#include "([a-z_]+)/$|\1 \2|' \
-      -e 's|^src/[^/:]*:#include "([a-z_]+)/$|app \1|' |
-    awk '$1 != $2' | sort -u | tsort >/dev/null
+      -e 's|^src/[^/:]*:#include "([a-z_]+)/$|app \1|' | awk '$1 != $2' | sort -u)
+  while read -r from to; do
+    [ -n "$from" ] || continue
+    if [ -z "${rank_of[$from]+x}" ] || [ -z "${rank_of[$to]+x}" ]; then
+      echo "src/$from includes src/$to: add the folder to the layers in scripts/test-all.sh"
+      status=1
+    elif [ "${rank_of[$from]}" -lt "${rank_of[$to]}" ]; then
+      echo "src/$from includes src/$to, a layer above it:"
+      grep -rln "^#include \"$to/" "src/$from" 2>/dev/null | sed 's/^/  /'
+      status=1
+    fi
+  done <<<"$edges"
+  return $status
 }
 
 prepare_wine() {
@@ -100,7 +118,7 @@ source scripts/build-env.sh
 source scripts/wine-env.sh
 win_arch=$(obrint_win_arch)
 
-step "no include cycles between folders" folder_include_cycles
+step "layers include only lower layers" layers_point_down
 
 if step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug; then
   step "native unit tests" run_ctest build/native -j"$OBRINT_JOBS"

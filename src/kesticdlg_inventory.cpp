@@ -119,7 +119,7 @@ void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* re
 
 void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
   const char* path = obrint::devpath::FindHidDevicePath(obrint::kHidClassGuidText, vid, pid);
-  obrint::presenters::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
+  obrint::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
   // The path and the IDs it was found under change together, or not at all.
   if (!obrint::devpath::StoreDevicePath(location, path)) return;
   location.vid = vid;
@@ -127,7 +127,7 @@ void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
 }
 
 void CKesticDlg::FindDevicePathIfUnknown() {
-  obrint::presenters::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
+  obrint::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
   if (!location.devicePath.empty()) return;
   obrint::devpath::StoreDevicePath(
       location,

@@ -12,8 +12,10 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
+#include "device/hid_bus.h"
 #include "device/text.h"
 
 namespace obrint {
@@ -22,6 +24,13 @@ namespace obrint {
 inline constexpr char kHidClassGuidText[] = "4D1E55B2-F16F-11CF-88CB-001111000030";
 // Paths and names fit in MAX_PATH characters, terminator included.
 inline constexpr std::size_t kMaxPath = 260;
+
+// The Device path and the identity it is searched under; one per process.
+struct HeadsetLocation {
+  std::string devicePath;  // empty: no headset known. Never cleared once set.
+  std::uint16_t vid = kHeadsetVendorId;
+  std::uint16_t pid = kBootProductId;
+};
 
 // Room for the longest text the search formats: a path built from a 254-character name (names of
 // 255 characters or more cannot be read), terminator included.

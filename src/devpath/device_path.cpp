@@ -23,12 +23,12 @@ bool Opens(const char* path) { return winbase::UniqueHandle(hid::OpenHidDevice(p
 
 }  // namespace
 
-presenters::HeadsetLocation& TheHeadsetLocation() {
-  static presenters::HeadsetLocation location;
+HeadsetLocation& TheHeadsetLocation() {
+  static HeadsetLocation location;
   return location;
 }
 
-bool StoreDevicePath(presenters::HeadsetLocation& location, const char* path) {
+bool StoreDevicePath(HeadsetLocation& location, const char* path) {
   if (path == nullptr || std::strlen(path) >= kMaxPath) return false;
   location.devicePath = path;
   return true;

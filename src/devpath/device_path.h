@@ -6,17 +6,17 @@
 #include <functional>
 #include <string_view>
 
-#include "presenters/window.h"
+#include "device/discovery.h"
 
 namespace obrint::devpath {
 
 // The process-wide Device path (empty until a search finds the headset, never cleared) with
 // `Headset VID` 0x2833 and `Headset PID` 0x0001 to start with.
-presenters::HeadsetLocation& TheHeadsetLocation();
+HeadsetLocation& TheHeadsetLocation();
 
 // Copies a search result into the Device path; a null result, or one that would not fit a
 // MAX_PATH buffer, leaves it as it was. True when copied.
-bool StoreDevicePath(presenters::HeadsetLocation& location, const char* path);
+bool StoreDevicePath(HeadsetLocation& location, const char* path);
 
 // Calls `visit` with the name of each subkey of the interface list of the device interface class
 // `classGuidText` (36 characters, no braces) under

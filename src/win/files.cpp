@@ -9,7 +9,6 @@
 
 namespace obrint::win {
 
-using presenters::ImageFile;
 namespace {
 
 class Win32ImageFile : public ImageFile {

@@ -4,16 +4,16 @@
 #include <memory>
 #include <string>
 
-#include "presenters/window.h"
+#include "device/image_file.h"
 
 namespace obrint::win {
 
 // Image files, never shared while open: for reading (the upgrade) or for reading and writing
 // (the checksum stamp).
-class Win32FileSystem : public presenters::FileSystem {
+class Win32FileSystem : public FileSystem {
  public:
-  std::unique_ptr<presenters::ImageFile> OpenForReading(const std::string& path) override;
-  std::unique_ptr<presenters::ImageFile> OpenForUpdate(const std::string& path) override;
+  std::unique_ptr<ImageFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<ImageFile> OpenForUpdate(const std::string& path) override;
 };
 
 }  // namespace obrint::win

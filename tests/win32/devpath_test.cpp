@@ -126,8 +126,8 @@ TEST_F(InterfaceListTest, AHeadsetIsAdoptedWithThePathFoundUnderItsOwnIds) {
   List(first, true);
   List(Name("HID#VID_2834&PID_0042", "7&80&0&0000"), false);
   List(second, true);
-  presenters::HeadsetLocation& location = TheHeadsetLocation();
-  const presenters::HeadsetLocation before = location;
+  HeadsetLocation& location = TheHeadsetLocation();
+  const HeadsetLocation before = location;
   CKesticDlg window;
   using Id = std::uint16_t;
   for (const auto& [pid, path, adoptedPid] :
@@ -141,7 +141,7 @@ TEST_F(InterfaceListTest, AHeadsetIsAdoptedWithThePathFoundUnderItsOwnIds) {
 }
 
 TEST(DevicePath, StartsEmptyAndStoresOnlyResultsThatFitAPathBuffer) {
-  presenters::HeadsetLocation& location = TheHeadsetLocation();
+  HeadsetLocation& location = TheHeadsetLocation();
   EXPECT_TRUE(location.devicePath.empty());
   EXPECT_EQ(location.pid, kBootProductId);
   EXPECT_FALSE(StoreDevicePath(location, nullptr));
