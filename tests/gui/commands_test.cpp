@@ -42,7 +42,6 @@ TEST_F(CommandsTest, UpgradeRebootsWhenConfirmedThoughTheRestartsEventsCameMeanw
   ASSERT_TRUE(WaitFor([&] { return main_.Text().starts_with(L"Update"); }, kCommandTimeout));
   EXPECT_EQ(main_.Text(), L"Update OK!") << "the Reboot packet went nowhere";
   EXPECT_FALSE(Box({}, Millis(1000))) << "a box followed the successful upgrade";
-  SaveScreenshot(L"upgrade-update-ok", main_);
   headset = Headset();
   EXPECT_EQ(headset.flashed(), image);
   EXPECT_EQ(headset.restarts(), 2) << "into the boot firmware, and back after Reboot";
@@ -55,6 +54,7 @@ TEST_F(CommandsTest, UpgradeRebootsWhenConfirmedThoughTheRestartsEventsCameMeanw
   Remove(HeadsetInterfaceName(L"0001"));
   Arrive(HeadsetInterfaceName(L"0021"));
   EXPECT_EQ(Mode(), kDk2Shown);
+  SaveScreenshot(L"upgrade-update-ok", main_);
 }
 
 TEST_F(CommandsTest, ASecondPressAfterABlockFailureWritesTheSameImageAgain) {
