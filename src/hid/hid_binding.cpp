@@ -33,9 +33,13 @@ Fn Entry(HidEntry entry) {
 const HidBinding& CurrentHidBinding() { return gBinding; }
 
 void LoadHidLibrary() {
-  if (gBinding.module != nullptr) return;
+  if (gBinding.module != nullptr) {
+    ++gBinding.users;
+    return;
+  }
   gBinding.module = gLoader->loadLibrary("hid.dll");
   if (gBinding.module == nullptr) return;
+  gBinding.users = 1;
   for (std::size_t i = 0; i < kHidEntryCount; ++i) {
     gBinding.entries[i] = gLoader->getProcAddress(gBinding.module, kHidEntryNames[i]);
   }
@@ -45,7 +49,7 @@ void LoadHidLibrary() {
 }
 
 void FreeHidLibrary() {
-  if (gBinding.module == nullptr) return;
+  if (gBinding.module == nullptr || --gBinding.users > 0) return;
   gLoader->freeLibrary(gBinding.module);
   gBinding.module = nullptr;
 }

@@ -2,7 +2,9 @@
 // interface for feature-report traffic, and a HidDevice over such an open interface.
 //
 // The binding is process-wide, like the library it stands for. Every headset operation opens the
-// interface, binds, exchanges reports, unbinds and closes; nothing stays bound between two.
+// interface, binds, exchanges reports, unbinds and closes; nothing stays bound between two. It
+// counts its users, so that an operation run inside another (a device event that the window takes
+// while a command's message box waits) never unbinds the one around it.
 #pragma once
 
 #include <windows.h>
@@ -37,6 +39,7 @@ using HidD_FeatureFn = BOOLEAN(WINAPI*)(HANDLE device, PVOID report, ULONG lengt
 
 struct HidBinding {
   HMODULE module = nullptr;  // null: unbound
+  unsigned users = 0;        // binds not yet released; 0 while unbound
   GUID hidGuid{};            // written by HidD_GetHidGuid at every bind
   // Resolved at every bind, missing exports as null; kept as they are by an unbind.
   std::array<FARPROC, kHidEntryCount> entries{};
@@ -45,10 +48,12 @@ struct HidBinding {
 // The binding as it stands.
 const HidBinding& CurrentHidBinding();
 
-// Binds hid.dll when unbound: loads it, resolves all eleven entries in order and asks it for the
-// HID class GUID. Does nothing when already bound, or when the library does not load.
+// Binds hid.dll for one more user. The first user's bind loads it, resolves all eleven entries in
+// order and asks it for the HID class GUID; a bind while bound loads and resolves nothing and only
+// counts its user. A bind whose library does not load leaves it unbound and counts no user.
 void LoadHidLibrary();
-// Releases hid.dll when bound; the entries keep their values. Does nothing when unbound.
+// Lets one user go: the last one's release frees hid.dll, whose entries keep their values. Does
+// nothing while unbound.
 void FreeHidLibrary();
 
 // Opens a HID interface path (ANSI) for reading and writing, shared for reading and writing,

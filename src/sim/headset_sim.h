@@ -241,9 +241,9 @@ class Headset {
 };
 
 // The HID bus with one simulated headset on it, counting what the operations hold and release.
-// Its sessions bind a library the way hid.dll's binding does: process-wide, idempotent (a session
-// opened while bound binds nothing), and released by the first session to end. Devices it opens
-// share its counters and may outlive it; the headset must outlive both.
+// Its sessions bind a library the way hid.dll's binding does: process-wide, counting its users (a
+// session opened while bound binds nothing), and released when the last session ends. Devices it
+// opens share its counters and may outlive it; the headset must outlive both.
 class SimBus : public HidBus {
  public:
   explicit SimBus(Headset& headset, std::string usbPort = {});
@@ -270,7 +270,7 @@ class SimBus : public HidBus {
     int failedOpens = 0;
     int loads = 0;
     int frees = 0;
-    bool bound = false;
+    int users = 0;  // sessions open
     int searches = 0;
     int unboundTransfers = 0;
   };

@@ -18,14 +18,14 @@ class SimDevice : public HidDevice {
 
   // Unbound, the entry point is null: the transfer fails before it reaches the headset.
   bool GetFeature(std::uint8_t* report, std::size_t length) override {
-    if (!counters_->bound) {
+    if (counters_->users == 0) {
       ++counters_->unboundTransfers;
       return false;
     }
     return headset_.GetFeature(generation_, report, length);
   }
   bool SetFeature(const std::uint8_t* report, std::size_t length) override {
-    if (!counters_->bound) {
+    if (counters_->users == 0) {
       ++counters_->unboundTransfers;
       return false;
     }
@@ -38,18 +38,15 @@ class SimDevice : public HidDevice {
   std::uint32_t generation_;
 };
 
-// Binds when unbound; its end releases whatever binding there is, as FreeHidLibrary does.
+// One user of the library: the first binds it, the last one's end releases it, as the Hid binding
+// counts its users.
 class SimSession : public HidBus::Session {
  public:
   explicit SimSession(std::shared_ptr<SimBus::Counters> counters) : counters_(std::move(counters)) {
-    if (counters_->bound) return;
-    counters_->bound = true;
-    ++counters_->loads;
+    if (counters_->users++ == 0) ++counters_->loads;
   }
   ~SimSession() override {
-    if (!counters_->bound) return;
-    counters_->bound = false;
-    ++counters_->frees;
+    if (--counters_->users == 0) ++counters_->frees;
   }
   SimSession(const SimSession&) = delete;
   SimSession& operator=(const SimSession&) = delete;
@@ -94,7 +91,7 @@ int SimBus::opens() const { return counters_->opens; }
 int SimBus::failedOpens() const { return counters_->failedOpens; }
 int SimBus::loads() const { return counters_->loads; }
 int SimBus::frees() const { return counters_->frees; }
-bool SimBus::bound() const { return counters_->bound; }
+bool SimBus::bound() const { return counters_->users > 0; }
 int SimBus::searches() const { return counters_->searches; }
 int SimBus::unboundTransfers() const { return counters_->unboundTransfers; }
 

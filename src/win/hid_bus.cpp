@@ -63,7 +63,7 @@ std::string PortOf(std::string_view interfaceName) {
 
 namespace {
 
-// hid.dll bound while it lives; its end releases the binding, as FreeHidLibrary does.
+// hid.dll bound while it lives, as one user of the binding.
 class BindingSession : public HidBus::Session {
  public:
   BindingSession() { hid::LoadHidLibrary(); }

@@ -17,8 +17,8 @@ class Win32HidBus : public HidBus {
  public:
   enum class Binding : std::uint8_t {
     // hid.dll bound by each session and released at its end, as the window does it around each
-    // headset operation (a session opened while bound binds nothing; its end releases all the
-    // same).
+    // headset operation (a session opened while bound only counts as one more user, and its end
+    // releases that user alone).
     kPerSession,
     // hid.dll bound for the life of the bus, as a command line binds it once: sessions hold
     // nothing, and workers on several threads never unbind each other.

@@ -1,6 +1,6 @@
 // The Hid binding and OpenHidDevice: a scripted loader shows which calls binds, releases and
-// transfers make; the real library shows that binding takes one reference and releasing gives it
-// back.
+// transfers make; the real library shows that binding takes one reference and the last user's
+// release gives it back.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,8 +12,10 @@ namespace {
 
 struct Script {
   int loads = 0;
+  std::size_t resolves = 0;
   int frees = 0;
   int transfers = 0;
+  bool loadFails = false;
   std::string missingExport;
 };
 Script* gScript = nullptr;
@@ -23,11 +25,13 @@ BOOLEAN WINAPI FakeFeature(HANDLE, PVOID, ULONG) {
   return TRUE;
 }
 HMODULE WINAPI ScriptedLoad(LPCSTR) {
+  if (gScript->loadFails) return nullptr;
   ++gScript->loads;
   return reinterpret_cast<HMODULE>(0x10000);
 }
 // Every entry but HidD_GetHidGuid (whose prototype differs) and the missing one is FakeFeature.
 FARPROC WINAPI ScriptedResolve(HMODULE, LPCSTR name) {
+  ++gScript->resolves;
   const std::string entry(name);
   if (entry == gScript->missingExport || entry == "HidD_GetHidGuid") return nullptr;
   return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeFeature));
@@ -38,7 +42,8 @@ BOOL WINAPI ScriptedFree(HMODULE) {
 }
 const LibraryApi kScriptedLoader = {&ScriptedLoad, &ScriptedResolve, &ScriptedFree};
 
-TEST(HidBinding, TransfersGoOnlyThroughABoundLibrarysOwnEntries) {
+// An operation binds, and a device event handled while it waits binds and releases inside it.
+TEST(HidBinding, CountsItsUsersAndTransfersOnlyWhileBound) {
   Script script;
   gScript = &script;
   const LibraryApi* system = SetLibraryApiForTesting(&kScriptedLoader);
@@ -46,24 +51,40 @@ TEST(HidBinding, TransfersGoOnlyThroughABoundLibrarysOwnEntries) {
   std::uint8_t report[64] = {0x5F};
 
   EXPECT_FALSE(device.GetFeature(report, 5)) << "never bound";
+  FreeHidLibrary();
+  EXPECT_EQ(script.frees, 0) << "a release while unbound calls nothing";
   LoadHidLibrary();
   LoadHidLibrary();
   EXPECT_EQ(script.loads, 1) << "a second bind loads nothing";
+  EXPECT_EQ(script.resolves, kHidEntryCount) << "a second bind resolves nothing";
+  FreeHidLibrary();
+  EXPECT_EQ(script.frees, 0) << "the inner release freed the outer user's library";
   EXPECT_TRUE(device.GetFeature(report, 5));
   EXPECT_TRUE(device.SetFeature(report, 5));
   FreeHidLibrary();
   FreeHidLibrary();
-  EXPECT_EQ(script.frees, 1) << "a release while unbound calls nothing";
+  EXPECT_EQ(script.frees, 1) << "the last user's release frees, one while unbound nothing";
   EXPECT_FALSE(device.GetFeature(report, 5)) << "the slots point into a released library";
   EXPECT_FALSE(device.SetFeature(report, 5));
 
+  // A bind whose load fails counts no user: a bind inside it is the only one to release.
+  script.loadFails = true;
+  LoadHidLibrary();
+  script.loadFails = false;
+  LoadHidLibrary();
+  FreeHidLibrary();
+  EXPECT_EQ(script.frees, 2) << "a bind whose load failed counted a user";
+  FreeHidLibrary();
+
   script.missingExport = "HidD_SetFeature";
   LoadHidLibrary();
-  EXPECT_EQ(script.loads, 2);
+  EXPECT_EQ(script.loads, 3);
+  EXPECT_EQ(script.resolves, 3 * kHidEntryCount) << "every new bind resolves all entries";
   EXPECT_FALSE(device.SetFeature(report, 5)) << "a missing export is never called";
   EXPECT_TRUE(device.GetFeature(report, 5));
   EXPECT_EQ(script.transfers, 3);
   FreeHidLibrary();
+  EXPECT_EQ(script.frees, 3) << "releases while unbound left the count at zero";
   SetLibraryApiForTesting(system);
 }
 
@@ -71,7 +92,8 @@ TEST(HidBinding, BindsTheRealLibraryOnceAndReleasesIt) {
   ASSERT_EQ(::GetModuleHandleA("hid.dll"), nullptr) << "nothing else holds hid.dll";
   LoadHidLibrary();
   const HidBinding& binding = CurrentHidBinding();
-  ASSERT_NE(binding.module, nullptr);
+  const HMODULE hid = binding.module;
+  ASSERT_NE(hid, nullptr);
   for (std::size_t i = 0; i < kHidEntryCount; ++i) {
     EXPECT_EQ(binding.entries[i], ::GetProcAddress(binding.module, kHidEntryNames[i]))
         << kHidEntryNames[i];
@@ -81,7 +103,9 @@ TEST(HidBinding, BindsTheRealLibraryOnceAndReleasesIt) {
   EXPECT_TRUE(IsEqualGUID(binding.hidGuid, hidClass));
   LoadHidLibrary();
   FreeHidLibrary();
-  EXPECT_EQ(::GetModuleHandleA("hid.dll"), nullptr) << "one release unloads the library";
+  EXPECT_EQ(::GetModuleHandleA("hid.dll"), hid) << "the first user holds it still";
+  FreeHidLibrary();
+  EXPECT_EQ(::GetModuleHandleA("hid.dll"), nullptr) << "the last release unloads the library";
 }
 
 TEST(OpenHidDevice, OpensExistingInterfacesSharedAndCreatesNothing) {
