@@ -19,7 +19,8 @@ if(WIN32)
   endforeach()
   add_library(obrint_cli_deps INTERFACE)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp
+                         ${CMAKE_SOURCE_DIR}/src/cli/signals_win.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
   set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
 else()
@@ -32,6 +33,7 @@ else()
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
   find_package(Threads REQUIRED)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
+                         ${CMAKE_SOURCE_DIR}/src/cli/signals_posix.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/udev_watch.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)
