@@ -1,9 +1,12 @@
 // Every command in-process against the virtual headsets: the exit status and --json fields of
-// each ending, the flash's question, bar and steps, choosing one headset among several, and
-// stamp and check agreeing.
+// each ending, the flash's question, bar and steps, choosing one headset among several, stamp
+// and check agreeing, and a signal ending any command.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "cli/failures.h"
+#include "cli/signals.h"
 #include "cli_harness.h"
 #include "device/image.h"
 #include "native/reference.h"
@@ -272,6 +275,50 @@ TEST_F(CliTest, ABrokenStateFileIsAFileErrorAndStaysAsItWas) {
   saved = true;
   EXPECT_EQ(Run({"info"}).code, 6);
   EXPECT_EQ(ReadBytes(state), (Bytes{'n', 'o', '\n'}));
+}
+
+// The signal comes while the command runs, as its first output goes out.
+class SignalOnOutput : public std::stringbuf {
+ public:
+  explicit SignalOnOutput(int signal) : signal_(signal) {}
+
+ protected:
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    Raise();
+    return std::stringbuf::xsputn(text, count);
+  }
+  int_type overflow(int_type c) override {
+    Raise();
+    return std::stringbuf::overflow(c);
+  }
+
+ private:
+  void Raise() {
+    if (const int signal = std::exchange(signal_, 0)) SignalWatch::Raise(signal);
+  }
+  int signal_;
+};
+
+TEST(CliSignalTest, ASignalEndsEveryCommand) {
+  ScratchDir dir;
+  const std::string image = dir.File("demo.bin");
+  WriteBytes(image, MakeSampleImage(kDefaultSampleSize));
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"--sim", "list"}, SIGTERM},
+      {{"--sim", "info"}, 1},  // a hang-up: SIGHUP, or the console closed
+      {{"--sim", "mode"}, SIGINT},
+      {{"check", image}, SIGINT},
+  };
+  for (const auto& [args, signal] : cases) {
+    SignalOnOutput buffer(signal);
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    std::istringstream in;
+    std::vector<std::string> line = {"obrint-cli"};
+    line.insert(line.end(), args.begin(), args.end());
+    EXPECT_EQ(RunCli(line, {out, err, in}), 128 + signal) << args[1];
+    EXPECT_NE(err.str().find("stopped by signal " + std::to_string(signal)), std::string::npos);
+  }
 }
 
 TEST(CliVersion, TheOneVersion) {
