@@ -76,6 +76,7 @@ class FleetTest : public ::testing::TestWithParam<bool> {
     Fleet run(std::move(setup));
     std::vector<HeadsetRecord> records = run.Flash(targets);
     strays = run.strays();
+    EXPECT_EQ(fleet->leaseBreaches(), 0) << "an interface opened under another thread's lease";
     return records;
   }
   sim::Headset& Headset(unsigned unit) { return fleet->headset(unit - 1 + first); }
@@ -222,7 +223,43 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
       EXPECT_EQ(fleet->headset(i).flashed() == image.bytes,
                 records[i].outcome == RunOutcome::kFlashed);
     }
+    EXPECT_EQ(fleet->leaseBreaches(), 0);
   }
+}
+
+// By turns, the check for a headset's return passes over the interface of one that waits for its
+// turn: the first comes back late from its reboot (so it is looked for before it is back), the
+// second holds its turn until the first's record is out, the third waits with its interface kept.
+TEST(FleetLeaseTest, TheReturnCheckPassesOverAHeadsetWaitingForItsTurn) {
+  ScratchDir dir;
+  WriteBytes(dir.File("demo.bin"), MakeSampleImage(kMinWholeBlockSize));
+  const LoadedImage image = *LoadImage(dir.File("demo.bin"));
+  std::vector<sim::FleetMember> members;
+  for (unsigned unit = 1; unit <= 3; ++unit) members.push_back({Member(unit), ""});
+  members[0].headset.config().restartMs = 3000;
+  auto fleet = std::make_shared<sim::Fleet>(std::move(members));
+  const std::unique_ptr<Host> host = MakeSimHost(fleet, false);
+  SignalWatch signals;
+  FleetSetup setup(*host, image, signals);
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool firstEnded = false;
+  setup.onEnded = [&](std::size_t target, const HeadsetRecord&) {
+    const std::lock_guard lock(mutex);
+    firstEnded = firstEnded || target == 0;
+    ended.notify_all();
+  };
+  setup.onStep = [&](std::size_t target, const UpgradeEvent& event) {
+    std::unique_lock lock(mutex);
+    if (target == 1 && event.step == UpgradeStep::kBootFound) {
+      ended.wait_for(lock, std::chrono::seconds(5), [&] { return firstEnded; });
+    }
+  };
+  Fleet run(std::move(setup));
+  for (const HeadsetRecord& record : run.Flash(*SelectHeadsets(host->bus(), Options{}))) {
+    EXPECT_EQ(record.outcome, RunOutcome::kFlashed) << record.reason;
+  }
+  EXPECT_EQ(fleet->leaseBreaches(), 0);
 }
 
 TEST_P(FleetTest, AfterCtrlCNoHeadsetStarts) {
@@ -269,6 +306,10 @@ TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
       {{E::kFileError, E::kNoDevice, E::kInterrupted}, E::kNoDevice},
       {{E::kNoDevice, E::kDeviceRefused}, E::kDeviceRefused},
       {{E::kDeviceRefused, E::kVerificationFailed, E::kSuccess}, E::kVerificationFailed},
+      // Left alone, as no headset could be told apart; and stopped by SIGTERM.
+      {{E::kSuccess, E::kUsage, E::kFileError}, E::kUsage},
+      {{E::kSuccess, E::kDeclined, static_cast<E>(128 + 15)}, E::kDeclined},
+      {{E::kSuccess, static_cast<E>(128 + 15), E::kInterrupted}, static_cast<E>(128 + 15)},
   };
   for (const auto& [codes, worst] : cases) {
     std::vector<HeadsetRecord> records(codes.size());
@@ -276,6 +317,18 @@ TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
       records[i].exitStatus = static_cast<int>(codes[i]);
     EXPECT_EQ(WorstExitCode(records), worst);
   }
+}
+
+// A turn taken again for a headset whose turn has ended, once no turn is open, waits for none:
+// the test ends (it waited for ever on the first of no open ticket).
+TEST(FleetTurnTest, ATurnAfterEveryTurnHasEndedWaitsForNone) {
+  auto fleet = std::make_shared<sim::Fleet>(std::vector<sim::FleetMember>{{Member(1), ""}});
+  RestartTracker tracker(fleet->bus());
+  const RestartTracker::Ticket first = tracker.Learn({"a", "", std::nullopt});
+  const RestartTracker::Ticket second = tracker.Learn({"b", "", std::nullopt});
+  tracker.TakeTurn(first).End();
+  tracker.TakeTurn(second).End();
+  tracker.TakeTurn(second).End();
 }
 
 TEST(FleetCliTest, JsonAndLogCarryOneRecordPerHeadset) {

@@ -4,6 +4,9 @@
 // before its run is told ended.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "cli/run_setup.h"
 #include "cli/station_run.h"
 #include "cli_harness.h"
@@ -136,8 +139,9 @@ TEST(StationTest, PlugScriptsReadAsWritten) {
 }
 
 // In-process over a fleet the test can look at: three headsets plugged 1.5 s apart are flashed
-// at once, each with exactly the packets of a run alone; each record is in the log before the
-// station tells its run ended, while the others still run.
+// at once, each with exactly the packets of a run alone, and no interface is opened under another
+// thread's lease; each record is in the log before the station tells its run ended, while the
+// others still run.
 TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
   ScratchDir dir;
   const std::string imagePath = dir.File("demo.bin"), logPath = dir.File("station.log");
@@ -151,21 +155,37 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
     return sets;
   };
   std::vector<std::vector<Bytes>> alone;
-  for (const unsigned count : {1u, 3u}) {
+  // By port, and by turns where no port is told.
+  for (const auto& [ports, count] : {std::pair{true, 1u}, {true, 3u}, {false, 3u}}) {
+    SCOPED_TRACE(ports);
+    const auto row = [ports](unsigned unit) {
+      return (ports ? "1-2." : "#") + std::to_string(unit + 1);
+    };
     std::vector<sim::FleetMember> members;
     for (unsigned unit = 0; unit < count; ++unit) {
       sim::HeadsetConfig config;
       config.unit = static_cast<std::uint16_t>(unit);
       config.mcuId[0] = static_cast<std::uint8_t>(unit);
-      members.push_back({sim::Headset(config), "1-2." + std::to_string(unit + 1)});
+      members.push_back({sim::Headset(config), ports ? row(unit) : ""});
     }
     auto fleet = std::make_shared<sim::Fleet>(std::move(members));
-    const std::unique_ptr<Host> host = MakeSimHost(fleet, false, sim::PlugInTurn(count, 1500));
+    const std::unique_ptr<Host> host =
+        MakeSimHost(fleet, false, sim::PlugInTurn(count, ports ? 1500 : 0));
     std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
     SignalWatch signals;
     std::optional<AppendLog> log(*AppendLog::Open(logPath));
     FleetSetup setup(*host, image, signals);
     setup.log = &*log;
+    // By turns, the second is held in its transfer until the first's end has been told, and the
+    // station has looked for the first among the headsets attached.
+    std::atomic<bool> firstDone = false;
+    setup.onStep = [&](std::size_t run, const UpgradeEvent& event) {
+      if (ports || run != 1 || event.step != UpgradeStep::kBegin) return;
+      for (int i = 0; i < 200 && !firstDone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
     std::vector<std::string> story;
     StationRules rules;
     rules.maxHeadsets = count;
@@ -174,6 +194,7 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
       if (event.kind == StationEvent::Kind::kStart) story.push_back("start " + event.row);
       if (event.kind != StationEvent::Kind::kDone) return;
       story.push_back("done " + event.row);
+      firstDone = firstDone || event.run == 0;
       const Bytes bytes = ReadBytes(logPath);
       std::istringstream text(std::string(bytes.begin(), bytes.end()));
       const std::string told = RecordJson(RunSetting{}, *event.record).dump();
@@ -192,11 +213,12 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
     // virtual times run apart, and so may the order of their ends.
     ASSERT_EQ(story.size(), 6u);
     EXPECT_EQ(std::vector(story.begin(), story.begin() + 3),
-              (std::vector<std::string>{"start 1-2.1", "start 1-2.2", "start 1-2.3"}));
+              (std::vector<std::string>{"start " + row(0), "start " + row(1), "start " + row(2)}));
     for (unsigned unit = 0; unit < count; ++unit) {
       EXPECT_EQ(fleet->headset(unit).flashed(), image.bytes);
       EXPECT_TRUE(sets(fleet->headset(unit)) == alone.front()) << "the packets of a run alone";
     }
+    EXPECT_EQ(fleet->leaseBreaches(), 0) << "an interface opened under another thread's lease";
   }
 }
 
