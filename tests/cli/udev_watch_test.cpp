@@ -1,8 +1,13 @@
-// Linux's arrival watch: a recorded udev event stream replayed through the watch's parsing, the
-// USB port from a usb_device's sysname, and the real monitor opened on this machine's udev.
+// Linux's arrival watch and bus: a recorded udev event stream replayed through the watch's
+// parsing, the USB port from a usb_device's sysname, the real monitor opened on this machine's
+// udev, and the hidraw bus's list over the HID library's.
 #include <gtest/gtest.h>
+#include <hidapi/hidapi.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "posix/hidraw_bus.h"
 #include "posix/udev_watch.h"
@@ -62,6 +67,48 @@ TEST(UdevWatchTest, TheMonitorWaitsAndTimesOut) {
   const std::unique_ptr<Udev> udev = Udev::Start();
   ASSERT_TRUE(udev);
   EXPECT_EQ(udev->UsbPortOfNode("/dev/null"), "");  // no USB device behind it
+}
+
+// The HID library's list, as this test gives it: the hidraw bus's own code reads it in place of
+// the machine's (these definitions come before the library's).
+std::vector<std::string> gListed;
+
+}  // namespace
+}  // namespace obrint::posix
+
+extern "C" hid_device_info* hid_enumerate(unsigned short vendor, unsigned short) {
+  hid_device_info* list = nullptr;
+  for (auto at = obrint::posix::gListed.rbegin(); at != obrint::posix::gListed.rend(); ++at) {
+    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+    info->path = strdup(at->c_str());
+    info->vendor_id = vendor;
+    info->next = list;
+    list = info;
+  }
+  return list;
+}
+
+extern "C" void hid_free_enumeration(hid_device_info* list) {
+  while (list) {
+    hid_device_info* next = list->next;
+    std::free(list->path);
+    std::free(list);
+    list = next;
+  }
+}
+
+namespace obrint::posix {
+namespace {
+
+// Only the interfaces that open are listed: one that another thread keeps is listed unopened.
+TEST(HidrawBusTest, ListsOnlyTheInterfacesThatOpen) {
+  const std::unique_ptr<HidrawBus> bus = HidrawBus::Start();
+  if (!bus) GTEST_SKIP() << "no udev on this machine";
+  gListed = {"/dev/null", "/dev/hidraw999", "/dev/hidraw998"};
+  std::thread([&] { EXPECT_TRUE(bus->leases().Keep("/dev/hidraw998")); }).join();
+  std::vector<std::string> paths;
+  for (const HidInterface& listed : bus->Enumerate(kHeadsetVendorId)) paths.push_back(listed.path);
+  EXPECT_EQ(paths, std::vector<std::string>{"/dev/hidraw998"});
 }
 
 // What --device names is handed to the HID library only when it is a hidraw node.
