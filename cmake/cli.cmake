@@ -95,6 +95,16 @@ if(WIN32)
   add_test(NAME arrival_watch_test COMMAND arrival_watch_test)
 endif()
 
+# Under Wine: the Windows program sent the console's Ctrl+C and Ctrl+Break.
+if(WIN32)
+  add_executable(cli_console_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/cli_console_test.cpp)
+  target_link_libraries(cli_console_test PRIVATE obrint_cli_deps gtest_main gtest
+                                                 ${OBRINT_STATIC_LINK})
+  target_compile_definitions(cli_console_test PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
+  add_dependencies(cli_console_test obrint-cli)
+  add_test(NAME cli_console_test COMMAND cli_console_test)
+endif()
+
 # Under Wine: the Windows program end to end over the test-double hid.dll.
 if(WIN32)
   add_executable(cli_hiddouble_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/cli_hiddouble_test.cpp)
