@@ -23,7 +23,10 @@ bool InterfaceLeases::Take(const std::string& path, bool keep, bool& already) {
     if (at == held_.end()) break;
     if (at->second.thread == self) {
       already = true;
-      at->second.kept = at->second.kept || keep;
+      if (keep && !at->second.kept) {
+        at->second.kept = true;
+        released_.notify_all();  // whoever waits for the look to end: it is kept now
+      }
       return true;
     }
     if (at->second.kept) return false;
