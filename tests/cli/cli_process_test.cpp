@@ -17,37 +17,23 @@
 namespace obrint::cli::testing {
 namespace {
 
-// The program with its streams in files of `dir`; stdin from `input`, or from a pipe that the
-// test writes to and closes.
+// The program with stdout and stderr in files of `dir`, stdin a pipe that the test writes to.
 class Process {
  public:
-  Process(const ScratchDir& dir, const std::vector<std::string>& args,
-          const std::optional<std::string>& input = "")
-      : dir_(dir) {
+  Process(const ScratchDir& dir, const std::vector<std::string>& args) : dir_(dir) {
     int fds[2] = {-1, -1};
-    if (input) {
-      WriteBytes(dir.File("in"), Bytes(input->begin(), input->end()));
-    } else if (pipe(fds) != 0) {
-      ADD_FAILURE() << "no pipe";
-    }
+    if (pipe(fds) != 0) ADD_FAILURE() << "no pipe";
     pid_ = fork();
     if (pid_ != 0) {
-      if (!input) close(fds[0]);
+      close(fds[0]);
       in_ = fds[1];
       return;
     }
-    const auto redirect = [&](const char* name, int fd, int flags) {
-      const int file = open(dir.File(name).c_str(), flags, 0644);
-      dup2(file, fd);
-    };
-    if (input) {
-      redirect("in", STDIN_FILENO, O_RDONLY);
-    } else {
-      dup2(fds[0], STDIN_FILENO);
-      close(fds[1]);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[1]);
+    for (const auto& [name, fd] : {std::pair{"out", STDOUT_FILENO}, {"err", STDERR_FILENO}}) {
+      dup2(open(dir.File(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), fd);
     }
-    redirect("out", STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
-    redirect("err", STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
     std::vector<char*> argv = {const_cast<char*>(OBRINT_CLI_EXE)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -57,7 +43,7 @@ class Process {
   ~Process() { Close(); }
   void Signal(int signal) const { kill(pid_, signal); }
   void Write(const std::string& text) const {
-    if (write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) ADD_FAILURE();
+    if (write(in_, text.data(), text.size()) < 0) ADD_FAILURE() << "stdin closed";
   }
   void Close() {
     if (in_ >= 0) close(in_);
@@ -67,14 +53,13 @@ class Process {
     const Bytes err = ReadBytes(dir_.File("err"));
     return {err.begin(), err.end()};
   }
-  // Its end; one still running after `patience` gets the end of its input, then SIGKILL.
+  // Its end; one still running after `patience` gets the end of its input, later SIGKILL.
   CliRun Wait(std::chrono::milliseconds patience = std::chrono::hours(1)) {
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline + std::chrono::seconds(5))
-        kill(pid_, SIGKILL);
-      if (std::chrono::steady_clock::now() > deadline) Close();
+    for (auto waited = std::chrono::milliseconds(0); waitpid(pid_, &status, WNOHANG) == 0;
+         waited += std::chrono::milliseconds(20)) {
+      if (waited > patience) Close();
+      if (waited > patience + std::chrono::seconds(5)) kill(pid_, SIGKILL);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const Bytes out = ReadBytes(dir_.File("out"));
@@ -89,7 +74,10 @@ class Process {
 
 CliRun Exec(const ScratchDir& dir, const std::vector<std::string>& args,
             const std::string& input = "") {
-  return Process(dir, args, input).Wait();
+  Process run(dir, args);
+  if (!input.empty()) run.Write(input);
+  run.Close();
+  return run.Wait();
 }
 
 TEST(CliProcessTest, ExitStatusesAndStreamsReachTheShell) {
@@ -151,7 +139,7 @@ TEST(CliProcessTest, ASignalEndsAnyCommand) {
     for (std::string& arg : args) {
       arg = arg == "IMAGE" ? image : arg == "LOG" ? log : arg == "STATE" ? dir.File("state") : arg;
     }
-    Process run(dir, args, std::nullopt);
+    Process run(dir, args);
     std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
     for (const int signal : c.signals) {
       run.Signal(signal);

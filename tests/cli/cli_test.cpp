@@ -277,46 +277,30 @@ TEST_F(CliTest, ABrokenStateFileIsAFileErrorAndStaysAsItWas) {
   EXPECT_EQ(ReadBytes(state), (Bytes{'n', 'o', '\n'}));
 }
 
-// The signal comes while the command runs, as its first output goes out.
-class SignalOnOutput : public std::stringbuf {
- public:
-  explicit SignalOnOutput(int signal) : signal_(signal) {}
-
- protected:
-  std::streamsize xsputn(const char* text, std::streamsize count) override {
-    Raise();
-    return std::stringbuf::xsputn(text, count);
-  }
+// The signal comes while the command runs, as its first output goes out (and is dropped).
+struct SignalOnOutput : std::streambuf {
+  explicit SignalOnOutput(int signal) : signal(signal) {}
   int_type overflow(int_type c) override {
-    Raise();
-    return std::stringbuf::overflow(c);
+    if (signal) SignalWatch::Raise(std::exchange(signal, 0));
+    return c;
   }
-
- private:
-  void Raise() {
-    if (const int signal = std::exchange(signal_, 0)) SignalWatch::Raise(signal);
-  }
-  int signal_;
+  int signal;
 };
 
 TEST(CliSignalTest, ASignalEndsEveryCommand) {
   ScratchDir dir;
-  const std::string image = dir.File("demo.bin");
-  WriteBytes(image, MakeSampleImage(kDefaultSampleSize));
   const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"--sim", "list"}, SIGTERM},
-      {{"--sim", "info"}, 1},  // a hang-up: SIGHUP, or the console closed
-      {{"--sim", "mode"}, SIGINT},
-      {{"check", image}, SIGINT},
+      {{"obrint-cli", "--sim", "list"}, SIGTERM},
+      {{"obrint-cli", "--sim", "info"}, 1},  // a hang-up: SIGHUP, or the console closed
+      {{"obrint-cli", "--sim", "mode"}, SIGINT},
+      {{"obrint-cli", "sample-image", dir.File("demo.bin")}, SIGINT},
   };
   for (const auto& [args, signal] : cases) {
     SignalOnOutput buffer(signal);
     std::ostream out(&buffer);
     std::ostringstream err;
     std::istringstream in;
-    std::vector<std::string> line = {"obrint-cli"};
-    line.insert(line.end(), args.begin(), args.end());
-    EXPECT_EQ(RunCli(line, {out, err, in}), 128 + signal) << args[1];
+    EXPECT_EQ(RunCli(args, {out, err, in}), 128 + signal) << args[2];
     EXPECT_NE(err.str().find("stopped by signal " + std::to_string(signal)), std::string::npos);
   }
 }

@@ -228,38 +228,35 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
 }
 
 // By turns, the check for a headset's return passes over the interface of one that waits for its
-// turn: the first comes back late from its reboot (so it is looked for before it is back), the
-// second holds its turn until the first's record is out, the third waits with its interface kept.
-TEST(FleetLeaseTest, TheReturnCheckPassesOverAHeadsetWaitingForItsTurn) {
-  ScratchDir dir;
-  WriteBytes(dir.File("demo.bin"), MakeSampleImage(kMinWholeBlockSize));
-  const LoadedImage image = *LoadImage(dir.File("demo.bin"));
-  std::vector<sim::FleetMember> members;
-  for (unsigned unit = 1; unit <= 3; ++unit) members.push_back({Member(unit), ""});
-  members[0].headset.config().restartMs = 3000;
-  auto fleet = std::make_shared<sim::Fleet>(std::move(members));
-  const std::unique_ptr<Host> host = MakeSimHost(fleet, false);
-  SignalWatch signals;
-  FleetSetup setup(*host, image, signals);
+// turn: the first comes back late from its reboot (so it is looked for before it is back), and
+// reboots once the third waits with its interface kept; the second holds its turn meanwhile.
+TEST_F(FleetTest, TheReturnCheckPassesOverAHeadsetWaitingForItsTurn) {
+  SetUp(3, false, sim::PathScheme::kPerHeadset, false);
+  Headset(1).config().restartMs = 3000;
   std::mutex mutex;
   std::condition_variable ended;
   bool firstEnded = false;
-  setup.onEnded = [&](std::size_t target, const HeadsetRecord&) {
-    const std::lock_guard lock(mutex);
-    firstEnded = firstEnded || target == 0;
-    ended.notify_all();
-  };
-  setup.onStep = [&](std::size_t target, const UpgradeEvent& event) {
-    std::unique_lock lock(mutex);
-    if (target == 1 && event.step == UpgradeStep::kBootFound) {
+  const std::vector<HeadsetRecord> records = Flash([&](FleetSetup& setup) {
+    setup.onEnded = [&](std::size_t target, const HeadsetRecord&) {
+      const std::lock_guard lock(mutex);
+      firstEnded = firstEnded || target == 0;
+      ended.notify_all();
+    };
+    const std::string third = Headset(3).interfacePath();
+    setup.onStep = [&, third](std::size_t target, const UpgradeEvent& event) {
+      for (int i = 0; i < 500 && target == 0 && event.step == UpgradeStep::kRebooting &&
+                      !host->bus().leases().HeldByOther(third);
+           ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::unique_lock lock(mutex);
+      if (target != 1 || event.step != UpgradeStep::kBootFound) return;
       ended.wait_for(lock, std::chrono::seconds(5), [&] { return firstEnded; });
-    }
-  };
-  Fleet run(std::move(setup));
-  for (const HeadsetRecord& record : run.Flash(*SelectHeadsets(host->bus(), Options{}))) {
+    };
+  });
+  for (const HeadsetRecord& record : records) {
     EXPECT_EQ(record.outcome, RunOutcome::kFlashed) << record.reason;
   }
-  EXPECT_EQ(fleet->leaseBreaches(), 0);
 }
 
 TEST_P(FleetTest, AfterCtrlCNoHeadsetStarts) {
