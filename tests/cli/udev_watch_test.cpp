@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <hidapi/hidapi.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -72,30 +70,23 @@ TEST(UdevWatchTest, TheMonitorWaitsAndTimesOut) {
 // The HID library's list, as this test gives it: the hidraw bus's own code reads it in place of
 // the machine's (these definitions come before the library's).
 std::vector<std::string> gListed;
+std::vector<hid_device_info> gList;
 
 }  // namespace
 }  // namespace obrint::posix
 
 extern "C" hid_device_info* hid_enumerate(unsigned short vendor, unsigned short) {
-  hid_device_info* list = nullptr;
-  for (auto at = obrint::posix::gListed.rbegin(); at != obrint::posix::gListed.rend(); ++at) {
-    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-    info->path = strdup(at->c_str());
-    info->vendor_id = vendor;
-    info->next = list;
-    list = info;
+  using obrint::posix::gList, obrint::posix::gListed;
+  gList.assign(gListed.size(), hid_device_info{});
+  for (std::size_t i = 0; i < gList.size(); ++i) {
+    gList[i].path = gListed[i].data();
+    gList[i].vendor_id = vendor;
+    gList[i].next = i + 1 < gList.size() ? &gList[i + 1] : nullptr;
   }
-  return list;
+  return gList.empty() ? nullptr : gList.data();
 }
 
-extern "C" void hid_free_enumeration(hid_device_info* list) {
-  while (list) {
-    hid_device_info* next = list->next;
-    std::free(list->path);
-    std::free(list);
-    list = next;
-  }
-}
+extern "C" void hid_free_enumeration(hid_device_info*) {}
 
 namespace obrint::posix {
 namespace {
