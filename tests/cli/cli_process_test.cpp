@@ -124,7 +124,7 @@ TEST(CliProcessTest, ASignalEndsAnyCommand) {
       {"the question of flash --all", {"--sim-state", "STATE", "flash", "--all", "--log", "LOG",
        "IMAGE"}, {SIGINT}, 500, 130, "stopped by signal 2", {}, true},
       {"the question of flash", {"--sim", "flash", "--log", "LOG", "IMAGE"}, {SIGINT}, 500, 130,
-       "Reboot the headset into it? [y/N] \n", {boot}},
+       "obrint-cli: interrupted in its boot firmware", {boot}},
       {"a run mode's restart", {"--sim", "--sim-real-time", "mode", "dk1"}, {SIGTERM}, 1000,
        128 + SIGTERM, "the run mode dk1 was written and the headset restarted into it"},
       {"a report from a pipe", {"report", "/dev/stdin"}, {SIGINT}, 500, 130, "stopped by signal 2"},
@@ -168,7 +168,8 @@ TEST(CliProcessTest, ASignalEndsAnyCommand) {
     }
     EXPECT_EQ(reasons, c.records);
     if (c.untouched) {
-      for (const sim::TransferRecord& r : LoadHeadset(dir.File("state")).log()) {
+      const sim::Headset headset = LoadHeadset(dir.File("state"));
+      for (const sim::TransferRecord& r : headset.log()) {
         EXPECT_NE(r.direction, sim::TransferRecord::Direction::kSet) << "nothing written";
       }
     }
