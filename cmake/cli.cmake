@@ -19,7 +19,8 @@ if(WIN32)
   endforeach()
   add_library(obrint_cli_deps INTERFACE)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp
+                         ${CMAKE_SOURCE_DIR}/src/cli/signals_win.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
   set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
 else()
@@ -32,6 +33,7 @@ else()
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
   find_package(Threads REQUIRED)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
+                         ${CMAKE_SOURCE_DIR}/src/cli/signals_posix.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/udev_watch.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)
@@ -91,6 +93,16 @@ if(WIN32)
   add_executable(arrival_watch_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/arrival_watch_test.cpp)
   target_link_libraries(arrival_watch_test PRIVATE obrint_win gtest_main gtest ${OBRINT_STATIC_LINK})
   add_test(NAME arrival_watch_test COMMAND arrival_watch_test)
+endif()
+
+# Under Wine: the Windows program sent the console's Ctrl+C and Ctrl+Break.
+if(WIN32)
+  add_executable(cli_console_test ${CMAKE_SOURCE_DIR}/tests/cli/win32/cli_console_test.cpp)
+  target_link_libraries(cli_console_test PRIVATE obrint_cli_deps gtest_main gtest
+                                                 ${OBRINT_STATIC_LINK})
+  target_compile_definitions(cli_console_test PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>")
+  add_dependencies(cli_console_test obrint-cli)
+  add_test(NAME cli_console_test COMMAND cli_console_test)
 endif()
 
 # Under Wine: the Windows program end to end over the test-double hid.dll.

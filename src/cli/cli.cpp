@@ -31,7 +31,8 @@ std::string ExitCodeHelp() {
          << '\n';
   }
   text << "\nA run of several headsets ends with the worst status among them, in this order: "
-          "verification-failed, device-refused, no-device, file-error, interrupted.\n"
+          "verification-failed, device-refused, no-device, usage, file-error, declined, "
+          "interrupted (or another signal).\n"
           "\nTry it without a headset:\n"
           "  obrint-cli sample-image demo.bin && obrint-cli --sim flash --yes demo.bin\n"
           "  obrint-cli --sim 8 flash --all --yes demo.bin\n";
@@ -135,6 +136,12 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
 }
 
 int Finish(Context& context) {
+  // A signal ends the command, unless a flashing run took the signals over.
+  if (const int signal = context.signals.first(); signal && !context.signals.takenOver()) {
+    std::string why = "stopped by signal " + std::to_string(signal);
+    if (context.reply.failed()) why += ": " + context.reply.error;
+    context.reply.Fail(static_cast<ExitCode>(SignalWatch::ExitStatusFor(signal)), std::move(why));
+  }
   if (context.reply.failed()) context.console.Error(context.reply.error);
   if (context.console.json()) PrintJson(context);
   return static_cast<int>(context.reply.code);
@@ -202,7 +209,8 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   const Verbosity verbosity = options.quiet     ? Verbosity::kQuiet
                               : options.verbose ? Verbosity::kVerbose
                                                 : Verbosity::kNormal;
-  Console console(io, jsonAsked || options.json, problem.empty() ? verbosity : Verbosity::kNormal);
+  Console console(io, jsonAsked || options.json, problem.empty() ? verbosity : Verbosity::kNormal,
+                  signals);
   Context context{
       chosen ? chosen->name : std::string_view(), console, options, nullptr, reply, signals};
   if (!problem.empty()) {

@@ -1,13 +1,22 @@
 #include "cli/console.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <istream>
+#include <memory>
+#include <mutex>
 #include <ostream>
+#include <thread>
+
+#include "cli/signals.h"
 
 namespace obrint::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+// How often a question looks whether a signal has come.
+constexpr auto kSignalPace = std::chrono::milliseconds(20);
 
 // An answer typed on Windows ends in CR LF; the answer is neither.
 std::string_view TrimLineEnd(std::string_view text) {
@@ -27,8 +36,8 @@ std::string ProgressBar(int percent, int width) {
       .append("%");
 }
 
-Console::Console(Io io, bool json, Verbosity verbosity)
-    : io_(io), json_(json), verbosity_(verbosity) {}
+Console::Console(Io io, bool json, Verbosity verbosity, const SignalWatch& signals)
+    : io_(io), json_(json), verbosity_(verbosity), signals_(signals) {}
 
 void Console::Say(std::string_view line) {
   if (json_ || verbosity_ == Verbosity::kQuiet) return;
@@ -84,13 +93,42 @@ void Console::EndProgress() {
 bool Console::Confirm(std::string_view question) {
   EndProgress();
   io_.err << question << " [y/N] " << std::flush;
-  std::string answer;
-  if (!std::getline(io_.in, answer)) {
+  const std::optional<std::string> line = ReadAnswer();
+  if (!line) {
     io_.err << '\n';
     return false;
   }
-  answer = std::string(TrimLineEnd(answer));
+  const std::string_view answer = TrimLineEnd(*line);
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+std::optional<std::string> Console::ReadAnswer() {
+  if (signals_.first()) return std::nullopt;
+  // Read on a thread of its own: a read from a terminal goes on through Ctrl+C, the wait does not.
+  // Where the signal comes first, the thread is left to the end of the process.
+  struct Answer {
+    std::mutex mutex;
+    std::condition_variable read;
+    bool done = false;
+    std::optional<std::string> line;
+  };
+  const auto answer = std::make_shared<Answer>();
+  std::thread([answer, &in = io_.in] {
+    std::string line;
+    const bool got = static_cast<bool>(std::getline(in, line));
+    const std::lock_guard lock(answer->mutex);
+    if (got) answer->line = std::move(line);
+    answer->done = true;
+    answer->read.notify_all();
+  }).detach();
+  std::unique_lock lock(answer->mutex);
+  while (!answer->done && !signals_.first()) answer->read.wait_for(lock, kSignalPace);
+  // A console ends its read at Ctrl+C a moment before the handler runs.
+  for (int i = 0; i < 5 && answer->done && !answer->line && !signals_.first(); ++i) {
+    answer->read.wait_for(lock, kSignalPace);
+  }
+  if (signals_.first()) return std::nullopt;
+  return std::move(answer->line);
 }
 
 void Console::Json(std::string_view text) { io_.out << text << '\n'; }

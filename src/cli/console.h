@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +27,12 @@ struct Io {
 
 enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };
 
+class SignalWatch;
+
 class Console {
  public:
-  Console(Io io, bool json, Verbosity verbosity);
+  // A signal ends a question.
+  Console(Io io, bool json, Verbosity verbosity, const SignalWatch& signals);
 
   bool json() const { return json_; }
   // A result line for people: stdout, not with --json or -q.
@@ -49,15 +53,20 @@ class Console {
   void EndProgress();
   // Several progress lines (one per headset), redrawn in place under the same conditions.
   void ProgressLines(const std::vector<std::string>& lines);
-  // Asks on stderr, reads a line from stdin: true for y or yes.
+  // Asks on stderr, reads a line from stdin: true for y or yes; false at the end of the input,
+  // and as soon as a signal comes.
   bool Confirm(std::string_view question);
   // --json: the command's one object.
   void Json(std::string_view text);
 
  private:
+  // The answer's line; nullopt at the end of the input or at a signal.
+  std::optional<std::string> ReadAnswer();
+
   Io io_;
   bool json_;
   Verbosity verbosity_;
+  const SignalWatch& signals_;
   int drawnPercent_ = -1;
   std::size_t drawnLines_ = 0;
 };

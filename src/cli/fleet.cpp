@@ -40,7 +40,9 @@ void Interrupt(HeadsetRecord& record, RunStage stage, int signal) {
 
 }  // namespace
 
-Fleet::Fleet(FleetSetup setup) : setup_(std::move(setup)), tracker_(setup_.host.bus()) {}
+Fleet::Fleet(FleetSetup setup) : setup_(std::move(setup)), tracker_(setup_.host.bus()) {
+  setup_.signals.TakeOver();
+}
 
 Fleet::~Fleet() {
   for (std::thread& worker : workers_) {
@@ -64,6 +66,8 @@ void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {
 
 void Fleet::Finish(std::size_t index, HeadsetRecord record) {
   record.ended = std::chrono::system_clock::now();
+  // What the run kept is free before anyone hears that it has ended (a left target kept none).
+  setup_.host.bus().leases().ReleaseAll();
   std::unique_lock lock(mutex_);
   // Its port is free for the next headset before anyone hears that the run has ended.
   tracker_.Forget(IdentityOf(targets_[index]));
@@ -97,16 +101,25 @@ void Fleet::Work(std::size_t index, RestartTracker::Ticket ticket) {
     record.exitStatus = static_cast<int>(ExitCode::kInterrupted);
     Finish(index, std::move(record));
   };
+  InterfaceLeases& leases = setup_.host.bus().leases();
+  // Kept from before its turn: no other run's return check reads it while it waits.
+  const bool kept = leases.Keep(target.interface.path);
   RestartTracker::Turn turn = tracker.TakeTurn(ticket);
   // A headset in its boot firmware is not restarted: its turn is nobody's business.
   if (recovery) turn.End();
   if (setup_.signals.interrupts() > 0) return notStarted();
+  if (!kept) {
+    Fail(record, Failure::kNotOpened);
+    return Finish(index, std::move(record));
+  }
   Stage(index, RunStage::kRestarting);
 
   const std::unique_ptr<Clock> clock = setup_.host.ClockFor(target.interface);
   UpgradeHooks hooks;
   hooks.bootSearchMs = setup_.timeoutMs;
   hooks.onStep = [&](const UpgradeEvent& event) {
+    // Its application firmware's interface goes: whatever takes the path next is not its own.
+    if (event.step == UpgradeStep::kRestarting) leases.Release(target.interface.path);
     if (event.step == UpgradeStep::kBootVersion) {
       const std::lock_guard lock(mutex_);
       records_[index].bootVersion = event.value;
@@ -122,11 +135,17 @@ void Fleet::Work(std::size_t index, RestartTracker::Ticket ticket) {
   FirmwareUpgrade upgrade(setup_.host.bus(), *clock, setup_.image.bytes, std::move(hooks));
   const Status status = upgrade.Run(target.interface.path);
   upgrade.Release();
+  leases.ReleaseAll();  // the boot firmware goes with the reboot
   turn.End();
   record.bootVersion = upgrade.report().bootVersion;
   record.bytesSent = upgrade.report().sent;
   if (!status) {
     Fail(record, RestartTracker::Explain(status.failure(), turn));
+    // A signal ended the question before the reboot: the run ends as a second Ctrl+C ends it.
+    if (const int signal = setup_.signals.first();
+        signal && status.failure() == Failure::kRebootDeclined) {
+      Interrupt(record, RunStage::kFlashing, signal);
+    }
     return Finish(index, std::move(record));
   }
   Stage(index, RunStage::kRebooting, record.bytesSent);
@@ -256,17 +275,22 @@ std::vector<HeadsetRecord> Fleet::Flash(const std::vector<Target>& targets) {
 }
 
 ExitCode WorstExitCode(const std::vector<HeadsetRecord>& records) {
+  // Every status the help lists; a signal's 128 + n ranks with interrupted.
   static constexpr std::array kWorstFirst = {
-      ExitCode::kVerificationFailed, ExitCode::kDeviceRefused, ExitCode::kNoDevice,
-      ExitCode::kFileError,          ExitCode::kDeclined,      ExitCode::kInterrupted};
-  for (const ExitCode code : kWorstFirst) {
-    if (std::any_of(records.begin(), records.end(), [code](const HeadsetRecord& record) {
-          return record.exitStatus == static_cast<int>(code);
-        })) {
-      return code;
-    }
+      ExitCode::kVerificationFailed, ExitCode::kDeviceRefused,
+      ExitCode::kNoDevice,           ExitCode::kUsage,
+      ExitCode::kFileError,          ExitCode::kDeclined,
+      ExitCode::kInterrupted,        ExitCode::kSuccess};
+  const auto rank = [](int status) {
+    if (status > 128) status = static_cast<int>(ExitCode::kInterrupted);
+    return std::find(kWorstFirst.begin(), kWorstFirst.end(), static_cast<ExitCode>(status)) -
+           kWorstFirst.begin();
+  };
+  int worst = 0;
+  for (const HeadsetRecord& record : records) {
+    if (rank(record.exitStatus) < rank(worst)) worst = record.exitStatus;
   }
-  return ExitCode::kSuccess;
+  return static_cast<ExitCode>(worst);
 }
 
 }  // namespace obrint::cli

@@ -44,7 +44,8 @@ struct FleetSetup {
   RunSetting setting;
   unsigned timeoutMs = 10000;  // for the boot firmware to show up, and for the headset to return
   AppendLog* log = nullptr;    // each record appended as its run ends
-  // Asked for one headset once its image is verified; empty: reboot.
+  // Asked for one headset once its image is verified; empty: reboot. Not confirmed because a
+  // signal came, the headset is recorded as interrupted.
   std::function<bool(std::size_t target)> confirmReboot;
   // From the workers' threads, one call at a time.
   std::function<void(std::size_t target, RunStage stage, std::uint32_t sent, std::uint32_t size)>
@@ -61,6 +62,7 @@ struct FleetSetup {
 
 class Fleet {
  public:
+  // Takes the signals over (SignalWatch::TakeOver).
   explicit Fleet(FleetSetup setup);
   // Waits for every worker.
   ~Fleet();
@@ -113,7 +115,8 @@ class Fleet {
 
 // The worst exit status among the records, kSuccess when every headset was flashed. From the
 // worst: verification-failed (a headset may hold part of an image), device-refused, no-device,
-// file-error, interrupted.
+// usage, file-error, declined, interrupted (another signal's 128 + n with it, the first one
+// found).
 ExitCode WorstExitCode(const std::vector<HeadsetRecord>& records);
 
 }  // namespace obrint::cli

@@ -216,11 +216,7 @@ struct LogReader::State {
   std::map<std::string, Tally, std::less<>> groups;
   std::unordered_map<Text24, Last, Text24Hash> headsets;  // by MCU ID
   Report counts;                                          // counters and named lines only
-  // Reused from line to line.
-  std::vector<char> line = std::vector<char>(kMaxLogLine + 1);
-  LogRecord record;
-  std::string key;
-  std::string why;
+  std::string key;                                        // reused from record to record
 };
 
 LogReader::LogReader(ReportFilter filter, std::size_t namedUnreadableLimit)
@@ -232,11 +228,15 @@ LogReader::LogReader(ReportFilter filter, std::size_t namedUnreadableLimit)
 
 LogReader::~LogReader() = default;
 
-void LogReader::Read(std::istream& log, std::string_view name) {
-  State& s = *state_;
+void ReadLogRecords(std::istream& log, const std::function<void(const LogRecord&)>& onRecord,
+                    const std::function<void(std::uint64_t, std::string)>& onUnreadable,
+                    const std::function<bool()>& stop) {
+  std::vector<char> buffer(kMaxLogLine + 1);
+  LogRecord record;
+  std::string why;
   std::uint64_t number = 0;
-  for (;;) {
-    log.getline(s.line.data(), static_cast<std::streamsize>(s.line.size()));
+  while (!stop || !stop()) {
+    log.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     const auto got = static_cast<std::size_t>(log.gcount());
     if (got == 0 && (log.eof() || log.bad())) break;
     ++number;
@@ -244,22 +244,29 @@ void LogReader::Read(std::istream& log, std::string_view name) {
       // Longer than the buffer: the rest of the line is skipped, never held.
       log.clear();
       log.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-      s.Unreadable(name, number, "longer than " + std::to_string(kMaxLogLine) + " bytes");
+      onUnreadable(number, "longer than " + std::to_string(kMaxLogLine) + " bytes");
       continue;
     }
     const bool lastWithoutEnd = log.eof();  // getline stopped at the end, not at a line end
-    std::string_view line(s.line.data(), lastWithoutEnd ? got : got - 1);
+    std::string_view line(buffer.data(), lastWithoutEnd ? got : got - 1);
     if (line.ends_with('\r')) line.remove_suffix(1);  // a log copied through a text-mode tool
     if (line.empty()) {
-      s.Unreadable(name, number, "empty line");
-    } else if (ParseLogRecord(line, s.record, s.why)) {
-      s.Add(s.record);
+      onUnreadable(number, "empty line");
+    } else if (ParseLogRecord(line, record, why)) {
+      onRecord(record);
     } else {
-      if (lastWithoutEnd) s.why += "; the log ends inside this line, which may be cut short";
-      s.Unreadable(name, number, s.why);
+      if (lastWithoutEnd) why += "; the log ends inside this line, which may be cut short";
+      onUnreadable(number, why);
     }
   }
-  if (log.bad()) s.Unreadable(name, number + 1, "the log could not be read further");
+  if (log.bad()) onUnreadable(number + 1, "the log could not be read further");
+}
+
+void LogReader::Read(std::istream& log, std::string_view name, const std::function<bool()>& stop) {
+  State& s = *state_;
+  ReadLogRecords(
+      log, [&s](const LogRecord& record) { s.Add(record); },
+      [&](std::uint64_t line, std::string why) { s.Unreadable(name, line, std::move(why)); }, stop);
 }
 
 Report LogReader::Finish() const {

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <optional>
@@ -93,6 +94,13 @@ struct Report {
   std::string error;
 };
 
+// Reads `log` one line at a time, in a buffer of kMaxLogLine bytes (a longer line is passed over,
+// never held): `onRecord` for each line that is a record, `onUnreadable` with its number and why
+// for every other line; to the end of the log, or until `stop` says so.
+void ReadLogRecords(std::istream& log, const std::function<void(const LogRecord&)>& onRecord,
+                    const std::function<void(std::uint64_t line, std::string why)>& onUnreadable,
+                    const std::function<bool()>& stop = {});
+
 // Reads logs one after another and sums them up. One reader per report.
 class LogReader {
  public:
@@ -101,8 +109,9 @@ class LogReader {
   LogReader(const LogReader&) = delete;
   LogReader& operator=(const LogReader&) = delete;
 
-  // Reads `log` to its end; `name` names its lines in messages ("stations/a.jsonl").
-  void Read(std::istream& log, std::string_view name);
+  // Reads `log` to its end, or until `stop` says so; `name` names its lines in messages
+  // ("stations/a.jsonl").
+  void Read(std::istream& log, std::string_view name, const std::function<bool()>& stop = {});
   Report Finish() const;
 
  private:

@@ -3,6 +3,7 @@
 
 #include "cli/command.h"
 #include "cli/selection.h"
+#include "cli/signals.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -49,10 +50,18 @@ void Run(Context& context) {
   context.reply.fields["requested"] = ModeName(wanted);
   if (!mode) return;  // as in the window, only a headset that shows a mode takes one
   context.reply.fields["previous"] = ModeName(*mode);
-  if (const Status switched =
-          SwitchRunMode(context.host->bus(), context.host->clock(), path, wanted);
-      !switched) {
+  if (context.signals.first()) return;  // stopped before anything was written
+  SignalClock clock(context.host->clock(), context.signals);
+  if (const Status switched = SwitchRunMode(context.host->bus(), clock, path, wanted); !switched) {
     return context.reply.Fail(switched.failure(), path);
+  }
+  if (context.signals.first()) {
+    context.reply.fields["run_mode"] = "";
+    context.reply.fields["confirmed"] = false;
+    return context.reply.Fail(ExitCode::kInterrupted,
+                              "the run mode " + ModeName(wanted) +
+                                  " was written and the headset restarted into it; it was not "
+                                  "read back");
   }
   // Back after the restart: the same headset, found again by its port and MCU ID.
   Options again = context.options;

@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "cli/files.h"
 #include "cli/report_output.h"
+#include "cli/signals.h"
 
 namespace obrint::cli {
 namespace {
@@ -27,14 +28,16 @@ void Run(Context& context) {
   }
   LogReader reader(filter);
   std::string unopened;
+  const auto stopped = [&context] { return context.signals.first() != 0; };
   for (const std::string& path : options.logs) {
     std::ifstream log(PathFromUtf8(path), std::ios::binary);
     if (!log) {
       unopened += (unopened.empty() ? "" : ", ") + path;
       continue;
     }
-    reader.Read(log, path);
+    reader.Read(log, path, stopped);
   }
+  if (stopped()) return;  // a report of part of the logs would pass for the whole
   const Report report = reader.Finish();
   if (!report.error.empty()) return context.reply.Fail(ExitCode::kUsage, report.error);
   context.reply.fields.update(ReportJson(report));

@@ -1,50 +1,54 @@
 #include "cli/signals.h"
 
+#include <algorithm>
 #include <csignal>
 
 namespace obrint::cli {
 namespace {
 
+// How often a wait looks whether a signal has come.
+constexpr unsigned kPaceMs = 20;
+
+// Lock-free: a handler sets them.
 std::atomic<int> gInterrupts{0};
 std::atomic<int> gEnding{0};
-
-extern "C" void OnSignal(int signal) {
-  if (signal == SIGINT) {
-    if (gInterrupts.fetch_add(1) > 0) gEnding = SIGINT;
-    std::signal(SIGINT, OnSignal);  // Windows resets the handler before calling it
-    return;
-  }
-  gEnding = signal;
-}
-
-// The signals that end a run, with the handlers they had before.
-#ifdef _WIN32
-constexpr int kSignals[] = {SIGINT, SIGTERM};
-#else
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-#endif
-using Handler = void (*)(int);
-Handler gPrevious[std::size(kSignals)];
+std::atomic<int> gFirst{0};
+std::atomic<bool> gTakenOver{false};
 
 }  // namespace
 
 SignalWatch::SignalWatch() {
   gInterrupts = 0;
   gEnding = 0;
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    gPrevious[i] = std::signal(kSignals[i], OnSignal);
-  }
+  gFirst = 0;
+  gTakenOver = false;
+  Install();
 }
 
-SignalWatch::~SignalWatch() {
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    std::signal(kSignals[i], gPrevious[i] == SIG_ERR ? SIG_DFL : gPrevious[i]);
-  }
-}
+SignalWatch::~SignalWatch() { Restore(); }
 
 int SignalWatch::interrupts() const { return gInterrupts.load(); }
 int SignalWatch::ending() const { return gEnding.load(); }
+int SignalWatch::first() const { return gFirst.load(); }
+void SignalWatch::TakeOver() { gTakenOver = true; }
+bool SignalWatch::takenOver() const { return gTakenOver.load(); }
 
-void SignalWatch::Raise(int signal) { OnSignal(signal); }
+void SignalWatch::Raise(int signal) {
+  int none = 0;
+  gFirst.compare_exchange_strong(none, signal);
+  if (signal == SIGINT) {
+    if (gInterrupts.fetch_add(1) > 0) gEnding = SIGINT;
+    return;
+  }
+  gEnding = signal;
+}
+
+void SignalClock::Sleep(unsigned ms) {
+  while (ms > 0 && signals_.first() == 0) {
+    const unsigned step = std::min(ms, kPaceMs);
+    clock_.Sleep(step);
+    ms -= step;
+  }
+}
 
 }  // namespace obrint::cli

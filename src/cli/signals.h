@@ -1,13 +1,19 @@
-// Ctrl+C and the signals that end a process, as a flashing run sees them. The first Ctrl+C asks
-// the run to wind down: no headset starts any more, those under way finish. A second Ctrl+C,
-// SIGTERM or SIGHUP ends it at once, once every headset has its record.
+// Ctrl+C and the signals that end a process, as the command line sees them: SIGINT, SIGTERM and
+// SIGHUP; on Windows the console's Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a
+// logoff or a shutdown (as SIGHUP, 1). A command ends at the first of them with 128 + its number.
+// A flashing run takes them over: the first Ctrl+C asks it to wind down (no headset starts any
+// more, those under way finish); a second Ctrl+C, or another signal, ends it at once, once every
+// headset has its record.
 #pragma once
 
 #include <atomic>
 
+#include "device/clock.h"
+
 namespace obrint::cli {
 
-// The handlers are installed for the life of the object (one at a time).
+// The handlers are installed for the life of the object (one at a time): signals_posix.cpp and
+// signals_win.cpp.
 class SignalWatch {
  public:
   SignalWatch();
@@ -17,13 +23,34 @@ class SignalWatch {
 
   // Ctrl+C presses so far.
   int interrupts() const;
-  // The signal that ends the process: 0 while none came.
+  // The signal that ends a flashing run: 0 while none came.
   int ending() const;
+  // The first signal that came, which ends any command that no flashing run took over: 0 while
+  // none came.
+  int first() const;
+  // A flashing run decides from now on how the command ends.
+  void TakeOver();
+  bool takenOver() const;
   // The exit status for it: 128 + its number (130 for Ctrl+C).
   static int ExitStatusFor(int signal) { return 128 + signal; }
 
-  // For tests: as if the signal had come.
+  // As if the signal had come: the platform's handler calls it, and tests do.
   static void Raise(int signal);
+
+ private:
+  static void Install();
+  static void Restore();
+};
+
+// A clock whose waits end early once a signal has come, so that no command's wait outlasts it.
+class SignalClock : public Clock {
+ public:
+  SignalClock(Clock& clock, const SignalWatch& signals) : clock_(clock), signals_(signals) {}
+  void Sleep(unsigned ms) override;
+
+ private:
+  Clock& clock_;
+  const SignalWatch& signals_;
 };
 
 }  // namespace obrint::cli

@@ -251,7 +251,14 @@ void Run(Context& context) {
   rules.again = options.again;
   rules.recover = options.recover;
   rules.maxHeadsets = options.maxHeadsets;
-  if (!options.log.empty()) rules.flashedBefore = FlashedBefore(options.log, image->sha256);
+  if (!options.log.empty()) {
+    std::uint64_t passedOver = 0;
+    rules.flashedBefore = FlashedBefore(options.log, image->sha256, passedOver);
+    if (passedOver > 0) {
+      context.console.Warn(options.log + ": " + std::to_string(passedOver) +
+                           " lines that are no records were passed over");
+    }
+  }
   Result<RunPlace> place = OpenRunPlace(context, *image);
   if (!place) return;
 

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "cli/files.h"
-#include "cli/log_record.h"
+#include "cli/log_report.h"
 #include "device/headset.h"
 #include "device/text.h"
 
@@ -47,20 +47,20 @@ struct StationRun::Ended {
 };
 
 std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
-                                                                     const std::string& sha256) {
+                                                                     const std::string& sha256,
+                                                                     std::uint64_t& passedOver) {
   std::map<McuId, std::chrono::system_clock::time_point> flashed;
-  std::ifstream log(PathFromUtf8(logPath));
-  LogRecord record;
-  std::string why;
-  for (std::string line; std::getline(log, line);) {
-    if (!ParseLogRecord(line, record, why) || record.outcome != RunOutcome::kFlashed ||
-        record.imageSha256 != sha256) {
-      continue;
-    }
-    const std::optional<McuId> id = ParseMcuId(record.mcuId);
-    const auto when = ParseUtcTime(record.ended);
-    if (id && when) flashed[*id] = std::max(flashed[*id], *when);
-  }
+  std::ifstream log(PathFromUtf8(logPath), std::ios::binary);
+  passedOver = 0;
+  ReadLogRecords(
+      log,
+      [&](const LogRecord& record) {
+        if (record.outcome != RunOutcome::kFlashed || record.imageSha256 != sha256) return;
+        const std::optional<McuId> id = ParseMcuId(record.mcuId);
+        const auto when = ParseUtcTime(record.ended);
+        if (id && when) flashed[*id] = std::max(flashed[*id], *when);
+      },
+      [&](std::uint64_t, const std::string&) { ++passedOver; });
   return flashed;
 }
 
@@ -155,8 +155,9 @@ void StationRun::Arrive(const HidInterface& interface) {
                             [&](const Entry& e) { return e.running && onPort(e); })) {
     return;
   }
-  const Result<HeadsetInfo> read = ReadHeadsetInfo(bus_, interface.path);
-  const HeadsetInfo info = read ? *read : HeadsetInfo{};
+  const std::optional<HeadsetInfo> looked = Look(interface.path);
+  if (!looked) return;  // a run's own, back after its reboot
+  const HeadsetInfo& info = *looked;
   for (Entry& e : entries_) {
     if (!info.mcuId || e.mcuId != info.mcuId) continue;
     if (e.running) return;
@@ -204,8 +205,9 @@ void StationRun::ArriveInBoot(const HidInterface& interface, bool deferred) {
   } else if (fleet_->Took(interface.path)) {
     return;
   }
-  const Result<HeadsetInfo> read = ReadHeadsetInfo(bus_, interface.path);
-  const HeadsetInfo info = read ? *read : HeadsetInfo{};
+  const std::optional<HeadsetInfo> looked = Look(interface.path);
+  if (!looked) return;  // a run's own
+  const HeadsetInfo& info = *looked;
   if (info.mcuId && std::any_of(entries_.begin(), entries_.end(),
                                 [&](const Entry& e) { return e.mcuId == info.mcuId; })) {
     return;
@@ -312,11 +314,18 @@ bool StationRun::Present(const Entry& entry, const std::vector<HidInterface>& at
   return std::any_of(attached.begin(), attached.end(), [&](const HidInterface& i) {
     if (!entry.port.empty() && fleet_->byPort()) return i.usbPort == entry.port;
     if (entry.mcuId) {
-      const Result<HeadsetInfo> info = ReadHeadsetInfo(bus_, i.path);
-      return info && info->mcuId == entry.mcuId;
+      const std::optional<HeadsetInfo> info = Look(i.path);
+      return info && info->mcuId == entry.mcuId;  // one that a run keeps is that run's
     }
     return EqualsIgnoringAsciiCase(i.path, entry.path);
   });
+}
+
+std::optional<HeadsetInfo> StationRun::Look(const std::string& path) {
+  const InterfaceLeases::Look look(bus_.leases(), path);
+  if (!look) return std::nullopt;
+  const Result<HeadsetInfo> read = ReadHeadsetInfo(bus_, path);
+  return read ? *read : HeadsetInfo{};
 }
 
 std::string StationRun::RowFor(const HidInterface& interface) {

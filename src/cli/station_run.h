@@ -52,9 +52,11 @@ struct StationEvent {
 };
 
 // MCU IDs flashed with an image (by its SHA-256) with outcome "flashed", and when, from each
-// record line of a log; lines that are no record are passed over. Empty when it does not open.
+// record line of a log, read as the yield report reads it; the lines that are no record are
+// passed over and counted in `passedOver`. Empty when it does not open.
 std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
-                                                                     const std::string& sha256);
+                                                                     const std::string& sha256,
+                                                                     std::uint64_t& passedOver);
 
 struct StationRules {
   std::uint16_t vid = kHeadsetVendorId;
@@ -99,6 +101,9 @@ class StationRun {
   // Tells what the workers handed over: progress and ended runs.
   void Drain();
   bool Present(const Entry& entry, const std::vector<HidInterface>& attached);
+  // What the interface at `path` tells of itself (nothing where it does not answer); nullopt,
+  // unopened, where a run keeps it.
+  std::optional<HeadsetInfo> Look(const std::string& path);
   std::string RowFor(const HidInterface& interface);
   void Tell(StationEvent event);
 

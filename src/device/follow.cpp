@@ -41,8 +41,9 @@ RestartTracker::Turn::Turn(RestartTracker& tracker, Ticket ticket)
       return;
     }
     // A restart followed by its port may still be under way: its boot firmware is not new.
+    // Every turn before this one has ended (a ticket whose own turn has ended waits for none).
     tracker.turnEnded_.wait(lock, [&tracker, ticket] {
-      return *tracker.open_.begin() == ticket && tracker.portTurns_ == 0;
+      return (tracker.open_.empty() || *tracker.open_.begin() >= ticket) && tracker.portTurns_ == 0;
     });
   }
   for (const HidInterface& boot : tracker.Firsts(FirmwareKind::kBoot)) {
@@ -101,16 +102,21 @@ std::optional<std::string> RestartTracker::FindBoot(const HeadsetIdentity& heads
     }
   }
   // By port, the port tells; the boot firmware's own check follows once it is open.
-  if (turn.byPort_)
-    return candidates.size() == 1 ? std::optional(candidates.front()) : std::nullopt;
+  if (turn.byPort_) {
+    if (candidates.size() != 1 || !bus_.leases().Keep(candidates.front())) return std::nullopt;
+    return candidates.front();
+  }
 
   std::optional<std::string> anonymous;
   int anonymousCount = 0;
   for (const std::string& path : candidates) {
+    InterfaceLeases::Look look(bus_.leases(), path);
+    if (!look) continue;  // another run's
     const std::optional<McuId> id = McuIdAt(path);
     if (id && headset.mcuId) {
-      if (*id == *headset.mcuId) return path;
-      continue;  // another headset's
+      if (*id != *headset.mcuId) continue;  // another headset's
+      look.Keep();
+      return path;
     }
     anonymous = path;
     ++anonymousCount;
@@ -122,7 +128,10 @@ std::optional<std::string> RestartTracker::FindBoot(const HeadsetIdentity& heads
     const std::lock_guard lock(mutex_);
     unresolved = unresolved_;
   }
-  if (candidates.size() == 1 && anonymousCount == 1 && unresolved == 0) return anonymous;
+  if (candidates.size() == 1 && anonymousCount == 1 && unresolved == 0 &&
+      bus_.leases().Keep(*anonymous)) {
+    return anonymous;
+  }
   return std::nullopt;
 }
 
@@ -161,6 +170,8 @@ Result<std::uint16_t> RestartTracker::AwaitReturn(Clock& clock, unsigned timeout
   const auto look = [&]() -> std::optional<std::string> {
     for (const HidInterface& back : Firsts(FirmwareKind::kApplication)) {
       if (byPort && back.usbPort != headset.usbPort) continue;
+      InterfaceLeases::Look look(bus_.leases(), back.path);
+      if (!look) continue;  // another run's headset
       const Result<HeadsetInfo> info = ReadHeadsetInfo(bus_, back.path);
       if (!info || !info->firmwareVersion) continue;
       // By port the MCU ID confirms where both are known; by turns it alone tells.
@@ -169,6 +180,7 @@ Result<std::uint16_t> RestartTracker::AwaitReturn(Clock& clock, unsigned timeout
         continue;
       }
       version = info->firmwareVersion;
+      look.Keep();
       return back.path;
     }
     return std::nullopt;

@@ -4,10 +4,14 @@
 // through it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/hid_device.h"
@@ -40,8 +44,56 @@ struct HidInterface {
   bool isFirst() const { return interfaceNumber <= 0; }
 };
 
+// Which thread holds which interface, so that one device is used by one thread at a time. A
+// worker keeps each interface of its headset from its first open of it until the interface goes
+// or the worker's record is written; any other open is a look, which holds the interface while it
+// lasts and passes over one that another thread keeps. Paths compare without ASCII case.
+class InterfaceLeases {
+ public:
+  class Look;
+  // Keeps `path` for the calling thread until it releases it, once no other thread looks at it;
+  // false when another thread keeps it.
+  bool Keep(const std::string& path);
+  void Release(const std::string& path);
+  // Every interface the calling thread keeps.
+  void ReleaseAll();
+  // Whether a thread other than the caller keeps `path` or looks at it.
+  bool HeldByOther(const std::string& path) const;
+
+ private:
+  struct Holder {
+    std::thread::id thread;
+    bool kept = false;
+  };
+  // Holds `path` for the caller (`keep`: until released), once no other thread looks at it;
+  // false when another keeps it. Whether the caller held it already, in `already`.
+  bool Take(const std::string& path, bool keep, bool& already);
+
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  std::map<std::string, Holder> held_;  // by the path in lower case
+};
+
+// A look at an interface, held while the object lives (unless the caller held it already).
+class InterfaceLeases::Look {
+ public:
+  Look(InterfaceLeases& leases, std::string path);
+  ~Look();
+  Look(const Look&) = delete;
+  Look& operator=(const Look&) = delete;
+  // False when another thread keeps the interface: it is not to be opened.
+  explicit operator bool() const { return held_; }
+  // The interface is the caller's to keep from now on.
+  void Keep();
+
+ private:
+  InterfaceLeases& leases_;
+  std::string path_;
+  bool held_ = false, already_ = false, kept_ = false;
+};
+
 // Every member may be called from several threads at once; one device is used by one thread at a
-// time.
+// time, as its leases say.
 class HidBus {
  public:
   virtual ~HidBus() = default;
@@ -65,6 +117,11 @@ class HidBus {
     virtual ~Session() = default;
   };
   virtual std::unique_ptr<Session> OpenSession() { return nullptr; }
+
+  InterfaceLeases& leases() { return leases_; }
+
+ private:
+  InterfaceLeases leases_;
 };
 
 // The first interface of each attached device of `vid` (of `pid` too, when given), in the

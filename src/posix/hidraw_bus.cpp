@@ -62,15 +62,22 @@ std::unique_ptr<HidrawBus> HidrawBus::Start() {
 HidrawBus::~HidrawBus() { hid_exit(); }
 
 std::vector<HidInterface> HidrawBus::Enumerate(std::uint16_t vid) {
-  std::vector<HidInterface> found;
-  const std::lock_guard lock(mutex_);
-  Enumeration list(hid_enumerate(vid, 0));
-  for (const hid_device_info* info = list.get(); info; info = info->next) {
-    if (!info->path) continue;
-    found.push_back({info->path, info->vendor_id, info->product_id, info->interface_number,
-                     udev_->UsbPortOfNode(info->path)});
+  std::vector<HidInterface> attached;
+  {
+    const std::lock_guard lock(mutex_);
+    Enumeration list(hid_enumerate(vid, 0));
+    for (const hid_device_info* info = list.get(); info; info = info->next) {
+      if (!info->path) continue;
+      attached.push_back({info->path, info->vendor_id, info->product_id, info->interface_number,
+                          udev_->UsbPortOfNode(info->path)});
+    }
   }
-  return found;
+  // Only those that open; one that another thread keeps is open for it, and is not opened again.
+  std::erase_if(attached, [this](const HidInterface& interface) {
+    const InterfaceLeases::Look look(leases(), interface.path);
+    return look && !Open(interface.path);
+  });
+  return attached;
 }
 
 std::unique_ptr<HidDevice> HidrawBus::Open(const std::string& path) {

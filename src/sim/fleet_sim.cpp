@@ -76,6 +76,7 @@ class Fleet::Bus : public HidBus {
     return found;
   }
   std::unique_ptr<HidDevice> Open(const std::string& path) override {
+    if (leases().HeldByOther(path)) ++fleet_.leaseBreaches_;
     const std::lock_guard lock(fleet_.mutex_);
     fleet_.Settle();
     for (const auto& slot : fleet_.slots_) {

@@ -4,6 +4,7 @@
 // they run, and every interface that comes or goes is told as a change, as a platform tells it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -48,6 +49,9 @@ class Fleet {
   // Every member's interfaces, as one platform's HID stack would show them. Its library is bound
   // for the fleet's life: a session holds nothing.
   HidBus& bus();
+  // The opens of an interface that another thread held under the bus's leases: none where every
+  // user of the bus keeps to them.
+  int leaseBreaches() const { return leaseBreaches_; }
   // Moves every member's time on.
   Clock& clock();
   // Moves the member's time alone: at once (virtual time), or after really sleeping as long.
@@ -85,6 +89,7 @@ class Fleet {
   void Renumber();
   std::string PathOf(const Slot& slot) const;
 
+  std::atomic<int> leaseBreaches_{0};
   std::mutex mutex_;
   std::condition_variable moved_;  // a change, or a member's time
   bool telling_ = false;           // changes are kept once someone asks for them

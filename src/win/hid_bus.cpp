@@ -112,7 +112,9 @@ std::vector<HidInterface> Win32HidBus::Enumerate(std::uint16_t vid) {
     if (deviceVid != vid) return false;
     char path[kDiscoveryBufferSize];
     const std::string candidate(FormatCandidatePath(path, name));
-    if (winbase::UniqueHandle(hid::OpenHidDevice(candidate.c_str())).valid()) {
+    // One that another thread keeps is open for it, and is not opened again.
+    const InterfaceLeases::Look look(leases(), candidate);
+    if (!look || winbase::UniqueHandle(hid::OpenHidDevice(candidate.c_str())).valid()) {
       found.push_back({candidate, deviceVid, devicePid, InterfaceNumber(name), PortOf(name)});
     }
     return false;

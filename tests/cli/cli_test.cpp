@@ -1,9 +1,12 @@
 // Every command in-process against the virtual headsets: the exit status and --json fields of
-// each ending, the flash's question, bar and steps, choosing one headset among several, and
-// stamp and check agreeing.
+// each ending, the flash's question, bar and steps, choosing one headset among several, stamp
+// and check agreeing, and a signal ending any command.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "cli/failures.h"
+#include "cli/signals.h"
 #include "cli_harness.h"
 #include "device/image.h"
 #include "native/reference.h"
@@ -272,6 +275,34 @@ TEST_F(CliTest, ABrokenStateFileIsAFileErrorAndStaysAsItWas) {
   saved = true;
   EXPECT_EQ(Run({"info"}).code, 6);
   EXPECT_EQ(ReadBytes(state), (Bytes{'n', 'o', '\n'}));
+}
+
+// The signal comes while the command runs, as its first output goes out (and is dropped).
+struct SignalOnOutput : std::streambuf {
+  explicit SignalOnOutput(int signal) : signal(signal) {}
+  int_type overflow(int_type c) override {
+    if (signal) SignalWatch::Raise(std::exchange(signal, 0));
+    return c;
+  }
+  int signal;
+};
+
+TEST(CliSignalTest, ASignalEndsEveryCommand) {
+  ScratchDir dir;
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"obrint-cli", "--sim", "list"}, SIGTERM},
+      {{"obrint-cli", "--sim", "info"}, 1},  // a hang-up: SIGHUP, or the console closed
+      {{"obrint-cli", "--sim", "mode"}, SIGINT},
+      {{"obrint-cli", "sample-image", dir.File("demo.bin")}, SIGINT},
+  };
+  for (const auto& [args, signal] : cases) {
+    SignalOnOutput buffer(signal);
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    std::istringstream in;
+    EXPECT_EQ(RunCli(args, {out, err, in}), 128 + signal) << args[2];
+    EXPECT_NE(err.str().find("stopped by signal " + std::to_string(signal)), std::string::npos);
+  }
 }
 
 TEST(CliVersion, TheOneVersion) {

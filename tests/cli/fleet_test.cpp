@@ -76,6 +76,7 @@ class FleetTest : public ::testing::TestWithParam<bool> {
     Fleet run(std::move(setup));
     std::vector<HeadsetRecord> records = run.Flash(targets);
     strays = run.strays();
+    EXPECT_EQ(fleet->leaseBreaches(), 0) << "an interface opened under another thread's lease";
     return records;
   }
   sim::Headset& Headset(unsigned unit) { return fleet->headset(unit - 1 + first); }
@@ -222,6 +223,39 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
       EXPECT_EQ(fleet->headset(i).flashed() == image.bytes,
                 records[i].outcome == RunOutcome::kFlashed);
     }
+    EXPECT_EQ(fleet->leaseBreaches(), 0);
+  }
+}
+
+// By turns, the check for a headset's return passes over the interface of one that waits for its
+// turn: the first comes back late from its reboot (so it is looked for before it is back), and
+// reboots once the third waits with its interface kept; the second holds its turn meanwhile.
+TEST_F(FleetTest, TheReturnCheckPassesOverAHeadsetWaitingForItsTurn) {
+  SetUp(3, false, sim::PathScheme::kPerHeadset, false);
+  Headset(1).config().restartMs = 3000;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool firstEnded = false;
+  const std::vector<HeadsetRecord> records = Flash([&](FleetSetup& setup) {
+    setup.onEnded = [&](std::size_t target, const HeadsetRecord&) {
+      const std::lock_guard lock(mutex);
+      firstEnded = firstEnded || target == 0;
+      ended.notify_all();
+    };
+    const std::string third = Headset(3).interfacePath();
+    setup.onStep = [&, third](std::size_t target, const UpgradeEvent& event) {
+      for (int i = 0; i < 500 && target == 0 && event.step == UpgradeStep::kRebooting &&
+                      !host->bus().leases().HeldByOther(third);
+           ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::unique_lock lock(mutex);
+      if (target != 1 || event.step != UpgradeStep::kBootFound) return;
+      ended.wait_for(lock, std::chrono::seconds(5), [&] { return firstEnded; });
+    };
+  });
+  for (const HeadsetRecord& record : records) {
+    EXPECT_EQ(record.outcome, RunOutcome::kFlashed) << record.reason;
   }
 }
 
@@ -269,6 +303,10 @@ TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
       {{E::kFileError, E::kNoDevice, E::kInterrupted}, E::kNoDevice},
       {{E::kNoDevice, E::kDeviceRefused}, E::kDeviceRefused},
       {{E::kDeviceRefused, E::kVerificationFailed, E::kSuccess}, E::kVerificationFailed},
+      // Left alone, as no headset could be told apart; and stopped by SIGTERM.
+      {{E::kSuccess, E::kUsage, E::kFileError}, E::kUsage},
+      {{E::kSuccess, E::kDeclined, static_cast<E>(128 + 15)}, E::kDeclined},
+      {{E::kSuccess, static_cast<E>(128 + 15), E::kInterrupted}, static_cast<E>(128 + 15)},
   };
   for (const auto& [codes, worst] : cases) {
     std::vector<HeadsetRecord> records(codes.size());
@@ -276,6 +314,18 @@ TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
       records[i].exitStatus = static_cast<int>(codes[i]);
     EXPECT_EQ(WorstExitCode(records), worst);
   }
+}
+
+// A turn taken again for a headset whose turn has ended, once no turn is open, waits for none:
+// the test ends (it waited for ever on the first of no open ticket).
+TEST(FleetTurnTest, ATurnAfterEveryTurnHasEndedWaitsForNone) {
+  auto fleet = std::make_shared<sim::Fleet>(std::vector<sim::FleetMember>{{Member(1), ""}});
+  RestartTracker tracker(fleet->bus());
+  const RestartTracker::Ticket first = tracker.Learn({"a", "", std::nullopt});
+  const RestartTracker::Ticket second = tracker.Learn({"b", "", std::nullopt});
+  tracker.TakeTurn(first).End();
+  tracker.TakeTurn(second).End();
+  tracker.TakeTurn(second).End();
 }
 
 TEST(FleetCliTest, JsonAndLogCarryOneRecordPerHeadset) {

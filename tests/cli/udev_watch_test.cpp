@@ -1,8 +1,11 @@
-// Linux's arrival watch: a recorded udev event stream replayed through the watch's parsing, the
-// USB port from a usb_device's sysname, and the real monitor opened on this machine's udev.
+// Linux's arrival watch and bus: a recorded udev event stream replayed through the watch's
+// parsing, the USB port from a usb_device's sysname, the real monitor opened on this machine's
+// udev, and the hidraw bus's list over the HID library's.
 #include <gtest/gtest.h>
+#include <hidapi/hidapi.h>
 
 #include <fstream>
+#include <thread>
 
 #include "posix/hidraw_bus.h"
 #include "posix/udev_watch.h"
@@ -62,6 +65,41 @@ TEST(UdevWatchTest, TheMonitorWaitsAndTimesOut) {
   const std::unique_ptr<Udev> udev = Udev::Start();
   ASSERT_TRUE(udev);
   EXPECT_EQ(udev->UsbPortOfNode("/dev/null"), "");  // no USB device behind it
+}
+
+// The HID library's list, as this test gives it: the hidraw bus's own code reads it in place of
+// the machine's (these definitions come before the library's).
+std::vector<std::string> gListed;
+std::vector<hid_device_info> gList;
+
+}  // namespace
+}  // namespace obrint::posix
+
+extern "C" hid_device_info* hid_enumerate(unsigned short vendor, unsigned short) {
+  using obrint::posix::gList, obrint::posix::gListed;
+  gList.assign(gListed.size(), hid_device_info{});
+  for (std::size_t i = 0; i < gList.size(); ++i) {
+    gList[i].path = gListed[i].data();
+    gList[i].vendor_id = vendor;
+    gList[i].next = i + 1 < gList.size() ? &gList[i + 1] : nullptr;
+  }
+  return gList.empty() ? nullptr : gList.data();
+}
+
+extern "C" void hid_free_enumeration(hid_device_info*) {}
+
+namespace obrint::posix {
+namespace {
+
+// Only the interfaces that open are listed: one that another thread keeps is listed unopened.
+TEST(HidrawBusTest, ListsOnlyTheInterfacesThatOpen) {
+  const std::unique_ptr<HidrawBus> bus = HidrawBus::Start();
+  if (!bus) GTEST_SKIP() << "no udev on this machine";
+  gListed = {"/dev/null", "/dev/hidraw999", "/dev/hidraw998"};
+  std::thread([&] { EXPECT_TRUE(bus->leases().Keep("/dev/hidraw998")); }).join();
+  std::vector<std::string> paths;
+  for (const HidInterface& listed : bus->Enumerate(kHeadsetVendorId)) paths.push_back(listed.path);
+  EXPECT_EQ(paths, std::vector<std::string>{"/dev/hidraw998"});
 }
 
 // What --device names is handed to the HID library only when it is a hidraw node.

@@ -1,8 +1,13 @@
 // The small pieces whose edges the headset runs do not reach: sums at every block length and
-// their carries, report buffers too short, the restart's one fallback, error texts at their edges.
+// their carries, report buffers too short, the restart's one fallback, the interfaces' leases,
+// error texts at their edges.
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include "device/checksum.h"
+#include "device/hid_bus.h"
 #include "presenters/error_text.h"
 #include "device/reports.h"
 #include "device/sha256.h"
@@ -57,6 +62,31 @@ TEST(Units, ShortBuffersAreRefusedAndTheRestartIsTriedTwiceAtMost) {
   EXPECT_TRUE(device.ids.empty());
   EXPECT_FALSE(GetReport58(device, buf) || SetReport58(device, 1));
   EXPECT_EQ(device.ids, (std::vector<std::uint8_t>{0x58, 0x06, 0x58, 0x06}));
+}
+
+// One thread at a time: a look waits while another thread looks, and is refused at once where the
+// other keeps the interface (also where that look became a keep while it waited); a keep ends with
+// its holder's ReleaseAll.
+TEST(Units, InterfaceLeasesHoldEachInterfaceForOneThread) {
+  InterfaceLeases leases;
+  std::promise<void> looking, kept, release;
+  std::thread other([&] {
+    InterfaceLeases::Look look(leases, "/dev/HIDRAW3");
+    looking.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    look.Keep();
+    kept.set_value();
+    release.get_future().wait();
+    leases.ReleaseAll();
+  });
+  looking.get_future().wait();
+  EXPECT_FALSE(InterfaceLeases::Look(leases, "/dev/hidraw3")) << "kept while this one waited";
+  kept.get_future().wait();
+  EXPECT_TRUE(leases.HeldByOther("/dev/hidraw3"));
+  EXPECT_TRUE(InterfaceLeases::Look(leases, "/dev/hidraw4"));
+  release.set_value();
+  other.join();
+  EXPECT_TRUE(InterfaceLeases::Look(leases, "/dev/hidraw3"));
 }
 
 TEST(Units, ErrorTextsAtTheirEdges) {
