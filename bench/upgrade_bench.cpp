@@ -70,7 +70,7 @@ RunStats Upgrade(const std::vector<std::uint8_t>& image, MakeClock makeClock) {
   files.Add(kImagePath, image);
   fakes::FakeUserInterface ui;
   ui.choices.push_back(kImagePath);
-  presenters::HeadsetLocation location;
+  HeadsetLocation location;
   location.pid = headset.config().applicationProductId;
   std::string imagePath;
   const Status outcome = presenters::UpgradeFirmware(bus, clock, files, ui, location, imagePath);

@@ -61,7 +61,7 @@ class HeadsetOnWin32Clock : public obrint::Clock {
 };
 
 // The window's side: the image in memory, every question answered yes.
-class MemoryImage : public obrint::presenters::ImageFile {
+class MemoryImage : public obrint::ImageFile {
  public:
   explicit MemoryImage(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
   std::optional<std::uint32_t> Size() override { return static_cast<std::uint32_t>(bytes_.size()); }
@@ -75,13 +75,13 @@ class MemoryImage : public obrint::presenters::ImageFile {
  private:
   const std::vector<std::uint8_t>& bytes_;
 };
-class Files : public obrint::presenters::FileSystem {
+class Files : public obrint::FileSystem {
  public:
   explicit Files(const std::vector<std::uint8_t>& image) : image_(image) {}
-  std::unique_ptr<obrint::presenters::ImageFile> OpenForReading(const std::string&) override {
+  std::unique_ptr<obrint::ImageFile> OpenForReading(const std::string&) override {
     return std::make_unique<MemoryImage>(image_);
   }
-  std::unique_ptr<obrint::presenters::ImageFile> OpenForUpdate(const std::string&) override {
+  std::unique_ptr<obrint::ImageFile> OpenForUpdate(const std::string&) override {
     return nullptr;
   }
 
@@ -104,7 +104,7 @@ bool WindowUpgrade(obrint::sim::Headset& headset, obrint::Clock& clock,
   obrint::sim::SimBus bus(headset);
   Files files(image);
   YesWindow window;
-  obrint::presenters::HeadsetLocation location{headset.interfacePath()};
+  obrint::HeadsetLocation location{headset.interfacePath()};
   std::string imagePath;
   return !obrint::presenters::UpgradeFirmware(bus, clock, files, window, location, imagePath)
               .failed();

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   obrint::fakes::FakeUserInterface ui;
   ui.choices.push_back("fw.bin");
   ui.yesNoAnswer = data[2] & 1 ? obrint::presenters::kAnswerNo : obrint::presenters::kAnswerYes;
-  obrint::presenters::HeadsetLocation location{.pid = headset.productId()};
+  obrint::HeadsetLocation location{.pid = headset.productId()};
   std::string imagePath;
 
   const obrint::Status outcome =
