@@ -81,9 +81,7 @@ class Files : public obrint::FileSystem {
   std::unique_ptr<obrint::ImageFile> OpenForReading(const std::string&) override {
     return std::make_unique<MemoryImage>(image_);
   }
-  std::unique_ptr<obrint::ImageFile> OpenForUpdate(const std::string&) override {
-    return nullptr;
-  }
+  std::unique_ptr<obrint::ImageFile> OpenForUpdate(const std::string&) override { return nullptr; }
 
  private:
   const std::vector<std::uint8_t>& image_;
