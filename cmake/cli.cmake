@@ -59,7 +59,7 @@ else()
 endif()
 # In-process tests on both platforms; the tests that start the program as a process use a POSIX
 # shell and run natively only.
-set(cli_tests cli_test fleet_test log_report_test station_test)
+set(cli_tests cli_test console_test fleet_test log_report_test station_test)
 if(NOT WIN32)
   list(APPEND cli_tests cli_process_test files_test udev_watch_test)
 endif()

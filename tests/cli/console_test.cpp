@@ -1,0 +1,228 @@
+// The live table on a terminal of the test's own: rows cut to its width as it changes, lines
+// from the workers' threads above the table and never into it, a table taller than the screen;
+// then the station's and flash --all's tables as they end.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "cli/console.h"
+#include "cli_harness.h"
+
+namespace obrint::cli::testing {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+TerminalSize gSize;
+TerminalSize CurrentSize() { return gSize; }
+
+// A terminal as tmux and the Windows console are: each line wraps at the width, anew when the
+// width changes; the cursor moves and erasures of the console (and of its earlier redraws).
+class Screen {
+ public:
+  void Take(const std::string& bytes) {
+    const std::size_t width = gSize.columns;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+      std::string& line = lines_[row_];
+      if (bytes[at] == '\x1b') {
+        const std::size_t end = bytes.find_first_of("AJK", at);
+        const std::string count = bytes.substr(at + 2, end - at - 2);
+        at = end;
+        if (bytes[end] == 'A') {
+          for (std::size_t up = std::stoul(count); up > 0; --up) {
+            if (column_ >= width) {
+              column_ -= width;
+            } else if (row_ > 0) {
+              column_ += (std::max<std::size_t>(lines_[--row_].size(), 1) - 1) / width * width;
+            }
+          }
+        } else if (bytes[end] == 'J') {
+          line.resize(std::min(line.size(), column_));
+          lines_.resize(row_ + 1);
+        } else {  // the whole row
+          const std::size_t from = column_ - column_ % width;
+          if (line.size() <= from + width) line.resize(std::min(line.size(), from));
+          if (line.size() > from + width) line.replace(from, width, width, ' ');
+        }
+      } else if (bytes[at] == '\r') {
+        column_ -= column_ % width;
+      } else if (bytes[at] == '\n') {
+        column_ = 0;
+        if (++row_ == lines_.size()) lines_.emplace_back();
+      } else {
+        line.resize(std::max(line.size(), column_ + 1), ' ');
+        line[column_++] = bytes[at];
+      }
+    }
+  }
+  // What the screen shows, row by row, at today's width.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (const std::string& line : lines_) {
+      for (std::size_t from = 0; from == 0 || from < line.size(); from += gSize.columns) {
+        rows.push_back(line.substr(from, gSize.columns));
+        rows.back().erase(rows.back().find_last_not_of(' ') + 1);
+      }
+    }
+    while (!rows.empty() && rows.back().empty()) rows.pop_back();
+    return rows;
+  }
+
+ private:
+  std::vector<std::string> lines_ = {""};
+  std::size_t row_ = 0, column_ = 0;
+};
+
+// Draws through a console; what it wrote so far goes to the screen at each Look.
+struct Terminal {
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console console{{out, err, in, true, true, CurrentSize}, false, Verbosity::kVerbose};
+  Screen screen;
+  std::size_t taken = 0;
+  std::vector<std::string> Look() {
+    const std::string text = err.str();
+    screen.Take(text.substr(taken));
+    taken = text.size();
+    return screen.Rows();
+  }
+};
+
+std::vector<std::string> Table(const std::string& state) {
+  std::vector<std::string> lines = {"USB PORT   STATE"};
+  for (int port = 1; port <= 8; ++port) {
+    lines.push_back("1-2." + std::to_string(port) + "      " + state + " " + std::string(90, '=') +
+                    " end of row " + std::to_string(port));
+  }
+  lines.push_back("flashed 0  failed 0");
+  return lines;
+}
+
+// Each line as the table shows it at `columns`: cut before the last column.
+std::vector<std::string> Cut(std::vector<std::string> lines, std::size_t columns) {
+  for (std::string& line : lines) {
+    if (line.size() >= columns) line = line.substr(0, columns - 4) + "...";
+  }
+  return lines;
+}
+
+TEST(ConsoleTest, TheTableStaysWholeAsTheWidthChanges) {
+  struct Case {
+    unsigned before, after;
+  };
+  for (const Case c : {Case{80, 80}, Case{120, 80}, Case{80, 120}, Case{120, 40}, Case{200, 200}}) {
+    SCOPED_TRACE(std::to_string(c.before) + " then " + std::to_string(c.after) + " columns");
+    gSize = {c.before, 50};
+    Terminal terminal;
+    terminal.console.Table(Table("flashing"));
+    EXPECT_EQ(terminal.Look(), Cut(Table("flashing"), c.before));
+    gSize.columns = c.after;
+    terminal.console.Error("Ctrl+C: no further starts");
+    terminal.console.Table(Table("failed"));
+    std::vector<std::string> expected = {"obrint-cli: Ctrl+C: no further starts"};
+    for (const std::string& line : Cut(Table("failed"), c.after)) expected.push_back(line);
+    EXPECT_EQ(terminal.Look(), expected);
+  }
+}
+
+TEST(ConsoleTest, TheWorkersLinesGoAboveTheTableWhole) {
+  gSize = {100, 50};
+  Terminal terminal;
+  std::vector<std::thread> workers;
+  for (int worker = 1; worker <= 4; ++worker) {
+    workers.emplace_back([&terminal, worker] {
+      for (int step = 0; step < 50; ++step) {
+        terminal.console.Detail("#" + std::to_string(worker) + " step " + std::to_string(step));
+      }
+    });
+  }
+  for (int frame = 0; frame < 100; ++frame) terminal.console.Table(Table(std::to_string(frame)));
+  for (std::thread& worker : workers) worker.join();
+  const std::vector<std::string> rows = terminal.Look();
+  ASSERT_EQ(rows.size(), 200 + Table("").size());
+  EXPECT_EQ(std::vector(rows.begin() + 200, rows.end()), Cut(Table("99"), 100));
+  for (int worker = 1; worker <= 4; ++worker) {
+    for (int step = 0; step < 50; ++step) {
+      const std::string line = "#" + std::to_string(worker) + " step " + std::to_string(step);
+      EXPECT_EQ(std::count(rows.begin(), rows.begin() + 200, line), 1) << line;
+    }
+  }
+}
+
+TEST(ConsoleTest, ATableTallerThanTheScreenKeepsItsTotals) {
+  gSize = {20, 8};
+  Terminal terminal;
+  std::vector<std::string> lines(30, "row");
+  lines.front() = "USB PORT";
+  lines.back() = "flashed 29";
+  terminal.console.Table(lines);
+  terminal.console.Table(lines);
+  const std::vector<std::string> rows = terminal.Look();
+  ASSERT_EQ(rows.size(), 7u) << "a row for the cursor";
+  EXPECT_EQ(rows.front(), "USB PORT");
+  EXPECT_EQ(rows[5], "... and 24 lines...");
+  EXPECT_EQ(rows.back(), "flashed 29");
+  // Cut by characters, not bytes.
+  std::string wide = "1-2.1 ", cut = wide;
+  for (int letter = 0; letter < 20; ++letter) wide += "\xc3\xbc";
+  for (int letter = 0; letter < 10; ++letter) cut += "\xc3\xbc";
+  terminal.console.Table({wide});
+  EXPECT_EQ(terminal.err.str().substr(terminal.err.str().size() - cut.size() - 4), cut + "...\n");
+}
+
+// The station's and flash --all's tables as they end, at 80 columns: every headset's row once,
+// whole, under the steps that -v printed meanwhile; a failed headset failed, with its reason.
+TEST(LiveTableTest, TheStationAndFlashAllEndOnAWholeTable) {
+  ScratchDir dir;
+  const std::string image = dir.File("demo.bin");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  std::vector<std::string> fleet = {"-v", "--sim", "8"};
+  const char* kinds[] = {"block-sum", "total",     "no-return", "not-back",
+                         "unplug",    "late-boot", "no-mcu-id"};
+  for (int i = 0; i < 7; ++i)
+    fleet.insert(fleet.end(), {"--sim-fault", std::to_string(i + 1) + ":" + kinds[i]});
+  gSize = {80, 50};
+  for (const bool station : {true, false}) {
+    std::vector<std::string> args = fleet;
+    if (station) args.insert(args.end(), {"--sim-plug", "100", "station", "--max", "8", image});
+    if (!station) args.insert(args.end(), {"flash", "--all", "--yes", image});
+    const CliRun run = RunCliWith(args, "", true, CurrentSize);
+    Screen screen;
+    screen.Take(run.err);
+    const std::vector<std::string> rows = screen.Rows();
+    const auto header =
+        std::find(rows.begin(), rows.end(), "USB PORT   MCU ID                    STATE");
+    // The table, and below it the command's error.
+    ASSERT_EQ(rows.end() - header, station ? 11 : 10) << run.err;
+    // How late-boot ends depends on the order the workers restart in.
+    EXPECT_THAT(rows.back(),
+                AllOf(StartsWith("obrint-cli: "), EndsWith(" of 8 headsets were not flashed")));
+    EXPECT_GT(
+        std::count_if(rows.begin(), header, [](const std::string& row) { return row[0] == '#'; }),
+        20);
+    EXPECT_EQ(header[1],
+              "1-2.1      04030201080706050C0B0A09  failed: the headset received a block wr...");
+    for (auto row = header + 1; row != header + 9; ++row) {
+      const std::string port = "1-2." + std::to_string(row - header) + " ";
+      EXPECT_EQ(row->substr(0, port.size()), port) << *row;
+      EXPECT_LT(row->size(), 80u) << *row;
+    }
+    EXPECT_NE(header[4].find("not back: the headset did not come back"), std::string::npos);
+    EXPECT_NE(header[8].find(station ? "done, unplug  0025" : "flashed 0025"), std::string::npos);
+    if (!station) {
+      EXPECT_THAT(run.out, HasSubstr("failed, 0 not started, on virtual time"));
+      continue;
+    }
+    EXPECT_THAT(run.err, Not(HasSubstr("flashed 0  failed 0  yield"))) << "before a result";
+    EXPECT_THAT(header[9], AllOf(StartsWith("flashed "), HasSubstr("  yield "),
+                                 EndsWith(" %  on virtual time: no durations")));
+  }
+}
+
+}  // namespace
+}  // namespace obrint::cli::testing
