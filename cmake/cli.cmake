@@ -74,6 +74,13 @@ foreach(name ${cli_tests})
   add_dependencies(${name} obrint-cli)
 endforeach()
 
+# The live tables on a real terminal screen (tmux); the screens are kept as text in build/screens/.
+if(NOT WIN32)
+  add_test(NAME live_table_test
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/live_table_test.sh $<TARGET_FILE:obrint-cli>
+                   ${CMAKE_SOURCE_DIR}/build/screens)
+endif()
+
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the
 # group plugdev) the headset's hidraw nodes. The Debian package puts the rule where Debian 12's
 # packages put theirs (cmake/deb.cmake).

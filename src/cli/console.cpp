@@ -118,8 +118,12 @@ void Console::EraseTable(TerminalSize size) {
                 ? 1
                 : (columns + size.columns - 1) / size.columns;
   }
-  // Up to the table's first row, and clear from there to the end of the screen.
-  if (rows > 0) io_.err << "\r\x1b[" << rows << "A\x1b[J";
+  if (rows == 0) return;
+  // Up to the table's first row, each row cleared, and up again. Not cleared to the end of the
+  // screen at once: from its top-left corner, tmux would keep the table in its history.
+  io_.err << "\r\x1b[" << rows << 'A';
+  for (std::size_t row = 0; row < rows; ++row) io_.err << "\x1b[2K\n";
+  io_.err << "\x1b[" << rows << 'A';
   drawn_.clear();
 }
 

@@ -21,61 +21,77 @@ using ::testing::StartsWith;
 TerminalSize gSize;
 TerminalSize CurrentSize() { return gSize; }
 
-// A terminal as tmux and the Windows console are: each line wraps at the width, anew when the
-// width changes; the cursor moves and erasures of the console (and of its earlier redraws).
+// A terminal as tmux is: rows of gSize.columns cells; a line that goes past the last column goes
+// on in the next row, and such rows are joined and wrapped anew when the width changes.
 class Screen {
  public:
   void Take(const std::string& bytes) {
-    const std::size_t width = gSize.columns;
+    Reflow();
     for (std::size_t at = 0; at < bytes.size(); ++at) {
-      std::string& line = lines_[row_];
-      if (bytes[at] == '\x1b') {
-        const std::size_t end = bytes.find_first_of("AJK", at);
-        const std::string count = bytes.substr(at + 2, end - at - 2);
+      if (bytes[at] == '\x1b') {  // ESC [ n A: up n rows; ESC [ 2 K: clear the row
+        const std::size_t end = bytes.find_first_of("AK", at);
+        if (bytes[end] == 'A')
+          row_ -= std::min<std::size_t>(row_, std::stoul(bytes.substr(at + 2)));
+        if (bytes[end] == 'K') rows_[row_] = {};
         at = end;
-        if (bytes[end] == 'A') {
-          for (std::size_t up = std::stoul(count); up > 0; --up) {
-            if (column_ >= width) {
-              column_ -= width;
-            } else if (row_ > 0) {
-              column_ += (std::max<std::size_t>(lines_[--row_].size(), 1) - 1) / width * width;
-            }
-          }
-        } else if (bytes[end] == 'J') {
-          line.resize(std::min(line.size(), column_));
-          lines_.resize(row_ + 1);
-        } else {  // the whole row
-          const std::size_t from = column_ - column_ % width;
-          if (line.size() <= from + width) line.resize(std::min(line.size(), from));
-          if (line.size() > from + width) line.replace(from, width, width, ' ');
-        }
-      } else if (bytes[at] == '\r') {
-        column_ -= column_ % width;
-      } else if (bytes[at] == '\n') {
+      } else if (bytes[at] == '\r' || bytes[at] == '\n') {
+        if (bytes[at] == '\n') Down();
         column_ = 0;
-        if (++row_ == lines_.size()) lines_.emplace_back();
       } else {
-        line.resize(std::max(line.size(), column_ + 1), ' ');
-        line[column_++] = bytes[at];
+        if (column_ == width_) {
+          rows_[row_].wrapped = true;
+          Down();
+          column_ = 0;
+        }
+        std::string& text = rows_[row_].text;
+        text.resize(std::max(text.size(), column_ + 1), ' ');
+        text[column_++] = bytes[at];
       }
     }
   }
-  // What the screen shows, row by row, at today's width.
+  // What the screen shows, row by row.
   std::vector<std::string> Rows() const {
     std::vector<std::string> rows;
-    for (const std::string& line : lines_) {
-      for (std::size_t from = 0; from == 0 || from < line.size(); from += gSize.columns) {
-        rows.push_back(line.substr(from, gSize.columns));
-        rows.back().erase(rows.back().find_last_not_of(' ') + 1);
-      }
-    }
+    for (const Row& row : rows_)
+      rows.push_back(row.text.substr(0, row.text.find_last_not_of(' ') + 1));
     while (!rows.empty() && rows.back().empty()) rows.pop_back();
     return rows;
   }
 
  private:
-  std::vector<std::string> lines_ = {""};
-  std::size_t row_ = 0, column_ = 0;
+  struct Row {
+    std::string text;
+    bool wrapped = false;  // goes on in the next row
+  };
+  void Down() {
+    if (++row_ == rows_.size()) rows_.emplace_back();
+  }
+  // Each line's rows joined and wrapped at today's width; the cursor stays in its line.
+  void Reflow() {
+    if (width_ == gSize.columns) return;
+    width_ = gSize.columns;
+    std::vector<Row> rows;
+    std::string line;
+    std::size_t cursor = std::string::npos;
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+      if (row == row_) cursor = line.size() + column_;
+      line += rows_[row].text;
+      if (rows_[row].wrapped) continue;
+      for (std::size_t from = 0; from == 0 || from < line.size(); from += width_) {
+        if (cursor >= from && cursor - from < width_) {
+          row_ = rows.size();
+          column_ = cursor - from;
+        }
+        rows.push_back({line.substr(from, width_), from + width_ < line.size()});
+      }
+      line.clear();
+      cursor = std::string::npos;
+    }
+    rows_ = std::move(rows);
+  }
+
+  std::vector<Row> rows_ = {Row{}};
+  std::size_t row_ = 0, column_ = 0, width_ = 0;
 };
 
 // Draws through a console; what it wrote so far goes to the screen at each Look.
