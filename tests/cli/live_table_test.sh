@@ -16,7 +16,6 @@ trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 export TERM=${TERM:-xterm}
 "$cli" sample-image demo.bin >/dev/null || exit 1
-echo 'set -g remain-on-exit on' >tmux.conf
 # Headsets 1 to 7 have a fault each; 8 arrives in its boot firmware and needs recovery.
 fleet=(--sim 8 --sim-real-time --sim-fault 1:block-sum --sim-fault 2:total --sim-fault 3:no-return
   --sim-fault 4:not-back --sim-fault 5:unplug --sim-fault 6:late-boot --sim-fault 7:no-mcu-id)
@@ -31,37 +30,41 @@ fail() {
 }
 
 # run COLUMNS ARGS...: obrint-cli alone in a window COLUMNS wide and 40 rows high, of a tmux
-# server of its own.
+# server of its own; its exit status is shown after it. The window stays open (bash, unlike sh,
+# lives through the Ctrl+C that its command takes), so that tmux reads all of its output.
 run() {
   local columns=$1
   shift
   tmux -L "$socket" kill-server 2>/dev/null
   runs=$((runs + 1))
   socket=obrint-live-table-$$-$runs
-  tmux -L "$socket" -f tmux.conf new-session -d -s live -x "$columns" -y 40 \
-    "$(printf '%q ' exec "$cli" "$@")" || fail "tmux did not start"
+  tmux -L "$socket" -f /dev/null new-session -d -s live -x "$columns" -y 40 \
+    "$(printf '%q ' bash -c '"$@"; echo "exit status $?"; exec sleep 3600' - "$cli" "$@")" ||
+    fail "tmux did not start"
 }
 keys() { tmux -L "$socket" send-keys -t live "$@"; }
-# The screen, and what scrolled off it, with wrapped lines joined (the pane's end scrolls it).
+# The screen, and what scrolled off it, with wrapped lines joined.
 joined() { tmux -L "$socket" capture-pane -p -J -S - -t live 2>/dev/null; }
-# await PATTERN [SECONDS]: until the screen shows it.
+# await PATTERN [SECONDS]: until the screen shows it (an extended regular expression).
 await() {
   for _ in $(seq $((${2:-30} * 5))); do
-    joined | grep -q -- "$1" && return 0
+    joined | grep -qE -- "$1" && return 0
     sleep 0.2
   done
   fail "never shown: $1"
 }
+ended() { await '^exit status [0-9]+$'; }
 # look NAME: the screen as it is, and what scrolled off it, kept as NAME.txt.
 look() {
   screen=$1
   tmux -L "$socket" capture-pane -p -S - -t live >"$screens/$screen.txt"
 }
-shows() { joined | grep -q -- "$1" || fail "not shown: $1"; }
+shows() { joined | grep -qF -- "$1" || fail "not shown: $1"; }
 
 # check COLUMNS: the table on the screen is whole: one header, each headset's row at most once,
 # the totals at most once, none of them as wide as the window, no line of -v among them.
-table_line='^(USB PORT   MCU ID  +STATE$|1-2\.[1-8] +([0-9A-F]{24}|-)  |flashed [0-9]+  failed [0-9]+)'
+row='^1-2\.[1-8] +([0-9A-F]{24}|-)  ' # a row of the table, not of flash --all's summary
+table_line="^USB PORT   MCU ID  +STATE$|$row|^flashed [0-9]+  failed [0-9]+"
 check() {
   local file=$screens/$screen.txt
   [ "$(grep -c '^USB PORT   MCU ID  *STATE$' "$file")" = 1 ] || fail "not one header"
@@ -82,21 +85,21 @@ for columns in 80 120; do
   look "station-$columns-start"
   check "$columns"
   joined | grep -q 'flashed 0  failed 0  yield' && fail "a yield before any result"
-  await '^1-2\.8 .*needs recovery'
-  await '^1-2\.1 .*failed: the headset received'
+  await '^1-2\.8 +[0-9A-F]{24}  needs recovery'
+  await '^1-2\.1 +[0-9A-F]{24}  failed: the headset received'
   look "station-$columns-running"
   check "$columns"
   keys C-c
-  await 'Ctrl+C: no further headset starts'
+  await 'Ctrl\+C: no further headset starts'
   look "station-$columns-ctrl-c"
   check "$columns"
   if [ "$columns" = 80 ]; then
     keys C-c
-    await 'Pane is dead'
+    ended
     look "station-$columns-second-ctrl-c"
     shows 'stopped by signal 2'
   else
-    await 'Pane is dead'
+    ended
     look "station-$columns-end"
   fi
   check "$columns"
@@ -116,16 +119,16 @@ check 80
 keys C-c
 sleep 0.5
 keys C-c
-await 'Pane is dead'
+ended
 
 # flash --all: a failed headset shows failed at once, while the others are still flashed.
 screen=flash-all-80
 run 80 "${fleet[@]}" flash --all --yes --timeout 2 demo.bin
-await '^1-2\.1 .*failed: the headset received'
+await '^1-2\.1 +[0-9A-F]{24}  failed: the headset received'
 look flash-all-80-running
 check 80
 grep -qE '^1-2\.[2-8] .*flashing \[' "$screens/$screen.txt" || fail "no headset flashing any more"
-await 'Pane is dead'
+ended
 look flash-all-80-end
 check 80
 
@@ -133,18 +136,18 @@ check 80
 screen=idle
 printf '0 plug 1\n0 plug 2\n' >two.txt
 run 120 --sim 2 --sim-real-time --sim-plug-file two.txt station demo.bin
-await '^1-2\.1 .*done, unplug'
-await '^1-2\.2 .*done, unplug'
+await '^1-2\.1 +[0-9A-F]{24}  done, unplug'
+await '^1-2\.2 +[0-9A-F]{24}  done, unplug'
 look idle-120-done
 rate=$(joined | grep -oE '[0-9.]+ (headsets )?per hour')
 sleep 2.5
 look idle-120-later
 [ "$(joined | grep -oE '[0-9.]+ (headsets )?per hour')" != "$rate" ] || fail "the rate stood still"
 keys C-c
-await 'Pane is dead'
+ended
 screen=virtual-time
 run 120 --sim 8 --sim-plug 100 station --max 8 demo.bin
-await 'Pane is dead'
+ended
 look station-120-virtual-time
 check 120
 grep -qE '^flashed 8  failed 0  yield 100.0 %  on virtual time' "$screens/$screen.txt" ||
