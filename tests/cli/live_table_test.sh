@@ -11,8 +11,8 @@ command -v tmux >/dev/null || { echo "tmux is missing: scripts/setup.sh installs
 mkdir -p "$screens"
 work=$(mktemp -d)
 runs=0
-socket=none
-trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$work"' EXIT
+socket=$work/tmux-0 # each run has a tmux server of its own, its socket here
+trap 'tmux -S "$socket" kill-server 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 export TERM=${TERM:-xterm}
 "$cli" sample-image demo.bin >/dev/null || exit 1
@@ -35,16 +35,16 @@ fail() {
 run() {
   local columns=$1
   shift
-  tmux -L "$socket" kill-server 2>/dev/null
+  tmux -S "$socket" kill-server 2>/dev/null
   runs=$((runs + 1))
-  socket=obrint-live-table-$$-$runs
-  tmux -L "$socket" -f /dev/null new-session -d -s live -x "$columns" -y 40 \
+  socket=$work/tmux-$runs
+  tmux -S "$socket" -f /dev/null new-session -d -s live -x "$columns" -y 40 \
     "$(printf '%q ' bash -c '"$@"; echo "exit status $?"; exec sleep 3600' - "$cli" "$@")" ||
     fail "tmux did not start"
 }
-keys() { tmux -L "$socket" send-keys -t live "$@"; }
+keys() { tmux -S "$socket" send-keys -t live "$@"; }
 # The screen, and what scrolled off it, with wrapped lines joined.
-joined() { tmux -L "$socket" capture-pane -p -J -S - -t live 2>/dev/null; }
+joined() { tmux -S "$socket" capture-pane -p -J -S - -t live 2>/dev/null; }
 # await PATTERN [SECONDS]: until the screen shows it (an extended regular expression).
 await() {
   for _ in $(seq $((${2:-30} * 5))); do
@@ -57,7 +57,7 @@ ended() { await '^exit status [0-9]+$'; }
 # look NAME: the screen as it is, and what scrolled off it, kept as NAME.txt.
 look() {
   screen=$1
-  tmux -L "$socket" capture-pane -p -S - -t live >"$screens/$screen.txt"
+  tmux -S "$socket" capture-pane -p -S - -t live >"$screens/$screen.txt"
 }
 shows() { joined | grep -qF -- "$1" || fail "not shown: $1"; }
 
@@ -112,7 +112,7 @@ run 120 -v "${fleet[@]}" --sim-plug-file plugs.txt station --timeout 2 demo.bin
 await '^1-2\.8 '
 look station-verbose-120
 check 120
-tmux -L "$socket" resize-window -t live -x 80
+tmux -S "$socket" resize-window -t live -x 80
 sleep 2 # the table is redrawn every second
 look station-verbose-narrowed-80
 check 80
