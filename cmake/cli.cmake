@@ -61,7 +61,7 @@ else()
 endif()
 # In-process tests on both platforms; the tests that start the program as a process use a POSIX
 # shell and run natively only.
-set(cli_tests cli_test fleet_test log_report_test station_test)
+set(cli_tests cli_test console_test fleet_test log_report_test station_test)
 if(NOT WIN32)
   list(APPEND cli_tests cli_process_test files_test udev_watch_test)
 endif()
@@ -75,6 +75,13 @@ foreach(name ${cli_tests})
                                              OBRINT_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_dependencies(${name} obrint-cli)
 endforeach()
+
+# The live tables on a real terminal screen (tmux); the screens are kept as text in build/screens/.
+if(NOT WIN32)
+  add_test(NAME live_table_test
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/live_table_test.sh $<TARGET_FILE:obrint-cli>
+                   ${CMAKE_SOURCE_DIR}/build/screens)
+endif()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the
 # group plugdev) the headset's hidraw nodes. The Debian package puts the rule where Debian 12's

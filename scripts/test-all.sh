@@ -135,7 +135,7 @@ if step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
   -DOBRINT_THREAD_SANITIZE=ON; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     step "ThreadSanitizer tests (command line)" run_ctest build/tsan \
-    -R '^(cli_test|fleet_test|station_test|cli_process_test)$'
+    -R '^(cli_test|console_test|fleet_test|station_test|cli_process_test)$'
 fi
 
 # Bounded runs of the fuzz targets, where the project has them.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <istream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -17,6 +18,23 @@ namespace {
 constexpr int kBarWidth = 30;
 // How often a question looks whether a signal has come.
 constexpr auto kSignalPace = std::chrono::milliseconds(20);
+constexpr std::string_view kCut = "...";  // ends a line cut to the terminal's width
+
+// The longest start of a UTF-8 text that takes at most `limit` columns, in bytes, and the columns
+// it takes: one per character (every text of the table is in a script of narrow letters).
+std::pair<std::size_t, std::size_t> Fit(std::string_view text, std::size_t limit) {
+  std::size_t columns = 0, at = 0;
+  for (; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;  // within a character
+    if (columns == limit) break;
+    ++columns;
+  }
+  return {at, columns};
+}
+
+std::size_t Columns(std::string_view text) {
+  return Fit(text, std::numeric_limits<std::size_t>::max()).second;
+}
 
 // An answer typed on Windows ends in CR LF; the answer is neither.
 std::string_view TrimLineEnd(std::string_view text) {
@@ -39,31 +57,47 @@ std::string ProgressBar(int percent, int width) {
 Console::Console(Io io, bool json, Verbosity verbosity, const SignalWatch& signals)
     : io_(io), json_(json), verbosity_(verbosity), signals_(signals) {}
 
+void Console::Write(std::ostream& stream, std::string_view text) {
+  const std::lock_guard lock(mutex_);
+  if (drawn_.empty()) {
+    stream << text << std::flush;
+    return;
+  }
+  const TerminalSize size = Size();
+  EraseTable(size);
+  io_.err << std::flush;
+  stream << text << std::flush;
+  DrawTable(size);
+}
+
 void Console::Say(std::string_view line) {
   if (json_ || verbosity_ == Verbosity::kQuiet) return;
-  io_.out << line << '\n';
+  Write(io_.out, std::string(line) + '\n');
 }
 
 void Console::Print(std::string_view text) {
   if (json_ || verbosity_ == Verbosity::kQuiet) return;
-  io_.out << text;
+  Write(io_.out, text);
 }
 
 void Console::Detail(std::string_view line) {
   if (verbosity_ != Verbosity::kVerbose) return;
-  io_.err << line << '\n';
+  Write(io_.err, std::string(line) + '\n');
 }
 
-void Console::Error(std::string_view line) { io_.err << "obrint-cli: " << line << '\n'; }
+void Console::Error(std::string_view line) {
+  Write(io_.err, "obrint-cli: " + std::string(line) + '\n');
+}
 
 void Console::Warn(std::string_view line) {
   if (verbosity_ == Verbosity::kQuiet) return;
-  io_.err << "obrint-cli: warning: " << line << '\n';
+  Write(io_.err, "obrint-cli: warning: " + std::string(line) + '\n');
 }
 
 void Console::Progress(std::uint32_t done, std::uint32_t total) {
   if (json_ || verbosity_ == Verbosity::kQuiet || !io_.errIsTerminal) return;
   const int percent = total == 0 ? 100 : static_cast<int>(std::uint64_t{done} * 100 / total);
+  const std::lock_guard lock(mutex_);
   if (percent == drawnPercent_) return;
   drawnPercent_ = percent;
   io_.err << '\r' << ProgressBar(percent, kBarWidth) << ' ' << done << '/' << total << " bytes"
@@ -74,17 +108,58 @@ bool Console::terminal() const {
   return !json_ && verbosity_ != Verbosity::kQuiet && io_.errIsTerminal && io_.errTakesEscapes;
 }
 
-void Console::ProgressLines(const std::vector<std::string>& lines) {
+void Console::Table(std::vector<std::string> lines) {
   if (!terminal()) return;
-  // Back up over the lines drawn last time, then draw each anew over its old self.
-  if (drawnLines_ > 0) io_.err << "\x1b[" << drawnLines_ << 'A';
-  for (const std::string& line : lines) io_.err << "\r\x1b[2K" << line << '\n';
+  const std::lock_guard lock(mutex_);
+  const TerminalSize size = Size();
+  EraseTable(size);
+  table_ = std::move(lines);
+  DrawTable(size);
+}
+
+void Console::EraseTable(TerminalSize size) {
+  // Each line was drawn on one row; a terminal narrowed since has wrapped it anew, as tmux, the
+  // Windows console and most terminals do.
+  std::size_t rows = 0;
+  for (const std::string& line : drawn_) {
+    const std::size_t columns = Columns(line);
+    rows += size.columns == 0 || columns <= size.columns
+                ? 1
+                : (columns + size.columns - 1) / size.columns;
+  }
+  if (rows == 0) return;
+  // Up to the table's first row, each row cleared, and up again. Not cleared to the end of the
+  // screen at once: from its top-left corner, tmux would keep the table in its history.
+  io_.err << "\r\x1b[" << rows << 'A';
+  for (std::size_t row = 0; row < rows; ++row) io_.err << "\x1b[2K\n";
+  io_.err << "\x1b[" << rows << 'A';
+  drawn_.clear();
+}
+
+void Console::DrawTable(TerminalSize size) {
+  // Never into the last column: a line that filled it would wrap on some terminals.
+  const std::size_t width =
+      size.columns > kCut.size() + 1 ? size.columns - 1 : std::numeric_limits<std::size_t>::max();
+  std::vector<std::string> shown = table_;
+  // The screen keeps a row for the cursor; the first lines and the last (the totals) are shown.
+  if (size.rows > 3 && shown.size() >= size.rows) {
+    const std::size_t kept = size.rows - 3;
+    shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(kept), shown.end() - 1);
+    shown.insert(shown.end() - 1, "... and " + std::to_string(table_.size() - kept - 1) +
+                                      " lines more: a taller terminal shows them");
+  }
+  for (std::string& line : shown) {
+    if (Columns(line) > width) line = line.substr(0, Fit(line, width - kCut.size()).first) += kCut;
+    io_.err << line << '\n';
+  }
   io_.err << std::flush;
-  drawnLines_ = lines.size();
+  drawn_ = std::move(shown);
 }
 
 void Console::EndProgress() {
-  drawnLines_ = 0;
+  const std::lock_guard lock(mutex_);
+  table_.clear();
+  drawn_.clear();
   if (drawnPercent_ < 0) return;
   io_.err << '\n';
   drawnPercent_ = -1;
@@ -92,10 +167,10 @@ void Console::EndProgress() {
 
 bool Console::Confirm(std::string_view question) {
   EndProgress();
-  io_.err << question << " [y/N] " << std::flush;
+  Write(io_.err, std::string(question) + " [y/N] ");
   const std::optional<std::string> line = ReadAnswer();
   if (!line) {
-    io_.err << '\n';
+    Write(io_.err, "\n");
     return false;
   }
   const std::string_view answer = TrimLineEnd(*line);
@@ -131,6 +206,6 @@ std::optional<std::string> Console::ReadAnswer() {
   return std::move(answer->line);
 }
 
-void Console::Json(std::string_view text) { io_.out << text << '\n'; }
+void Console::Json(std::string_view text) { Write(io_.out, std::string(text) + '\n'); }
 
 }  // namespace obrint::cli

@@ -1,9 +1,11 @@
-// What the command line says and asks: human lines on stdout, errors and the progress bar on
-// stderr, the confirmation read from stdin.
+// What the command line says and asks: human lines on stdout, errors, the progress bar and the
+// live table on stderr, the confirmation read from stdin. The console is the one writer of both
+// streams, from any thread: while a table is drawn, every other line goes above it.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,11 @@ namespace obrint::cli {
 // "[########............] 40%": a progress bar `width` characters wide, and the percentage.
 std::string ProgressBar(int percent, int width);
 
+// A terminal's size in character cells; 0 where it is not known.
+struct TerminalSize {
+  unsigned columns = 0, rows = 0;
+};
+
 // The process's streams, or a test's.
 struct Io {
   std::ostream& out;
@@ -23,6 +30,8 @@ struct Io {
   // The terminal moves the cursor on escape sequences, so that several progress lines can be
   // redrawn in place (a Windows console before Windows 10 does not).
   bool errTakesEscapes = true;
+  // The size of the terminal that stderr shows on, asked at each redraw: it may change.
+  TerminalSize (*errSize)() = nullptr;
 };
 
 enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };
@@ -50,9 +59,12 @@ class Console {
   void Warn(std::string_view line);
   // A bar on stderr, redrawn in place, when stderr is a terminal and no --json or -q.
   void Progress(std::uint32_t done, std::uint32_t total);
+  // Ends the bar or the table: it stays as it stands, and what follows is written below it.
   void EndProgress();
-  // Several progress lines (one per headset), redrawn in place under the same conditions.
-  void ProgressLines(const std::vector<std::string>& lines);
+  // The live table (a header, a row per headset, totals), redrawn in place when terminal(): each
+  // line cut to the terminal's width, as many lines as its height holds. Until EndProgress, what
+  // else is written goes above it, whole.
+  void Table(std::vector<std::string> lines);
   // Asks on stderr, reads a line from stdin: true for y or yes; false at the end of the input,
   // and as soon as a signal comes.
   bool Confirm(std::string_view question);
@@ -62,13 +74,21 @@ class Console {
  private:
   // The answer's line; nullopt at the end of the input or at a signal.
   std::optional<std::string> ReadAnswer();
+  // `text` to `stream`, above the table while one is drawn.
+  void Write(std::ostream& stream, std::string_view text);
+  // Under the lock: the table drawn last taken off the screen, and drawn anew for `size`.
+  void EraseTable(TerminalSize size);
+  void DrawTable(TerminalSize size);
+  TerminalSize Size() const { return io_.errSize ? io_.errSize() : TerminalSize{}; }
 
   Io io_;
   bool json_;
   Verbosity verbosity_;
   const SignalWatch& signals_;
+  std::mutex mutex_;  // one writer of the streams
   int drawnPercent_ = -1;
-  std::size_t drawnLines_ = 0;
+  std::vector<std::string> table_;  // the live table's lines while it is drawn
+  std::vector<std::string> drawn_;  // as they were drawn last: cut to the width of then
 };
 
 }  // namespace obrint::cli

@@ -33,7 +33,7 @@ std::string StageName(RunStage stage) {
     case RunStage::kRebooting:
       return "rebooting";
     case RunStage::kDone:
-      return "done";
+      break;
   }
   return "";
 }
@@ -44,34 +44,48 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-// The progress lines, one per headset, redrawn as the workers report.
+// The live table, a row per headset under the header, redrawn as the workers report.
 class Board {
  public:
   Board(Console& console, const std::vector<Target>& targets) : console_(console) {
+    lines_.push_back(HeadsetRow("USB PORT", "MCU ID", "STATE"));
     for (std::size_t i = 0; i < targets.size(); ++i) {
-      labels_.push_back(Label(targets[i], i));
-      lines_.push_back(labels_.back() + "  starting");
+      const std::optional<McuId>& mcuId = targets[i].info.mcuId;
+      heads_.push_back(HeadsetRow(Label(targets[i], i), mcuId ? FormatMcuId(*mcuId) : "", ""));
+      lines_.push_back(heads_.back() + "starting");
     }
   }
+  // Its end is told by Ended, with the outcome.
   void Update(std::size_t index, RunStage stage, std::uint32_t sent, std::uint32_t size) {
-    std::string line = labels_[index] + "  ";
-    if (stage == RunStage::kFlashing && size > 0) {
-      line += ProgressBar(static_cast<int>(std::uint64_t{sent} * 100 / size), kBarWidth);
-    } else {
-      line += StageName(stage);
+    if (stage == RunStage::kDone) return;
+    Show(index, stage == RunStage::kFlashing && size > 0
+                    ? "flashing " +
+                          ProgressBar(static_cast<int>(std::uint64_t{sent} * 100 / size), kBarWidth)
+                    : StageName(stage));
+  }
+  void Ended(std::size_t index, const HeadsetRecord& record) {
+    if (record.outcome == RunOutcome::kFlashed) {
+      return Show(index, "flashed " + VersionText(record.firmwareAfter));
     }
-    if (line == lines_[index]) return;
-    lines_[index] = std::move(line);
-    console_.ProgressLines(lines_);
+    if (record.outcome == RunOutcome::kNotStarted) return Show(index, record.reason);
+    Show(index, std::string(OutcomeName(record.outcome)) + ": " + record.reason);
   }
 
  private:
+  void Show(std::size_t index, const std::string& state) {
+    std::string line = heads_[index] + state;
+    if (line == lines_[index + 1]) return;
+    lines_[index + 1] = std::move(line);
+    console_.Table(lines_);
+  }
+
   Console& console_;
-  std::vector<std::string> labels_;
+  std::vector<std::string> heads_;  // each row's port and MCU ID
   std::vector<std::string> lines_;
 };
 
-std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index) {
+std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index,
+                        bool virtualTime) {
   std::string line = Label(target, index) + "  MCU ID " +
                      (record.mcuId ? FormatMcuId(*record.mcuId) : "(not read)") + "  " +
                      (record.firmwareBefore ? VersionText(record.firmwareBefore) : "boot") +
@@ -79,7 +93,8 @@ std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::
                      "  " + std::string(OutcomeName(record.outcome));
   if (!record.reason.empty()) line += ": " + record.reason;
   const auto ms = std::chrono::duration<double>(record.ended - record.started).count();
-  return line + "  " + Seconds(ms);
+  // On virtual time the duration is no real headset's.
+  return virtualTime ? line : line + "  " + Seconds(ms);
 }
 
 // --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
@@ -129,6 +144,7 @@ void FlashAll(Context& context, const LoadedImage& image) {
     if (verbose) verbose(i, stage, sent, size);
     board.Update(i, stage, sent, size);
   };
+  setup.onEnded = [&board](std::size_t i, const HeadsetRecord& record) { board.Ended(i, record); };
   Fleet fleet(std::move(setup));
   const auto started = std::chrono::steady_clock::now();
   const std::vector<HeadsetRecord> records = fleet.Flash(*targets);
@@ -140,7 +156,7 @@ void FlashAll(Context& context, const LoadedImage& image) {
   std::size_t flashed = 0, notStarted = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
     headsets.push_back(RecordJson(place->setting, records[i]));
-    console.Say(SummaryLine(records[i], (*targets)[i], i));
+    console.Say(SummaryLine(records[i], (*targets)[i], i, OnVirtualTime(options)));
     flashed += records[i].outcome == RunOutcome::kFlashed;
     notStarted += records[i].outcome == RunOutcome::kNotStarted;
   }
@@ -165,7 +181,8 @@ void FlashAll(Context& context, const LoadedImage& image) {
                       {"seconds", seconds}};
   console.Say(std::to_string(records.size()) + " headsets: " + std::to_string(flashed) +
               " flashed, " + std::to_string(failed) + " failed, " + std::to_string(notStarted) +
-              " not started, in " + Seconds(seconds));
+              " not started, " +
+              (OnVirtualTime(options) ? "on virtual time" : "in " + Seconds(seconds)));
   // The headsets' outcomes rank first; a record lost on the way to the log comes after.
   if (const ExitCode worst = WorstExitCode(records); worst != ExitCode::kSuccess) {
     context.reply.Fail(worst, std::to_string(records.size() - flashed) + " of " +

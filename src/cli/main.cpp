@@ -14,6 +14,7 @@
 #include "winbase/handles.h"
 #include "winbase/text.h"
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -56,6 +57,20 @@ class ConsoleSettings {
   DWORD errorsMode_ = 0;
   bool drawsEscapes_ = false;
 };
+
+// The window of the console that stderr writes to.
+obrint::cli::TerminalSize ErrorTerminalSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return {};
+  return {static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1),
+          static_cast<unsigned>(info.srWindow.Bottom - info.srWindow.Top + 1)};
+}
+#else
+obrint::cli::TerminalSize ErrorTerminalSize() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_col, size.ws_row};
+}
 #endif
 
 }  // namespace
@@ -74,8 +89,8 @@ int main(int argc, char** argv) {
   const bool errIsTerminal = isatty(STDERR_FILENO) != 0;
   const bool errTakesEscapes = true;
 #endif
-  const int status =
-      obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal, errTakesEscapes});
+  const int status = obrint::cli::RunCli(
+      args, {std::cout, std::cerr, std::cin, errIsTerminal, errTakesEscapes, ErrorTerminalSize});
   // Out while the console still reads UTF-8.
   std::cout.flush();
   return status;

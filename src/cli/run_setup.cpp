@@ -131,6 +131,16 @@ FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& 
   return setup;
 }
 
+std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state) {
+  std::string row(port);
+  row.resize(std::max<std::size_t>(row.size(), 10), ' ');
+  row.append(" ").append(mcuId.empty() ? "-" : mcuId);
+  row.resize(std::max<std::size_t>(row.size(), 35), ' ');
+  return row.append("  ").append(state);
+}
+
+bool OnVirtualTime(const Options& options) { return options.simulated && !options.sim.realTime; }
+
 void EndRunPlace(Context& context, bool logged) {
   if (logged || context.reply.failed()) return;
   context.reply.Fail(Failure::kFileWriteFailed,

@@ -34,6 +34,13 @@ FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& 
 // A record that did not reach the log is a file error, unless a headset's outcome is worse.
 void EndRunPlace(Context& context, bool logged);
 
+// A row of the live table of flash --all and of the station: a headset's port, its MCU ID, and
+// where it stands. The table's header is the row of the columns' names.
+std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state);
+// Whether the run's waits pass on the virtual headsets' own clock (--sim without --sim-real-time):
+// its durations are then no real headset's.
+bool OnVirtualTime(const Options& options);
+
 // flash --all.
 void FlashAll(Context& context, const LoadedImage& image);
 

@@ -2,8 +2,10 @@
 // table, one row per port, with the totals below it; without one, or with --json, one JSON line
 // per event on stdout, the last one the command's own object.
 #include <CLI/CLI.hpp>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <thread>
 
 #include "cli/run_setup.h"
 #include "cli/station_run.h"
@@ -46,9 +48,16 @@ std::string_view KindName(StationEvent::Kind kind) {
 class View {
  public:
   View(Context& context, const RunSetting& setting)
-      : context_(context), setting_(setting), lines_(context.console.json() || !terminal()) {}
+      : context_(context),
+        setting_(setting),
+        lines_(context.console.json() || !terminal()),
+        virtualTime_(OnVirtualTime(context.options)) {
+    // The totals move on while no headset does.
+    if (!lines_) ticker_ = std::jthread([this](std::stop_token stop) { Tick(stop); });
+  }
 
   void Tell(const StationEvent& event) {
+    const std::lock_guard lock(mutex_);
     Count(event);
     if (lines_) return Line(event);
     struct Row& row = rows_[event.row];
@@ -60,6 +69,8 @@ class View {
 
   // The totals, as the last line or below the table, and in the command's object.
   void End(const std::vector<HeadsetRecord>& records, bool stopped) {
+    StopTicking();
+    const std::lock_guard lock(mutex_);
     Json& fields = context_.reply.fields;
     fields["event"] = "stop";
     fields["image_size"] = setting_.imageSize;
@@ -81,6 +92,7 @@ class View {
 
   // A second Ctrl+C: every run not ended yet has its record now.
   void Interrupted(const std::vector<HeadsetRecord>& records, int signal) {
+    StopTicking();
     for (std::size_t run = 0; run < records.size(); ++run) {
       if (told_.contains(run)) continue;
       StationEvent event = StationEvent::Of(StationEvent::Kind::kDone, RowOf(records[run]),
@@ -93,7 +105,8 @@ class View {
     context_.reply.Fail(
         static_cast<ExitCode>(SignalWatch::ExitStatusFor(signal)),
         "stopped by signal " + std::to_string(signal) + "; every headset has its record");
-    if (lines_) PrintJson(context_);
+    if (lines_) return PrintJson(context_);
+    context_.console.Error(context_.reply.error);
   }
   bool lines() const { return lines_; }
 
@@ -106,6 +119,24 @@ class View {
   };
 
   bool terminal() const { return context_.console.terminal(); }
+
+  void Tick(const std::stop_token& stop) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    while (!wake.wait_for(lock, stop, std::chrono::seconds(1),
+                          [&stop] { return stop.stop_requested(); })) {
+      const std::lock_guard drawing(mutex_);
+      Draw();
+    }
+  }
+  void StopTicking() {
+    ticker_.request_stop();
+    if (ticker_.joinable()) ticker_.join();
+  }
+
+  // A duration on the table; none on virtual time, where it is no real headset's.
+  std::string Took(double seconds) const { return virtualTime_ ? "" : "  " + Fixed(seconds, " s"); }
 
   std::string RowOf(const HeadsetRecord& record) const {
     for (const auto& [name, row] : rows_) {
@@ -146,18 +177,22 @@ class View {
         {"seconds", seconds}};
   }
 
+  // The counts; the figures once a run has ended.
   std::string Footer() const {
+    std::string footer =
+        "flashed " + std::to_string(flashed_) + "  failed " + std::to_string(failed_);
+    if (flashed_ + failed_ == 0) return footer;
     const Json totals = Totals();
-    return "flashed " + std::to_string(flashed_) + "  failed " + std::to_string(failed_) +
-           "  yield " + Fixed(totals["yield_percent"], " %") + "  mean " +
-           Fixed(totals["mean_seconds"], " s") + " per headset  " +
-           Fixed(totals["headsets_per_hour"], "") + " headsets per hour";
+    footer += "  yield " + Fixed(totals["yield_percent"], " %");
+    if (virtualTime_) return footer + "  on virtual time: no durations";
+    return footer + "  " + Fixed(totals["mean_seconds"], " s") + " per headset  " +
+           Fixed(totals["headsets_per_hour"], "") + " per hour";
   }
 
   std::string RowText(const StationEvent& event, struct Row& row) {
     using K = StationEvent::Kind;
-    const auto elapsed = [&row] {
-      return "  " + Fixed(std::chrono::duration<double>(Clock::now() - row.started).count(), " s");
+    const auto elapsed = [&] {
+      return Took(std::chrono::duration<double>(Clock::now() - row.started).count());
     };
     switch (event.kind) {
       case K::kArrival:
@@ -173,10 +208,10 @@ class View {
         const HeadsetRecord& record = *event.record;
         row.done = record.outcome == RunOutcome::kFlashed;
         const std::string seconds =
-            Fixed(std::chrono::duration<double>(record.ended - record.started).count(), " s");
-        if (row.done) return "done, unplug  " + VersionText(record.firmwareAfter) + "  " + seconds;
+            Took(std::chrono::duration<double>(record.ended - record.started).count());
+        if (row.done) return "done, unplug  " + VersionText(record.firmwareAfter) + seconds;
         if (record.outcome == RunOutcome::kNotStarted) return record.reason;
-        return std::string(OutcomeName(record.outcome)) + ": " + record.reason + "  " + seconds;
+        return std::string(OutcomeName(record.outcome)) + ": " + record.reason + seconds;
       }
       case K::kSkip:
         row.done = event.flashedAt.has_value();
@@ -193,16 +228,13 @@ class View {
   void Draw() {
     std::vector<std::pair<std::size_t, std::string>> ordered;
     for (const auto& [name, row] : rows_) {
-      char head[64];
-      std::snprintf(head, sizeof head, "%-10s %-24s  ", name.c_str(),
-                    row.mcuId.empty() ? "-" : row.mcuId.c_str());
-      ordered.emplace_back(row.order, head + row.text);
+      ordered.emplace_back(row.order, HeadsetRow(name, row.mcuId, row.text));
     }
     std::sort(ordered.begin(), ordered.end());
-    std::vector<std::string> lines;
+    std::vector<std::string> lines = {HeadsetRow("USB PORT", "MCU ID", "STATE")};
     for (auto& [order, line] : ordered) lines.push_back(std::move(line));
     lines.push_back(Footer());
-    context_.console.ProgressLines(lines);
+    context_.console.Table(std::move(lines));
   }
 
   void Line(const StationEvent& event) {
@@ -225,11 +257,14 @@ class View {
   Context& context_;
   const RunSetting& setting_;
   bool lines_;
+  bool virtualTime_;
+  std::mutex mutex_;  // the ticker draws too
   std::map<std::string, struct Row> rows_;
   std::set<std::size_t> told_;  // runs whose end was told
   std::size_t arrived_ = 0, flashed_ = 0, failed_ = 0, skipped_ = 0, leftAlone_ = 0;
   double runSeconds_ = 0;
   std::optional<Clock::time_point> firstStart_;
+  std::jthread ticker_;  // redraws the table every second
 };
 
 void Run(Context& context) {

@@ -29,11 +29,11 @@ struct CliRun {
 };
 
 inline CliRun RunCliWith(std::vector<std::string> args, const std::string& input = "",
-                         bool errIsTerminal = false) {
+                         bool errIsTerminal = false, TerminalSize (*errSize)() = nullptr) {
   args.insert(args.begin(), "obrint-cli");
   std::ostringstream out, err;
   std::istringstream in(input);
-  const int code = RunCli(args, {out, err, in, errIsTerminal});
+  const int code = RunCli(args, {out, err, in, errIsTerminal, true, errSize});
   return {code, out.str(), err.str()};
 }
 
