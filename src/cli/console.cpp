@@ -47,6 +47,8 @@ void Console::Detail(std::string_view line) {
 
 void Console::Error(std::string_view line) { io_.err << "obrint-cli: " << line << '\n'; }
 
+void Console::Record(std::string_view line) { io_.err << line << '\n'; }
+
 void Console::Warn(std::string_view line) {
   if (verbosity_ == Verbosity::kQuiet) return;
   io_.err << "obrint-cli: warning: " << line << '\n';

@@ -53,6 +53,21 @@ bool Fleet::logged() const {
   return logged_;
 }
 
+std::vector<HeadsetRecord> Fleet::unlogged() const {
+  const std::lock_guard lock(mutex_);
+  std::vector<HeadsetRecord> records;
+  for (const std::size_t index : unlogged_) records.push_back(records_[index]);
+  return records;
+}
+
+void Fleet::Log(std::size_t index) {
+  if (!setup_.log || setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump())) return;
+  unlogged_.push_back(index);
+  if (!logged_) return;
+  logged_ = false;
+  if (setup_.onLogFailed) setup_.onLogFailed(setup_.log->failure());
+}
+
 void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {
   const std::lock_guard lock(mutex_);
   stages_[index] = stage;
@@ -70,9 +85,7 @@ void Fleet::Finish(std::size_t index, HeadsetRecord record) {
   if (closed_) return;  // a signal recorded this run already
   records_[index] = std::move(record);
   stages_[index] = RunStage::kDone;
-  if (setup_.log) {
-    logged_ = setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump()) && logged_;
-  }
+  Log(index);
   if (setup_.onProgress) setup_.onProgress(index, RunStage::kDone, records_[index].bytesSent, 0);
   if (setup_.onEnded) setup_.onEnded(index, records_[index]);
   ++ended_;
@@ -91,16 +104,15 @@ void Fleet::Work(std::size_t index, RestartTracker::Ticket ticket) {
   RestartTracker& tracker = tracker_;
   const bool recovery = target.interface.firmware() == FirmwareKind::kBoot;
   const HeadsetIdentity identity = IdentityOf(target);
-  const auto notStarted = [&] {
-    record.outcome = RunOutcome::kNotStarted;
-    record.reason = "not started: interrupted";
-    record.exitStatus = static_cast<int>(ExitCode::kInterrupted);
-    Finish(index, std::move(record));
-  };
   RestartTracker::Turn turn = tracker.TakeTurn(ticket);
   // A headset in its boot firmware is not restarted: its turn is nobody's business.
   if (recovery) turn.End();
-  if (setup_.signals.interrupts() > 0) return notStarted();
+  if (setup_.signals.interrupts() > 0) {
+    record.outcome = RunOutcome::kNotStarted;
+    record.reason = "not started: interrupted";
+    record.exitStatus = static_cast<int>(ExitCode::kInterrupted);
+    return Finish(index, std::move(record));
+  }
   Stage(index, RunStage::kRestarting);
 
   const std::unique_ptr<Clock> clock = setup_.host.ClockFor(target.interface);
@@ -150,9 +162,7 @@ void Fleet::End(int signal) {
       if (stages_[i] == RunStage::kDone) continue;
       Interrupt(records_[i], stages_[i], signal);
       records_[i].ended = now;
-      if (setup_.log && !setup_.log->Append(RecordJson(setup_.setting, records_[i]).dump())) {
-        logged_ = false;
-      }
+      Log(i);
     }
     records = records_;
   }
@@ -198,7 +208,7 @@ std::size_t Fleet::Start(const std::vector<Target>& targets) {
   return first;
 }
 
-std::size_t Fleet::Leave(const Target& target, Failure why) {
+std::size_t Fleet::Leave(const Target& target, Failure why, std::string reason) {
   std::size_t index = 0;
   HeadsetRecord record;
   {
@@ -206,8 +216,8 @@ std::size_t Fleet::Leave(const Target& target, Failure why) {
     index = Add(target);
     record = records_[index];
   }
-  record.outcome = RunOutcome::kNotStarted;
-  record.reason = Message(why);
+  record.outcome = why == Failure::kNeedsRecovery ? RunOutcome::kFailed : RunOutcome::kNotStarted;
+  record.reason = reason.empty() ? Message(why) : std::move(reason);
   record.failure = why;
   record.exitStatus = static_cast<int>(ExitCodeOf(why));
   Finish(index, std::move(record));
