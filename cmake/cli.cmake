@@ -74,6 +74,12 @@ foreach(name ${cli_tests})
   add_dependencies(${name} obrint-cli)
 endforeach()
 
+# Every obrint-cli command of README.md and docs/*.md, run as written, in order.
+if(NOT WIN32)
+  add_test(NAME docs_test COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/docs_test.sh
+                                  $<TARGET_FILE:obrint-cli> ${CMAKE_SOURCE_DIR})
+endif()
+
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the
 # group plugdev) the headset's hidraw nodes. The Debian package puts the rule where Debian 12's
 # packages put theirs (cmake/deb.cmake).
