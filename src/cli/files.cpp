@@ -70,8 +70,9 @@ std::intptr_t OpenHandle(const fs::path& path, DWORD access, DWORD share, DWORD 
   if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<std::intptr_t>(h);
   NoteSystemReason();
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     NoteFolder();
+  }
   return kNone;
 }
 
@@ -309,8 +310,10 @@ Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> by
     temporary = TemporaryBeside(target);
     handle = CreateNew(temporary);
   }
-  if (handle == kNone) NoteSystemReason();
-  if (handle == kNone) return Failure::kFileWriteFailed;
+  if (handle == kNone) {
+    NoteSystemReason();
+    return Failure::kFileWriteFailed;
+  }
   const bool written = WriteAll(handle, bytes) && Sync(handle);
   CloseHandle(handle);
   const bool renamed = written && RenameOver(temporary, target, replace);

@@ -104,15 +104,16 @@ void Fleet::Work(std::size_t index, RestartTracker::Ticket ticket) {
   RestartTracker& tracker = tracker_;
   const bool recovery = target.interface.firmware() == FirmwareKind::kBoot;
   const HeadsetIdentity identity = IdentityOf(target);
-  RestartTracker::Turn turn = tracker.TakeTurn(ticket);
-  // A headset in its boot firmware is not restarted: its turn is nobody's business.
-  if (recovery) turn.End();
-  if (setup_.signals.interrupts() > 0) {
+  const auto notStarted = [&] {
     record.outcome = RunOutcome::kNotStarted;
     record.reason = "not started: interrupted";
     record.exitStatus = static_cast<int>(ExitCode::kInterrupted);
-    return Finish(index, std::move(record));
-  }
+    Finish(index, std::move(record));
+  };
+  RestartTracker::Turn turn = tracker.TakeTurn(ticket);
+  // A headset in its boot firmware is not restarted: its turn is nobody's business.
+  if (recovery) turn.End();
+  if (setup_.signals.interrupts() > 0) return notStarted();
   Stage(index, RunStage::kRestarting);
 
   const std::unique_ptr<Clock> clock = setup_.host.ClockFor(target.interface);
