@@ -8,7 +8,8 @@ namespace {
 constexpr std::array kExitCodes = {
     ExitCodeInfo{ExitCode::kSuccess, "ok", "success"},
     ExitCodeInfo{ExitCode::kUsage, "usage",
-                 "bad command line, or several headsets attached and none chosen"},
+                 "bad command line, several headsets attached and none chosen, or a question "
+                 "with no terminal to answer on and no --yes"},
     ExitCodeInfo{ExitCode::kNoDevice, "no-device",
                  "no headset found, it does not open, or it did not come back"},
     ExitCodeInfo{ExitCode::kDeviceRefused, "device-refused",
@@ -18,8 +19,8 @@ constexpr std::array kExitCodes = {
     ExitCodeInfo{ExitCode::kFileError, "file-error", "a file could not be opened, read or written"},
     ExitCodeInfo{ExitCode::kDeclined, "declined", "the reboot after flashing was not confirmed"},
     ExitCodeInfo{ExitCode::kInterrupted, "interrupted",
-                 "Ctrl+C, once or twice (another signal: 128 + its number); every headset has "
-                 "its record"},
+                 "Ctrl+C: the first lets the runs under way finish, a second stops at once "
+                 "(another signal: 128 + its number); every headset has its record"},
 };
 
 struct FailureInfo {

@@ -1,5 +1,6 @@
 #include "cli/files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <random>
@@ -9,6 +10,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "winbase/text.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,7 +29,16 @@ thread_local std::string tReason;
 
 void NoteSystemReason() {
 #ifdef _WIN32
-  tReason = std::system_category().message(static_cast<int>(::GetLastError()));
+  // In the system's language, as UTF-8, without the message's line end and full stop.
+  wchar_t text[512] = L"";
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       ::GetLastError(), 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+  tReason = winbase::Narrow(std::wstring_view(text, length));
+  while (!tReason.empty() &&
+         (std::isspace(static_cast<unsigned char>(tReason.back())) || tReason.back() == '.')) {
+    tReason.pop_back();
+  }
 #else
   tReason = std::generic_category().message(errno);
 #endif

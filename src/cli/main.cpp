@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = Utf8Arguments();
   const bool errIsTerminal = _isatty(_fileno(stderr)) != 0;
   const bool errTakesEscapes = console.drawsEscapes();
-  const bool inIsTerminal = _isatty(_fileno(stdin)) != 0;
+  // _isatty also holds for NUL, which no one answers on.
+  DWORD inMode = 0;
+  const bool inIsTerminal = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &inMode) != 0;
 #else
   // A file size limit then fails the write (EFBIG), which is told, and not the whole process.
   std::signal(SIGXFSZ, SIG_IGN);
