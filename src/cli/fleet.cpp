@@ -48,11 +48,6 @@ Fleet::~Fleet() {
   }
 }
 
-bool Fleet::logged() const {
-  const std::lock_guard lock(mutex_);
-  return logged_;
-}
-
 std::vector<HeadsetRecord> Fleet::unlogged() const {
   const std::lock_guard lock(mutex_);
   std::vector<HeadsetRecord> records;
@@ -63,9 +58,7 @@ std::vector<HeadsetRecord> Fleet::unlogged() const {
 void Fleet::Log(std::size_t index) {
   if (!setup_.log || setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump())) return;
   unlogged_.push_back(index);
-  if (!logged_) return;
-  logged_ = false;
-  if (setup_.onLogFailed) setup_.onLogFailed(setup_.log->failure());
+  if (unlogged_.size() == 1 && setup_.onLogFailed) setup_.onLogFailed(setup_.log->failure());
 }
 
 void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {

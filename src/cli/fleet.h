@@ -87,8 +87,6 @@ class Fleet {
   bool byPort() const { return tracker_.byPort(); }
   // Boot firmwares seen at the end that no headset of the run restarted into: none was touched.
   const std::vector<HidInterface>& strays() const { return strays_; }
-  // Whether every record reached the log.
-  bool logged() const;
   // The records the log could not take, in the order they ended.
   std::vector<HeadsetRecord> unlogged() const;
 
@@ -114,7 +112,6 @@ class Fleet {
   std::vector<RunStage> stages_;
   std::size_t ended_ = 0;
   bool closed_ = false;  // a signal took over the records
-  bool logged_ = true;
   std::vector<std::size_t> unlogged_;
   std::vector<HidInterface> strays_;
 };

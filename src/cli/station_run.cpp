@@ -44,6 +44,7 @@ struct StationRun::Entry {
 struct StationRun::Ended {
   std::size_t run;
   HeadsetRecord record;
+  std::optional<std::string> logFailure;  // the log refused this record: the system's reason
 };
 
 std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
@@ -68,10 +69,13 @@ StationRun::StationRun(FleetSetup fleet, StationRules rules,
                        std::function<void(const StationEvent&)> tell)
     : bus_(fleet.host.bus()),
       signals_(fleet.signals),
-      log_(fleet.log),
       rules_(std::move(rules)),
       tell_(std::move(tell)) {
-  fleet.onLogFailed = nullptr;  // told as an event
+  // Told as an event, after the end of the run whose record the log refused.
+  fleet.onLogFailed = [this](const std::string& why) {
+    const std::lock_guard lock(mutex_);
+    logFailure_ = why;
+  };
   fleet.onProgress =
       [this, verbose = std::move(fleet.onProgress), tenths = std::vector<unsigned>()](
           std::size_t run, RunStage stage, std::uint32_t sent, std::uint32_t size) mutable {
@@ -86,7 +90,7 @@ StationRun::StationRun(FleetSetup fleet, StationRules rules,
       };
   fleet.onEnded = [this](std::size_t run, const HeadsetRecord& record) {
     const std::lock_guard lock(mutex_);
-    ended_.push_back({run, record});
+    ended_.push_back({run, record, std::exchange(logFailure_, std::nullopt)});
   };
   fleet_ = std::make_unique<Fleet>(std::move(fleet));
 }
@@ -289,7 +293,9 @@ void StationRun::Drain() {
     event.run = run;
     Tell(std::move(event));
   }
+  std::optional<std::string> logFailure;
   for (Ended& end : ended) {
+    if (end.logFailure) logFailure = end.logFailure;
     const auto entry = entryOf(end.run);
     if (entry == entries_.end()) continue;
     ++dealt_;
@@ -314,10 +320,10 @@ void StationRun::Drain() {
   }
   // A headset that left in the middle of its run.
   if (!ended.empty()) Detached();
-  if (!logFailed_ && !fleet_->logged()) {
+  if (logFailure) {
     logFailed_ = true;
     StationEvent event = StationEvent::Of(StationEvent::Kind::kLogFailed, "", "", std::nullopt);
-    event.why = log_ ? log_->failure() : "";
+    event.why = std::move(*logFailure);
     Tell(std::move(event));
   }
 }

@@ -115,7 +115,6 @@ class StationRun {
 
   HidBus& bus_;
   SignalWatch& signals_;
-  const AppendLog* log_;
   bool logFailed_ = false;
   StationRules rules_;
   std::function<void(const StationEvent&)> tell_;
@@ -125,6 +124,7 @@ class StationRun {
   std::size_t arrivals_ = 0, dealt_ = 0, portless_ = 0;
   std::mutex mutex_;  // guards what the workers hand over
   std::vector<Ended> ended_;
+  std::optional<std::string> logFailure_;  // until the end of the run whose record it refused
   std::vector<std::pair<std::size_t, unsigned>> progress_;  // run, tenths
 };
 
