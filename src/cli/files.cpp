@@ -27,7 +27,8 @@ fs::path PathOf(const std::string& utf8) { return PathFromUtf8(utf8); }
 // Why the last file operation of this thread failed, in the system's words.
 thread_local std::string tReason;
 
-void NoteSystemReason() {
+// Notes the system's reason for the call that just failed; false, for `return Failed()`.
+bool Failed() {
 #ifdef _WIN32
   // In the system's language, as UTF-8, without the message's line end and full stop.
   wchar_t text[512] = L"";
@@ -42,6 +43,7 @@ void NoteSystemReason() {
 #else
   tReason = std::generic_category().message(errno);
 #endif
+  return false;
 }
 
 // A folder opens on some systems and is refused in other words on others: said alike.
@@ -79,7 +81,7 @@ std::intptr_t OpenHandle(const fs::path& path, DWORD access, DWORD share, DWORD 
   HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<std::intptr_t>(h);
-  NoteSystemReason();
+  Failed();
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     NoteFolder();
@@ -96,19 +98,14 @@ bool WriteAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
     if (!::WriteFile(H(handle), bytes.data(), chunk, &written, nullptr) || written == 0) {
-      NoteSystemReason();
-      return false;
+      return Failed();
     }
     bytes = bytes.subspan(written);
   }
   return true;
 }
 
-bool Sync(std::intptr_t handle) {
-  if (::FlushFileBuffers(H(handle))) return true;
-  NoteSystemReason();
-  return false;
-}
+bool Sync(std::intptr_t handle) { return ::FlushFileBuffers(H(handle)) || Failed(); }
 
 // Creates a new file exclusively; kNone when the name is taken or the folder refuses.
 std::intptr_t CreateNew(const fs::path& path) {
@@ -127,7 +124,7 @@ constexpr std::intptr_t kNone = -1;
 std::intptr_t OpenHandle(const fs::path& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) {
-    errno == EISDIR ? NoteFolder() : NoteSystemReason();
+    Failed();
     return kNone;
   }
   // A folder or a device node is no file to read or write as one.
@@ -147,20 +144,13 @@ void CloseHandle(std::intptr_t handle) {
 bool WriteAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(static_cast<int>(handle), bytes.data(), bytes.size());
-    if (written <= 0) {
-      NoteSystemReason();
-      return false;
-    }
+    if (written <= 0) return Failed();
     bytes = bytes.subspan(static_cast<std::size_t>(written));
   }
   return true;
 }
 
-bool Sync(std::intptr_t handle) {
-  if (::fsync(static_cast<int>(handle)) == 0) return true;
-  NoteSystemReason();
-  return false;
-}
+bool Sync(std::intptr_t handle) { return ::fsync(static_cast<int>(handle)) == 0 || Failed(); }
 
 std::intptr_t CreateNew(const fs::path& path) {
   // O_EXCL also refuses a link placed at the name.
@@ -265,14 +255,14 @@ Result<std::vector<std::uint8_t>> File::Read(std::uint64_t offset, std::size_t l
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(limit - got, 1 << 20));
     if (!::SetFilePointerEx(H(handle_), at, nullptr, FILE_BEGIN) ||
         !::ReadFile(H(handle_), bytes.data() + got, chunk, &n, nullptr)) {
-      NoteSystemReason();
+      Failed();
       return Failure::kFileUnreadable;
     }
 #else
     const ssize_t n = ::pread(static_cast<int>(handle_), bytes.data() + got, limit - got,
                               static_cast<off_t>(offset + got));
     if (n < 0) {
-      NoteSystemReason();
+      Failed();
       return Failure::kFileUnreadable;
     }
 #endif
@@ -294,7 +284,7 @@ Status File::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) 
     const ssize_t n = ::pwrite(static_cast<int>(handle_), bytes.data() + done, bytes.size() - done,
                                static_cast<off_t>(offset + done));
     if (n <= 0) {
-      NoteSystemReason();
+      Failed();
       return Failure::kFileWriteFailed;
     }
     done += static_cast<std::size_t>(n);
@@ -322,13 +312,13 @@ Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> by
     handle = CreateNew(temporary);
   }
   if (handle == kNone) {
-    NoteSystemReason();
+    Failed();
     return Failure::kFileWriteFailed;
   }
   const bool written = WriteAll(handle, bytes) && Sync(handle);
   CloseHandle(handle);
   const bool renamed = written && RenameOver(temporary, target, replace);
-  if (written && !renamed) NoteSystemReason();
+  if (written && !renamed) Failed();
   if (!renamed) {
     const bool existed = !replace && fs::exists(fs::symlink_status(target, ec));
     fs::remove(temporary, ec);
