@@ -76,11 +76,14 @@ foreach(name ${cli_tests})
   add_dependencies(${name} obrint-cli)
 endforeach()
 
-# The live tables on a real terminal screen (tmux); the screens are kept as text in build/screens/.
 if(NOT WIN32)
+  # The live tables on a real terminal screen (tmux); the screens are kept as text in build/screens/.
   add_test(NAME live_table_test
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/live_table_test.sh $<TARGET_FILE:obrint-cli>
                    ${CMAKE_SOURCE_DIR}/build/screens)
+  # Every obrint-cli command of README.md and docs/*.md, run as written, in order.
+  add_test(NAME docs_test COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/docs_test.sh
+                                  $<TARGET_FILE:obrint-cli> ${CMAKE_SOURCE_DIR})
 endif()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the

@@ -1,7 +1,8 @@
 # The Debian package of obrint-cli, made by scripts/package.sh (-DOBRINT_DEB=ON, then cpack): the
 # program and its udev rule (cli.cmake), a man page written from the program's own help at build
-# time, bash completion, AppStream metadata, the README, the changelog and the copyright file. Its Depends come from the
-# shared libraries the program links (dpkg-shlibdeps).
+# time, bash completion, AppStream metadata, the README with the documents it links to (docs/), the
+# changelog and the copyright file. Its Depends come from the shared libraries the program links
+# (dpkg-shlibdeps).
 option(OBRINT_DEB "Build the Debian package's files and configure CPack to make it" OFF)
 if(NOT OBRINT_DEB)
   return()
@@ -20,7 +21,7 @@ add_custom_command(
   COMMAND ${OBRINT_GZIP} -9nf ${OBRINT_DEB_DIR}/obrint-cli.1
   DEPENDS obrint-cli ${CMAKE_SOURCE_DIR}/packaging/make-manpage.sh
   COMMENT "Writing obrint-cli's man page from its --help")
-foreach(doc README.md packaging/changelog)
+foreach(doc README.md packaging/changelog docs/stations.md)
   get_filename_component(name ${doc} NAME)
   add_custom_command(
     OUTPUT ${OBRINT_DEB_DIR}/${name}.gz
@@ -29,7 +30,7 @@ foreach(doc README.md packaging/changelog)
 endforeach()
 add_custom_target(obrint-deb-files ALL
   DEPENDS ${OBRINT_DEB_DIR}/obrint-cli.1.gz ${OBRINT_DEB_DIR}/README.md.gz
-          ${OBRINT_DEB_DIR}/changelog.gz)
+          ${OBRINT_DEB_DIR}/changelog.gz ${OBRINT_DEB_DIR}/stations.md.gz)
 
 install(FILES ${OBRINT_DEB_DIR}/obrint-cli.1.gz DESTINATION share/man/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/obrint-cli.bash-completion
@@ -40,6 +41,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/obrint-cli.metainfo.xml DESTINATION 
 install(FILES ${OBRINT_DEB_DIR}/README.md.gz ${OBRINT_DEB_DIR}/changelog.gz
               ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION share/doc/obrint-cli)
+# Where the README's links lead: docs/stations.md (compressed, as Debian keeps documents of its
+# size) and docs/record.schema.json (small: kept as it is, so that a tool can read it).
+install(FILES ${OBRINT_DEB_DIR}/stations.md.gz ${CMAKE_SOURCE_DIR}/docs/record.schema.json
+        DESTINATION share/doc/obrint-cli/docs)
 
 # cpack installs without building: package.sh builds obrint-cli and obrint-deb-files first, and
 # none of the tests.

@@ -73,6 +73,8 @@ check "its files" same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')" "$(
   ./usr/share/doc/obrint-cli/README.md.gz \
   ./usr/share/doc/obrint-cli/changelog.gz \
   ./usr/share/doc/obrint-cli/copyright \
+  ./usr/share/doc/obrint-cli/docs/record.schema.json \
+  ./usr/share/doc/obrint-cli/docs/stations.md.gz \
   ./usr/share/man/man1/obrint-cli.1.gz \
   ./usr/share/metainfo/org.example.obrint.cli.metainfo.xml)"
 lintian --info --fail-on error,warning "$deb" >"$scratch/lintian.txt" 2>&1
@@ -92,6 +94,17 @@ check "udev rule: uaccess for the seat, group plugdev for stations without one" 
   "$root/lib/udev/rules.d/70-obrint.rules"
 check "the changelog in the package is packaging/changelog" \
   same "$(zcat "$root/usr/share/doc/obrint-cli/changelog.gz")" "$(cat packaging/changelog)"
+# Every document the installed README links to (docs/NAME) is installed beside it.
+readme_links_check() {
+  local doc missing=()
+  for doc in $(zcat "$root/usr/share/doc/obrint-cli/README.md.gz" | grep -o '](docs/[^)]*)' |
+    sed 's/^](//; s/)$//' | sort -u); do
+    [ -e "$root/usr/share/doc/obrint-cli/$doc" ] || [ -e "$root/usr/share/doc/obrint-cli/$doc.gz" ] ||
+      missing+=("$doc")
+  done
+  [ ${#missing[@]} -eq 0 ] || { echo "not installed: ${missing[*]}"; return 1; }
+}
+check "the documents the README links to are installed beside it" readme_links_check
 check "unpacked: obrint-cli --version" same "$("$cli" --version)" "obrint-cli $version"
 sim_flash() {
   (cd "$1" && "${@:2}" sample-image --force demo.bin && "${@:2}" --sim flash --yes demo.bin)

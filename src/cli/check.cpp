@@ -3,6 +3,7 @@
 
 #include "cli/command.h"
 #include "cli/record.h"
+#include "cli/files.h"
 #include "cli/image_load.h"
 
 namespace obrint::cli {
@@ -17,7 +18,7 @@ void Run(Context& context) {
   nlohmann::ordered_json& fields = context.reply.fields;
   fields["image_path"] = path;
   const Result<LoadedImage> image = LoadImage(path);
-  if (!image) return context.reply.Fail(image.failure(), path);
+  if (!image) return context.reply.Fail(image.failure(), WithSystemReason(path));
   const ImageCheck& check = image->check;
   const bool ready = !check.verdict.failed();
   fields["image_size"] = check.size;

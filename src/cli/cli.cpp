@@ -39,10 +39,32 @@ std::string ExitCodeHelp() {
   return text.str();
 }
 
+// "flsh is no command; the nearest is flash": the command nearest `word` by edits of a letter.
+std::string UnknownCommand(std::string_view word) {
+  std::string_view nearest;
+  std::size_t fewest = std::string::npos;
+  for (const Command* command : Commands()) {
+    const std::string_view name = command->name;
+    std::vector<std::size_t> row(name.size() + 1);  // edits from word's prefix to name's prefixes
+    for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= word.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= name.size(); ++j) {
+        const std::size_t edits =
+            std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == name[j - 1] ? 0 : 1)});
+        diagonal = std::exchange(row[j], edits);
+      }
+    }
+    if (row.back() < fewest) fewest = row.back(), nearest = name;
+  }
+  return std::string(word) + " is no command; the nearest is " + std::string(nearest);
+}
+
 // The text options, parsed and checked once CLI11 is done.
 struct Texts {
-  std::string vid, pid, mcuId, simState;
-  std::vector<std::string> simFaults;
+  std::string vid, pid, simState;
+  std::vector<std::string> mcuIds, simFaults;
 };
 
 void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
@@ -52,9 +74,11 @@ void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
       ->type_name("ID");
   app.add_option("--pid", texts.pid, "product ID to search for, hexadecimal (default: any)")
       ->type_name("ID");
-  app.add_option("--port", options.usbPort, "only the headset on this USB port (as list shows it)")
+  app.add_option("--port", options.usbPorts,
+                 "only the headsets on this USB port (as list shows it); may be given again")
       ->type_name("PORT");
-  app.add_option("--mcu-id", texts.mcuId, "only the headset with this MCU ID (24 hex digits)")
+  app.add_option("--mcu-id", texts.mcuIds,
+                 "only the headsets with this MCU ID (24 hex digits); may be given again")
       ->type_name("ID");
   app.add_flag("--json", options.json, "one JSON object per command on stdout, no progress bar");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print errors only");
@@ -105,7 +129,8 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
     options.sim.plugs = sim::PlugInTurn(options.sim.count, options.simPlugMs);
   if (!options.simPlugFile.empty()) {
     const Result<std::string> script = ReadText(options.simPlugFile);
-    if (!script) return "--sim-plug-file: " + Message(script.failure(), options.simPlugFile);
+    if (!script)
+      return "--sim-plug-file: " + Message(script.failure(), WithSystemReason(options.simPlugFile));
     std::string problem;
     std::optional<std::vector<sim::PlugStep>> steps =
         sim::ParsePlugScript(*script, options.sim.count, problem);
@@ -129,8 +154,10 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
   if (!texts.pid.empty() && !(options.pid = ParseId(texts.pid))) {
     return "--pid: not a hexadecimal ID: " + texts.pid;
   }
-  if (!texts.mcuId.empty() && !(options.mcuId = ParseMcuId(texts.mcuId))) {
-    return "--mcu-id: not 24 hexadecimal digits: " + texts.mcuId;
+  for (const std::string& text : texts.mcuIds) {
+    const std::optional<McuId> id = ParseMcuId(text);
+    if (!id) return "--mcu-id: not 24 hexadecimal digits: " + text;
+    options.mcuIds.push_back(*id);
   }
   return {};
 }
@@ -205,6 +232,13 @@ int RunCli(const std::vector<std::string>& args, Io io) {
     return 0;
   } catch (const CLI::ParseError& e) {
     problem = e.what();
+    // A word where the command belongs.
+    const std::vector<std::string> left = app.remaining();
+    const auto word = std::find_if(left.begin(), left.end(),
+                                   [](const std::string& arg) { return !arg.starts_with('-'); });
+    const bool none = std::none_of(subcommands.begin(), subcommands.end(),
+                                   [](const auto& sub) { return sub.first->parsed(); });
+    if (none && word != left.end()) problem = UnknownCommand(*word);
   }
   const Verbosity verbosity = options.quiet     ? Verbosity::kQuiet
                               : options.verbose ? Verbosity::kVerbose
@@ -226,7 +260,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
     Result<std::unique_ptr<Host>> made =
         options.simulated ? MakeSimHost(options.sim) : MakeHardwareHost();
     if (!made) {
-      reply.Fail(made.failure(), options.simulated ? options.sim.stateFile
+      reply.Fail(made.failure(), options.simulated ? WithSystemReason(options.sim.stateFile)
                                                    : "the HID library could not be started");
       return Finish(context);
     }
@@ -237,7 +271,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   chosen->run(context);
   if (host) {
     if (const Status kept = host->Finish(); !kept && !reply.failed()) {
-      reply.Fail(kept.failure(), options.sim.stateFile);
+      reply.Fail(kept.failure(), WithSystemReason(options.sim.stateFile));
     }
   }
   return Finish(context);

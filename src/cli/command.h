@@ -27,11 +27,12 @@ class SignalWatch;
 
 // Everything the command line takes, global options and each command's own.
 struct Options {
-  // Which headsets: --device (no search), --vid, --pid, --port, --mcu-id.
+  // Which headsets: --device (no search), --vid, --pid, and any of the --port and --mcu-id
+  // values given (none given: any).
   std::string device;
   std::optional<std::uint16_t> vid, pid;
-  std::string usbPort;
-  std::optional<McuId> mcuId;
+  std::vector<std::string> usbPorts;
+  std::vector<McuId> mcuIds;
   bool json = false, quiet = false, verbose = false;
   bool simulated = false;
   SimSetup sim;

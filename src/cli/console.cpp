@@ -89,6 +89,8 @@ void Console::Error(std::string_view line) {
   Write(io_.err, "obrint-cli: " + std::string(line) + '\n');
 }
 
+void Console::Record(std::string_view line) { io_.err << line << '\n'; }
+
 void Console::Warn(std::string_view line) {
   if (verbosity_ == Verbosity::kQuiet) return;
   Write(io_.err, "obrint-cli: warning: " + std::string(line) + '\n');

@@ -30,6 +30,7 @@ struct Io {
   // The terminal moves the cursor on escape sequences, so that several progress lines can be
   // redrawn in place (a Windows console before Windows 10 does not).
   bool errTakesEscapes = true;
+  bool inIsTerminal = false;  // a question can be answered
   // The size of the terminal that stderr shows on, asked at each redraw: it may change.
   TerminalSize (*errSize)() = nullptr;
 };
@@ -55,6 +56,8 @@ class Console {
   bool terminal() const;
   // Why a command failed: stderr, always.
   void Error(std::string_view line);
+  // A record the log could not take: stderr, as it is, always.
+  void Record(std::string_view line);
   // A warning: stderr, unless -q.
   void Warn(std::string_view line);
   // A bar on stderr, redrawn in place, when stderr is a terminal and no --json or -q.
@@ -68,6 +71,8 @@ class Console {
   // Asks on stderr, reads a line from stdin: true for y or yes; false at the end of the input,
   // and as soon as a signal comes.
   bool Confirm(std::string_view question);
+  // Whether stdin is a terminal that a person answers on.
+  bool canAsk() const { return io_.inIsTerminal; }
   // --json: the command's one object.
   void Json(std::string_view text);
 

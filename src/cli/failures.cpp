@@ -8,7 +8,8 @@ namespace {
 constexpr std::array kExitCodes = {
     ExitCodeInfo{ExitCode::kSuccess, "ok", "success"},
     ExitCodeInfo{ExitCode::kUsage, "usage",
-                 "bad command line, or several headsets attached and none chosen"},
+                 "bad command line, several headsets attached and none chosen, or a question "
+                 "with no terminal to answer on and no --yes"},
     ExitCodeInfo{ExitCode::kNoDevice, "no-device",
                  "no headset found, it does not open, or it did not come back"},
     ExitCodeInfo{ExitCode::kDeviceRefused, "device-refused",
@@ -18,7 +19,8 @@ constexpr std::array kExitCodes = {
     ExitCodeInfo{ExitCode::kFileError, "file-error", "a file could not be opened, read or written"},
     ExitCodeInfo{ExitCode::kDeclined, "declined", "the reboot after flashing was not confirmed"},
     ExitCodeInfo{ExitCode::kInterrupted, "interrupted",
-                 "Ctrl+C (another signal: 128 + its number); every headset has its record"},
+                 "Ctrl+C: the first lets the runs under way finish, a second stops at once "
+                 "(another signal: 128 + its number); every headset has its record"},
 };
 
 struct FailureInfo {
@@ -30,25 +32,42 @@ constexpr FailureInfo kFailures[] = {
     {Failure::kNoHeadset, "no headset found"},
     {Failure::kNotOpened, "the headset does not open"},
     {Failure::kNotHidDevice, "not a HID interface of the headset's vendor"},
-    {Failure::kBootNotFound, "the headset did not come back in its boot firmware"},
-    {Failure::kBootNotOpened, "the headset's boot firmware does not open"},
+    {Failure::kBootNotFound,
+     "the headset did not come back in its boot firmware; nothing was written: plug it in again "
+     "and flash it again"},
+    {Failure::kBootNotOpened,
+     "the headset's boot firmware does not open; nothing was written, and it waits in its boot "
+     "firmware: plug it in again and flash it again"},
     {Failure::kNotIdentified,
-     "a boot firmware showed up that cannot be told to be this headset's; it was left alone"},
-    {Failure::kUnplugged, "unplugged mid-transfer, needs recovery"},
-    {Failure::kUnidentifiable, "cannot be told apart (no USB port, no MCU ID); it was left alone"},
+     "a boot firmware showed up that cannot be told to be this headset's; it was left alone, "
+     "nothing was written: flash the headset again on its own"},
+    {Failure::kUnplugged,
+     "unplugged mid-transfer, needs recovery: it holds part of the image and waits in its boot "
+     "firmware for a new flash"},
+    {Failure::kUnidentifiable,
+     "cannot be told apart (no USB port, no MCU ID); it was left alone, nothing was written: "
+     "flash it on its own"},
     {Failure::kNeedsRecovery,
-     "needs recovery: it arrived in its boot firmware, which cannot be identified before its "
-     "reboot; it was left alone (--recover flashes it)"},
+     "needs recovery: it arrived in its boot firmware and waits there for a new flash; it was "
+     "left alone (--recover flashes it)"},
     {Failure::kSeveralHeadsets,
      "several headsets are attached; choose one with --port, --mcu-id or --device"},
     {Failure::kReportRefused, "the headset did not answer"},
     {Failure::kNoRunMode, "the firmware has no run mode (it needs 0025 or later)"},
-    {Failure::kRestartRefused, "the headset refused to restart into its boot firmware"},
-    {Failure::kTransferRefused, "the headset refused the image transfer"},
-    {Failure::kRebootRefused, "the headset refused to reboot"},
+    {Failure::kRestartRefused,
+     "the headset refused to restart into its boot firmware; nothing was written, it runs its "
+     "old firmware"},
+    {Failure::kTransferRefused,
+     "the headset refused the image transfer; it waits in its boot firmware and needs a new flash"},
+    {Failure::kRebootRefused,
+     "the headset refused to reboot; it waits in its boot firmware and needs a new flash"},
     {Failure::kRunModeRefused, "the headset refused the run mode"},
-    {Failure::kBlockMismatch, "the headset received a block wrong; the transfer was stopped"},
-    {Failure::kTotalMismatch, "the headset's image total differs from the image's"},
+    {Failure::kBlockMismatch,
+     "the headset received a block wrong; the transfer was stopped, and it waits in its boot "
+     "firmware and needs a new flash"},
+    {Failure::kTotalMismatch,
+     "the headset's image total differs from the image's; it waits in its boot firmware and needs "
+     "a new flash"},
     {Failure::kReadBackMismatch, "the headset reads back another value"},
     {Failure::kImageEmpty, "the image is empty"},
     {Failure::kImageTooLarge, "the image is too large: at most 65535 bytes can be flashed"},
@@ -64,8 +83,11 @@ constexpr FailureInfo kFailures[] = {
     {Failure::kNoMemory, "out of memory"},
     {Failure::kCancelled, "nothing was chosen"},
     {Failure::kRebootDeclined,
-     "the image is written and verified, but the headset was not rebooted"},
-    {Failure::kNotBack, "the headset did not come back after its reboot"},
+     "the image is written and verified, but the headset was not rebooted: it waits in its boot "
+     "firmware, and a new flash reboots it"},
+    {Failure::kNotBack,
+     "the headset did not come back after its reboot; the image is written and verified: plug "
+     "it in again and check it with info"},
     {Failure::kInterrupted, "interrupted"},
 };
 

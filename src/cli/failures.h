@@ -13,13 +13,13 @@ namespace obrint::cli {
 
 enum class ExitCode : int {
   kSuccess = 0,
-  kUsage = 2,               // bad command line, or several headsets and none chosen
+  kUsage = 2,               // bad command line, several headsets and none chosen, no terminal
   kNoDevice = 3,            // no headset, it does not open, or it did not come back
   kDeviceRefused = 4,       // the headset refused a request, or has no run mode
   kVerificationFailed = 5,  // the headset or the image did not check out
   kFileError = 6,           // a file could not be opened, read or written
   kDeclined = 7,            // the reboot after a flash was not confirmed
-  kInterrupted = 130,       // Ctrl+C; another signal ends with 128 + its number
+  kInterrupted = 130,       // Ctrl+C, once or twice; another signal ends with 128 + its number
 };
 
 struct ExitCodeInfo {

@@ -1,6 +1,9 @@
 #include "cli/files.h"
 
+#include <cctype>
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <system_error>
 #include <utility>
@@ -8,6 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "winbase/text.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +24,31 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path PathOf(const std::string& utf8) { return PathFromUtf8(utf8); }
+
+// Why the last file operation of this thread failed, in the system's words.
+thread_local std::string tReason;
+
+// Notes the system's reason for the call that just failed; false, for `return Failed()`.
+bool Failed() {
+#ifdef _WIN32
+  // In the system's language, as UTF-8, without the message's line end and full stop.
+  wchar_t text[512] = L"";
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       ::GetLastError(), 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+  tReason = winbase::Narrow(std::wstring_view(text, length));
+  while (!tReason.empty() &&
+         (std::isspace(static_cast<unsigned char>(tReason.back())) || tReason.back() == '.')) {
+    tReason.pop_back();
+  }
+#else
+  tReason = std::generic_category().message(errno);
+#endif
+  return false;
+}
+
+// A folder opens on some systems and is refused in other words on others: said alike.
+void NoteFolder() { tReason = std::generic_category().message(EISDIR); }
 
 // Where a write to `path` lands: the target of a link at `path`, followed to its end.
 fs::path Target(const fs::path& path) {
@@ -52,7 +81,13 @@ HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 std::intptr_t OpenHandle(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
   HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
-  return h == INVALID_HANDLE_VALUE ? kNone : reinterpret_cast<std::intptr_t>(h);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<std::intptr_t>(h);
+  Failed();
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    NoteFolder();
+  }
+  return kNone;
 }
 
 void CloseHandle(std::intptr_t handle) {
@@ -64,14 +99,14 @@ bool WriteAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
     if (!::WriteFile(H(handle), bytes.data(), chunk, &written, nullptr) || written == 0) {
-      return false;
+      return Failed();
     }
     bytes = bytes.subspan(written);
   }
   return true;
 }
 
-bool Sync(std::intptr_t handle) { return ::FlushFileBuffers(H(handle)) != 0; }
+bool Sync(std::intptr_t handle) { return ::FlushFileBuffers(H(handle)) || Failed(); }
 
 // Creates a new file exclusively; kNone when the name is taken or the folder refuses.
 std::intptr_t CreateNew(const fs::path& path) {
@@ -89,10 +124,14 @@ constexpr std::intptr_t kNone = -1;
 
 std::intptr_t OpenHandle(const fs::path& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return kNone;
+  if (fd < 0) {
+    Failed();
+    return kNone;
+  }
   // A folder or a device node is no file to read or write as one.
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    S_ISDIR(info.st_mode) ? NoteFolder() : void(tReason = "not a regular file");
     ::close(fd);
     return kNone;
   }
@@ -106,13 +145,13 @@ void CloseHandle(std::intptr_t handle) {
 bool WriteAll(std::intptr_t handle, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(static_cast<int>(handle), bytes.data(), bytes.size());
-    if (written <= 0) return false;
+    if (written <= 0) return Failed();
     bytes = bytes.subspan(static_cast<std::size_t>(written));
   }
   return true;
 }
 
-bool Sync(std::intptr_t handle) { return ::fsync(static_cast<int>(handle)) == 0; }
+bool Sync(std::intptr_t handle) { return ::fsync(static_cast<int>(handle)) == 0 || Failed(); }
 
 std::intptr_t CreateNew(const fs::path& path) {
   // O_EXCL also refuses a link placed at the name.
@@ -143,7 +182,26 @@ std::filesystem::path PathFromUtf8(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+Status OpenLog(const std::string& path, std::ifstream& log) {
+  tReason.clear();
+  std::error_code ec;
+  // A folder opens as a stream of nothing; a pipe (a log given as /dev/stdin) is read as a file.
+  if (fs::is_directory(PathFromUtf8(path), ec)) {
+    NoteFolder();
+    return Failure::kFileNotOpened;
+  }
+  log.open(PathFromUtf8(path), std::ios::binary);
+  if (log) return {};
+  Failed();
+  return Failure::kFileNotOpened;
+}
+
+std::string WithSystemReason(const std::string& path) {
+  return tReason.empty() ? path : path + ": " + tReason;
+}
+
 Result<File> File::OpenForReading(const std::string& path) {
+  tReason.clear();
 #ifdef _WIN32
   const std::intptr_t h = OpenHandle(PathOf(path), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 #else
@@ -154,6 +212,7 @@ Result<File> File::OpenForReading(const std::string& path) {
 }
 
 Result<File> File::OpenForUpdate(const std::string& path) {
+  tReason.clear();
 #ifdef _WIN32
   const std::intptr_t h =
       OpenHandle(PathOf(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
@@ -165,11 +224,12 @@ Result<File> File::OpenForUpdate(const std::string& path) {
 }
 
 Result<File> File::OpenForAppending(const std::string& path) {
+  tReason.clear();
 #ifdef _WIN32
-  const std::intptr_t h =
-      OpenHandle(PathOf(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
+  const std::intptr_t h = OpenHandle(PathOf(path), FILE_APPEND_DATA | FILE_READ_DATA,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
 #else
-  const std::intptr_t h = OpenHandle(PathOf(path), O_WRONLY | O_APPEND | O_CREAT);
+  const std::intptr_t h = OpenHandle(PathOf(path), O_RDWR | O_APPEND | O_CREAT);
 #endif
   if (path.empty() || h == kNone) return Failure::kFileNotOpened;
   return File(h);
@@ -199,23 +259,27 @@ Result<std::uint64_t> File::Size() {
 #endif
 }
 
-Result<std::vector<std::uint8_t>> File::ReadHead(std::size_t limit) {
+Result<std::vector<std::uint8_t>> File::Read(std::uint64_t offset, std::size_t limit) {
   std::vector<std::uint8_t> bytes(limit);
   std::size_t got = 0;
   while (got < limit) {
 #ifdef _WIN32
     LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(got);
+    at.QuadPart = static_cast<LONGLONG>(offset + got);
     DWORD n = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(limit - got, 1 << 20));
     if (!::SetFilePointerEx(H(handle_), at, nullptr, FILE_BEGIN) ||
         !::ReadFile(H(handle_), bytes.data() + got, chunk, &n, nullptr)) {
+      Failed();
       return Failure::kFileUnreadable;
     }
 #else
     const ssize_t n = ::pread(static_cast<int>(handle_), bytes.data() + got, limit - got,
-                              static_cast<off_t>(got));
-    if (n < 0) return Failure::kFileUnreadable;
+                              static_cast<off_t>(offset + got));
+    if (n < 0) {
+      Failed();
+      return Failure::kFileUnreadable;
+    }
 #endif
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
@@ -234,7 +298,10 @@ Status File::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) 
   for (std::size_t done = 0; done < bytes.size();) {
     const ssize_t n = ::pwrite(static_cast<int>(handle_), bytes.data() + done, bytes.size() - done,
                                static_cast<off_t>(offset + done));
-    if (n <= 0) return Failure::kFileWriteFailed;
+    if (n <= 0) {
+      Failed();
+      return Failure::kFileWriteFailed;
+    }
     done += static_cast<std::size_t>(n);
   }
   if (!Sync(handle_)) return Failure::kFileWriteFailed;
@@ -248,6 +315,7 @@ Status File::Append(std::span<const std::uint8_t> bytes) {
 }
 
 Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes, bool replace) {
+  tReason.clear();
   if (path.empty()) return Failure::kFileWriteFailed;
   const fs::path target = Target(PathOf(path));
   std::error_code ec;
@@ -258,10 +326,15 @@ Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> by
     temporary = TemporaryBeside(target);
     handle = CreateNew(temporary);
   }
-  if (handle == kNone) return Failure::kFileWriteFailed;
+  if (handle == kNone) {
+    Failed();
+    return Failure::kFileWriteFailed;
+  }
   const bool written = WriteAll(handle, bytes) && Sync(handle);
   CloseHandle(handle);
-  if (!written || !RenameOver(temporary, target, replace)) {
+  const bool renamed = written && RenameOver(temporary, target, replace);
+  if (written && !renamed) Failed();
+  if (!renamed) {
     const bool existed = !replace && fs::exists(fs::symlink_status(target, ec));
     fs::remove(temporary, ec);
     return existed ? Failure::kFileExists : Failure::kFileWriteFailed;
@@ -273,7 +346,7 @@ Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> by
 Result<std::string> ReadText(const std::string& path, std::size_t limit) {
   Result<File> file = File::OpenForReading(path);
   if (!file) return file.failure();
-  Result<std::vector<std::uint8_t>> bytes = file->ReadHead(limit);
+  Result<std::vector<std::uint8_t>> bytes = file->Read(0, limit);
   if (!bytes) return bytes.failure();
   return std::string(bytes->begin(), bytes->end());
 }
@@ -281,19 +354,42 @@ Result<std::string> ReadText(const std::string& path, std::size_t limit) {
 Result<AppendLog> AppendLog::Open(const std::string& path) {
   Result<File> file = File::OpenForAppending(path);
   if (!file) return file.failure();
-  return AppendLog(std::move(*file));
+  bool lineOpen = false;
+  if (const Result<std::uint64_t> size = file->Size(); size && *size > 0) {
+    const Result<std::vector<std::uint8_t>> last = file->Read(*size - 1, 1);
+    lineOpen = last && !last->empty() && last->back() != '\n';
+  }
+  AppendLog log(std::move(*file));
+  log.lineOpen_ = lineOpen;
+  return log;
 }
 
 AppendLog::AppendLog(AppendLog&& other) noexcept
-    : file_(std::move(other.file_)), mutex_(std::move(other.mutex_)) {}
+    : file_(std::move(other.file_)),
+      mutex_(std::move(other.mutex_)),
+      lineOpen_(other.lineOpen_),
+      broken_(other.broken_),
+      failure_(std::move(other.failure_)) {}
 
 AppendLog::~AppendLog() = default;
 
 Status AppendLog::Append(std::string_view line) {
-  std::string text(line);
-  text += '\n';
   const std::lock_guard lock(*mutex_);
-  return file_.Append(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  if (broken_) return Failure::kFileWriteFailed;
+  std::string text(lineOpen_ ? "\n" : "");
+  text.append(line) += '\n';
+  if (file_.Append(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))) {
+    lineOpen_ = false;
+    return {};
+  }
+  broken_ = true;
+  failure_ = tReason;
+  return Failure::kFileWriteFailed;
+}
+
+std::string AppendLog::failure() const {
+  const std::lock_guard lock(*mutex_);
+  return failure_;
 }
 
 }  // namespace obrint::cli

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -17,14 +18,22 @@ namespace obrint::cli {
 
 std::filesystem::path PathFromUtf8(const std::string& utf8);
 
-// One open file; closed when the object goes.
+// "PATH: the system's reason" ("demo.bin: Is a directory"): a file as a message names it, with
+// why the last file operation of this thread failed; the path alone where no reason is known.
+std::string WithSystemReason(const std::string& path);
+
+// Opens a log to read line by line: a file, or a pipe (a log given as /dev/stdin); a folder is
+// refused. Failure::kFileNotOpened, with its reason for WithSystemReason.
+Status OpenLog(const std::string& path, std::ifstream& log);
+
+// One open file; closed when the object goes. A failure leaves its reason for WithSystemReason.
 class File {
  public:
   // For reading, others may read too. Failure::kFileNotOpened.
   static Result<File> OpenForReading(const std::string& path);
   // For reading and writing, no one else may write meanwhile. Failure::kFileNotOpened.
   static Result<File> OpenForUpdate(const std::string& path);
-  // For appending, created when it is not there. Failure::kFileNotOpened.
+  // For appending (and reading), created when it is not there. Failure::kFileNotOpened.
   static Result<File> OpenForAppending(const std::string& path);
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
@@ -32,8 +41,8 @@ class File {
 
   // The size it has now; Failure::kFileUnreadable.
   Result<std::uint64_t> Size();
-  // Its first `limit` bytes (all of them when it is shorter); Failure::kFileUnreadable.
-  Result<std::vector<std::uint8_t>> ReadHead(std::size_t limit);
+  // Up to `limit` bytes from `offset` (fewer where it ends); Failure::kFileUnreadable.
+  Result<std::vector<std::uint8_t>> Read(std::uint64_t offset, std::size_t limit);
   // Writes `bytes` at `offset` and makes them last; Failure::kFileWriteFailed.
   Status WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
   // Writes `bytes` at the end (a file opened for appending) and makes them last.
@@ -55,20 +64,27 @@ Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> by
 Result<std::string> ReadText(const std::string& path, std::size_t limit = 1 << 20);
 
 // An append-only log of lines, each made to last before Append returns. Several threads may
-// append at once.
+// append at once. A log that ends without a line break (its last line torn by a full disk or a
+// power cut) gets its first line on a line of its own, so that a torn line costs one line only.
 class AppendLog {
  public:
   // Failure::kFileNotOpened.
   static Result<AppendLog> Open(const std::string& path);
   AppendLog(AppendLog&& other) noexcept;
   ~AppendLog();
-  // `line` and a line break; Failure::kFileWriteFailed.
+  // `line` and a line break; Failure::kFileWriteFailed. Once an append has failed, the file may
+  // end inside its line: nothing more is written, and every later append fails too.
   Status Append(std::string_view line);
+  // The system's reason for the append that failed; empty while none did.
+  std::string failure() const;
 
  private:
   explicit AppendLog(File file) : file_(std::move(file)) {}
   File file_;
   std::unique_ptr<std::mutex> mutex_ = std::make_unique<std::mutex>();
+  bool lineOpen_ = false;  // the file ends without a line break
+  bool broken_ = false;
+  std::string failure_;
 };
 
 }  // namespace obrint::cli

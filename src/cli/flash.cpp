@@ -55,14 +55,20 @@ void FlashOne(Context& context, const LoadedImage& image) {
   } else {
     context.reply.Fail(static_cast<ExitCode>(record.exitStatus), record.reason);
   }
-  EndRunPlace(context, fleet.logged());
+  EndRunPlace(context, *place, fleet.unlogged());
 }
 
 void Run(Context& context) {
   const Options& options = context.options;
+  // Else the question's answer would be whatever stdin holds, read after the image is written.
+  if (!options.yes && !context.console.canAsk()) {
+    return context.reply.Fail(ExitCode::kUsage,
+                              "flash asks before it reboots a headset, and there is no terminal "
+                              "to answer on: give --yes to flash without asking");
+  }
   const Result<LoadedImage> image = LoadImage(options.image);
   context.reply.fields["image_path"] = options.image;
-  if (!image) return context.reply.Fail(image.failure(), options.image);
+  if (!image) return context.reply.Fail(image.failure(), WithSystemReason(options.image));
   // Refused before any headset is touched.
   if (const Status flashable = Flashable(*image, options.force); !flashable) {
     return context.reply.Fail(flashable.failure(), options.image);

@@ -101,9 +101,9 @@ std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::
 // and listed. False, with the reply failed, when the log cannot be read.
 bool KeepOnlyFailed(Context& context, std::vector<Target>& targets) {
   const std::string& path = context.options.onlyFailed;
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
-  if (!in) {
-    context.reply.Fail(Failure::kFileNotOpened, path);
+  std::ifstream in;
+  if (!OpenLog(path, in)) {
+    context.reply.Fail(Failure::kFileNotOpened, WithSystemReason(path));
     return false;
   }
   LogReader reader;
@@ -113,11 +113,15 @@ bool KeepOnlyFailed(Context& context, std::vector<Target>& targets) {
   std::erase_if(targets, [&](const Target& target) {
     if (target.info.mcuId && failed.contains(FormatMcuId(*target.info.mcuId))) return false;
     leftAlone.push_back(Describe(target));
-    context.console.Say("left alone, its last record did not fail: " + Describe(target));
+    context.console.Say("left alone, no failed last record in " + path + ": " + Describe(target));
     return true;
   });
   context.reply.fields["left_alone"] = std::move(leftAlone);
-  if (targets.empty()) context.reply.Fail(Failure::kNoHeadset, "none whose last record failed");
+  if (targets.empty()) {
+    context.reply.Fail(
+        Failure::kNoHeadset,
+        "nothing to flash: no attached headset's last record in " + path + " failed");
+  }
   return !targets.empty();
 }
 
@@ -126,8 +130,9 @@ bool KeepOnlyFailed(Context& context, std::vector<Target>& targets) {
 void FlashAll(Context& context, const LoadedImage& image) {
   const Options& options = context.options;
   Console& console = context.console;
-  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options);
-  if (!targets) return context.reply.Fail(targets.failure());
+  std::string why;
+  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options, &why);
+  if (!targets) return context.reply.Fail(targets.failure(), why);
   if (!options.onlyFailed.empty() && !KeepOnlyFailed(context, *targets)) return;
   if (!options.yes &&
       !console.Confirm("Flash " + options.image + " into " + std::to_string(targets->size()) +
@@ -188,7 +193,7 @@ void FlashAll(Context& context, const LoadedImage& image) {
     context.reply.Fail(worst, std::to_string(records.size() - flashed) + " of " +
                                   std::to_string(records.size()) + " headsets were not flashed");
   }
-  EndRunPlace(context, fleet.logged());
+  EndRunPlace(context, *place, fleet.unlogged());
 }
 
 }  // namespace obrint::cli

@@ -50,9 +50,17 @@ Fleet::~Fleet() {
   }
 }
 
-bool Fleet::logged() const {
+std::vector<HeadsetRecord> Fleet::unlogged() const {
   const std::lock_guard lock(mutex_);
-  return logged_;
+  std::vector<HeadsetRecord> records;
+  for (const std::size_t index : unlogged_) records.push_back(records_[index]);
+  return records;
+}
+
+void Fleet::Log(std::size_t index) {
+  if (!setup_.log || setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump())) return;
+  unlogged_.push_back(index);
+  if (unlogged_.size() == 1 && setup_.onLogFailed) setup_.onLogFailed(setup_.log->failure());
 }
 
 void Fleet::Stage(std::size_t index, RunStage stage, std::uint32_t sent) {
@@ -74,9 +82,7 @@ void Fleet::Finish(std::size_t index, HeadsetRecord record) {
   if (closed_) return;  // a signal recorded this run already
   records_[index] = std::move(record);
   stages_[index] = RunStage::kDone;
-  if (setup_.log) {
-    logged_ = setup_.log->Append(RecordJson(setup_.setting, records_[index]).dump()) && logged_;
-  }
+  Log(index);
   if (setup_.onProgress) setup_.onProgress(index, RunStage::kDone, records_[index].bytesSent, 0);
   if (setup_.onEnded) setup_.onEnded(index, records_[index]);
   ++ended_;
@@ -169,9 +175,7 @@ void Fleet::End(int signal) {
       if (stages_[i] == RunStage::kDone) continue;
       Interrupt(records_[i], stages_[i], signal);
       records_[i].ended = now;
-      if (setup_.log && !setup_.log->Append(RecordJson(setup_.setting, records_[i]).dump())) {
-        logged_ = false;
-      }
+      Log(i);
     }
     records = records_;
   }
@@ -217,7 +221,7 @@ std::size_t Fleet::Start(const std::vector<Target>& targets) {
   return first;
 }
 
-std::size_t Fleet::Leave(const Target& target, Failure why) {
+std::size_t Fleet::Leave(const Target& target, Failure why, std::string reason) {
   std::size_t index = 0;
   HeadsetRecord record;
   {
@@ -225,8 +229,8 @@ std::size_t Fleet::Leave(const Target& target, Failure why) {
     index = Add(target);
     record = records_[index];
   }
-  record.outcome = RunOutcome::kNotStarted;
-  record.reason = Message(why);
+  record.outcome = why == Failure::kNeedsRecovery ? RunOutcome::kFailed : RunOutcome::kNotStarted;
+  record.reason = reason.empty() ? Message(why) : std::move(reason);
   record.failure = why;
   record.exitStatus = static_cast<int>(ExitCodeOf(why));
   Finish(index, std::move(record));

@@ -53,6 +53,8 @@ struct FleetSetup {
   std::function<void(std::size_t target, const UpgradeEvent& event)> onStep;
   // From the workers' threads, one call at a time: a run's record, as it was logged.
   std::function<void(std::size_t target, const HeadsetRecord& record)> onEnded;
+  // Under the same lock, once: the first record the log could not take, and the system's reason.
+  std::function<void(const std::string& why)> onLogFailed;
   // On the calling thread, as soon as the first Ctrl+C comes.
   std::function<void()> onFirstInterrupt;
   // When a signal ends the process: every record, in the targets' order, once each is logged;
@@ -77,8 +79,9 @@ class Fleet {
   std::size_t Watch(std::chrono::milliseconds pace);
   // Flashes every target at once and waits for all; a record per target, in order.
   std::vector<HeadsetRecord> Flash(const std::vector<Target>& targets);
-  // Records a target left alone, as not started for `why`: logged, and told as a run's end.
-  std::size_t Leave(const Target& target, Failure why);
+  // Records a target left alone for `why`, in the words of `reason` (else those of `why`):
+  // logged, and told as a run's end. One that needs recovery has failed; any other was not started.
+  std::size_t Leave(const Target& target, Failure why, std::string reason = {});
   // Every record so far, in order; those of runs under way as they stand.
   std::vector<HeadsetRecord> records() const;
   // Whether a headset of the run restarted into the boot firmware at `path`.
@@ -86,8 +89,8 @@ class Fleet {
   bool byPort() const { return tracker_.byPort(); }
   // Boot firmwares seen at the end that no headset of the run restarted into: none was touched.
   const std::vector<HidInterface>& strays() const { return strays_; }
-  // Whether every record reached the log.
-  bool logged() const;
+  // The records the log could not take, in the order they ended.
+  std::vector<HeadsetRecord> unlogged() const;
 
  private:
   // A target's record and place; under the lock.
@@ -95,6 +98,8 @@ class Fleet {
   void Work(std::size_t index, RestartTracker::Ticket ticket);
   void Stage(std::size_t index, RunStage stage, std::uint32_t sent = 0);
   void Finish(std::size_t index, HeadsetRecord record);
+  // Appends a record to the log; under the lock.
+  void Log(std::size_t index);
   // Records every run not yet ended as it stands, and ends the process.
   [[noreturn]] void End(int signal);
 
@@ -109,7 +114,7 @@ class Fleet {
   std::vector<RunStage> stages_;
   std::size_t ended_ = 0;
   bool closed_ = false;  // a signal took over the records
-  bool logged_ = true;
+  std::vector<std::size_t> unlogged_;
   std::vector<HidInterface> strays_;
 };
 

@@ -12,7 +12,7 @@ Result<LoadedImage> LoadImage(const std::string& path) {
   if (!size) return size.failure();
   // Never more than stamping would read: a larger image is refused by its size alone.
   Result<std::vector<std::uint8_t>> bytes =
-      file->ReadHead(static_cast<std::size_t>(std::min<std::uint64_t>(*size, kStampBufferSize)));
+      file->Read(0, static_cast<std::size_t>(std::min<std::uint64_t>(*size, kStampBufferSize)));
   if (!bytes) return bytes.failure();
   // A file that shrank while it was read is no image to trust.
   if (bytes->size() != std::min<std::uint64_t>(*size, kStampBufferSize)) {

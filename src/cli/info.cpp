@@ -24,8 +24,9 @@ void Define(CLI::App& command, Options& options) {
 }
 
 void ShowAll(Context& context) {
-  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), context.options);
-  if (!targets) return context.reply.Fail(targets.failure());
+  std::string why;
+  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), context.options, &why);
+  if (!targets) return context.reply.Fail(targets.failure(), why);
   Json headsets = Json::array();
   bool refused = false;
   for (const Target& target : *targets) {

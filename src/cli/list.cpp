@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command.h"
+#include "cli/selection.h"
 #include "device/headset.h"
 #include "device/text.h"
 
@@ -22,12 +23,12 @@ void Run(Context& context) {
   nlohmann::ordered_json headsets = nlohmann::ordered_json::array();
   for (const HidInterface& found : bus.Enumerate(options.vid.value_or(kHeadsetVendorId))) {
     if (options.pid && found.pid != *options.pid) continue;
-    if (!options.usbPort.empty() && found.usbPort != options.usbPort) continue;
+    if (!Chosen(options.usbPorts, found.usbPort)) continue;
     const Result<HeadsetInfo> read = ReadHeadsetInfo(bus, found.path);
     const HeadsetInfo info = read ? *read : HeadsetInfo{};
     const std::string version = info.firmwareVersion ? Hex16(*info.firmwareVersion) : "";
     const std::string mcuId = info.mcuId ? FormatMcuId(*info.mcuId) : "";
-    if (options.mcuId && info.mcuId != options.mcuId) continue;
+    if (!Chosen(options.mcuIds, info.mcuId)) continue;
     headsets.push_back({{"path", found.path},
                         {"vid", Hex16(found.vid)},
                         {"pid", Hex16(found.pid)},

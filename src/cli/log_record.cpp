@@ -147,6 +147,10 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
   for (const RunOutcome outcome : kOutcomes) {
     if (fields.outcome == OutcomeName(outcome)) {
       record.outcome = outcome;
+      // Older stations recorded a headset that needs recovery as not started; it failed.
+      if (outcome == RunOutcome::kNotStarted && record.reason.starts_with("needs recovery")) {
+        record.outcome = RunOutcome::kFailed;
+      }
       return true;
     }
   }

@@ -30,7 +30,8 @@ struct LogRecord {
 // Reads `line` (without its line end) into `record`, reusing its strings' room. False, with why
 // in `why` ("not JSON (byte 12)", "no \"outcome\"", "\"duration_ms\" is not an integer"), when the
 // line is not a JSON object or a field the report needs is missing, of the wrong type or not of
-// its form.
+// its form. An older record of a headset that needs recovery ("not started", its reason
+// "needs recovery…") is read as failed, as a station records it now.
 bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why);
 
 }  // namespace obrint::cli

@@ -1,4 +1,5 @@
 // obrint-cli's entry point: the arguments as UTF-8 and the process's streams.
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -84,13 +85,19 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = Utf8Arguments();
   const bool errIsTerminal = _isatty(_fileno(stderr)) != 0;
   const bool errTakesEscapes = console.drawsEscapes();
+  // _isatty also holds for NUL, which no one answers on.
+  DWORD inMode = 0;
+  const bool inIsTerminal = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &inMode) != 0;
 #else
+  // A file size limit then fails the write (EFBIG), which is told, and not the whole process.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> args(argv, argv + argc);
   const bool errIsTerminal = isatty(STDERR_FILENO) != 0;
   const bool errTakesEscapes = true;
+  const bool inIsTerminal = isatty(STDIN_FILENO) != 0;
 #endif
-  const int status = obrint::cli::RunCli(
-      args, {std::cout, std::cerr, std::cin, errIsTerminal, errTakesEscapes, ErrorTerminalSize});
+  const int status = obrint::cli::RunCli(args, {std::cout, std::cerr, std::cin, errIsTerminal,
+                                                errTakesEscapes, inIsTerminal, ErrorTerminalSize});
   // Out while the console still reads UTF-8.
   std::cout.flush();
   return status;

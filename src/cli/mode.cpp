@@ -66,8 +66,9 @@ void Run(Context& context) {
   // Back after the restart: the same headset, found again by its port and MCU ID.
   Options again = context.options;
   again.device.clear();
-  again.usbPort = target->interface.usbPort;
-  again.mcuId = target->info.mcuId;
+  again.usbPorts = {target->interface.usbPort};
+  again.mcuIds.clear();
+  if (target->info.mcuId) again.mcuIds = {*target->info.mcuId};
   Reply ignored;
   Context look{context.command, context.console, again, context.host, ignored, context.signals};
   const std::optional<Target> back = SelectHeadset(look, again);

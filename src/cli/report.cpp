@@ -13,7 +13,9 @@ namespace {
 
 void Define(CLI::App& command, Options& options) {
   command.add_option("LOG", options.logs, "the stations' --log files")->required();
-  command.add_flag("--csv", options.csv, "one CSV row per group and failure reason");
+  command.add_flag("--csv", options.csv,
+                   "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row "
+                   "per reason with its count; each column sums right over the rows of one kind");
   command.add_option("--since", options.since, "only records that ended that day (UTC) or later")
       ->type_name("YYYY-MM-DD");
   command.add_option("--image", options.imageFilter, "only the image of this SHA-256 (or prefix)")
@@ -29,15 +31,18 @@ void Run(Context& context) {
   LogReader reader(filter);
   std::string unopened;
   const auto stopped = [&context] { return context.signals.first() != 0; };
+  std::size_t read = 0;
   for (const std::string& path : options.logs) {
-    std::ifstream log(PathFromUtf8(path), std::ios::binary);
-    if (!log) {
-      unopened += (unopened.empty() ? "" : ", ") + path;
+    std::ifstream log;
+    if (!OpenLog(path, log)) {
+      unopened += (unopened.empty() ? "" : ", ") + WithSystemReason(path);
       continue;
     }
     reader.Read(log, path, stopped);
+    ++read;
   }
   if (stopped()) return;  // a report of part of the logs would pass for the whole
+  if (read == 0) return context.reply.Fail(Failure::kFileNotOpened, unopened);
   const Report report = reader.Finish();
   if (!report.error.empty()) return context.reply.Fail(ExitCode::kUsage, report.error);
   context.reply.fields.update(ReportJson(report));

@@ -119,17 +119,16 @@ void WriteReportText(const Report& report, std::ostream& out) {
 }
 
 void WriteReportCsv(const Report& report, std::ostream& out) {
-  out << "image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
+  out << "kind,image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
          "reason,count\n";
   for (const GroupSummary& g : report.groups) {
-    const std::string common = g.imageSha256 + ',' + g.day + ',' + CsvField(g.station) + ',' +
-                               std::to_string(g.runs) + ',' + std::to_string(g.flashed) + ',' +
-                               std::to_string(g.failed) + ',' + std::to_string(g.notStarted) + ',' +
-                               (g.yieldPercent ? Fixed(*g.yieldPercent, 2) : "") + ',' +
-                               (g.medianMs ? std::to_string(*g.medianMs) : "") + ',';
-    if (g.failures.empty()) out << common << ",0\n";
+    const std::string group = g.imageSha256 + ',' + g.day + ',' + CsvField(g.station) + ',';
+    out << "group," << group << g.runs << ',' << g.flashed << ',' << g.failed << ',' << g.notStarted
+        << ',' << (g.yieldPercent ? Fixed(*g.yieldPercent, 2) : "") << ','
+        << (g.medianMs ? std::to_string(*g.medianMs) : "") << ",,\n";
     for (const ReasonCount& failure : g.failures) {
-      out << common << CsvField(failure.reason) << ',' << failure.count << '\n';
+      out << "failure," << group << ",,,,,," << CsvField(failure.reason) << ',' << failure.count
+          << '\n';
     }
   }
 }

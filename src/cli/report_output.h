@@ -16,8 +16,10 @@ namespace obrint::cli {
 // as their shortest prefix (8 digits or more) that tells the report's images apart.
 void WriteReportText(const Report& report, std::ostream& out);
 
-// A header line, then one row per group and failure reason (a group without failures: one row
-// with an empty reason), RFC 4180 quoting. Rows end with "\n": a text-mode stream on Windows makes
+// A header line, then rows of two kinds, told by the first column, so that a column sums right
+// over the rows of one kind: a "group" row of a group's totals (no reason, no count), followed by
+// a "failure" row per failure reason (the group's image, day and station, the reason and its
+// count; no totals). RFC 4180 quoting. Rows end with "\n": a text-mode stream on Windows makes
 // that the CR LF the RFC names. Only groups: the caller tells of unreadable lines apart
 // (WriteUnreadableLines on the error stream).
 void WriteReportCsv(const Report& report, std::ostream& out);

@@ -78,7 +78,7 @@ Result<RunPlace> OpenRunPlace(Context& context, const LoadedImage& image) {
   if (!options.log.empty()) {
     Result<AppendLog> log = AppendLog::Open(options.log);
     if (!log) {
-      context.reply.Fail(log.failure(), options.log);
+      context.reply.Fail(log.failure(), WithSystemReason(options.log));
       return log.failure();
     }
     place.log.emplace(std::move(*log));
@@ -109,6 +109,10 @@ FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& 
                      " % sent");
     };
   }
+  setup.onLogFailed = [&context](const std::string& why) {
+    context.console.EndProgress();
+    context.console.Error(LogFailedText(context.options.log, why));
+  };
   setup.onFirstInterrupt = [&console] {
     console.Error(
         "Ctrl+C: no further headset starts; those under way finish. Press Ctrl+C again to stop "
@@ -141,10 +145,33 @@ std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::strin
 
 bool OnVirtualTime(const Options& options) { return options.simulated && !options.sim.realTime; }
 
-void EndRunPlace(Context& context, bool logged) {
-  if (logged || context.reply.failed()) return;
-  context.reply.Fail(Failure::kFileWriteFailed,
-                     "the records could not all be appended to " + context.options.log);
+std::string LogFailedText(const std::string& log, const std::string& why) {
+  return "the log " + log + " stopped taking records (" + why +
+         "): no further headset is taken; those under way finish, and each record the log "
+         "could not take is printed at the end";
+}
+
+void EndRunPlace(Context& context, const RunPlace& place,
+                 const std::vector<HeadsetRecord>& unlogged) {
+  if (unlogged.empty()) return;
+  Console& console = context.console;
+  nlohmann::ordered_json records = nlohmann::ordered_json::array();
+  for (const HeadsetRecord& record : unlogged) {
+    records.push_back(RecordJson(place.setting, record));
+  }
+  context.reply.fields["unlogged"] = records;
+  const std::string count = std::to_string(unlogged.size());
+  if (!console.json()) {
+    console.Error("records the log could not take: " + count + ", a line each:");
+    for (const auto& record : records) console.Record(record.dump());
+  }
+  // The headsets' outcomes rank first, an interruption after.
+  if (context.reply.failed() && context.reply.code != ExitCode::kInterrupted) return;
+  context.reply.Fail(
+      ExitCode::kFileError,
+      "the log " + context.options.log + " stopped taking records (" + place.log->failure() +
+          "): " + count + " of this run's are not in it; " +
+          (console.json() ? "they are under \"unlogged\"" : "they are printed above"));
 }
 
 }  // namespace obrint::cli

@@ -31,8 +31,12 @@ Result<RunPlace> OpenRunPlace(Context& context, const LoadedImage& image);
 // With -v its onProgress prints every 10 % of each image: a command that shows progress of its own
 // calls it too.
 FleetSetup MakeFleetSetup(Context& context, const LoadedImage& image, RunPlace& place);
-// A record that did not reach the log is a file error, unless a headset's outcome is worse.
-void EndRunPlace(Context& context, bool logged);
+// The words that tell, at once, that the log stopped taking records.
+std::string LogFailedText(const std::string& log, const std::string& why);
+// The records the log could not take, whole: in the command's object ("unlogged"), and without
+// --json on stderr, a line each. Then a file error, unless a headset's outcome is worse.
+void EndRunPlace(Context& context, const RunPlace& place,
+                 const std::vector<HeadsetRecord>& unlogged);
 
 // A row of the live table of flash --all and of the station: a headset's port, its MCU ID, and
 // where it stands. The table's header is the row of the columns' names.

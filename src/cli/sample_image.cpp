@@ -22,7 +22,7 @@ void Run(Context& context) {
   context.reply.fields["image_path"] = options.image;
   context.reply.fields["image_size"] = image.size();
   if (const Status written = ReplaceContents(options.image, image, options.force); !written) {
-    return context.reply.Fail(written.failure(), options.image);
+    return context.reply.Fail(written.failure(), WithSystemReason(options.image));
   }
   context.reply.fields["image_checksum"] =
       ChecksumText(CheckImage(image, image.size()).storedChecksum);

@@ -6,7 +6,16 @@
 
 namespace obrint::cli {
 
-Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Options& options) {
+bool Chosen(const std::vector<std::string>& usbPorts, const std::string& usbPort) {
+  return usbPorts.empty() || std::find(usbPorts.begin(), usbPorts.end(), usbPort) != usbPorts.end();
+}
+
+bool Chosen(const std::vector<McuId>& mcuIds, const std::optional<McuId>& mcuId) {
+  return mcuIds.empty() ||
+         (mcuId && std::find(mcuIds.begin(), mcuIds.end(), *mcuId) != mcuIds.end());
+}
+
+Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Options& options, std::string* why) {
   const std::uint16_t vid = options.vid.value_or(kHeadsetVendorId);
   std::vector<HidInterface> found;
   if (!options.device.empty()) {
@@ -16,29 +25,41 @@ Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Options& options) 
         found.push_back(std::move(attached));
       }
     }
-    if (found.empty()) return Failure::kNotHidDevice;
+    if (found.empty()) {
+      if (why) *why = options.device;
+      return Failure::kNotHidDevice;
+    }
   } else {
     found = AttachedHeadsets(bus, vid, options.pid);
   }
   std::vector<Target> targets;
+  std::string passedOver;
   for (HidInterface& headset : found) {
-    if (!options.usbPort.empty() && headset.usbPort != options.usbPort) continue;
     Target target{std::move(headset), {}};
-    if (const Result<HeadsetInfo> info = ReadHeadsetInfo(bus, target.interface.path)) {
-      target.info = *info;
+    if (Chosen(options.usbPorts, target.interface.usbPort)) {
+      if (const Result<HeadsetInfo> info = ReadHeadsetInfo(bus, target.interface.path)) {
+        target.info = *info;
+      }
+      if (Chosen(options.mcuIds, target.info.mcuId)) {
+        targets.push_back(std::move(target));
+        continue;
+      }
     }
-    if (options.mcuId && target.info.mcuId != options.mcuId) continue;
-    targets.push_back(std::move(target));
+    passedOver += "\n  " + Describe(target);
   }
-  if (targets.empty()) return Failure::kNoHeadset;
+  if (targets.empty()) {
+    if (why && !passedOver.empty())
+      *why = "none answers --port and --mcu-id; attached:" + passedOver;
+    return Failure::kNoHeadset;
+  }
   return targets;
 }
 
 std::optional<Target> SelectHeadset(Context& context, const Options& options) {
-  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options);
+  std::string why;
+  Result<std::vector<Target>> targets = SelectHeadsets(context.host->bus(), options, &why);
   if (!targets) {
-    context.reply.Fail(targets.failure(),
-                       targets.failure() == Failure::kNotHidDevice ? options.device : "");
+    context.reply.Fail(targets.failure(), why);
     return std::nullopt;
   }
   if (targets->size() > 1) {

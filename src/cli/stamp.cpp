@@ -20,11 +20,11 @@ void Run(Context& context) {
   Reply& reply = context.reply;
   reply.fields["image_path"] = path;
   Result<File> file = File::OpenForUpdate(path);
-  if (!file) return reply.Fail(file.failure(), path);
+  if (!file) return reply.Fail(file.failure(), WithSystemReason(path));
   const Result<std::uint64_t> size = file->Size();
-  if (!size) return reply.Fail(size.failure(), path);
+  if (!size) return reply.Fail(size.failure(), WithSystemReason(path));
   if (*size > kStampBufferSize) return reply.Fail(Failure::kImageTooLarge, path);
-  Result<std::vector<std::uint8_t>> bytes = file->ReadHead(kStampBufferSize);
+  Result<std::vector<std::uint8_t>> bytes = file->Read(0, kStampBufferSize);
   if (!bytes || bytes->size() != *size) return reply.Fail(Failure::kFileUnreadable, path);
 
   std::vector<std::uint8_t> buffer(kStampBufferSize, 0);
@@ -39,7 +39,7 @@ void Run(Context& context) {
   if (const Status written = file->WriteAt(
           kChecksumFieldOffset, std::span(&buffer[kChecksumFieldOffset], stamp->fieldBytes));
       !written) {
-    return reply.Fail(written.failure(), path);
+    return reply.Fail(written.failure(), WithSystemReason(path));
   }
   const std::uint32_t stored = ReadLe32(&buffer[kChecksumFieldOffset]);
   reply.fields["image_size"] = imageSize;

@@ -23,12 +23,19 @@ void Define(CLI::App& command, Options& options) {
   command.add_flag("--again", options.again,
                    "flash a headset that the log shows flashed with this image before");
   command.add_flag("--recover", options.recover,
-                   "flash a headset that arrives in its boot firmware (it cannot be identified)");
+                   "flash a headset that arrives in its boot firmware (it needs recovery)");
   command
       .add_option("--max", options.maxHeadsets,
-                  "end once N headsets have arrived and been dealt with")
+                  "end once N headsets (1 or more) have arrived and been dealt with")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return text.find_first_not_of("0123456789") == std::string::npos &&
+                           text.find_first_not_of('0') != std::string::npos
+                       ? ""
+                       : "N is 1 or more";
+          },
+          ""));
   AddRunOptions(command, options);
 }
 
@@ -39,8 +46,8 @@ std::string Fixed(double value, const char* unit) {
 }
 
 std::string_view KindName(StationEvent::Kind kind) {
-  static constexpr std::string_view kNames[] = {"arrival", "start",          "progress", "done",
-                                                "skip",    "needs_recovery", "unplug"};
+  static constexpr std::string_view kNames[] = {
+      "arrival", "start", "progress", "done", "skip", "needs_recovery", "unplug", "log_failed"};
   return kNames[static_cast<std::size_t>(kind)];
 }
 
@@ -58,8 +65,13 @@ class View {
 
   void Tell(const StationEvent& event) {
     const std::lock_guard lock(mutex_);
+    // Written above the table, which stays.
+    if (event.kind == StationEvent::Kind::kLogFailed) {
+      context_.console.Error(LogFailedText(context_.options.log, event.why));
+    }
     Count(event);
     if (lines_) return Line(event);
+    if (event.kind == StationEvent::Kind::kLogFailed) return Draw();
     struct Row& row = rows_[event.row];
     if (row.order == 0) row.order = rows_.size();
     if (event.mcuId) row.mcuId = FormatMcuId(*event.mcuId);
@@ -81,7 +93,8 @@ class View {
       context_.reply.Fail(worst, std::to_string(failed_ + leftAlone_) + " of " +
                                      std::to_string(arrived_) + " headsets were not flashed");
     }
-    if (stopped) {
+    // Ctrl+C ends a station with 130, unless a headset's outcome was worse.
+    if (stopped && !context_.reply.failed()) {
       context_.reply.Fail(ExitCode::kInterrupted,
                           "stopped by Ctrl+C; every headset has its record");
     }
@@ -158,7 +171,9 @@ class View {
       return;
     }
     record.outcome == RunOutcome::kFlashed ? ++flashed_ : ++failed_;
+    if (record.failure == Failure::kNeedsRecovery) return;  // a failure, but no run to time
     runSeconds_ += std::chrono::duration<double>(record.ended - record.started).count();
+    ++timed_;
   }
 
   Json Totals() const {
@@ -172,7 +187,7 @@ class View {
         {"skipped", skipped_},
         {"left_alone", leftAlone_},
         {"yield_percent", runs ? 100.0 * static_cast<double>(flashed_) / runs : 0.0},
-        {"mean_seconds", runs ? runSeconds_ / static_cast<double>(runs) : 0.0},
+        {"mean_seconds", timed_ ? runSeconds_ / static_cast<double>(timed_) : 0.0},
         {"headsets_per_hour", seconds > 0 ? 3600.0 * static_cast<double>(flashed_) / seconds : 0.0},
         {"seconds", seconds}};
   }
@@ -221,6 +236,8 @@ class View {
         return "needs recovery";
       case K::kUnplug:
         return row.done ? "waiting" : row.text + "  (unplugged)";
+      case K::kLogFailed:
+        break;
     }
     return row.text;
   }
@@ -261,7 +278,7 @@ class View {
   std::mutex mutex_;  // the ticker draws too
   std::map<std::string, struct Row> rows_;
   std::set<std::size_t> told_;  // runs whose end was told
-  std::size_t arrived_ = 0, flashed_ = 0, failed_ = 0, skipped_ = 0, leftAlone_ = 0;
+  std::size_t arrived_ = 0, flashed_ = 0, failed_ = 0, skipped_ = 0, leftAlone_ = 0, timed_ = 0;
   double runSeconds_ = 0;
   std::optional<Clock::time_point> firstStart_;
   std::jthread ticker_;  // redraws the table every second
@@ -271,7 +288,7 @@ void Run(Context& context) {
   const Options& options = context.options;
   const Result<LoadedImage> image = LoadImage(options.image);
   context.reply.fields["image_path"] = options.image;
-  if (!image) return context.reply.Fail(image.failure(), options.image);
+  if (!image) return context.reply.Fail(image.failure(), WithSystemReason(options.image));
   if (const Status flashable = Flashable(*image, options.force); !flashable) {
     return context.reply.Fail(flashable.failure(), options.image);
   }
@@ -286,6 +303,8 @@ void Run(Context& context) {
   rules.again = options.again;
   rules.recover = options.recover;
   rules.maxHeadsets = options.maxHeadsets;
+  rules.usbPorts = options.usbPorts;
+  rules.mcuIds = options.mcuIds;
   if (!options.log.empty()) {
     std::uint64_t passedOver = 0;
     rules.flashedBefore = FlashedBefore(options.log, image->sha256, passedOver);
@@ -305,8 +324,8 @@ void Run(Context& context) {
   StationRun station(std::move(setup), std::move(rules),
                      [&view](const StationEvent& event) { view.Tell(event); });
   const std::vector<HeadsetRecord> records = station.Run(*watch);
-  view.End(records, false);
-  EndRunPlace(context, station.logged());
+  view.End(records, context.signals.interrupts() > 0);
+  EndRunPlace(context, *place, station.unlogged());
   // Without --json the lines end with the command's object all the same.
   if (view.lines() && !context.console.json()) PrintJson(context);
 }

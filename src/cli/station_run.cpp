@@ -44,6 +44,7 @@ struct StationRun::Entry {
 struct StationRun::Ended {
   std::size_t run;
   HeadsetRecord record;
+  std::optional<std::string> logFailure;  // the log refused this record: the system's reason
 };
 
 std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
@@ -70,6 +71,11 @@ StationRun::StationRun(FleetSetup fleet, StationRules rules,
       signals_(fleet.signals),
       rules_(std::move(rules)),
       tell_(std::move(tell)) {
+  // Told as an event, after the end of the run whose record the log refused.
+  fleet.onLogFailed = [this](const std::string& why) {
+    const std::lock_guard lock(mutex_);
+    logFailure_ = why;
+  };
   fleet.onProgress =
       [this, verbose = std::move(fleet.onProgress), tenths = std::vector<unsigned>()](
           std::size_t run, RunStage stage, std::uint32_t sent, std::uint32_t size) mutable {
@@ -84,7 +90,7 @@ StationRun::StationRun(FleetSetup fleet, StationRules rules,
       };
   fleet.onEnded = [this](std::size_t run, const HeadsetRecord& record) {
     const std::lock_guard lock(mutex_);
-    ended_.push_back({run, record});
+    ended_.push_back({run, record, std::exchange(logFailure_, std::nullopt)});
   };
   fleet_ = std::make_unique<Fleet>(std::move(fleet));
 }
@@ -105,7 +111,7 @@ std::vector<HeadsetRecord> StationRun::Run(ArrivalWatch& watch) {
       running = fleet_->Watch(std::chrono::milliseconds(0));
     }
     const bool full = rules_.maxHeadsets > 0 && dealt_ >= rules_.maxHeadsets;
-    if ((signals_.interrupts() > 0 || full) && running == 0) break;
+    if ((Stopping() || full) && running == 0) break;
     const std::optional<BusChange> change = watch.Next(kPaceMs);
     if (!change) continue;
     // Runs that ended before the change came are told first: it may be what follows them.
@@ -123,25 +129,40 @@ std::vector<HeadsetRecord> StationRun::Run(ArrivalWatch& watch) {
 void StationRun::Attached(const std::string& path) {
   for (const HidInterface& attached : AttachedHeadsets(bus_, rules_.vid, rules_.pid)) {
     if (!EqualsIgnoringAsciiCase(attached.path, path)) continue;
+    if (!Chosen(rules_.usbPorts, attached.usbPort)) return void(Own(attached, std::nullopt));
     if (attached.firmware() == FirmwareKind::kBoot) return ArriveInBoot(attached, false);
     return Arrive(attached);
   }
   // Gone again: a restart's passing interface, or a short contact.
 }
 
-bool StationRun::Accepting(const HidInterface& interface, const std::optional<McuId>& mcuId) {
+bool StationRun::Own(const HidInterface& interface, const std::optional<McuId>& mcuId) {
+  if (Chosen(rules_.usbPorts, interface.usbPort) && Chosen(rules_.mcuIds, mcuId)) return true;
+  StationEvent event = StationEvent::Of(StationEvent::Kind::kSkip, RowFor(interface),
+                                        interface.path, mcuId, interface.firmware());
+  event.why = "not this station's";
+  Tell(std::move(event));
+  return false;
+}
+
+bool StationRun::Accepting(const HidInterface& interface, const HeadsetInfo& info) {
   if (rules_.maxHeadsets > 0 && arrivals_ >= rules_.maxHeadsets) return false;
-  if (signals_.interrupts() > 0) {
-    StationEvent event = StationEvent::Of(StationEvent::Kind::kSkip, RowFor(interface),
-                                          interface.path, mcuId, interface.firmware());
-    event.why = "the station is stopping: not started";
-    Tell(std::move(event));
-    return false;
-  }
   // One headset per port: whatever was there has left.
   if (!interface.usbPort.empty()) {
     std::erase_if(entries_,
                   [&](const Entry& e) { return !e.running && e.port == interface.usbPort; });
+  }
+  if (Stopping()) {
+    const std::string row = RowFor(interface);
+    Tell(StationEvent::Of(StationEvent::Kind::kArrival, row, interface.path, info.mcuId,
+                          interface.firmware()));
+    if (logFailed_) {
+      Leave(interface, info, row, Failure::kFileWriteFailed,
+            "the station's log cannot be written: not started");
+    } else {
+      Leave(interface, info, row, Failure::kInterrupted, "the station is stopping: not started");
+    }
+    return false;
   }
   ++arrivals_;
   return true;
@@ -168,7 +189,7 @@ void StationRun::Arrive(const HidInterface& interface) {
       return;
     }
   }
-  if (!Accepting(interface, info.mcuId)) return;
+  if (!Own(interface, info.mcuId) || !Accepting(interface, info)) return;
   const std::string row = RowFor(interface);
   Tell(StationEvent::Of(StationEvent::Kind::kArrival, row, interface.path, info.mcuId));
   // Its return after the reboot could not be told from another headset's arrival.
@@ -212,7 +233,7 @@ void StationRun::ArriveInBoot(const HidInterface& interface, bool deferred) {
                                 [&](const Entry& e) { return e.mcuId == info.mcuId; })) {
     return;
   }
-  if (!Accepting(interface, info.mcuId)) return;
+  if (!Own(interface, info.mcuId) || !Accepting(interface, info)) return;
   const std::string row = RowFor(interface);
   Tell(StationEvent::Of(StationEvent::Kind::kArrival, row, interface.path, info.mcuId,
                         FirmwareKind::kBoot));
@@ -246,10 +267,10 @@ void StationRun::Start(const HidInterface& interface, const HeadsetInfo& info,
 }
 
 void StationRun::Leave(const HidInterface& interface, const HeadsetInfo& info,
-                       const std::string& row, Failure why) {
+                       const std::string& row, Failure why, std::string reason) {
   Entry entry{row, interface.usbPort, interface.path, info.mcuId};
   entry.running = true;  // until its record is told
-  entry.run = fleet_->Leave({interface, info}, why);
+  entry.run = fleet_->Leave({interface, info}, why, std::move(reason));
   entries_.push_back(std::move(entry));
 }
 
@@ -274,7 +295,9 @@ void StationRun::Drain() {
     event.run = run;
     Tell(std::move(event));
   }
+  std::optional<std::string> logFailure;
   for (Ended& end : ended) {
+    if (end.logFailure) logFailure = end.logFailure;
     const auto entry = entryOf(end.run);
     if (entry == entries_.end()) continue;
     ++dealt_;
@@ -299,6 +322,12 @@ void StationRun::Drain() {
   }
   // A headset that left in the middle of its run.
   if (!ended.empty()) Detached();
+  if (logFailure) {
+    logFailed_ = true;
+    StationEvent event = StationEvent::Of(StationEvent::Kind::kLogFailed, "", "", std::nullopt);
+    event.why = std::move(*logFailure);
+    Tell(std::move(event));
+  }
 }
 
 void StationRun::Detached() {

@@ -20,13 +20,14 @@ namespace obrint::cli {
 
 struct StationEvent {
   enum class Kind : std::uint8_t {
-    kArrival,   // a headset plugged in that is not one of the station's already
-    kStart,     // its run begins
-    kProgress,  // `percent` of its image sent, every 10 %
-    kDone,      // its run ended: `record`
-    kSkip,      // not flashed: `why` (flashed with this image before: `flashedAt`)
-    kRecovery,  // in its boot firmware: not flashed without --recover
-    kUnplug,    // a headset whose run had ended left its port
+    kArrival,    // a headset plugged in that is not one of the station's already
+    kStart,      // its run begins
+    kProgress,   // `percent` of its image sent, every 10 %
+    kDone,       // its run ended: `record`
+    kSkip,       // not flashed: `why` (flashed with this image before: `flashedAt`)
+    kRecovery,   // in its boot firmware: not flashed without --recover
+    kUnplug,     // a headset whose run had ended left its port
+    kLogFailed,  // the log took no record: `why`; no headset starts any more (no row)
   };
   Kind kind{};
   std::string row;  // its USB port, or where the platform tells none "#N" in order of arrival
@@ -61,6 +62,10 @@ std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::
 struct StationRules {
   std::uint16_t vid = kHeadsetVendorId;
   std::optional<std::uint16_t> pid;
+  // --port and --mcu-id: the station's own headsets; any other is skipped as not this
+  // station's, and gets no record.
+  std::vector<std::string> usbPorts;
+  std::vector<McuId> mcuIds;
   bool again = false;        // flash a headset flashed with this image before
   bool recover = false;      // flash a headset that arrives in its boot firmware
   unsigned maxHeadsets = 0;  // 0: until stopped
@@ -77,10 +82,11 @@ class StationRun {
   StationRun& operator=(const StationRun&) = delete;
 
   // Flashes the headsets attached now, then each arrival the watch tells of, until the first
-  // Ctrl+C (and the runs under way have ended) or --max. The records of every run, in order.
+  // Ctrl+C or the first record the log could not take (and the runs under way have ended), or
+  // --max. The records of every run, in order.
   std::vector<HeadsetRecord> Run(ArrivalWatch& watch);
-  // Whether every record reached the log.
-  bool logged() const { return fleet_->logged(); }
+  // The records the log could not take.
+  std::vector<HeadsetRecord> unlogged() const { return fleet_->unlogged(); }
 
  private:
   struct Entry;
@@ -93,11 +99,16 @@ class StationRun {
   // `deferred`: it came while runs were under way, and all of them have ended since.
   void ArriveInBoot(const HidInterface& interface, bool deferred);
   void Deferred();
-  // Whether a new headset is taken on (counted); tells why not when the station is stopping.
-  bool Accepting(const HidInterface& interface, const std::optional<McuId>& mcuId);
+  // Whether a new headset is taken on (counted). One that comes while the station is stopping is
+  // told, with its record of not started.
+  bool Accepting(const HidInterface& interface, const HeadsetInfo& info);
+  // Whether a headset is the station's own; tells of one that is not.
+  bool Own(const HidInterface& interface, const std::optional<McuId>& mcuId);
+  // After the first Ctrl+C, or once the log failed.
+  bool Stopping() const { return signals_.interrupts() > 0 || logFailed_; }
   void Start(const HidInterface& interface, const HeadsetInfo& info, const std::string& row);
   void Leave(const HidInterface& interface, const HeadsetInfo& info, const std::string& row,
-             Failure why);
+             Failure why, std::string reason = {});
   // Tells what the workers handed over: progress and ended runs.
   void Drain();
   bool Present(const Entry& entry, const std::vector<HidInterface>& attached);
@@ -109,6 +120,7 @@ class StationRun {
 
   HidBus& bus_;
   SignalWatch& signals_;
+  bool logFailed_ = false;
   StationRules rules_;
   std::function<void(const StationEvent&)> tell_;
   std::unique_ptr<Fleet> fleet_;
@@ -117,6 +129,7 @@ class StationRun {
   std::size_t arrivals_ = 0, dealt_ = 0, portless_ = 0;
   std::mutex mutex_;  // guards what the workers hand over
   std::vector<Ended> ended_;
+  std::optional<std::string> logFailure_;  // until the end of the run whose record it refused
   std::vector<std::pair<std::size_t, unsigned>> progress_;  // run, tenths
 };
 

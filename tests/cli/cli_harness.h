@@ -28,12 +28,13 @@ struct CliRun {
   }
 };
 
+// `terminal`: stdin and stderr are a terminal.
 inline CliRun RunCliWith(std::vector<std::string> args, const std::string& input = "",
-                         bool errIsTerminal = false, TerminalSize (*errSize)() = nullptr) {
+                         bool terminal = false, TerminalSize (*errSize)() = nullptr) {
   args.insert(args.begin(), "obrint-cli");
   std::ostringstream out, err;
   std::istringstream in(input);
-  const int code = RunCli(args, {out, err, in, errIsTerminal, true, errSize});
+  const int code = RunCli(args, {out, err, in, terminal, true, terminal, errSize});
   return {code, out.str(), err.str()};
 }
 

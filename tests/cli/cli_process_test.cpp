@@ -17,12 +17,20 @@
 namespace obrint::cli::testing {
 namespace {
 
-// The program with stdout and stderr in files of `dir`, stdin a pipe that the test writes to.
+// The program with stdout and stderr in files of `dir`, stdin a pipe that the test writes to, or
+// with `terminal` a pseudo-terminal, on which a question can be answered.
 class Process {
  public:
-  Process(const ScratchDir& dir, const std::vector<std::string>& args) : dir_(dir) {
+  Process(const ScratchDir& dir, const std::vector<std::string>& args, bool terminal = false)
+      : dir_(dir) {
     int fds[2] = {-1, -1};
-    if (pipe(fds) != 0) ADD_FAILURE() << "no pipe";
+    if (terminal) {
+      fds[1] = posix_openpt(O_RDWR | O_NOCTTY);
+      if (fds[1] < 0 || grantpt(fds[1]) != 0 || unlockpt(fds[1]) != 0) ADD_FAILURE() << "no pty";
+      fds[0] = open(ptsname(fds[1]), O_RDWR | O_NOCTTY);
+    } else if (pipe(fds) != 0) {
+      ADD_FAILURE() << "no pipe";
+    }
     pid_ = fork();
     if (pid_ != 0) {
       close(fds[0]);
@@ -88,9 +96,17 @@ TEST(CliProcessTest, ExitStatusesAndStreamsReachTheShell) {
             static_cast<int>(ExitCode::kFileError));
   const std::string image = dir.File("demo.bin");
   ASSERT_EQ(Exec(dir, {"sample-image", image}).code, 0);
-  EXPECT_EQ(Exec(dir, {"--sim", "flash", image}, "no\n").code,
-            static_cast<int>(ExitCode::kDeclined));
-  EXPECT_EQ(Exec(dir, {"--sim", "flash", image}, "yes\n").code, 0);
+  // No terminal to answer on and no --yes: refused before any headset is touched.
+  for (const std::vector<std::string>& flash :
+       {std::vector<std::string>{"flash"}, {"flash", "--all", "--only-failed", image}}) {
+    std::vector<std::string> args = {"--sim-state", dir.File("state"), "--sim"};
+    args.insert(args.end(), flash.begin(), flash.end());
+    args.push_back(image);
+    const CliRun refused = Exec(dir, args, "yes\n");
+    EXPECT_EQ(refused.code, static_cast<int>(ExitCode::kUsage));
+    EXPECT_NE(refused.err.find("--yes"), std::string::npos) << refused.err;
+    EXPECT_TRUE(LoadHeadset(dir.File("state")).log().empty()) << "untouched";
+  }
 
   const CliRun run = Exec(dir, {"--sim", "--json", "--device", "elsewhere", "info"});
   EXPECT_EQ(run.code, static_cast<int>(ExitCode::kNoDevice));
@@ -139,7 +155,7 @@ TEST(CliProcessTest, ASignalEndsAnyCommand) {
     for (std::string& arg : args) {
       arg = arg == "IMAGE" ? image : arg == "LOG" ? log : arg == "STATE" ? dir.File("state") : arg;
     }
-    Process run(dir, args);
+    Process run(dir, args, c.args.front() != "report");
     std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
     for (const int signal : c.signals) {
       run.Signal(signal);
@@ -177,15 +193,16 @@ TEST(CliProcessTest, ASignalEndsAnyCommand) {
 }
 
 // A station on the real clock, two headsets under way at 3 s and a third plugged in at 5 s: one
-// Ctrl+C lets the two finish and starts no other; a second ends at once, with every record.
+// Ctrl+C lets the two finish and starts no other, which gets its record of not started; a second
+// ends at once, with every record. Either ends with 130.
 TEST(CliProcessTest, CtrlCOnceAndTwiceAtAStation) {
   struct Case {
     int presses;
     int code;
     std::vector<std::string> outcomes;  // of the records in the log
   };
-  for (const Case& c :
-       {Case{1, 0, {"flashed", "flashed"}}, Case{2, 130, {"interrupted", "interrupted"}}}) {
+  for (const Case& c : {Case{1, 130, {"not started", "flashed", "flashed"}},
+                        Case{2, 130, {"interrupted", "interrupted"}}}) {
     ScratchDir dir;
     const std::string image = dir.File("demo.bin"), log = dir.File("station.log");
     const std::string plugs = "0 plug 1\n0 plug 2\n5000 plug 3\n";

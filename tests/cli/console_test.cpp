@@ -100,7 +100,8 @@ struct Terminal {
   std::ostringstream out, err;
   std::istringstream in;
   SignalWatch signals;
-  Console console{{out, err, in, true, true, CurrentSize}, false, Verbosity::kVerbose, signals};
+  Console console{
+      {out, err, in, true, true, false, CurrentSize}, false, Verbosity::kVerbose, signals};
   Screen screen;
   std::size_t taken = 0;
   std::vector<std::string> Look() {

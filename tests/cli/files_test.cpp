@@ -77,18 +77,75 @@ TEST(FilesTest, SampleImagesAndStateFilesAreReplacedWholeOrNotAtAll) {
   EXPECT_EQ(Names(dir.File("")).size(), 6u) << "no temporary left behind";
 }
 
-// A record that cannot reach the log is a file error, but never hides a headset's worse outcome.
-TEST(FilesTest, AFailedLogWriteRanksBelowTheHeadsetsOutcomes) {
+// A log that stops taking records: a station takes no headset after the first record it refused,
+// which is told at once; each record it could not take is printed whole (stdout with --json, else
+// stderr); the run ends with 6 unless a headset's outcome is worse; and the next run starts on a
+// line of its own, so that the torn record costs one line.
+TEST(FilesTest, ALogThatStopsTakingRecords) {
   ScratchDir dir;
-  const std::string image = dir.File("demo.bin"), log = dir.File("full.log");
+  const std::string image = dir.File("demo.bin"), log = dir.File("line.log");
+  const std::string plugs = dir.File("plugs.txt"), script = "0 plug 1\n0 plug 2\n60000 plug 3\n";
   ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
-  WriteBytes(log, Bytes(2000, ' '));
-  for (const auto& [fault, code] :
-       std::vector<std::pair<std::string, int>>{{"", 6}, {"2:total", 5}}) {
-    std::vector<std::string> args = {"--sim", "2", "flash", "--all", "--yes", "--log", log, image};
-    if (!fault.empty()) args.insert(args.begin() + 2, {"--sim-fault", fault});
-    const FileSizeLimit full(1000);
-    EXPECT_EQ(RunCliWith(args).code, code) << fault;
+  WriteBytes(plugs, Bytes(script.begin(), script.end()));
+  struct Case {
+    std::vector<std::string> args;  // then flash --all and the log, unless the log is in them
+    std::size_t before;             // bytes of a line the log holds already
+    rlim_t limit;                   // one record of ~650 bytes fits, two do not
+    std::size_t lines, unlogged;    // the log's whole lines after, and the records printed
+    int code;
+  };
+  const std::vector<std::string> all = {"flash", "--all", "--yes", "--station", "s", "--log", log};
+  // clang-format off
+  const Case cases[] = {
+      {{"--sim", "3", "--sim-plug-file", plugs, "--json", "station", "--station", "s", "--max", "3",
+        "--log", log}, 0, 1000, 1, 1, 6},
+      {{"--sim", "2", "--json", "--sim-fault", "2:total"}, 2000, 2000, 1, 2, 5},
+      {{"--sim", "2"}, 2000, 3000, 2, 1, 6},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    if (args.back() != log) args.insert(args.end(), all.begin(), all.end());
+    args.push_back(image);
+    const bool station = std::find(args.begin(), args.end(), "station") != args.end();
+    SCOPED_TRACE(c.limit);
+    Bytes before(c.before, ' ');
+    if (!before.empty()) before.back() = '\n';
+    WriteBytes(log, before);
+    CliRun run;
+    {
+      const FileSizeLimit full(c.limit);
+      run = RunCliWith(args);
+    }
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const Bytes bytes = ReadBytes(log);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')), c.lines);
+    std::vector<nlohmann::json> printed;
+    std::istringstream err(run.err);
+    for (std::string line; std::getline(err, line);) {
+      if (line.starts_with("{")) printed.push_back(nlohmann::json::parse(line));
+    }
+    std::istringstream out(run.out);
+    std::vector<nlohmann::json> events;
+    for (std::string line; std::getline(out, line);) {
+      if (line.starts_with("{")) events.push_back(nlohmann::json::parse(line));
+    }
+    if (!events.empty()) printed = events.back().value("unlogged", printed);
+    EXPECT_EQ(printed.size(), c.unlogged);
+    if (!station) continue;
+    // Told at once, and no headset arrived after it was taken on.
+    std::vector<std::string> told;
+    for (const auto& event : events) told.push_back(event.value("event", ""));
+    const auto failed = std::find(told.begin(), told.end(), "log_failed");
+    ASSERT_NE(failed, told.end()) << run.out;
+    EXPECT_EQ(std::count(told.begin(), failed, "done"), 2);
+    EXPECT_EQ(std::count(told.begin(), told.end(), "arrival"), 2);
+    EXPECT_EQ(std::count(failed, told.end(), "stop"), 1);
+    // The next run's record starts on a line of its own.
+    ASSERT_EQ(RunCliWith({"--sim", "flash", "--yes", "--log", log, image}).code, 0);
+    const CliRun report = RunCliWith({"--json", "report", log});
+    EXPECT_EQ(report.Json()["records"], 2);
+    EXPECT_EQ(report.Json()["unreadable"]["count"], 1);
   }
 }
 

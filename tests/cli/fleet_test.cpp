@@ -117,26 +117,29 @@ TEST_P(FleetTest, EachHeadsetSeesASingleRun) {
 }
 
 // One headset's fault ends its own run with its own reason and status; the others are flashed.
+// The reason tells where the headset was left, and what to do with it.
 TEST_P(FleetTest, AFaultStaysWithItsHeadset) {
   struct Case {
     std::function<void(sim::Headset&)> inject;
     RunOutcome outcome;
     ExitCode code;
+    const char* state;  // in the reason
   };
   const auto fault = [](auto change) { return [change](sim::Headset& h) { change(h.faults()); }; };
+  const char* const kNewFlash = "waits in its boot firmware and needs a new flash";
   const Case cases[] = {
       {fault([](auto& f) { f.wrongSumForBlock = 5; }), RunOutcome::kFailed,
-       ExitCode::kVerificationFailed},
+       ExitCode::kVerificationFailed, kNewFlash},
       {fault([](auto& f) { f.wrongTotal = true; }), RunOutcome::kFailed,
-       ExitCode::kVerificationFailed},
+       ExitCode::kVerificationFailed, kNewFlash},
       {fault([](auto& f) { f.staysAwayAfterRestart = true; }), RunOutcome::kFailed,
-       ExitCode::kNoDevice},
+       ExitCode::kNoDevice, "nothing was written: plug it in again and flash it again"},
       {fault([](auto& f) { f.staysAwayAfterReboot = true; }), RunOutcome::kNotBack,
-       ExitCode::kNoDevice},
-      {fault([](auto& f) { f.vanishAfterTransfer = 30; }), RunOutcome::kFailed,
-       ExitCode::kNoDevice},
+       ExitCode::kNoDevice, "the image is written and verified: plug it in again"},
+      {fault([](auto& f) { f.vanishAfterTransfer = 30; }), RunOutcome::kFailed, ExitCode::kNoDevice,
+       "waits in its boot firmware for a new flash"},
       {fault([](auto& f) { f.refusedReports = {0x61}; }), RunOutcome::kFailed,
-       ExitCode::kDeviceRefused},
+       ExitCode::kDeviceRefused, kNewFlash},
   };
   for (const Case& c : cases) {
     SetUp(3, GetParam());
@@ -145,7 +148,7 @@ TEST_P(FleetTest, AFaultStaysWithItsHeadset) {
     SCOPED_TRACE(static_cast<int>(c.code));
     EXPECT_EQ(records[1].outcome, c.outcome);
     EXPECT_EQ(records[1].exitStatus, static_cast<int>(c.code));
-    EXPECT_FALSE(records[1].reason.empty());
+    EXPECT_NE(records[1].reason.find(c.state), std::string::npos) << records[1].reason;
     for (unsigned unit : {1u, 3u}) {
       EXPECT_EQ(records[unit - 1].outcome, RunOutcome::kFlashed) << records[unit - 1].reason;
       EXPECT_EQ(Headset(unit).flashed(), image.bytes);
@@ -367,6 +370,9 @@ TEST(FleetCliTest, JsonAndLogCarryOneRecordPerHeadset) {
   const CliRun report = RunCliWith({"--json", "report", log});
   EXPECT_EQ(report.Json()["groups"][0]["failed"], 2);
   EXPECT_EQ(RunCliWith({"report", log, dir.File("missing.jsonl")}).code, 6);
+  const CliRun folder = RunCliWith({"report", dir.File("")});
+  EXPECT_EQ(folder.code, 6) << "a folder is no log";
+  EXPECT_EQ(folder.out, "") << "no report of nothing";
   const CliRun again =
       RunCliWith({"--sim", "3", "--json", "flash", "--all", "--yes", "--only-failed", log, image});
   EXPECT_EQ(again.code, 0) << again.err;

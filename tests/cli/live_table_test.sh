@@ -85,7 +85,7 @@ for columns in 80 120; do
   look "station-$columns-start"
   check "$columns"
   joined | grep -q 'flashed 0  failed 0  yield' && fail "a yield before any result"
-  await '^1-2\.8 +[0-9A-F]{24}  needs recovery'
+  await '^1-2\.8 +[0-9A-F]{24}  (failed: )?needs recovery'
   await '^1-2\.1 +[0-9A-F]{24}  failed: the headset received'
   look "station-$columns-running"
   check "$columns"

@@ -243,6 +243,8 @@ TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
   const Rec notStarted11{.ended = at11, .outcome = "not started"};
   const Rec notBack11{.ended = at11, .outcome = "not back"};
   const Rec interrupted11{.ended = at11, .outcome = "interrupted"};
+  // As older stations recorded a headset that arrived in its boot firmware.
+  const Rec recovery11{.ended = at11, .outcome = "not started", .reason = "needs recovery: it"};
   const Case cases[] = {
       {"failed at a, flashed later at b", {failed10}, {flashed11}, false},
       {"flashed at a, failed later at b", {flashed10}, {failed11}, true},
@@ -254,6 +256,7 @@ TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
       {"failed, then not started", {failed10}, {notStarted11}, true},
       {"not back last", {flashed10}, {notBack11}, true},
       {"interrupted last", {flashed10}, {interrupted11}, true},
+      {"needs recovery last", {flashed10}, {recovery11}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -268,18 +271,19 @@ TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
   EXPECT_EQ(anonymous.withoutMcuId, 1u);
 }
 
-TEST(LogReport, CsvQuotesAReasonWithACommaAndAQuote) {
+// A group's totals and its failures by reason are rows of their own kinds: no column counts twice.
+TEST(LogReport, CsvRowsOfTwoKindsQuotingAReasonWithACommaAndAQuote) {
   const Report report =
       ReadLogs({{"a", Lines({{.outcome = "failed", .reason = "block 5: sum 0x12, not \"0x34\""},
                              {.image = kImageB, .ms = 900}})}});
   std::ostringstream csv;
   WriteReportCsv(report, csv);
   EXPECT_EQ(csv.str(),
-            "image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
-            "reason,count\n" +
-                kImageA +
-                ",2026-12-07,line-a,1,0,1,0,0.00,,\"block 5: sum 0x12, not \"\"0x34\"\"\",1\n" +
-                kImageB + ",2026-12-07,line-a,1,1,0,0,100.00,900,,0\n");
+            "kind,image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
+            "reason,count\ngroup," +
+                kImageA + ",2026-12-07,line-a,1,0,1,0,0.00,,,\nfailure," + kImageA +
+                ",2026-12-07,line-a,,,,,,,\"block 5: sum 0x12, not \"\"0x34\"\"\",1\ngroup," +
+                kImageB + ",2026-12-07,line-a,1,1,0,0,100.00,900,,\n");
 }
 
 TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {

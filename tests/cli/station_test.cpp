@@ -27,7 +27,8 @@ std::vector<json> Lines(const CliRun& run) {
   return lines;
 }
 
-// "start 1-2.1", "done 1-2.1 flashed", ...: what the station told, in order.
+// "start 1-2.1", "done 1-2.1 flashed", "skip 1-2.1 not this station's", ...: what the station
+// told, in order.
 std::vector<std::string> Story(const std::vector<json>& lines) {
   std::vector<std::string> story;
   for (const json& line : lines) {
@@ -35,6 +36,7 @@ std::vector<std::string> Story(const std::vector<json>& lines) {
     if (event == "progress" || event == "stop" || event.empty()) continue;
     std::string told = event + " " + line["usb_port"].get<std::string>();
     if (line.contains("record")) (told += ' ') += line["record"]["outcome"].get<std::string>();
+    if (event == "skip") (told += ' ') += line["reason"].get<std::string>();
     story.push_back(told);
   }
   return story;
@@ -46,7 +48,7 @@ struct Case {
   std::vector<std::string> args;  // before IMAGE
   std::vector<std::string> story;
   int code;
-  std::string reason = {};  // of the first record
+  std::string reason = {};  // of the last record
 };
 
 TEST(StationTest, NeverTheSameHeadsetTwice) {
@@ -60,32 +62,43 @@ TEST(StationTest, NeverTheSameHeadsetTwice) {
        {"arrival 1-2.1", "start 1-2.1", "done 1-2.1 flashed", "arrival 1-2.2", "start 1-2.2",
         "done 1-2.2 flashed"}, 0},
       {"flashed before, in the log", "0 plug 1\n", {"--max", "1"},
-       {"arrival 1-2.1", "skip 1-2.1"}, 0},
+       {"arrival 1-2.1", "skip 1-2.1 already flashed with this image"}, 0},
       {"flashed before, --again", "0 plug 1\n", {"--max", "1", "--again"},
        {"arrival 1-2.1", "start 1-2.1", "done 1-2.1 flashed"}, 0},
       // Pulled out, then plugged in again: the station's own record tells it is done.
       {"flashed by this station, plugged again", "0 plug 2\n20000 unplug 2\n30000 plug 2\n",
        {"--max", "2"},
        {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 flashed", "unplug 1-2.2", "arrival 1-2.2",
-        "skip 1-2.2"}, 0},
+        "skip 1-2.2 already flashed with this image"}, 0},
+      // Another station's headsets on the same hub: told, never flashed, never recorded.
+      {"--port", "0 plug 1\n1000 plug 2\n", {"--port", "1-2.2", "--max", "1"},
+       {"skip 1-2.1 not this station's", "arrival 1-2.2", "start 1-2.2", "done 1-2.2 flashed"}, 0},
+      {"--port twice", "0 plug 1\n60000 plug 2\n",
+       {"--port", "1-2.2", "--port", "1-2.1", "--again", "--max", "2"},
+       {"arrival 1-2.1", "start 1-2.1", "done 1-2.1 flashed", "arrival 1-2.2", "start 1-2.2",
+        "done 1-2.2 flashed"}, 0},
+      {"--mcu-id", "0 plug 1\n1000 plug 2 boot\n",
+       {"--mcu-id", "04030201080706050C0B0A09", "--max", "1", "--again"},
+       {"arrival 1-2.1", "start 1-2.1", "skip 1-2.2 not this station's", "done 1-2.1 flashed"}, 0},
       {"in its boot firmware", "0 plug 2 boot\n", {"--max", "1"},
-       {"arrival 1-2.2", "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3,
-       "needs recovery: it arrived in its boot firmware, which cannot be identified before its "
-       "reboot; it was left alone (--recover flashes it)"},
+       {"arrival 1-2.2", "needs_recovery 1-2.2", "done 1-2.2 failed"}, 3,
+       "needs recovery: it arrived in its boot firmware and waits there for a new flash; it was "
+       "left alone (--recover flashes it)"},
       {"in its boot firmware, --recover", "0 plug 2 boot\n", {"--max", "1", "--recover"},
        {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 flashed"}, 0},
       // Pulled out at 3 s, in the middle of the transfer; back in its boot firmware at 5 s.
       {"unplugged mid-transfer", "0 plug 2\n3000 unplug 2\n5000 plug 2\n", {"--max", "2"},
        {"arrival 1-2.2", "start 1-2.2", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
-        "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3,
-       "unplugged mid-transfer, needs recovery"},
+        "needs_recovery 1-2.2", "done 1-2.2 failed"}, 3,
+       "needs recovery: it arrived in its boot firmware and waits there for a new flash; it was "
+       "left alone (--recover flashes it)"},
       // A headset in its boot firmware arrives while another is flashed, which is pulled out and
       // plugged in again in its boot firmware just as its run ends.
       {"pulled out and back while another waits", "0 plug 2\n1500 plug 1 boot\n3000 unplug 2\n"
        "5000 plug 2\n", {"--max", "3"},
        {"arrival 1-2.2", "start 1-2.2", "arrival 1-2.1", "needs_recovery 1-2.1",
-        "done 1-2.1 not started", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
-        "needs_recovery 1-2.2", "done 1-2.2 not started"}, 3},
+        "done 1-2.1 failed", "done 1-2.2 failed", "unplug 1-2.2", "arrival 1-2.2",
+        "needs_recovery 1-2.2", "done 1-2.2 failed"}, 3},
   };
   // clang-format on
   // Headset 1 is in the log, flashed with this image, after lines that are no record of ours:
@@ -117,12 +130,17 @@ TEST(StationTest, NeverTheSameHeadsetTwice) {
     for (const json& line : lines) {
       if (line.contains("record")) ExpectRecord(line["record"]);
     }
-    const auto first = std::find_if(lines.begin(), lines.end(),
-                                    [](const json& l) { return l.contains("record"); });
-    if (!c.reason.empty() && first != lines.end()) {
-      EXPECT_EQ((*first)["record"]["reason"], c.reason);
+    const auto last = std::find_if(lines.rbegin(), lines.rend(),
+                                   [](const json& l) { return l.contains("record"); });
+    if (!c.reason.empty() && last != lines.rend()) {
+      EXPECT_EQ((*last)["record"]["reason"], c.reason);
     }
   }
+  // Needs recovery is a failure: flash --all --only-failed reflashes the headset.
+  const CliRun again =
+      RunCliWith({"--sim", "2", "--json", "flash", "--all", "--yes", "--only-failed", log, image});
+  EXPECT_EQ(again.code, 0) << again.err;
+  EXPECT_EQ(again.Json()["headsets"].size(), 2u);
 }
 
 TEST(StationTest, PlugScriptsReadAsWritten) {
