@@ -213,6 +213,7 @@ struct LogReader::State {
   std::string since;
   std::string image;  // lower case; empty matches every image
   std::size_t namedLimit = 0;
+  LineSink sink;
   std::map<std::string, Tally, std::less<>> groups;
   std::unordered_map<Text24, Last, Text24Hash> headsets;  // by MCU ID
   Report counts;                                          // counters and named lines only
@@ -254,6 +255,7 @@ void LogReader::Read(std::istream& log, std::string_view name) {
       s.Unreadable(name, number, "empty line");
     } else if (ParseLogRecord(line, s.record, s.why)) {
       s.Add(s.record);
+      if (s.sink) s.sink(line, s.record, number);
     } else {
       if (lastWithoutEnd) s.why += "; the log ends inside this line, which may be cut short";
       s.Unreadable(name, number, s.why);
@@ -261,6 +263,8 @@ void LogReader::Read(std::istream& log, std::string_view name) {
   }
   if (log.bad()) s.Unreadable(name, number + 1, "the log could not be read further");
 }
+
+void LogReader::ForwardLines(LineSink sink) { state_->sink = std::move(sink); }
 
 Report LogReader::Finish() const {
   const State& s = *state_;

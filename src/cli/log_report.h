@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <optional>
@@ -103,6 +104,11 @@ class LogReader {
 
   // Reads `log` to its end; `name` names its lines in messages ("stations/a.jsonl").
   void Read(std::istream& log, std::string_view name);
+  // Hands `sink` each readable line as it is read, within the filter or not: its text, its record
+  // and its number in the log.
+  using LineSink =
+      std::function<void(std::string_view line, const LogRecord& record, std::uint64_t number)>;
+  void ForwardLines(LineSink sink);
   Report Finish() const;
 
  private:
