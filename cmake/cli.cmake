@@ -9,7 +9,6 @@ endforeach()
 # The record's own code, below the command line.
 list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/records/record_id.cpp)
 if(NOT WIN32)
-  include(${CMAKE_SOURCE_DIR}/cmake/database.cmake)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/db.cpp ${CMAKE_SOURCE_DIR}/src/cli/push.cpp)
 endif()
 
@@ -83,6 +82,10 @@ foreach(name ${cli_tests})
                                              OBRINT_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_dependencies(${name} obrint-cli)
 endforeach()
+
+if(NOT WIN32)
+  include(${CMAKE_SOURCE_DIR}/cmake/database.cmake)
+endif()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the
 # group plugdev) the headset's hidraw nodes. The Debian package puts the rule where Debian 12's
