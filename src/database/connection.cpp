@@ -131,8 +131,8 @@ Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
   }
   // Verbose errors carry the server's SQLSTATE, which tells a refused login from the rest.
   PQsetErrorVerbosity(conn.get(), PQERRORS_VERBOSE);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(TimeoutSeconds(conn.get()));
+  const int timeout = TimeoutSeconds(conn.get());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
   bool reached = false;
   PostgresPollingStatusType polled =
       PQstatus(conn.get()) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
@@ -143,7 +143,7 @@ Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
     const short events = polled == PGRES_POLLING_READING ? POLLIN : POLLOUT;
     pollfd wait{PQsocket(conn.get()), events, 0};
     if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) == 0) {
-      detail = "no answer within " + std::to_string(TimeoutSeconds(conn.get())) + " s";
+      detail = "no answer within " + std::to_string(timeout) + " s";
       return Failure::kDatabaseUnreachable;
     }
     polled = PQconnectPoll(conn.get());
