@@ -25,6 +25,7 @@ class Sender {
 
   void Add(std::string_view line, const LogRecord& record, std::string where) {
     if (status_.failed()) return;
+    if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);  // a byte order mark: not JSON
     std::string& text = records_.emplace_back(line);
     if (record.id.empty()) {  // a record from before IDs: its ID from its content
       text.insert(text.find('{') + 1, "\"id\":\"" + records::DerivedRecordId(line) + "\",");

@@ -92,7 +92,7 @@ Result<Rows> Connection::Check(ResultOwner result) {
 }
 
 Result<Rows> Connection::Run(const Statement& statement,
-                             std::initializer_list<std::string_view> values) {
+                             std::initializer_list<std::string> values) {
   if (!prepared_.contains(statement.name)) {
     const Result<Rows> made =
         Check(ResultOwner(PQprepare(conn_.get(), statement.name, statement.sql, 0, nullptr)));
@@ -100,14 +100,10 @@ Result<Rows> Connection::Run(const Statement& statement,
     prepared_.emplace(statement.name);
   }
   std::vector<const char*> texts;
-  std::vector<int> lengths;
-  for (const std::string_view value : values) {
-    texts.push_back(value.data());
-    lengths.push_back(static_cast<int>(value.size()));
-  }
+  for (const std::string& value : values) texts.push_back(value.c_str());
   return Check(
       ResultOwner(PQexecPrepared(conn_.get(), statement.name, static_cast<int>(texts.size()),
-                                 texts.data(), lengths.data(), nullptr, 0)));
+                                 texts.data(), nullptr, nullptr, 0)));
 }
 
 Status Connection::RunScript(const char* sql) {

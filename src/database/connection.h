@@ -59,7 +59,7 @@ class Connection {
   ~Connection();
 
   // Runs `statement` with `values` as its parameters, in text form.
-  Result<Rows> Run(const Statement& statement, std::initializer_list<std::string_view> values);
+  Result<Rows> Run(const Statement& statement, std::initializer_list<std::string> values);
   // Runs fixed text of one or more statements, without values: a migration, BEGIN, COMMIT.
   Status RunScript(const char* sql);
   // The words of the last failure.
