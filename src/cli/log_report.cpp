@@ -5,11 +5,13 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <unordered_map>
 #include <utility>
 
+#include "cli/files.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -255,13 +257,26 @@ void LogReader::Read(std::istream& log, std::string_view name) {
       s.Unreadable(name, number, "empty line");
     } else if (ParseLogRecord(line, s.record, s.why)) {
       s.Add(s.record);
-      if (s.sink) s.sink(line, s.record, number);
+      if (s.sink) s.sink(name, number, line, s.record);
     } else {
       if (lastWithoutEnd) s.why += "; the log ends inside this line, which may be cut short";
       s.Unreadable(name, number, s.why);
     }
   }
   if (log.bad()) s.Unreadable(name, number + 1, "the log could not be read further");
+}
+
+std::string LogReader::ReadFiles(const std::vector<std::string>& paths) {
+  std::string unopened;
+  for (const std::string& path : paths) {
+    std::ifstream log(PathFromUtf8(path), std::ios::binary);
+    if (log) {
+      Read(log, path);
+    } else {
+      unopened += (unopened.empty() ? "" : ", ") + path;
+    }
+  }
+  return unopened;
 }
 
 void LogReader::ForwardLines(LineSink sink) { state_->sink = std::move(sink); }

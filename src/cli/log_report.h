@@ -104,10 +104,13 @@ class LogReader {
 
   // Reads `log` to its end; `name` names its lines in messages ("stations/a.jsonl").
   void Read(std::istream& log, std::string_view name);
-  // Hands `sink` each readable line as it is read, within the filter or not: its text, its record
-  // and its number in the log.
-  using LineSink =
-      std::function<void(std::string_view line, const LogRecord& record, std::uint64_t number)>;
+  // Reads the logs at `paths` (UTF-8) one after another; those that cannot be opened are named
+  // in what it returns, ", " between them, and the others read all the same.
+  std::string ReadFiles(const std::vector<std::string>& paths);
+  // Hands `sink` each readable line as it is read, within the filter or not: the log's name, the
+  // line's number in it, its text and its record.
+  using LineSink = std::function<void(std::string_view name, std::uint64_t number,
+                                      std::string_view line, const LogRecord& record)>;
   void ForwardLines(LineSink sink);
   Report Finish() const;
 

@@ -1,11 +1,9 @@
 // push --db CONNINFO LOG...: sends the records that the database lacks from any --log files,
 // each exactly once, however often the same logs are pushed.
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/files.h"
 #include "cli/log_report.h"
 #include "cli/report_output.h"
 #include "database/push.h"
@@ -84,21 +82,12 @@ void Run(Context& context) {
   }
   Sender sender(*db);
   LogReader reader;
-  std::string name;
-  reader.ForwardLines([&](std::string_view line, const LogRecord& record, std::uint64_t number) {
-    sender.Add(line, record, name + ":" + std::to_string(number));
+  reader.ForwardLines([&sender](std::string_view name, std::uint64_t number, std::string_view line,
+                                const LogRecord& record) {
+    sender.Add(line, record, std::string(name) + ":" + std::to_string(number));
   });
-  std::string unopened;
-  for (const std::string& path : options.logs) {
-    std::ifstream log(PathFromUtf8(path), std::ios::binary);
-    if (!log) {
-      unopened += (unopened.empty() ? "" : ", ") + path;
-      continue;
-    }
-    name = path;
-    reader.Read(log, path);
-    sender.Flush();
-  }
+  const std::string unopened = reader.ReadFiles(options.logs);
+  sender.Flush();
   const Report report = reader.Finish();
   const nlohmann::ordered_json counts = sender.Json();
   context.reply.fields.update(counts);

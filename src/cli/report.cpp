@@ -1,10 +1,8 @@
 // report LOG...: the yield of one or many stations from their --log files.
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/files.h"
 #include "cli/report_output.h"
 
 namespace obrint::cli {
@@ -26,15 +24,7 @@ void Run(Context& context) {
     return context.reply.Fail(ExitCode::kUsage, error);
   }
   LogReader reader(filter);
-  std::string unopened;
-  for (const std::string& path : options.logs) {
-    std::ifstream log(PathFromUtf8(path), std::ios::binary);
-    if (!log) {
-      unopened += (unopened.empty() ? "" : ", ") + path;
-      continue;
-    }
-    reader.Read(log, path);
-  }
+  const std::string unopened = reader.ReadFiles(options.logs);
   const Report report = reader.Finish();
   if (!report.error.empty()) return context.reply.Fail(ExitCode::kUsage, report.error);
   context.reply.fields.update(ReportJson(report));
