@@ -80,7 +80,12 @@ int Cli(std::vector<std::string> args) {
 
 void BM_Push100K(benchmark::State& state) {
   if (ServerConninfo().empty()) return state.SkipWithError("no server: run bench/run.sh");
-  static const std::string log = WriteLog();
+  // Written once for both arguments, removed as the program ends.
+  static const struct Log {
+    std::string path = WriteLog();
+    ~Log() { std::filesystem::remove(path); }
+  } written;
+  const std::string& log = written.path;
   const std::string db = ServerConninfo() + " dbname=obrint_push_bench";
   for (auto _ : state) {
     state.PauseTiming();

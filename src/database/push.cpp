@@ -8,8 +8,8 @@ namespace {
 // one would need the right to read it, and the ID's is the table's only unique index.
 constexpr Statement kInsert = {
     "obrint_insert",
-    "INSERT INTO obrint.records SELECT * FROM jsonb_populate_recordset(NULL::obrint.records, "
-    "$1::jsonb) ON CONFLICT DO NOTHING"};
+    "INSERT INTO obrint.records SELECT * FROM json_populate_recordset(NULL::obrint.records, "
+    "$1::json) ON CONFLICT DO NOTHING"};
 
 std::string JsonArray(std::span<const std::string> records) {
   std::size_t size = 2;
