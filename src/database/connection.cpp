@@ -37,7 +37,8 @@ std::string Words(std::string_view message, std::string& sqlState) {
     if (line.starts_with("LOCATION:") || line.empty()) continue;
     if (!words.empty()) words.append("; ");
     const std::size_t code = line.find(":  ");
-    if (code != std::string_view::npos && line.substr(code + 8, 2) == ": ") {
+    if (code != std::string_view::npos && code + 10 <= line.size() &&
+        line.substr(code + 8, 2) == ": ") {
       sqlState = line.substr(code + 3, 5);
       const std::size_t severity = line.rfind(' ', code);
       const std::size_t from = severity == std::string_view::npos ? 0 : severity + 1;
