@@ -5,6 +5,7 @@ if(benchmark_FOUND)
   add_executable(obrint_bench
     ${CMAKE_SOURCE_DIR}/bench/checksum_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/fleet_bench.cpp
+    ${CMAKE_SOURCE_DIR}/bench/push_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/station_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/upgrade_bench.cpp)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)

@@ -6,6 +6,11 @@ foreach(name check cli commands console failures files flash flash_all fleet hos
              selection signals stamp station station_run)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
+# The record's own code, below the command line.
+list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/records/record_id.cpp)
+if(NOT WIN32)
+  list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/db.cpp ${CMAKE_SOURCE_DIR}/src/cli/push.cpp)
+endif()
 
 if(WIN32)
   # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers through a
@@ -44,6 +49,10 @@ add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
 target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
+if(NOT WIN32)
+  target_link_libraries(obrint_cli_lib PUBLIC obrint_database)
+  target_compile_definitions(obrint_cli_lib PRIVATE OBRINT_WITH_DATABASE)
+endif()
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)
 if(WIN32)
@@ -84,6 +93,7 @@ if(NOT WIN32)
   # Every obrint-cli command of README.md and docs/*.md, run as written, in order.
   add_test(NAME docs_test COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/docs_test.sh
                                   $<TARGET_FILE:obrint-cli> ${CMAKE_SOURCE_DIR})
+  include(${CMAKE_SOURCE_DIR}/cmake/database.cmake)
 endif()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the

@@ -63,9 +63,9 @@ echo "== $deb"
 field() { dpkg-deb -f "$deb" "$1"; }
 check "Package obrint-cli, Version $version, Architecture amd64" \
   same "$(field Package) $(field Version) $(field Architecture)" "obrint-cli $version amd64"
-# dpkg-shlibdeps names each library's package: the C library, the C++ runtime and hidapi.
+# dpkg-shlibdeps names each library's package: the C library, the C++ runtime, hidapi and libpq.
 check "Depends come from the linked libraries" \
-  grep -qE '^libc6 \(>= .*libhidapi-hidraw0 \(>= .*libstdc\+\+6 \(>= ' <<<"$(field Depends)"
+  grep -qE '^libc6 \(>= .*libhidapi-hidraw0 \(>= .*libpq5 \(>= .*libstdc\+\+6 \(>= ' <<<"$(field Depends)"
 check "its files" same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')" "$(printf '%s\n' \
   ./lib/udev/rules.d/70-obrint.rules \
   ./usr/bin/obrint-cli \

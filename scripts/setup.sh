@@ -8,7 +8,7 @@ packages=(
   cmake g++ make python3 clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales procps ccache tmux
-  libcli11-dev nlohmann-json3-dev libhidapi-dev libudev-dev pkg-config
+  libcli11-dev nlohmann-json3-dev libhidapi-dev libudev-dev pkg-config postgresql-15 libpq-dev
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = --packaging ]; then

@@ -50,6 +50,7 @@ struct Options {
   std::uint32_t sampleSize = kDefaultSampleSize;
   bool csv = false;                // report
   std::string since, imageFilter;  // report
+  std::string db;                  // push, db init: --db CONNINFO
   unsigned simPlugMs = 0;          // station: --sim-plug MS
   std::string simPlugFile;         // station: --sim-plug-file FILE
 };
@@ -98,5 +99,10 @@ extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
 extern const Command kReportCommand;
 extern const Command kStationCommand;
+// Where the database is built (not the Windows build): push and db.
+extern const Command kPushCommand;
+extern const Command kDbCommand;
+// --db CONNINFO, required.
+void AddDatabaseOption(CLI::App& command, Options& options);
 
 }  // namespace obrint::cli

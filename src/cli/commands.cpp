@@ -6,6 +6,9 @@ namespace {
 const Command* const kCommands[] = {
     &kListCommand, &kInfoCommand,        &kFlashCommand,   &kStampCommand,  &kCheckCommand,
     &kModeCommand, &kSampleImageCommand, &kStationCommand, &kReportCommand,
+#ifdef OBRINT_WITH_DATABASE
+    &kPushCommand, &kDbCommand,
+#endif
 };
 
 }  // namespace

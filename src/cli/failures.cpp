@@ -18,6 +18,11 @@ constexpr std::array kExitCodes = {
                  "a checksum or read-back did not match, or the image is not valid"},
     ExitCodeInfo{ExitCode::kFileError, "file-error", "a file could not be opened, read or written"},
     ExitCodeInfo{ExitCode::kDeclined, "declined", "the reboot after flashing was not confirmed"},
+    ExitCodeInfo{ExitCode::kDatabaseAway, "database-away",
+                 "the database cannot be reached, or what answers is not PostgreSQL"},
+    ExitCodeInfo{ExitCode::kDatabaseRefused, "database-refused",
+                 "the database refused the login or records, or its schema is not this "
+                 "version's"},
     ExitCodeInfo{ExitCode::kInterrupted, "interrupted",
                  "Ctrl+C: the first lets the runs under way finish, a second stops at once "
                  "(another signal: 128 + its number); every headset has its record"},
@@ -89,6 +94,19 @@ constexpr FailureInfo kFailures[] = {
      "the headset did not come back after its reboot; the image is written and verified: plug "
      "it in again and check it with info"},
     {Failure::kInterrupted, "interrupted"},
+    {Failure::kConnInfoInvalid,
+     "--db: not a connection string (host=... dbname=... or postgresql://...)"},
+    {Failure::kDatabaseUnreachable, "the database cannot be reached"},
+    {Failure::kNotPostgres, "what answers there is not a PostgreSQL server"},
+    {Failure::kLoginRefused,
+     "the database refused the login (the user, or its password: see the password file)"},
+    {Failure::kSchemaOlder,
+     "the database's schema is older than this obrint-cli's, or missing: run obrint-cli db init"},
+    {Failure::kSchemaNewer,
+     "the database's schema is newer than this obrint-cli's: use the line's newer obrint-cli"},
+    {Failure::kSchemaAltered, "the records table is not as the schema made it (altered by hand?)"},
+    {Failure::kRecordsRefused, "the database refused records; they stay in their logs"},
+    {Failure::kRequestRefused, "the database refused the request"},
 };
 
 }  // namespace
@@ -120,6 +138,10 @@ ExitCode ExitCodeOf(Failure failure) {
       return ExitCode::kDeclined;
     case FailureCategory::kInterrupted:
       return ExitCode::kInterrupted;
+    case FailureCategory::kDatabaseAway:
+      return ExitCode::kDatabaseAway;
+    case FailureCategory::kDatabaseRefused:
+      return ExitCode::kDatabaseRefused;
   }
   return ExitCode::kDeviceRefused;
 }

@@ -19,6 +19,8 @@ enum class ExitCode : int {
   kVerificationFailed = 5,  // the headset or the image did not check out
   kFileError = 6,           // a file could not be opened, read or written
   kDeclined = 7,            // the reboot after a flash was not confirmed
+  kDatabaseAway = 8,        // the database cannot be reached, or is not PostgreSQL
+  kDatabaseRefused = 9,     // it refused the login or records, or its schema is not ours
   kInterrupted = 130,       // Ctrl+C, once or twice; another signal ends with 128 + its number
 };
 

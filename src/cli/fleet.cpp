@@ -8,6 +8,8 @@
 #include <iostream>
 #include <thread>
 
+#include "records/record_id.h"
+
 namespace obrint::cli {
 namespace {
 
@@ -190,6 +192,7 @@ std::size_t Fleet::Add(const Target& target) {
   const std::size_t index = records_.size();
   targets_.push_back(target);
   HeadsetRecord record;
+  record.id = records::NewRecordId();
   record.started = std::chrono::system_clock::now();
   record.usbPort = target.interface.usbPort;
   record.path = target.interface.path;

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "records/record_id.h"
+
 namespace obrint::cli {
 namespace {
 
@@ -27,9 +29,19 @@ bool IsUtcTime(std::string_view text) {
   return true;
 }
 
-enum Field : std::uint8_t { kEnded, kStation, kImage, kMcuId, kOutcome, kReason, kDuration, kNone };
+enum Field : std::uint8_t {
+  kEnded,
+  kStation,
+  kImage,
+  kMcuId,
+  kOutcome,
+  kReason,
+  kId,  // the only one a record may lack: records written before IDs have none
+  kDuration,
+  kNone
+};
 constexpr std::array<std::string_view, kNone> kFieldNames = {
-    "ended", "station", "image_sha256", "mcu_id", "outcome", "reason", "duration_ms"};
+    "ended", "station", "image_sha256", "mcu_id", "outcome", "reason", "id", "duration_ms"};
 
 // Takes the fields the report needs from the record's top level as the parser meets them, with
 // no tree of the whole record: a log is read at the speed of the lexer. The last of two equal
@@ -39,8 +51,8 @@ class RecordFields : public Json::json_sax_t {
   enum class Seen : std::uint8_t { kNo, kYes, kWrongType };
 
   explicit RecordFields(LogRecord& record)
-      : texts_{&record.ended, &record.station, &record.imageSha256,
-               &record.mcuId, &outcome,        &record.reason},
+      : texts_{&record.ended, &record.station, &record.imageSha256, &record.mcuId,
+               &outcome,      &record.reason,  &record.id},
         record_(record) {}
 
   bool null() override { return Value(false); }
@@ -118,6 +130,7 @@ bool IsFailure(RunOutcome outcome) {
 }
 
 bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) {
+  record.id.clear();
   RecordFields fields(record);
   Json::sax_parse(line, &fields);
   if (fields.errorByte != 0) {
@@ -126,6 +139,7 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
   if (fields.notObject) return Refuse(why, "not a JSON object");
   for (std::size_t f = 0; f < kNone; ++f) {
     if (fields.seen[f] == RecordFields::Seen::kYes) continue;
+    if (f == kId && fields.seen[f] == RecordFields::Seen::kNo) continue;
     std::string name(1, '"');
     name.append(kFieldNames[f]).push_back('"');
     if (fields.seen[f] == RecordFields::Seen::kNo) return Refuse(why, "no " + name);
@@ -137,6 +151,9 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
     return Refuse(why, "\"ended\" is not a UTC time such as 2026-12-07T12:30:53.123Z");
   }
   if (record.station.empty()) return Refuse(why, "\"station\" is empty");
+  if (fields.seen[kId] == RecordFields::Seen::kYes && !records::IsRecordId(record.id)) {
+    return Refuse(why, "\"id\" is not a UUID in lower case");
+  }
   if (record.imageSha256.size() != 64 || !AllOf(record.imageSha256, "0123456789abcdef")) {
     return Refuse(why, "\"image_sha256\" is not 64 lower-case hexadecimal digits");
   }

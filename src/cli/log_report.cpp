@@ -5,11 +5,13 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <unordered_map>
 #include <utility>
 
+#include "cli/files.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -213,6 +215,7 @@ struct LogReader::State {
   std::string since;
   std::string image;  // lower case; empty matches every image
   std::size_t namedLimit = 0;
+  LineSink sink;
   std::map<std::string, Tally, std::less<>> groups;
   std::unordered_map<Text24, Last, Text24Hash> headsets;  // by MCU ID
   Report counts;                                          // counters and named lines only
@@ -228,7 +231,7 @@ LogReader::LogReader(ReportFilter filter, std::size_t namedUnreadableLimit)
 
 LogReader::~LogReader() = default;
 
-void ReadLogRecords(std::istream& log, const std::function<void(const LogRecord&)>& onRecord,
+void ReadLogRecords(std::istream& log, const RecordSink& onRecord,
                     const std::function<void(std::uint64_t, std::string)>& onUnreadable,
                     const std::function<bool()>& stop) {
   std::vector<char> buffer(kMaxLogLine + 1);
@@ -253,7 +256,7 @@ void ReadLogRecords(std::istream& log, const std::function<void(const LogRecord&
     if (line.empty()) {
       onUnreadable(number, "empty line");
     } else if (ParseLogRecord(line, record, why)) {
-      onRecord(record);
+      onRecord(record, number, line);
     } else {
       if (lastWithoutEnd) why += "; the log ends inside this line, which may be cut short";
       onUnreadable(number, why);
@@ -265,9 +268,31 @@ void ReadLogRecords(std::istream& log, const std::function<void(const LogRecord&
 void LogReader::Read(std::istream& log, std::string_view name, const std::function<bool()>& stop) {
   State& s = *state_;
   ReadLogRecords(
-      log, [&s](const LogRecord& record) { s.Add(record); },
+      log,
+      [&s, name](const LogRecord& record, std::uint64_t number, std::string_view line) {
+        s.Add(record);
+        if (s.sink) s.sink(name, number, line, record);
+      },
       [&](std::uint64_t line, std::string why) { s.Unreadable(name, line, std::move(why)); }, stop);
 }
+
+std::size_t LogReader::ReadFiles(const std::vector<std::string>& paths, std::string& unopened,
+                                 const std::function<bool()>& stop) {
+  std::size_t read = 0;
+  for (const std::string& path : paths) {
+    if (stop && stop()) break;
+    std::ifstream log;
+    if (!OpenLog(path, log)) {
+      unopened += (unopened.empty() ? "" : ", ") + WithSystemReason(path);
+      continue;
+    }
+    Read(log, path, stop);
+    ++read;
+  }
+  return read;
+}
+
+void LogReader::ForwardLines(LineSink sink) { state_->sink = std::move(sink); }
 
 Report LogReader::Finish() const {
   const State& s = *state_;

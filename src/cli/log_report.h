@@ -95,9 +95,11 @@ struct Report {
 };
 
 // Reads `log` one line at a time, in a buffer of kMaxLogLine bytes (a longer line is passed over,
-// never held): `onRecord` for each line that is a record, `onUnreadable` with its number and why
-// for every other line; to the end of the log, or until `stop` says so.
-void ReadLogRecords(std::istream& log, const std::function<void(const LogRecord&)>& onRecord,
+// never held): `onRecord` for each line that is a record, with its number and text, `onUnreadable`
+// with its number and why for every other line; to the end of the log, or until `stop` says so.
+using RecordSink =
+    std::function<void(const LogRecord& record, std::uint64_t number, std::string_view line)>;
+void ReadLogRecords(std::istream& log, const RecordSink& onRecord,
                     const std::function<void(std::uint64_t line, std::string why)>& onUnreadable,
                     const std::function<bool()>& stop = {});
 
@@ -112,6 +114,16 @@ class LogReader {
   // Reads `log` to its end, or until `stop` says so; `name` names its lines in messages
   // ("stations/a.jsonl").
   void Read(std::istream& log, std::string_view name, const std::function<bool()>& stop = {});
+  // Reads the logs at `paths` (UTF-8) one after another, until `stop` says so; those that cannot
+  // be opened (a folder among them) are named with their reasons in `unopened`, ", " between
+  // them, and the others read all the same. How many were read.
+  std::size_t ReadFiles(const std::vector<std::string>& paths, std::string& unopened,
+                        const std::function<bool()>& stop = {});
+  // Hands `sink` each readable line as it is read, within the filter or not: the log's name, the
+  // line's number in it, its text and its record.
+  using LineSink = std::function<void(std::string_view name, std::uint64_t number,
+                                      std::string_view line, const LogRecord& record)>;
+  void ForwardLines(LineSink sink);
   Report Finish() const;
 
  private:

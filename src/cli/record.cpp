@@ -64,7 +64,8 @@ std::string VersionText(const std::optional<std::uint16_t>& version) {
 nlohmann::ordered_json RecordJson(const RunSetting& setting, const HeadsetRecord& record) {
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(record.ended - record.started);
-  return {{"started", UtcTime(record.started)},
+  return {{"id", record.id},
+          {"started", UtcTime(record.started)},
           {"ended", UtcTime(record.ended)},
           {"tool_version", setting.toolVersion},
           {"station", setting.station},

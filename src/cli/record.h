@@ -28,6 +28,7 @@ struct RunSetting {
 enum class RunOutcome : std::uint8_t { kFlashed, kFailed, kNotBack, kNotStarted, kInterrupted };
 
 struct HeadsetRecord {
+  std::string id;  // made with the record (records/record_id.h)
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point ended;
   std::string usbPort;

@@ -1,10 +1,8 @@
 // report LOG...: the yield of one or many stations from their --log files.
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/files.h"
 #include "cli/report_output.h"
 #include "cli/signals.h"
 
@@ -31,16 +29,7 @@ void Run(Context& context) {
   LogReader reader(filter);
   std::string unopened;
   const auto stopped = [&context] { return context.signals.first() != 0; };
-  std::size_t read = 0;
-  for (const std::string& path : options.logs) {
-    std::ifstream log;
-    if (!OpenLog(path, log)) {
-      unopened += (unopened.empty() ? "" : ", ") + WithSystemReason(path);
-      continue;
-    }
-    reader.Read(log, path, stopped);
-    ++read;
-  }
+  const std::size_t read = reader.ReadFiles(options.logs, unopened, stopped);
   if (stopped()) return;  // a report of part of the logs would pass for the whole
   if (read == 0) return context.reply.Fail(Failure::kFileNotOpened, unopened);
   const Report report = reader.Finish();

@@ -55,7 +55,7 @@ std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::
   passedOver = 0;
   ReadLogRecords(
       log,
-      [&](const LogRecord& record) {
+      [&](const LogRecord& record, std::uint64_t, std::string_view) {
         if (record.outcome != RunOutcome::kFlashed || record.imageSha256 != sha256) return;
         const std::optional<McuId> id = ParseMcuId(record.mcuId);
         const auto when = ParseUtcTime(record.ended);

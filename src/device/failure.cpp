@@ -15,6 +15,7 @@ FailureCategory CategoryOf(Failure failure) {
     case Failure::kNeedsRecovery:
       return FailureCategory::kNoDevice;
     case Failure::kSeveralHeadsets:
+    case Failure::kConnInfoInvalid:
       return FailureCategory::kChoice;
     case Failure::kReportRefused:
     case Failure::kNoRunMode:
@@ -47,6 +48,16 @@ FailureCategory CategoryOf(Failure failure) {
       return FailureCategory::kNotBack;
     case Failure::kInterrupted:
       return FailureCategory::kInterrupted;
+    case Failure::kDatabaseUnreachable:
+    case Failure::kNotPostgres:
+      return FailureCategory::kDatabaseAway;
+    case Failure::kLoginRefused:
+    case Failure::kSchemaOlder:
+    case Failure::kSchemaNewer:
+    case Failure::kSchemaAltered:
+    case Failure::kRecordsRefused:
+    case Failure::kRequestRefused:
+      return FailureCategory::kDatabaseRefused;
   }
   return FailureCategory::kRefused;
 }

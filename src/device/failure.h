@@ -11,7 +11,8 @@ namespace obrint {
 
 enum class FailureCategory : std::uint8_t {
   kNoDevice,      // no headset there, it does not open, or it is not positively this one
-  kChoice,        // several headsets answer the description and none was chosen
+  kChoice,        // several headsets answer the description and none was chosen, or the
+                  // database's address cannot be read
   kRefused,       // the headset refused a request, or has no such function
   kVerification,  // the headset holds or reads back something other than what was sent
   kImage,         // the image is no image that can be flashed
@@ -19,6 +20,9 @@ enum class FailureCategory : std::uint8_t {
   kDeclined,      // the user said no, or chose nothing
   kNotBack,       // the headset did not come back after its reboot
   kInterrupted,   // a signal stopped the run
+  kDatabaseAway,  // the database cannot be reached, or what answers is not PostgreSQL
+  // The database refused the login or a request, or its schema is not this version's.
+  kDatabaseRefused,
 };
 
 enum class Failure : std::uint8_t {
@@ -34,6 +38,7 @@ enum class Failure : std::uint8_t {
   kNeedsRecovery,   // it arrived in its boot firmware, which tells nothing of whose it is
   // kChoice
   kSeveralHeadsets,
+  kConnInfoInvalid,  // the connection string (keywords or URI) is not one libpq reads
   // kRefused
   kReportRefused,    // a Version, MCU ID or Run mode report could not be read
   kNoRunMode,        // the firmware is older than the first with a run mode
@@ -65,6 +70,16 @@ enum class Failure : std::uint8_t {
   kNotBack,
   // kInterrupted
   kInterrupted,
+  // kDatabaseAway
+  kDatabaseUnreachable,  // nothing answers, the database does not exist, no answer in time
+  kNotPostgres,          // something answered, not in PostgreSQL's protocol
+  // kDatabaseRefused
+  kLoginRefused,    // the user or its password was refused, or no password could be found
+  kSchemaOlder,     // the database holds no records schema, or an older one than this version's
+  kSchemaNewer,     // the database's records schema is newer than this version's
+  kSchemaAltered,   // the records table is not as the schema made it
+  kRecordsRefused,  // records that break a type or a constraint of the table
+  kRequestRefused,  // any other refusal, such as a right the database user lacks
 };
 
 FailureCategory CategoryOf(Failure failure);

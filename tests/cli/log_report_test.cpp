@@ -10,6 +10,7 @@
 
 #include "cli/log_report.h"
 #include "cli/report_output.h"
+#include "records/record_id.h"
 
 namespace obrint::cli {
 namespace {
@@ -97,6 +98,8 @@ TEST(LogReport, BrokenLinesAreCountedNamedAndSkipped) {
       {With({}, "ended", "2026-12-07 10:00:00"), "\"ended\" is not a UTC time"},
       {With({}, "image_sha256", std::string(64, 'A')), "\"image_sha256\" is not 64"},
       {With({}, "outcome", "done"), "\"outcome\" \"done\" is not one"},
+      {With({}, "id", "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9"), "\"id\" is not a UUID"},
+      {With({}, "id", 7), "\"id\" is not a string"},
       {whole.substr(0, 120), "cut short", true},
   };
   for (const Case& c : cases) {
@@ -110,10 +113,32 @@ TEST(LogReport, BrokenLinesAreCountedNamedAndSkipped) {
     EXPECT_NE(report.namedUnreadable[0].why.find(c.why), std::string::npos)
         << report.namedUnreadable[0].why;
   }
-  // A whole last line without its line end is a record; so is one with fields of a later version.
+  // A whole last line without its line end is a record; so is one with fields of a later version,
+  // and one with an ID as well as one from before IDs (as all the lines above).
   EXPECT_EQ(ReadLogs({{"a", whole + whole.substr(0, whole.size() - 1)}}).records, 2u);
+  EXPECT_EQ(ReadLogs({{"a", With({}, "id", records::NewRecordId())}}).records, 1u);
   const auto later = nlohmann::json::parse(R"({"extra": {"outcome": 5}, "more": [1, {"a": []}]})");
   EXPECT_EQ(ReadLogs({{"a", With({}, "later", later)}}).records, 1u);
+}
+
+// New IDs are random version-4 UUIDs. A record without one gets the same ID from its content
+// however its line is laid out, and by a rule that never changes: logs pushed before an upgrade
+// give the same IDs after it (the expected ID was computed apart, with Python's hashlib).
+TEST(RecordId, NewOnesAreRandomAndDerivedOnesFollowTheContent) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string id = records::NewRecordId();
+    EXPECT_TRUE(records::IsRecordId(id) && id[14] == '4' &&
+                std::string_view("89ab").find(id[19]) != std::string_view::npos)
+        << id;
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 1000u);
+  const std::string id = records::DerivedRecordId("{\"b\": 1, \"a\": \"x\\u00e9\"}");
+  EXPECT_EQ(id, "50249b6a-7c7b-844a-8a9c-847814ea0eff");
+  EXPECT_EQ(records::DerivedRecordId("{\"a\":\"x\u00e9\",\"b\":1}"), id);
+  EXPECT_NE(records::DerivedRecordId("{\"a\":\"x\u00e9\",\"b\":2}"), id);
+  EXPECT_EQ(records::DerivedRecordId("[1]"), "");
 }
 
 TEST(LogReport, OnlyTheFirstUnreadableLinesAreNamed) {

@@ -66,6 +66,7 @@ inline std::string SchemaProblems(const nlohmann::json& value, const nlohmann::j
 
 inline void ExpectRecord(const nlohmann::json& record) {
   EXPECT_EQ(SchemaProblems(record, RecordSchema()), "") << record.dump();
+  EXPECT_TRUE(record.contains("id")) << "this version writes an ID in every record";
 }
 
 }  // namespace obrint::cli::testing

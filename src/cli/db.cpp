@@ -1,0 +1,48 @@
+// db init --db CONNINFO: makes the records' schema in the line's database, or migrates it to this
+// version's.
+#include <CLI/CLI.hpp>
+
+#include "cli/command.h"
+#include "database/schema.h"
+
+namespace obrint::cli {
+namespace {
+
+void Define(CLI::App& command, Options& options) {
+  command.require_subcommand(1);
+  CLI::App* init = command.add_subcommand(
+      "init",
+      "make the records' schema and the roles obrint_station (insert only) and obrint_report "
+      "(read only), or migrate the schema to this version's");
+  AddDatabaseOption(*init, options);
+}
+
+void Run(Context& context) {
+  std::string detail;
+  Result<database::Connection> db = database::Connect(context.options.db, detail);
+  if (!db) return context.reply.Fail(db.failure(), detail);
+  const Result<int> before = database::Migrate(*db);
+  if (!before) return context.reply.Fail(before.failure(), db->detail());
+  context.reply.fields["schema_version"] = database::kSchemaVersion;
+  context.reply.fields["previous_version"] = *before;
+  const std::string now = "schema version " + std::to_string(database::kSchemaVersion);
+  context.console.Say(*before == database::kSchemaVersion ? now + ", as it was"
+                      : *before == 0                      ? now + ", made"
+                                     : now + ", migrated from version " + std::to_string(*before));
+}
+
+}  // namespace
+
+void AddDatabaseOption(CLI::App& command, Options& options) {
+  command
+      .add_option("--db", options.db,
+                  "the line's PostgreSQL database: a libpq connection string or URI, its password "
+                  "from the password file (~/.pgpass, PGPASSFILE), the service file or PGPASSWORD")
+      ->required()
+      ->type_name("CONNINFO");
+}
+
+const Command kDbCommand = {"db", "the line's database: db init makes or migrates its schema",
+                            false, Define, Run};
+
+}  // namespace obrint::cli

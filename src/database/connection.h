@@ -1,0 +1,92 @@
+// A connection to the line's PostgreSQL database over libpq, and the one way the database layer
+// queries it: statements prepared once per connection, whose values travel apart from their text
+// and are never spliced into it. A failure is one value of the failure vocabulary; its words,
+// from the server or from libpq, are kept as the connection's detail().
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "device/failure.h"
+
+namespace obrint::database {
+
+struct ResultDeleter {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+struct ConnDeleter {
+  void operator()(PGconn* conn) const { PQfinish(conn); }
+};
+using ResultOwner = std::unique_ptr<PGresult, ResultDeleter>;
+using ConnOwner = std::unique_ptr<PGconn, ConnDeleter>;
+
+// A statement of fixed text, prepared under `name` on its first run on a connection.
+struct Statement {
+  const char* name;
+  const char* sql;
+};
+
+// What a statement gave: its rows as text, and how many rows it inserted or changed.
+class Rows {
+ public:
+  explicit Rows(ResultOwner result) : result_(std::move(result)) {}
+  int count() const { return PQntuples(result_.get()); }
+  // The empty text for NULL.
+  std::string_view at(int row, int column) const {
+    return {PQgetvalue(result_.get(), row, column),
+            static_cast<std::size_t>(PQgetlength(result_.get(), row, column))};
+  }
+  std::uint64_t changed() const;
+
+ private:
+  ResultOwner result_;
+};
+
+// Every failure of a statement or of the connection, by what the server or libpq said:
+// kDatabaseUnreachable (the connection is lost or the server is going away), kLoginRefused,
+// kSchemaAltered (a table or column of the schema is missing), kRecordsRefused (a value breaks
+// a type or a constraint), kRequestRefused (anything else, such as a permission).
+class Connection {
+ public:
+  Connection(Connection&&) = default;
+  Connection& operator=(Connection&&) = default;
+  ~Connection();
+
+  // Runs `statement` with `values` as its parameters, in text form.
+  Result<Rows> Run(const Statement& statement, std::initializer_list<std::string> values);
+  // Runs fixed text of one or more statements, without values: a migration, BEGIN, COMMIT.
+  Status RunScript(const char* sql);
+  // The words of the last failure.
+  const std::string& detail() const { return detail_; }
+  // `failure`, with `detail` as its words: for a failure found in what the database answered.
+  Failure Fail(Failure failure, std::string detail) {
+    detail_ = std::move(detail);
+    return failure;
+  }
+
+ private:
+  friend Result<Connection> Connect(const std::string& conninfo, std::string& detail);
+  explicit Connection(ConnOwner conn) : conn_(std::move(conn)) {}
+  Result<Rows> Check(ResultOwner result);
+
+  ConnOwner conn_;
+  std::set<std::string, std::less<>> prepared_;
+  std::string detail_;
+};
+
+// Opens the connection that `conninfo`, a libpq keyword string or URI, describes. The password
+// comes from wherever libpq finds it (the conninfo, PGPASSWORD, the password file, the service
+// file). Waits as long as its connect_timeout says, 10 s without one. Fails, with libpq's or
+// the server's words in `detail`: kConnInfoInvalid, kDatabaseUnreachable (nothing answers, the
+// database does not exist, no answer in time), kNotPostgres (something answered, not in
+// PostgreSQL's protocol), kLoginRefused (the server refused the user or password, or asked for a
+// password that none of libpq's means had).
+Result<Connection> Connect(const std::string& conninfo, std::string& detail);
+
+}  // namespace obrint::database

@@ -1,0 +1,41 @@
+// The records' schema in the line's database, and its migrations.
+//
+// PostgreSQL schema "obrint": the table records, one row per headset record with the fields of
+// docs/record.schema.json, each a column of the same name, and its ID as the primary key; the
+// table schema_version, one row per migration made, with the shape of the records table that
+// the migration left. Two roles without login that a line's logins are made members of:
+// obrint_station may insert records and nothing else (no reading, changing or deleting), and
+// obrint_report may read them and nothing else.
+//
+// Migrations go forward only, each in a transaction of its own under a lock that keeps two
+// migrating programs apart: a migration that fails leaves the database as it was.
+#pragma once
+
+#include <span>
+
+#include "database/connection.h"
+
+namespace obrint::database {
+
+inline constexpr int kSchemaVersion = 1;
+
+struct Migration {
+  int version;
+  const char* sql;  // fixed text: no value from outside ever goes into it
+};
+
+// This version's migrations, versions 1, 2, ... in order; the last makes kSchemaVersion.
+std::span<const Migration> Migrations();
+
+// Brings the schema to the last of `migrations`; the version the database had, 0 for none.
+// Needs a login that may create the schema and roles (the database's owner with CREATEROLE, or a
+// superuser). Fails with kSchemaNewer (nothing done), kSchemaAltered (the table was changed since
+// the last migration: nothing done), or the migration's failure, with everything before it kept.
+Result<int> Migrate(Connection& db, std::span<const Migration> migrations = Migrations());
+
+// Whether the database holds the schema of `version` as its migrations left it: kSchemaOlder
+// (older, or none), kSchemaNewer, kSchemaAltered (the differences in the detail), or a failure
+// of the connection or of the login's rights.
+Status CheckSchema(Connection& db, int version = kSchemaVersion);
+
+}  // namespace obrint::database
