@@ -48,6 +48,7 @@ struct Options {
   unsigned timeoutMs = 10000;
   std::uint32_t sampleSize = kDefaultSampleSize;
   bool csv = false;                // report
+  std::string html;                // report --html FILE
   std::string since, imageFilter;  // report
   unsigned simPlugMs = 0;          // station: --sim-plug MS
   std::string simPlugFile;         // station: --sim-plug-file FILE
