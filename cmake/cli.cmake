@@ -84,9 +84,9 @@ foreach(name ${cli_tests})
   add_dependencies(${name} obrint-cli)
 endforeach()
 
-# The yield page in headless Chromium: its figures against report --json, no request leaving it,
-# screenshots at a laptop's and a phone's width in build/screenshots (scripts/setup.sh installs
-# chromium).
+# The yield page in headless Chromium (scripts/setup.sh installs it): its figures against
+# report --json, no request leaving it; screenshots at a laptop's and a phone's width and the
+# printout in $OBRINT_SCREENSHOTS (default build/<dir>/screenshots).
 if(NOT WIN32)
   add_executable(report_page_render ${CMAKE_SOURCE_DIR}/tests/cli/report_page_render.cpp)
   target_link_libraries(report_page_render PRIVATE obrint_cli_lib)

@@ -136,6 +136,13 @@ class Chromium:
         with open(path, "wb") as out:
             out.write(base64.b64decode(shot["data"]))
 
+    def pdf(self, path):
+        """The page as printed, on the paper its style asks for."""
+        printed = self.call("Page.printToPDF", {"printBackground": True, "preferCSSPageSize": True},
+                            session=True)
+        with open(path, "wb") as out:
+            out.write(base64.b64decode(printed["data"]))
+
     def close(self):
         try:
             self._send("Browser.close")

@@ -187,12 +187,15 @@ def check_page(checks, browser, page, report, name, screenshots):
                 for h in report["failed_headsets"] if h.get("history")]
     checks.equal(name + ": the failed headsets' earlier records, opened", histories, expected)
 
-    # Printed: no table cut off in a box, every chart within the page.
-    browser.open(page, 794, media="print")
+    # Printed (700 px: an A4 page's width within its margins): no table cut off in a box, every
+    # chart within the page; the printout itself beside the screenshots.
+    browser.open(page, 700, media="print")
     browser.evaluate(OPEN_HISTORIES)
     cut = browser.evaluate(CUT_OFF.replace("SELECTOR", json.dumps(".scroll, .wide, figure")))
     checks.equal(name + ": nothing cut off in print", cut, [])
-    browser.screenshot(os.path.join(screenshots, f"{name}-print.png"))
+    checks.true(name + ": no wider than a printed page",
+                browser.evaluate("document.documentElement.scrollWidth") <= 700)
+    browser.pdf(os.path.join(screenshots, f"{name}.pdf"))
     return seen
 
 
@@ -213,40 +216,46 @@ def check_charts(checks, seen, line, name):
                     f"{x} against {bar}")
 
 
-def run(command, **kwargs):
-    return subprocess.run(command, capture_output=True, text=True, **kwargs)
-
-
 def main():
     arguments = argparse.ArgumentParser(description=__doc__)
     arguments.add_argument("--cli", required=True)
     arguments.add_argument("--render", required=True, help="report_page_render")
     arguments.add_argument("--fixtures", required=True)
-    arguments.add_argument("--screenshots", required=True)
+    arguments.add_argument("--screenshots", required=True, help="unless $OBRINT_SCREENSHOTS says where")
     options = arguments.parse_args()
+    options.screenshots = os.environ.get("OBRINT_SCREENSHOTS") or options.screenshots
     os.makedirs(options.screenshots, exist_ok=True)
     checks = Checks()
-    work = tempfile.mkdtemp(prefix="obrint-page-")
-    cli = options.cli
+    with tempfile.TemporaryDirectory(prefix="obrint-page-") as work:
+        check_all(checks, options, work)
+    print(f"{checks.passed} passed, {checks.failed} failed")
+    return 1 if checks.failed else 0
+
+
+def check_all(checks, options, work):
+    def cli(*arguments):  # in the scratch folder, where the logs are
+        return subprocess.run([options.cli, *arguments], capture_output=True, text=True, cwd=work)
 
     # A station of 8 virtual headsets, two of them failing, and a log of another station with a
     # line that is not JSON and texts that would be markup if the page ever read them as such.
-    image, station_log, other_log = (os.path.join(work, n) for n in ("demo.bin", "a.jsonl", "b.jsonl"))
-    run([cli, "sample-image", image], check=True)
-    run([cli, "--sim", "8", "--sim-plug", "1500", "--sim-fault", "2:block-sum", "--sim-fault", "5:not-back",
-         "station", "--station", "bench-3", "--max", "8", "--log", station_log, image], cwd=work)
-    with open(station_log) as log:
-        record = json.loads(log.readline())
+    station_log, other_log = "a.jsonl", "b.jsonl"
+    cli("sample-image", "demo.bin")
+    cli("--sim", "8", "--sim-plug", "1500", "--sim-fault", "2:block-sum", "--sim-fault", "5:not-back",
+        "station", "--station", "bench-3", "--max", "8", "--log", station_log, "demo.bin")
+    with open(os.path.join(work, station_log)) as log:
+        records = log.readlines()
+    checks.equal("the station's records", len(records), 8)
+    record = json.loads(records[0])
     record.update(station='<img src="http://127.0.0.1:9/station.png">', outcome="failed", mcu_id="0" * 24,
                   reason='</script><script>document.title="injected"</script>')
-    with open(other_log, "w") as log:
+    with open(os.path.join(work, other_log), "w") as log:
         log.write(json.dumps(record) + "\n{oops\n")
 
     with Chromium() as browser:
         # The interception itself: a page that asks for an image is caught, with its policy
         # (refused) and without it (requested).
         page = os.path.join(work, "real.html")
-        made = run([cli, "report", "--html", page, station_log, other_log])
+        made = cli("report", "--html", page, station_log, other_log)
         checks.equal("report --html writes the page", made.returncode, 0)
         with open(page) as text:
             html = text.read()
@@ -259,14 +268,14 @@ def main():
             caught = browser.requests if name == "requested" else browser.problems
             checks.true(f"a request from the page is seen: {name}", caught, f"{browser.requests} {browser.problems}")
 
-        report = json.loads(run([cli, "--json", "report", station_log, other_log]).stdout)
+        report = json.loads(cli("--json", "report", station_log, other_log).stdout)
         seen = check_page(checks, browser, page, report, "yield-logs", options.screenshots)
         checks.equal("no markup of the logs is read as markup", [e for e in seen["elements"] if e in ("img", "script")],
                      ["script"])
 
         empty = os.path.join(work, "empty.html")
-        run([cli, "report", "--html", empty, "--since", "2099-01-01", station_log, other_log])
-        report = json.loads(run([cli, "--json", "report", "--since", "2099-01-01", station_log, other_log]).stdout)
+        cli("report", "--html", empty, "--since", "2099-01-01", station_log, other_log)
+        report = json.loads(cli("--json", "report", "--since", "2099-01-01", station_log, other_log).stdout)
         seen = check_page(checks, browser, empty, report, "yield-empty", options.screenshots)
         checks.equal("an empty selection says so", seen["nothing"],
                      f"No records in this selection: all {report['outside_filter']} records of the logs are outside the filter.")
@@ -274,14 +283,11 @@ def main():
 
         for fixture in sorted(f for f in os.listdir(options.fixtures) if f.startswith("report-") and f.endswith(".json")):
             page = os.path.join(work, fixture.replace(".json", ".html"))
-            run([options.render, os.path.join(options.fixtures, fixture), page], check=True)
+            subprocess.run([options.render, os.path.join(options.fixtures, fixture), page], check=True)
             with open(os.path.join(options.fixtures, fixture)) as text:
                 report = json.load(text)
             check_page(checks, browser, page, report, fixture.replace("report-", "yield-").replace(".json", ""),
                        options.screenshots)
-
-    print(f"{checks.passed} passed, {checks.failed} failed")
-    return 1 if checks.failed else 0
 
 
 if __name__ == "__main__":
