@@ -104,12 +104,16 @@ class Chromium:
                     raise RuntimeError(f"{method}: {message['error']}")
                 return message["result"]
 
-    def open(self, path, width, height=900, mobile=False, media=""):
-        """Loads the page at `path` at this width; the seconds from the request to its load
-        event (the script has run and drawn the page by then)."""
+    def _screen(self, width, height, mobile):
         self.call("Emulation.setDeviceMetricsOverride",
                   {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": mobile},
                   session=True)
+
+    def open(self, path, width, height=900, mobile=False, media=""):
+        """Loads the page at `path` at this width; the seconds from the request to its load
+        event (the script has run and drawn the page by then)."""
+        self._screen(width, height, mobile)
+        self._size = (width, height, mobile)
         self.call("Emulation.setEmulatedMedia", {"media": media}, session=True)
         self.page_url = "file://" + os.path.abspath(path)
         self.requests, self.problems, self._loaded = [], [], False
@@ -128,11 +132,23 @@ class Chromium:
         return result["result"].get("value")
 
     def screenshot(self, path):
-        """The whole page, however long, as a PNG."""
-        size = self.evaluate("[document.documentElement.scrollWidth, document.documentElement.scrollHeight]")
+        """The whole page, however long, as a PNG: taken on a screen as tall as the page, so that
+        every part of it is drawn (a part that draws itself only near the screen too)."""
+        width, height, mobile = self._size
+        size = None
+        for _ in range(5):  # until the page is as tall as the screen it is on
+            drawn = "new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))"
+            self.evaluate(drawn)
+            now = self.evaluate("[document.documentElement.scrollWidth, "
+                                "Math.ceil(document.documentElement.getBoundingClientRect().height)]")
+            if now == size:
+                break
+            size = now
+            self._screen(width, max(height, size[1]), mobile)
         shot = self.call("Page.captureScreenshot", {
-            "format": "png", "captureBeyondViewport": True,
-            "clip": {"x": 0, "y": 0, "width": size[0], "height": size[1], "scale": 1}}, session=True)
+            "format": "png", "clip": {"x": 0, "y": 0, "width": size[0], "height": size[1], "scale": 1}},
+            session=True)
+        self._screen(width, height, mobile)
         with open(path, "wb") as out:
             out.write(base64.b64decode(shot["data"]))
 

@@ -106,12 +106,20 @@ READ_PAGE = r"""(() => {
           elements: [...new Set([...document.querySelectorAll("body *")].map(e => e.localName))].sort()};
 })()"""
 
-# Opens every headset's earlier records; each as [hidden before, rows].
+# Opens, closes and opens again every headset's earlier records; each as [whether they were shut
+# before, open after, shut again and open again as the button says, their rows].
 OPEN_HISTORIES = r"""(() => [...document.querySelectorAll("#failed-table button.open")].map(b => {
-  const row = b.closest("tr").nextElementSibling, hidden = row.hidden;
+  const row = b.closest("tr"), next = () => row.nextElementSibling;
+  const shown = () => next() && next().classList.contains("history") && !next().hidden &&
+                      b.getAttribute("aria-expanded") === "true";
+  const before = shown();
   b.click();
-  return [hidden && !row.hidden && b.getAttribute("aria-expanded") === "true",
-          [...row.querySelector("table").tBodies[0].rows].map(r => [...r.cells].map(c => c.textContent))];
+  const opened = shown();
+  b.click();
+  const closed = !shown() && b.getAttribute("aria-expanded") === "false";
+  b.click();
+  return [!before && opened && closed && shown(),
+          [...next().querySelector("table").tBodies[0].rows].map(r => [...r.cells].map(c => c.textContent))];
 }))()"""
 
 # Boxes whose content is cut off (scrolled, or wider than the box) where nothing may be.
