@@ -2,7 +2,8 @@
 # hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
 foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
-             info list log_record log_report mode record report report_output run_setup sample_image
+             info list log_record log_report mode record report report_output report_page run_setup
+             sample_image
              selection signals stamp station station_run)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
@@ -44,6 +45,15 @@ else()
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)
   set(OBRINT_CLI_LINK)
 endif()
+
+# The yield page's template (HTML, style and script in one file), carried in obrint-cli as one
+# string; changing it configures again.
+set(OBRINT_REPORT_PAGE_FILE ${CMAKE_SOURCE_DIR}/src/cli/report_page.html)
+file(READ ${OBRINT_REPORT_PAGE_FILE} OBRINT_REPORT_PAGE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${OBRINT_REPORT_PAGE_FILE})
+file(CONFIGURE OUTPUT ${OBRINT_GENERATED_DIR}/report_page_html.h
+     CONTENT "inline constexpr char kReportPageHtml[] = R\"obrint_page(@OBRINT_REPORT_PAGE@)obrint_page\";\n"
+     @ONLY)
 
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
 target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
@@ -94,6 +104,15 @@ if(NOT WIN32)
   add_test(NAME docs_test COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/docs_test.sh
                                   $<TARGET_FILE:obrint-cli> ${CMAKE_SOURCE_DIR})
   include(${CMAKE_SOURCE_DIR}/cmake/database.cmake)
+  # The yield page in headless Chromium (scripts/setup.sh installs it): its figures against
+  # report --json, no request leaving it; screenshots at a laptop's and a phone's width and the
+  # printout in $OBRINT_SCREENSHOTS (default build/<dir>/screenshots).
+  add_executable(report_page_render ${CMAKE_SOURCE_DIR}/tests/cli/report_page_render.cpp)
+  target_link_libraries(report_page_render PRIVATE obrint_cli_lib)
+  add_test(NAME report_page_browser
+           COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/cli/report_page_check.py
+                   --cli $<TARGET_FILE:obrint-cli> --render $<TARGET_FILE:report_page_render>
+                   --fixtures ${CMAKE_SOURCE_DIR}/tests/cli/data --screenshots ${CMAKE_BINARY_DIR}/screenshots)
 endif()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales procps ccache tmux
   libcli11-dev nlohmann-json3-dev libhidapi-dev libudev-dev pkg-config postgresql-15 libpq-dev
   clang libclang-rt-14-dev
+  chromium  # the yield page checked in a real browser (report_page_browser)
 )
 if [ "${1:-}" = --packaging ]; then
   # dpkg-shlibdeps (CPack's Depends), the .deb's check, the man page, the zip, the licence texts of

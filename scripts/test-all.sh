@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test tier:
-#   1. native unit tests (build/native)
+#   1. native unit tests (build/native), the yield page in headless Chromium among them, which
+#      leaves its screenshots (PNG) and printouts (PDF) in build/screenshots/
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (build/asan), and the
 #      command line's tests under ThreadSanitizer (build/tsan)
 #   3. Win32 unit tests under Wine
@@ -120,6 +121,11 @@ win_arch=$(obrint_win_arch)
 
 step "layers include only lower layers" layers_point_down
 
+# Every tier's screenshots in one folder, made anew on each run.
+rm -rf build/screenshots
+mkdir -p build/screenshots
+export OBRINT_SCREENSHOTS=$OBRINT_ROOT/build/screenshots
+
 if step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug; then
   step "native unit tests" run_ctest build/native -j"$OBRINT_JOBS"
 fi
@@ -170,9 +176,6 @@ if [ $win_status -eq 0 ]; then
   timeout 30 wineserver -k >/dev/null 2>&1
   if step "Wine display and prefix" prepare_wine; then
     step "Win32 unit tests under Wine" run_ctest "$win_dir" -LE gui
-    rm -rf build/screenshots
-    mkdir -p build/screenshots
-    export OBRINT_SCREENSHOTS=$OBRINT_ROOT/build/screenshots
     step "GUI tests under Wine" run_ctest "$win_dir" -L gui
     screenshots_to_png
   fi

@@ -49,6 +49,7 @@ struct Options {
   unsigned timeoutMs = 10000;
   std::uint32_t sampleSize = kDefaultSampleSize;
   bool csv = false;                // report
+  std::string html;                // report --html FILE
   std::string since, imageFilter;  // report
   std::string db;                  // push, db init: --db CONNINFO
   unsigned simPlugMs = 0;          // station: --sim-plug MS

@@ -3,7 +3,9 @@
 #include <sstream>
 
 #include "cli/command.h"
+#include "cli/files.h"
 #include "cli/report_output.h"
+#include "cli/report_page.h"
 #include "cli/signals.h"
 
 namespace obrint::cli {
@@ -11,13 +13,39 @@ namespace {
 
 void Define(CLI::App& command, Options& options) {
   command.add_option("LOG", options.logs, "the stations' --log files")->required();
-  command.add_flag("--csv", options.csv,
-                   "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row "
-                   "per reason with its count; each column sums right over the rows of one kind");
+  auto* csv = command.add_flag(
+      "--csv", options.csv,
+      "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row per reason "
+      "with its count; each column sums right over the rows of one kind");
+  command.add_option("--html", options.html, "write the yield as a page of charts and tables")
+      ->type_name("FILE")
+      ->excludes(csv);
   command.add_option("--since", options.since, "only records that ended that day (UTC) or later")
       ->type_name("YYYY-MM-DD");
   command.add_option("--image", options.imageFilter, "only the image of this SHA-256 (or prefix)")
       ->type_name("SHA256");
+}
+
+void WarnUnreadable(Context& context, const Report& report) {
+  std::ostringstream unreadable;
+  WriteUnreadableLines(report, unreadable);
+  if (report.unreadable > 0) context.console.Warn(unreadable.str());
+}
+
+// A page stands on its own, away from these messages: it is written from every log or not at all.
+void WritePage(Context& context, const Report& report, const std::string& unopened) {
+  const Options& options = context.options;
+  if (!unopened.empty()) return context.reply.Fail(Failure::kFileNotOpened, unopened);
+  const std::string page = ReportPage(
+      context.reply.fields,
+      {{"logs", options.logs}, {"since", options.since}, {"image", options.imageFilter}});
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(page.data());
+  if (const Status written = ReplaceContents(options.html, {bytes, page.size()}, true); !written) {
+    return context.reply.Fail(written.failure(), options.html);
+  }
+  WarnUnreadable(context, report);
+  context.console.Say("wrote the yield page of " + std::to_string(report.records) + " records to " +
+                      options.html);
 }
 
 void Run(Context& context) {
@@ -35,12 +63,11 @@ void Run(Context& context) {
   const Report report = reader.Finish();
   if (!report.error.empty()) return context.reply.Fail(ExitCode::kUsage, report.error);
   context.reply.fields.update(ReportJson(report));
+  if (!options.html.empty()) return WritePage(context, report, unopened);
   std::ostringstream text;
   if (options.csv) {
     WriteReportCsv(report, text);
-    std::ostringstream unreadable;
-    WriteUnreadableLines(report, unreadable);
-    if (report.unreadable > 0) context.console.Warn(unreadable.str());
+    WarnUnreadable(context, report);
   } else {
     WriteReportText(report, text);
   }

@@ -77,6 +77,26 @@ TEST(FilesTest, SampleImagesAndStateFilesAreReplacedWholeOrNotAtAll) {
   EXPECT_EQ(Names(dir.File("")).size(), 6u) << "no temporary left behind";
 }
 
+// The yield page: written whole from every log, or not at all.
+TEST(FilesTest, TheYieldPageIsWrittenWholeFromEveryLogOrNotAtAll) {
+  ScratchDir dir;
+  const std::string page = dir.File("yield.html"), log = dir.File("a.jsonl");
+  const Bytes old = {'o', 'l', 'd'};
+  WriteBytes(page, old);
+  WriteBytes(log, {});
+  {
+    const FileSizeLimit full(1000);
+    EXPECT_EQ(RunCliWith({"report", "--html", page, log}).code, 6);
+  }
+  EXPECT_EQ(ReadBytes(page), old) << "a failed write leaves the old page";
+  EXPECT_EQ(RunCliWith({"report", "--html", page, log, dir.File("gone.jsonl")}).code, 6);
+  EXPECT_EQ(ReadBytes(page), old) << "a log that cannot be opened leaves the old page";
+  ASSERT_EQ(RunCliWith({"report", "--html", page, log}).code, 0);
+  const Bytes made = ReadBytes(page);
+  EXPECT_NE(std::string(made.begin(), made.end()).find(R"({"records":0,)"), std::string::npos);
+  EXPECT_EQ(Names(dir.File("")), (std::vector<std::string>{"a.jsonl", "yield.html"}));
+}
+
 // A log that stops taking records: a station takes no headset after the first record it refused,
 // which is told at once; each record it could not take is printed whole (stdout with --json, else
 // stderr); the run ends with 6 unless a headset's outcome is worse; and the next run starts on a
