@@ -9,19 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "cli/fleet.h"
-#include "cli/selection.h"
+#include "cli/host.h"
+#include "cli/signals.h"
 #include "device/image.h"
+#include "engine/fleet.h"
 #include "sim/fleet_sim.h"
 
 namespace obrint::cli {
 namespace {
 
+using namespace obrint::engine;
+using records::LogFile;
+
 constexpr std::size_t kImageSize = 40 * 1024;
 
 // Flashes `count` fresh headsets on ports of their own; the number flashed. Each record is
 // appended to `log` as its run ends.
-std::size_t FlashFleet(std::size_t count, bool realTime, const LoadedImage& image, AppendLog* log) {
+std::size_t FlashFleet(std::size_t count, bool realTime, const LoadedImage& image, LogFile* log) {
   std::vector<sim::FleetMember> members;
   for (std::size_t i = 0; i < count; ++i) {
     sim::HeadsetConfig config;
@@ -29,14 +33,12 @@ std::size_t FlashFleet(std::size_t count, bool realTime, const LoadedImage& imag
     members.push_back({sim::Headset(config), "1-2." + std::to_string(i + 1)});
   }
   const std::unique_ptr<Host> host =
-      MakeSimHost(std::make_shared<sim::Fleet>(std::move(members)), realTime);
+      MakeSimHost(std::make_shared<sim::VirtualFleet>(std::move(members)), realTime);
   SignalWatch signals;
-  FleetSetup setup(*host, image, signals);
-  setup.log = log;
-  Fleet fleet(std::move(setup));
+  Fleet fleet({*host, image, signals, {}, 10000, log, nullptr});
   std::size_t flashed = 0;
-  for (const HeadsetRecord& record : fleet.Flash(*SelectHeadsets(host->bus(), Options{}))) {
-    flashed += record.outcome == RunOutcome::kFlashed;
+  for (const HeadsetRecord& record : fleet.Flash(*SelectHeadsets(host->bus(), {}))) {
+    flashed += record.outcome() == records::RunOutcome::kFlashed;
   }
   return flashed;
 }
@@ -47,8 +49,8 @@ void RunFleet(benchmark::State& state, bool realTime, bool logged = false) {
   LoadedImage image{"bench.bin", bytes, CheckImage(bytes, bytes.size()), ""};
   const std::filesystem::path logPath =
       std::filesystem::temp_directory_path() / "obrint-fleet-bench.log";
-  std::optional<AppendLog> log;
-  if (logged) log.emplace(*AppendLog::Open(logPath.string()));
+  std::optional<LogFile> log;
+  if (logged) log.emplace(*LogFile::Open(logPath.string()));
   const auto count = static_cast<std::size_t>(state.range(0));
   for (auto _ : state) {
     if (FlashFleet(count, realTime, image, log ? &*log : nullptr) != count) {

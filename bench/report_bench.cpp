@@ -18,7 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
-#include "cli/log_report.h"
+#include "records/yield.h"
 
 namespace {
 
@@ -162,9 +162,11 @@ void BM_ReportLog(benchmark::State& state) {
     const std::size_t before = liveBytes.load();
     peakBytes = before;
     std::ifstream in(log.path(), std::ios::binary);
-    LogReader reader;
+    records::YieldTally tally;
+    records::LogReader reader(
+        [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
     reader.Read(in, log.path().string());
-    const Report report = reader.Finish();
+    const records::Yield report = tally.Finish(reader);
     heldAtPeak = peakBytes.load() - before;
     groups = report.groups.size();
     if (report.records != records) {

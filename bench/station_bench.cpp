@@ -6,12 +6,16 @@
 
 #include <chrono>
 
-#include "cli/station_run.h"
+#include "cli/host.h"
+#include "cli/signals.h"
+#include "engine/station.h"
 #include "device/image.h"
 #include "sim/fleet_sim.h"
 
 namespace obrint::cli {
 namespace {
+
+using namespace obrint::engine;
 
 constexpr std::size_t kPorts = 8;
 constexpr unsigned kGapMs = 20;
@@ -29,21 +33,23 @@ void BM_Station8_RealClock(benchmark::State& state) {
       config.mcuId[0] = static_cast<std::uint8_t>(i);
       members.push_back({sim::Headset(config), "1-2." + std::to_string(i + 1)});
     }
-    const std::unique_ptr<Host> host = MakeSimHost(std::make_shared<sim::Fleet>(std::move(members)),
-                                                   true, sim::PlugInTurn(kPorts, kGapMs));
+    const std::unique_ptr<Host> host =
+        MakeSimHost(std::make_shared<sim::VirtualFleet>(std::move(members)), true,
+                    sim::PlugInTurn(kPorts, kGapMs));
     const std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
     SignalWatch signals;
     StationRules rules;
     rules.maxHeadsets = kPorts;
     std::optional<std::chrono::steady_clock::time_point> first, last;
     std::size_t flashed = 0;
-    StationRun station(FleetSetup(*host, image, signals), rules, [&](const StationEvent& event) {
-      if (event.kind == StationEvent::Kind::kStart && !first)
-        first = std::chrono::steady_clock::now();
-      if (event.kind != StationEvent::Kind::kDone) return;
-      last = std::chrono::steady_clock::now();
-      flashed += event.record->outcome == RunOutcome::kFlashed;
-    });
+    Station station({*host, image, signals, {}, 10000, nullptr, nullptr}, rules,
+                    [&](const StationEvent& event) {
+                      if (event.kind == StationEvent::Kind::kStart && !first)
+                        first = std::chrono::steady_clock::now();
+                      if (event.kind != StationEvent::Kind::kDone) return;
+                      last = std::chrono::steady_clock::now();
+                      flashed += event.record->outcome() == records::RunOutcome::kFlashed;
+                    });
     station.Run(*watch);
     if (flashed != kPorts) {
       state.SkipWithError("a headset was not flashed");

@@ -1,16 +1,16 @@
-# obrint-cli: the command line over the same headset operations as the window. Native builds use
-# hidraw through hidapi; the Windows build uses the window's HID link over hid.dll.
+# obrint-cli: the command line over the same headset operations as the window, on the flashing
+# engine and the records below it. Native builds use hidraw through hidapi; the Windows build uses
+# the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
-foreach(name check cli commands console failures files flash flash_all fleet host_sim image_load
-             info list log_record log_report mode record report report_output report_page run_setup
-             sample_image
-             selection signals stamp station station_run)
+foreach(name cli commands console flashing host_sim signals yield_output yield_page)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
-# The record's own code, below the command line.
-list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/records/record_id.cpp)
+foreach(name check flash flash_all info list mode report sample_image stamp station)
+  list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/commands/${name}.cpp)
+endforeach()
 if(NOT WIN32)
-  list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/db.cpp ${CMAKE_SOURCE_DIR}/src/cli/push.cpp)
+  list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/commands/db.cpp
+                                 ${CMAKE_SOURCE_DIR}/src/cli/commands/push.cpp)
 endif()
 
 if(WIN32)
@@ -25,6 +25,7 @@ if(WIN32)
   endforeach()
   add_library(obrint_cli_deps INTERFACE)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
+  set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/win/file_handle.cpp)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp
                          ${CMAKE_SOURCE_DIR}/src/cli/signals_win.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
@@ -38,6 +39,7 @@ else()
   add_library(obrint_cli_deps INTERFACE)
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
   find_package(Threads REQUIRED)
+  set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/posix/file_handle.cpp)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
                          ${CMAKE_SOURCE_DIR}/src/cli/signals_posix.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
@@ -48,20 +50,34 @@ endif()
 
 # The yield page's template (HTML, style and script in one file), carried in obrint-cli as one
 # string; changing it configures again.
-set(OBRINT_REPORT_PAGE_FILE ${CMAKE_SOURCE_DIR}/src/cli/report_page.html)
-file(READ ${OBRINT_REPORT_PAGE_FILE} OBRINT_REPORT_PAGE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${OBRINT_REPORT_PAGE_FILE})
-file(CONFIGURE OUTPUT ${OBRINT_GENERATED_DIR}/report_page_html.h
-     CONTENT "inline constexpr char kReportPageHtml[] = R\"obrint_page(@OBRINT_REPORT_PAGE@)obrint_page\";\n"
+set(OBRINT_YIELD_PAGE_FILE ${CMAKE_SOURCE_DIR}/res/yield_page.html)
+file(READ ${OBRINT_YIELD_PAGE_FILE} OBRINT_YIELD_PAGE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${OBRINT_YIELD_PAGE_FILE})
+file(CONFIGURE OUTPUT ${OBRINT_GENERATED_DIR}/yield_page_html.h
+     CONTENT "inline constexpr char kYieldPageHtml[] = R\"obrint_page(@OBRINT_YIELD_PAGE@)obrint_page\";\n"
      @ONLY)
 
+# The layers below the command line: files written so that nothing is lost, the records, and the
+# flashing engine.
+add_library(obrint_files STATIC ${OBRINT_SOURCE_ROOT}/src/files/files.cpp ${OBRINT_FILE_HANDLES})
+target_link_libraries(obrint_files PUBLIC obrint_device)
+if(WIN32)
+  target_link_libraries(obrint_files PUBLIC obrint_winbase)
+endif()
+add_library(obrint_records STATIC ${OBRINT_RECORDS_SOURCES})
+target_link_libraries(obrint_records PUBLIC obrint_files obrint_device obrint_cli_deps)
+add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES})
+target_link_libraries(obrint_engine PUBLIC obrint_records obrint_device)
+if(NOT WIN32)
+  target_link_libraries(obrint_engine PUBLIC Threads::Threads)
+endif()
+
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
-target_link_libraries(obrint_cli_lib PUBLIC obrint_sim obrint_device obrint_cli_deps
+target_link_libraries(obrint_cli_lib PUBLIC obrint_engine obrint_sim obrint_device obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
 if(NOT WIN32)
   target_link_libraries(obrint_cli_lib PUBLIC obrint_database)
-  target_compile_definitions(obrint_cli_lib PRIVATE OBRINT_WITH_DATABASE)
 endif()
 
 add_executable(obrint-cli ${CMAKE_SOURCE_DIR}/src/cli/main.cpp)

@@ -5,7 +5,7 @@ pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/connection.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/push.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/schema.cpp)
-target_link_libraries(obrint_database PUBLIC obrint_device PkgConfig::LIBPQ)
+target_link_libraries(obrint_database PUBLIC obrint_records PkgConfig::LIBPQ)
 
 # The database's tests, on a server of their own that ctest starts before them and stops after,
 # whether they pass or fail (tests/database/pg-server.sh).

@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/files.h"
 #include "cli/signals.h"
 #include "device/text.h"
+#include "files/files.h"
 #include "obrint_version.h"
 
 namespace obrint::cli {
@@ -26,7 +26,7 @@ std::optional<std::uint16_t> ParseId(std::string_view text) {
 std::string ExitCodeHelp() {
   std::ostringstream text;
   text << "Exit status:\n";
-  for (const ExitCodeInfo& info : ExitCodeTable()) {
+  for (const records::ExitCodeInfo& info : records::ExitCodeTable()) {
     text << "  " << static_cast<int>(info.code) << "  " << info.name << ": " << info.meaning
          << '\n';
   }
@@ -68,13 +68,14 @@ struct Texts {
 };
 
 void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
-  app.add_option("--device", options.device, "HID interface path of the headset (no search)")
+  app.add_option("--device", options.headsets.device,
+                 "HID interface path of the headset (no search)")
       ->type_name("PATH");
   app.add_option("--vid", texts.vid, "vendor ID to search for, hexadecimal (default 2833)")
       ->type_name("ID");
   app.add_option("--pid", texts.pid, "product ID to search for, hexadecimal (default: any)")
       ->type_name("ID");
-  app.add_option("--port", options.usbPorts,
+  app.add_option("--port", options.headsets.usbPorts,
                  "only the headsets on this USB port (as list shows it); may be given again")
       ->type_name("PORT");
   app.add_option("--mcu-id", texts.mcuIds,
@@ -128,9 +129,11 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
   if (app.count("--sim-plug") > 0)
     options.sim.plugs = sim::PlugInTurn(options.sim.count, options.simPlugMs);
   if (!options.simPlugFile.empty()) {
-    const Result<std::string> script = ReadText(options.simPlugFile);
-    if (!script)
-      return "--sim-plug-file: " + Message(script.failure(), WithSystemReason(options.simPlugFile));
+    const Result<std::string> script = files::ReadText(options.simPlugFile);
+    if (!script) {
+      return "--sim-plug-file: " +
+             Message(script.failure(), files::WithSystemReason(options.simPlugFile));
+    }
     std::string problem;
     std::optional<std::vector<sim::PlugStep>> steps =
         sim::ParsePlugScript(*script, options.sim.count, problem);
@@ -146,18 +149,19 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
       return "--sim-fault: there is no virtual headset " + text;
     options.sim.faults.push_back(*fault);
   }
-  if (options.all && !options.device.empty()) return "--all and --device exclude each other";
+  if (options.all && !options.headsets.device.empty())
+    return "--all and --device exclude each other";
   if (!options.onlyFailed.empty() && !options.all) return "--only-failed needs --all";
-  if (!texts.vid.empty() && !(options.vid = ParseId(texts.vid))) {
+  if (!texts.vid.empty() && !(options.headsets.vid = ParseId(texts.vid))) {
     return "--vid: not a hexadecimal ID: " + texts.vid;
   }
-  if (!texts.pid.empty() && !(options.pid = ParseId(texts.pid))) {
+  if (!texts.pid.empty() && !(options.headsets.pid = ParseId(texts.pid))) {
     return "--pid: not a hexadecimal ID: " + texts.pid;
   }
   for (const std::string& text : texts.mcuIds) {
     const std::optional<McuId> id = ParseMcuId(text);
     if (!id) return "--mcu-id: not 24 hexadecimal digits: " + text;
-    options.mcuIds.push_back(*id);
+    options.headsets.mcuIds.push_back(*id);
   }
   return {};
 }
@@ -167,7 +171,7 @@ int Finish(Context& context) {
   if (const int signal = context.signals.first(); signal && !context.signals.takenOver()) {
     std::string why = "stopped by signal " + std::to_string(signal);
     if (context.reply.failed()) why += ": " + context.reply.error;
-    context.reply.Fail(static_cast<ExitCode>(SignalWatch::ExitStatusFor(signal)), std::move(why));
+    context.reply.Stop(signal, std::move(why));
   }
   if (context.reply.failed()) context.console.Error(context.reply.error);
   if (context.console.json()) PrintJson(context);
@@ -176,13 +180,17 @@ int Finish(Context& context) {
 
 }  // namespace
 
+void AddImageArgument(CLI::App& command, Options& options) {
+  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
+}
+
 void PrintJson(Context& context) {
   const Reply& reply = context.reply;
   nlohmann::ordered_json object;
   object["command"] = context.command;
   object["ok"] = !reply.failed();
   object["exit_code"] = static_cast<int>(reply.code);
-  object["status"] = ExitCodeName(reply.code);
+  object["status"] = records::ExitCodeName(reply.code);
   for (const auto& [key, value] : reply.fields.items()) object[key] = value;
   object["error"] = reply.error;
   context.console.Json(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
@@ -204,7 +212,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   std::vector<std::pair<CLI::App*, const Command*>> subcommands;
   for (const Command* command : Commands()) {
     CLI::App* sub = app.add_subcommand(std::string(command->name), std::string(command->help));
-    command->define(*sub, options);
+    if (command->define) command->define(*sub, options);
     subcommands.emplace_back(sub, command);
   }
 
@@ -248,7 +256,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   Context context{
       chosen ? chosen->name : std::string_view(), console, options, nullptr, reply, signals};
   if (!problem.empty()) {
-    reply.Fail(ExitCode::kUsage, problem);
+    reply.Fail(Failure::kBadUsage, problem);
     const int code = Finish(context);
     if (!jsonAsked) io.err << "Run with --help for more information.\n";
     return code;
@@ -260,7 +268,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
     Result<std::unique_ptr<Host>> made =
         options.simulated ? MakeSimHost(options.sim) : MakeHardwareHost();
     if (!made) {
-      reply.Fail(made.failure(), options.simulated ? WithSystemReason(options.sim.stateFile)
+      reply.Fail(made.failure(), options.simulated ? files::WithSystemReason(options.sim.stateFile)
                                                    : "the HID library could not be started");
       return Finish(context);
     }
@@ -271,7 +279,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   chosen->run(context);
   if (host) {
     if (const Status kept = host->Finish(); !kept && !reply.failed()) {
-      reply.Fail(kept.failure(), WithSystemReason(options.sim.stateFile));
+      reply.Fail(kept.failure(), files::WithSystemReason(options.sim.stateFile));
     }
   }
   return Finish(context);

@@ -12,10 +12,12 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/console.h"
-#include "cli/failures.h"
 #include "cli/host.h"
 #include "device/image.h"
 #include "device/reports.h"
+#include "engine/selection.h"
+#include "records/failures.h"
+#include "records/record.h"
 
 namespace CLI {
 class App;
@@ -24,15 +26,15 @@ class App;
 namespace obrint::cli {
 
 class SignalWatch;
+using records::ExitCode;
+using records::HeadsetRecord;
+using records::Message;
 
 // Everything the command line takes, global options and each command's own.
 struct Options {
   // Which headsets: --device (no search), --vid, --pid, and any of the --port and --mcu-id
   // values given (none given: any).
-  std::string device;
-  std::optional<std::uint16_t> vid, pid;
-  std::vector<std::string> usbPorts;
-  std::vector<McuId> mcuIds;
+  engine::Selection headsets;
   bool json = false, quiet = false, verbose = false;
   bool simulated = false;
   SimSetup sim;
@@ -64,7 +66,10 @@ struct Reply {
 
   // Ends the command with the failure's exit status and words, and `detail` after them.
   void Fail(Failure failure, std::string_view detail = {});
-  void Fail(ExitCode failure, std::string message);
+  // Ends a run of headsets with the worst status among their records, unless each was flashed.
+  void FailRun(const std::vector<HeadsetRecord>& records, std::string detail);
+  // Ends the command as a signal ends it: 128 + its number.
+  void Stop(int signal, std::string detail);
   bool failed() const { return code != ExitCode::kSuccess; }
 };
 
@@ -81,15 +86,21 @@ struct Command {
   std::string_view name;
   std::string_view help;
   bool needsHeadset;
-  // Adds the command's own arguments and options to its subcommand.
+  // Adds the command's own arguments and options to its subcommand; null for a command of none.
   void (*define)(CLI::App& command, Options& options);
   void (*run)(Context& context);
 };
 
 std::span<const Command* const> Commands();
+// The commands the platform adds: push and db where the database is built (host_posix.cpp).
+std::span<const Command* const> PlatformCommands();
 
 // --json: the command's one object, with how it ended.
 void PrintJson(Context& context);
+// "boot" or "application", as the output names a firmware.
+std::string_view FirmwareName(FirmwareKind kind);
+// IMAGE, the firmware image (*.bin) a command reads.
+void AddImageArgument(CLI::App& command, Options& options);
 
 extern const Command kListCommand;
 extern const Command kInfoCommand;
@@ -100,7 +111,7 @@ extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
 extern const Command kReportCommand;
 extern const Command kStationCommand;
-// Where the database is built (not the Windows build): push and db.
+// Where the database is built (not the Windows build).
 extern const Command kPushCommand;
 extern const Command kDbCommand;
 // --db CONNINFO, required.

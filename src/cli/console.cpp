@@ -59,6 +59,11 @@ Console::Console(Io io, bool json, Verbosity verbosity, const SignalWatch& signa
 
 void Console::Write(std::ostream& stream, std::string_view text) {
   const std::lock_guard lock(mutex_);
+  // A message starts on a line of its own, under the progress bar as it stood.
+  if (drawnPercent_ >= 0) {
+    io_.err << '\n';
+    drawnPercent_ = -1;
+  }
   if (drawn_.empty()) {
     stream << text << std::flush;
     return;

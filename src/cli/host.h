@@ -1,5 +1,6 @@
-// Where the command line finds headsets: the platform's HID bus and clock (hidraw on Linux,
-// hid.dll on Windows), or the virtual headsets of the simulator.
+// The command line's hosts (engine/host.h): the platform's (host_posix.cpp, host_win.cpp), with
+// what else the platform gives a process, or the virtual headsets (host_sim.cpp) as --sim sets
+// them up.
 #pragma once
 
 #include <cstdint>
@@ -9,29 +10,13 @@
 #include <string_view>
 #include <vector>
 
-#include "device/arrival_watch.h"
-#include "device/clock.h"
-#include "device/failure.h"
-#include "device/hid_bus.h"
+#include "cli/console.h"
+#include "engine/host.h"
 #include "sim/plug_script.h"
 
 namespace obrint::cli {
 
-class Host {
- public:
-  virtual ~Host() = default;
-  virtual HidBus& bus() = 0;
-  virtual Clock& clock() = 0;
-  // A clock of its own for the worker that flashes `headset` while others run: by default one
-  // that waits on clock(), which must then take waits from several threads at once.
-  virtual std::unique_ptr<Clock> ClockFor(const HidInterface& headset);
-  // "sim", "hidraw" or "hid.dll", for the output.
-  virtual std::string_view name() const = 0;
-  // Interfaces coming and going from now on; null where the platform tells none.
-  virtual std::unique_ptr<ArrivalWatch> WatchArrivals() { return nullptr; }
-  // Ends the command: keeps whatever must outlive it (a virtual headset's state).
-  virtual Status Finish() { return {}; }
-};
+using engine::Host;
 
 // What can go wrong with one virtual headset (--sim-fault N:KIND).
 enum class SimFaultKind : std::uint8_t {
@@ -71,10 +56,39 @@ struct SimSetup {
 // the file cannot be read or is no headset state.
 Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup);
 // Over virtual headsets set up by the caller, who may look at them once the host is done.
-std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::Fleet> fleet, bool realTime,
+std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::VirtualFleet> fleet, bool realTime,
                                   std::vector<sim::PlugStep> plugs = {});
 
 // The platform's HID stack. Failure::kNoHeadset when it cannot be started.
 Result<std::unique_ptr<Host>> MakeHardwareHost();
+
+// The process as its platform gives it to the command line: its arguments as UTF-8, and what its
+// streams are. For the life of the object a Windows console takes UTF-8 and escape sequences, and
+// a POSIX process outlives a write past a file size limit, which then fails and is told.
+class Process {
+ public:
+  Process(int argc, char** argv);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  const std::vector<std::string>& arguments() const { return arguments_; }
+  bool errIsTerminal() const { return errIsTerminal_; }
+  // Whether the error stream's terminal draws escape sequences (a console before Windows 10 not).
+  bool errTakesEscapes() const { return errTakesEscapes_; }
+  // Whether stdin is a terminal that a person answers on.
+  bool inIsTerminal() const { return inIsTerminal_; }
+  // The size of the terminal that stderr shows on, now.
+  static TerminalSize ErrorTerminalSize();
+
+ private:
+  std::vector<std::string> arguments_;
+  bool errIsTerminal_ = false, errTakesEscapes_ = false, inIsTerminal_ = false;
+  unsigned codePage_ = 0;         // Windows: the console's output code page, given back after
+  unsigned long errorsMode_ = 0;  // Windows: the error console's mode, given back after
+};
+
+// The computer's name, for the station a record names by default.
+std::string HostName();
 
 }  // namespace obrint::cli

@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-#include "cli/files.h"
+#include "files/files.h"
 #include "cli/host.h"
 #include "sim/fleet_sim.h"
 
@@ -32,7 +32,7 @@ class RealTimeClock : public Clock {
 
 class SimHost : public Host {
  public:
-  SimHost(std::shared_ptr<sim::Fleet> fleet, std::string stateFile, bool realTime,
+  SimHost(std::shared_ptr<sim::VirtualFleet> fleet, std::string stateFile, bool realTime,
           std::vector<sim::PlugStep> plugs)
       : fleet_(std::move(fleet)),
         stateFile_(std::move(stateFile)),
@@ -57,13 +57,13 @@ class SimHost : public Host {
   Status Finish() override {
     if (stateFile_.empty()) return {};
     const std::string state = fleet_->headset(0).Save();
-    return ReplaceContents(
+    return files::ReplaceContents(
         stateFile_, std::span(reinterpret_cast<const std::uint8_t*>(state.data()), state.size()),
         true);
   }
 
  private:
-  std::shared_ptr<sim::Fleet> fleet_;
+  std::shared_ptr<sim::VirtualFleet> fleet_;
   std::string stateFile_;
   bool realTime_;
   RealTimeClock realTimeClock_;
@@ -107,10 +107,10 @@ constexpr std::pair<std::string_view, SimFaultKind> kFaultNames[] = {
 Result<sim::Headset> FirstHeadset(const std::string& stateFile) {
   std::error_code ec;
   // A state file that is not there yet starts a fresh headset.
-  if (stateFile.empty() || !std::filesystem::exists(PathFromUtf8(stateFile), ec)) {
+  if (stateFile.empty() || !std::filesystem::exists(files::PathFromUtf8(stateFile), ec)) {
     return sim::Headset{};
   }
-  const Result<std::string> text = ReadText(stateFile);
+  const Result<std::string> text = files::ReadText(stateFile);
   if (!text) return Failure::kFileUnreadable;
   std::optional<sim::Headset> headset = sim::Headset::Load(*text);
   if (!headset) return Failure::kFileUnreadable;
@@ -143,19 +143,6 @@ std::string_view SimFaultNames() {
   return "block-sum, total, no-return, not-back, unplug, late-boot or no-mcu-id";
 }
 
-std::unique_ptr<Clock> Host::ClockFor(const HidInterface&) {
-  // Every wait goes to the one clock.
-  class Shared : public Clock {
-   public:
-    explicit Shared(Clock& clock) : clock_(clock) {}
-    void Sleep(unsigned ms) override { clock_.Sleep(ms); }
-
-   private:
-    Clock& clock_;
-  };
-  return std::make_unique<Shared>(clock());
-}
-
 Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup) {
   Result<sim::Headset> first = FirstHeadset(setup.stateFile);
   if (!first) return first.failure();
@@ -173,14 +160,14 @@ Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup) {
     }
     members.push_back({std::move(headset), setup.noPorts ? "" : "1-2." + std::to_string(i + 1)});
   }
-  auto fleet = std::make_shared<sim::Fleet>(std::move(members), setup.reusePaths
-                                                                    ? sim::PathScheme::kReusedNodes
-                                                                    : sim::PathScheme::kPerHeadset);
+  auto fleet = std::make_shared<sim::VirtualFleet>(
+      std::move(members),
+      setup.reusePaths ? sim::PathScheme::kReusedNodes : sim::PathScheme::kPerHeadset);
   return std::unique_ptr<Host>(
       std::make_unique<SimHost>(fleet, setup.stateFile, setup.realTime, setup.plugs));
 }
 
-std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::Fleet> fleet, bool realTime,
+std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::VirtualFleet> fleet, bool realTime,
                                   std::vector<sim::PlugStep> plugs) {
   return std::make_unique<SimHost>(std::move(fleet), "", realTime, std::move(plugs));
 }

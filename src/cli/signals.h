@@ -9,31 +9,26 @@
 #include <atomic>
 
 #include "device/clock.h"
+#include "engine/host.h"
 
 namespace obrint::cli {
 
 // The handlers are installed for the life of the object (one at a time): signals_posix.cpp and
 // signals_win.cpp.
-class SignalWatch {
+class SignalWatch : public engine::StopRequests {
  public:
   SignalWatch();
-  ~SignalWatch();
+  ~SignalWatch() override;
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
 
-  // Ctrl+C presses so far.
-  int interrupts() const;
-  // The signal that ends a flashing run: 0 while none came.
-  int ending() const;
-  // The first signal that came, which ends any command that no flashing run took over: 0 while
-  // none came.
-  int first() const;
+  int interrupts() const override;
+  int ending() const override;
+  // The first signal, which ends any command that no flashing run took over.
+  int first() const override;
   // A flashing run decides from now on how the command ends.
   void TakeOver();
   bool takenOver() const;
-  // The exit status for it: 128 + its number (130 for Ctrl+C).
-  static int ExitStatusFor(int signal) { return 128 + signal; }
-
   // As if the signal had come: the platform's handler calls it, and tests do.
   static void Raise(int signal);
 

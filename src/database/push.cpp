@@ -1,7 +1,12 @@
 #include "database/push.h"
 
+#include "records/record_id.h"
+
 namespace obrint::database {
 namespace {
+
+constexpr std::size_t kBatch = 1000;  // records per transaction
+constexpr std::size_t kNamedRefusals = 100;
 
 // The JSON array's objects become rows of the table's own type, each field the column of its
 // name: a field missing is NULL, which the column refuses. The conflict names no column: naming
@@ -49,6 +54,44 @@ Result<PushCounts> Push(Connection& db, std::span<const std::string> records) {
     }
   }
   return counts;
+}
+
+Sender::Sender(Connection& db) : db_(db) {}
+
+void Sender::Add(std::string_view line, const records::LogRecord& record, std::string where) {
+  if (status_.failed()) return;
+  if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);  // a byte order mark: not JSON
+  std::string& text = records_.emplace_back(line);
+  if (record.id.empty()) {  // a record from before IDs: its ID from its content
+    text.insert(text.find('{') + 1, "\"id\":\"" + records::DerivedRecordId(line) + "\",");
+  }
+  where_.push_back(std::move(where));
+  if (records_.size() == kBatch) Flush();
+}
+
+void Sender::Flush() {
+  if (status_.failed() || records_.empty()) return;
+  const Result<PushCounts> pushed = Push(db_, records_);
+  if (!pushed) {
+    status_ = pushed.failure();
+    return;
+  }
+  sent_ += pushed->sent;
+  alreadyThere_ += pushed->alreadyThere;
+  for (const Refusal& refusal : pushed->refused) {
+    if (refused_.size() < kNamedRefusals) {
+      refused_.push_back({{"where", where_[refusal.index]}, {"why", refusal.why}});
+    }
+    ++refusedCount_;
+  }
+  records_.clear();
+  where_.clear();
+}
+
+nlohmann::ordered_json Sender::Json() const {
+  return {{"sent", sent_},
+          {"already_there", alreadyThere_},
+          {"refused", {{"count", refusedCount_}, {"records", refused_}}}};
 }
 
 }  // namespace obrint::database

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "database/connection.h"
+#include "records/log_reader.h"
 
 namespace obrint::database {
 
@@ -29,5 +32,26 @@ struct PushCounts {
 // nothing but the right to insert. Fails when the connection, the login or the schema does
 // (CheckSchema's failures); what was stored before stays, and sending it again is harmless.
 Result<PushCounts> Push(Connection& db, std::span<const std::string> records);
+
+// Gathers the logs' readable lines into batches and pushes each; after a failure, nothing more.
+class Sender {
+ public:
+  explicit Sender(Connection& db);
+  // A log's line and its record; `where` names it ("LOG:LINE") should the database refuse it.
+  void Add(std::string_view line, const records::LogRecord& record, std::string where);
+  // Pushes the batch gathered so far.
+  void Flush();
+  // sent, already_there, refused {count, records [{where, why}]}.
+  nlohmann::ordered_json Json() const;
+  Status status() const { return status_; }
+  std::uint64_t refused() const { return refusedCount_; }
+
+ private:
+  Connection& db_;
+  std::vector<std::string> records_, where_;
+  std::uint64_t sent_ = 0, alreadyThere_ = 0, refusedCount_ = 0;
+  nlohmann::ordered_json refused_ = nlohmann::ordered_json::array();
+  Status status_;
+};
 
 }  // namespace obrint::database

@@ -13,8 +13,11 @@ FailureCategory CategoryOf(Failure failure) {
     case Failure::kUnplugged:
     case Failure::kUnidentifiable:
     case Failure::kNeedsRecovery:
+    case Failure::kNoArrivalWatch:
       return FailureCategory::kNoDevice;
     case Failure::kSeveralHeadsets:
+    case Failure::kBadUsage:
+    case Failure::kNoTerminal:
     case Failure::kConnInfoInvalid:
       return FailureCategory::kChoice;
     case Failure::kReportRefused:
@@ -39,14 +42,18 @@ FailureCategory CategoryOf(Failure failure) {
     case Failure::kFileWriteFailed:
     case Failure::kFileChanged:
     case Failure::kFileExists:
+    case Failure::kLogStopped:
+    case Failure::kRecordsUnkept:
     case Failure::kNoMemory:
       return FailureCategory::kFile;
     case Failure::kCancelled:
+    case Failure::kNotConfirmed:
     case Failure::kRebootDeclined:
       return FailureCategory::kDeclined;
     case Failure::kNotBack:
       return FailureCategory::kNotBack;
     case Failure::kInterrupted:
+    case Failure::kStopping:
       return FailureCategory::kInterrupted;
     case Failure::kDatabaseUnreachable:
     case Failure::kNotPostgres:

@@ -11,8 +11,9 @@ namespace obrint {
 
 enum class FailureCategory : std::uint8_t {
   kNoDevice,      // no headset there, it does not open, or it is not positively this one
-  kChoice,        // several headsets answer the description and none was chosen, or the
-                  // database's address cannot be read
+  kChoice,        // the command line asks for what cannot be done as asked: several headsets
+                  // answer the description and none was chosen, no terminal to answer a
+                  // question on, a database's address that cannot be read
   kRefused,       // the headset refused a request, or has no such function
   kVerification,  // the headset holds or reads back something other than what was sent
   kImage,         // the image is no image that can be flashed
@@ -36,8 +37,11 @@ enum class Failure : std::uint8_t {
   kUnplugged,       // the headset left the bus in the middle of the transfer
   kUnidentifiable,  // no USB port and no MCU ID: its return could not be told from an arrival
   kNeedsRecovery,   // it arrived in its boot firmware, which tells nothing of whose it is
+  kNoArrivalWatch,  // the platform tells no headsets' arrivals
   // kChoice
   kSeveralHeadsets,
+  kBadUsage,         // the command line is not one the program takes
+  kNoTerminal,       // a question to ask, and no terminal to answer it on
   kConnInfoInvalid,  // the connection string (keywords or URI) is not one libpq reads
   // kRefused
   kReportRefused,    // a Version, MCU ID or Run mode report could not be read
@@ -62,14 +66,18 @@ enum class Failure : std::uint8_t {
   kFileWriteFailed,  // it could not be written whole, or not made to last
   kFileChanged,      // it changed between its check and the write into it
   kFileExists,       // it is there already and may not be replaced
+  kLogStopped,       // a headset that came after the log stopped taking records: not started
+  kRecordsUnkept,    // records that the log could not take: they are printed instead
   kNoMemory,
   // kDeclined
   kCancelled,       // nothing was chosen
+  kNotConfirmed,    // the question before a run was not answered yes: nothing was done
   kRebootDeclined,  // the image is written and verified, but the reboot was not confirmed
   // kNotBack
   kNotBack,
   // kInterrupted
-  kInterrupted,
+  kInterrupted,  // a Ctrl+C came before the headset's run began
+  kStopping,     // it arrived while the station was stopping
   // kDatabaseAway
   kDatabaseUnreachable,  // nothing answers, the database does not exist, no answer in time
   kNotPostgres,          // something answered, not in PostgreSQL's protocol

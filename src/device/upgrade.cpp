@@ -53,7 +53,7 @@ Status FirmwareUpgrade::Run(const std::string& path) {
   session_ = bus_.OpenSession();
   if (const Status entered = EnterBootFirmware(path); !entered) return entered;
   if (const Result<std::uint16_t> version = ReadVersion(*device_, aBuf_)) {
-    report_.bootVersion = *version;
+    state_.bootVersion = *version;
     Tell(UpgradeStep::kBootVersion, {}, *version);
   }
   return Transfer();
@@ -62,14 +62,14 @@ Status FirmwareUpgrade::Run(const std::string& path) {
 Status FirmwareUpgrade::EnterBootFirmware(const std::string& path) {
   // A headset that does not answer the probe runs its boot firmware already.
   if (!AnswersRestart(*device_, aBuf_)) {
-    report_.bootPath = path;
+    state_.bootPath = path;
     return {};
   }
   const bool restarting = SetReport58(*device_, 1);
   // The headset goes, and with it the interface; the session stays for the boot firmware.
   device_.reset();
   if (!restarting) return Failure::kRestartRefused;
-  report_.restarted = true;
+  state_.restarted = true;
   Tell(UpgradeStep::kRestarting);
 
   const std::optional<std::string> found =
@@ -81,7 +81,7 @@ Status FirmwareUpgrade::EnterBootFirmware(const std::string& path) {
   if (hooks_.isOwnBootFirmware && !hooks_.isOwnBootFirmware(*device_)) {
     return Failure::kNotIdentified;
   }
-  report_.bootPath = path_;
+  state_.bootPath = path_;
   Tell(UpgradeStep::kBootFound, path_);
   clock_.Sleep(kBootOpenWaitMs);
   return {};
@@ -90,15 +90,15 @@ Status FirmwareUpgrade::EnterBootFirmware(const std::string& path) {
 Status FirmwareUpgrade::SendBlocks(bool beginSent, std::uint32_t& total) {
   const auto size = static_cast<std::uint32_t>(image_.size());
   std::uint32_t length = kTransferBlockSize;
-  while (beginSent && report_.sent < size) {
-    if (report_.sent + length > size) {
-      length = size - report_.sent;
+  while (beginSent && state_.sent < size) {
+    if (state_.sent + length > size) {
+      length = size - state_.sent;
       // Zero the block's last, partial word so that its padding is zero.
       if (length % 4 != 0) std::fill_n(&aBuf_[kDataArea + length / 4 * 4], 4, std::uint8_t{0});
     }
-    std::copy_n(&image_[report_.sent], length, &aBuf_[kDataArea]);
+    std::copy_n(&image_[state_.sent], length, &aBuf_[kDataArea]);
 
-    const bool last = length == size - report_.sent;
+    const bool last = length == size - state_.sent;
     const std::uint32_t padded = RoundUpTo4(length);
     aBuf_[kCommandByte] = kData;
     WriteLe16(&aBuf_[kLengthField], static_cast<std::uint16_t>(last ? padded : length));
@@ -113,8 +113,8 @@ Status FirmwareUpgrade::SendBlocks(bool beginSent, std::uint32_t& total) {
       return Failure::kBlockMismatch;
     }
     total += sum;
-    report_.sent += length;
-    if (hooks_.onProgress) hooks_.onProgress(report_.sent, size);
+    state_.sent += length;
+    if (hooks_.onProgress) hooks_.onProgress(state_.sent, size);
   }
   return {};
 }
@@ -157,7 +157,7 @@ Status FirmwareUpgrade::Transfer() {
   std::uint32_t total = 0;
   if (const Status sent = SendBlocks(beginSent, total); !sent) return sent;
   // Only an image whose every block went out is finished.
-  if (report_.sent != size) return SendFailure(Failure::kTransferRefused);
+  if (state_.sent != size) return SendFailure(Failure::kTransferRefused);
   if (const Status verified = Verify(Fold(total)); !verified) return verified;
   return Reboot();
 }

@@ -53,7 +53,7 @@ struct UpgradeHooks {
 };
 
 // What a run got to know, however far it went.
-struct UpgradeReport {
+struct UpgradeState {
   bool restarted = false;  // the headset ran its application firmware and took the restart
   std::string bootPath;    // the boot firmware's interface, once found
   std::optional<std::uint16_t> bootVersion;
@@ -75,7 +75,7 @@ class FirmwareUpgrade {
   // Restart report runs its boot firmware already and is written at `path`. The headset and the
   // bus's session stay held until Release().
   Status Run(const std::string& path);
-  const UpgradeReport& report() const { return report_; }
+  const UpgradeState& state() const { return state_; }
   // Lets the bus's session go, then closes the headset.
   void Release();
 
@@ -93,7 +93,7 @@ class FirmwareUpgrade {
   Clock& clock_;
   std::span<const std::uint8_t> image_;
   UpgradeHooks hooks_;
-  UpgradeReport report_;
+  UpgradeState state_;
   std::string path_;  // of the interface being written
   // In this order: the session goes before the device closes.
   std::unique_ptr<HidDevice> device_;

@@ -8,7 +8,7 @@
 
 namespace obrint::sim {
 
-struct Fleet::Slot {
+struct VirtualFleet::Slot {
   explicit Slot(FleetMember member)
       : headset(std::move(member.headset)), usbPort(std::move(member.usbPort)), bus(headset) {}
   Headset headset;
@@ -30,9 +30,9 @@ struct Fleet::Slot {
 
 // A member's handle whose every transfer, and its closing, happen under the fleet's lock; a
 // transfer may take the headset off the bus.
-class Fleet::Device : public HidDevice {
+class VirtualFleet::Device : public HidDevice {
  public:
-  Device(std::unique_ptr<HidDevice> inner, Fleet& fleet)
+  Device(std::unique_ptr<HidDevice> inner, VirtualFleet& fleet)
       : inner_(std::move(inner)), fleet_(fleet) {}
   ~Device() override {
     const std::lock_guard lock(fleet_.mutex_);
@@ -56,12 +56,12 @@ class Fleet::Device : public HidDevice {
 
  private:
   std::unique_ptr<HidDevice> inner_;
-  Fleet& fleet_;
+  VirtualFleet& fleet_;
 };
 
-class Fleet::Bus : public HidBus {
+class VirtualFleet::Bus : public HidBus {
  public:
-  explicit Bus(Fleet& fleet) : fleet_(fleet) {}
+  explicit Bus(VirtualFleet& fleet) : fleet_(fleet) {}
 
   std::vector<HidInterface> Enumerate(std::uint16_t vid) override {
     const std::lock_guard lock(fleet_.mutex_);
@@ -90,12 +90,12 @@ class Fleet::Bus : public HidBus {
   }
 
  private:
-  Fleet& fleet_;
+  VirtualFleet& fleet_;
 };
 
-class Fleet::AllClock : public Clock {
+class VirtualFleet::AllClock : public Clock {
  public:
-  explicit AllClock(Fleet& fleet) : fleet_(fleet) {}
+  explicit AllClock(VirtualFleet& fleet) : fleet_(fleet) {}
   void Sleep(unsigned ms) override {
     const std::lock_guard lock(fleet_.mutex_);
     for (const auto& slot : fleet_.slots_) slot->headset.Advance(ms);
@@ -103,12 +103,12 @@ class Fleet::AllClock : public Clock {
   }
 
  private:
-  Fleet& fleet_;
+  VirtualFleet& fleet_;
 };
 
-class Fleet::OneClock : public Clock {
+class VirtualFleet::OneClock : public Clock {
  public:
-  OneClock(Fleet& fleet, Slot& slot, bool realTime)
+  OneClock(VirtualFleet& fleet, Slot& slot, bool realTime)
       : fleet_(fleet), slot_(slot), realTime_(realTime) {
     const std::lock_guard lock(fleet_.mutex_);
     ++slot_.clocks;
@@ -143,29 +143,31 @@ class Fleet::OneClock : public Clock {
     fleet_.moved_.notify_all();
   }
 
-  Fleet& fleet_;
+  VirtualFleet& fleet_;
   Slot& slot_;
   bool realTime_;
 };
 
-Fleet::Fleet(std::vector<FleetMember> members, PathScheme paths)
+VirtualFleet::VirtualFleet(std::vector<FleetMember> members, PathScheme paths)
     : paths_(paths), bus_(std::make_unique<Bus>(*this)), clock_(std::make_unique<AllClock>(*this)) {
   for (FleetMember& member : members) slots_.push_back(std::make_unique<Slot>(std::move(member)));
 }
 
-Fleet::~Fleet() = default;
+VirtualFleet::~VirtualFleet() = default;
 
-std::size_t Fleet::size() const { return slots_.size(); }
-Headset& Fleet::headset(std::size_t member) { return slots_.at(member)->headset; }
-const std::string& Fleet::usbPort(std::size_t member) const { return slots_.at(member)->usbPort; }
-HidBus& Fleet::bus() { return *bus_; }
-Clock& Fleet::clock() { return *clock_; }
+std::size_t VirtualFleet::size() const { return slots_.size(); }
+Headset& VirtualFleet::headset(std::size_t member) { return slots_.at(member)->headset; }
+const std::string& VirtualFleet::usbPort(std::size_t member) const {
+  return slots_.at(member)->usbPort;
+}
+HidBus& VirtualFleet::bus() { return *bus_; }
+Clock& VirtualFleet::clock() { return *clock_; }
 
-std::unique_ptr<Clock> Fleet::MemberClock(std::size_t member, bool realTime) {
+std::unique_ptr<Clock> VirtualFleet::MemberClock(std::size_t member, bool realTime) {
   return std::make_unique<OneClock>(*this, *slots_.at(member), realTime);
 }
 
-std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
+std::optional<std::size_t> VirtualFleet::MemberAt(const std::string& path) {
   const std::lock_guard lock(mutex_);
   Settle();
   for (std::size_t i = 0; i < slots_.size(); ++i) {
@@ -175,7 +177,7 @@ std::optional<std::size_t> Fleet::MemberAt(const std::string& path) {
   return std::nullopt;
 }
 
-void Fleet::Plug(std::size_t member, std::uint64_t atMs, std::optional<Firmware> firmware) {
+void VirtualFleet::Plug(std::size_t member, std::uint64_t atMs, std::optional<Firmware> firmware) {
   const std::lock_guard lock(mutex_);
   Slot& slot = *slots_.at(member);
   if (slot.headset.nowMs() < atMs)
@@ -186,14 +188,14 @@ void Fleet::Plug(std::size_t member, std::uint64_t atMs, std::optional<Firmware>
   moved_.notify_all();
 }
 
-void Fleet::Unplug(std::size_t member) {
+void VirtualFleet::Unplug(std::size_t member) {
   const std::lock_guard lock(mutex_);
   slots_.at(member)->headset.Unplug();
   Settle();
   moved_.notify_all();
 }
 
-void Fleet::TellChanges() {
+void VirtualFleet::TellChanges() {
   const std::lock_guard lock(mutex_);
   Settle();
   for (const auto& slot : slots_) {
@@ -204,7 +206,7 @@ void Fleet::TellChanges() {
   telling_ = true;
 }
 
-std::optional<BusChange> Fleet::NextChange(std::chrono::milliseconds wait) {
+std::optional<BusChange> VirtualFleet::NextChange(std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
   if (changes_.empty()) moved_.wait_for(lock, wait);
   if (changes_.empty()) return std::nullopt;
@@ -213,13 +215,13 @@ std::optional<BusChange> Fleet::NextChange(std::chrono::milliseconds wait) {
   return change;
 }
 
-void Fleet::HoldTime(std::optional<std::uint64_t> ms) {
+void VirtualFleet::HoldTime(std::optional<std::uint64_t> ms) {
   const std::lock_guard lock(mutex_);
   heldAt_ = ms;
   moved_.notify_all();
 }
 
-bool Fleet::Reached(std::uint64_t ms) {
+bool VirtualFleet::Reached(std::uint64_t ms) {
   // Long enough for a station to see the arrival and start its run.
   constexpr auto kAboutToRun = std::chrono::milliseconds(100);
   const auto now = std::chrono::steady_clock::now();
@@ -232,7 +234,7 @@ bool Fleet::Reached(std::uint64_t ms) {
   return true;
 }
 
-void Fleet::Settle() {
+void VirtualFleet::Settle() {
   int restarts = 0;
   for (const auto& slot : slots_) restarts += slot->headset.restarts();
   for (const auto& slot : slots_) {
@@ -264,7 +266,7 @@ void Fleet::Settle() {
   }
 }
 
-void Fleet::Renumber() {
+void VirtualFleet::Renumber() {
   // First free what went away, then number what came, in the members' order.
   std::set<unsigned> taken;
   for (const auto& slot : slots_) {
@@ -283,7 +285,7 @@ void Fleet::Renumber() {
   }
 }
 
-std::string Fleet::PathOf(const Slot& slot) const {
+std::string VirtualFleet::PathOf(const Slot& slot) const {
   if (paths_ == PathScheme::kPerHeadset || !slot.node) return slot.headset.interfacePath();
   return "/dev/hidraw" + std::to_string(*slot.node);
 }

@@ -34,12 +34,13 @@ enum class PathScheme : std::uint8_t {
                  // Linux gives them, so that a path freed by one headset is soon another's
 };
 
-class Fleet {
+class VirtualFleet {
  public:
-  explicit Fleet(std::vector<FleetMember> members, PathScheme paths = PathScheme::kPerHeadset);
-  ~Fleet();
-  Fleet(const Fleet&) = delete;
-  Fleet& operator=(const Fleet&) = delete;
+  explicit VirtualFleet(std::vector<FleetMember> members,
+                        PathScheme paths = PathScheme::kPerHeadset);
+  ~VirtualFleet();
+  VirtualFleet(const VirtualFleet&) = delete;
+  VirtualFleet& operator=(const VirtualFleet&) = delete;
 
   std::size_t size() const;
   // The member's headset, for setting it up and looking at it while no worker runs.

@@ -76,7 +76,8 @@ std::vector<PlugStep> PlugInTurn(std::size_t members, unsigned gapMs) {
   return steps;
 }
 
-PlugWatch::PlugWatch(std::shared_ptr<Fleet> fleet, std::vector<PlugStep> steps, bool realTime)
+PlugWatch::PlugWatch(std::shared_ptr<VirtualFleet> fleet, std::vector<PlugStep> steps,
+                     bool realTime)
     : fleet_(std::move(fleet)), steps_(std::move(steps)), realTime_(realTime) {
   // On the bus at the start: the members whose first step unplugs them.
   std::vector<bool> there(fleet_->size(), steps_.empty());

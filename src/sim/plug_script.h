@@ -37,7 +37,7 @@ class PlugWatch : public ArrivalWatch {
   // every member stays where it is). On real time a step comes at
   // its time since the watch began; on virtual time, once every member being flashed has reached
   // it (their clocks wait for the step).
-  PlugWatch(std::shared_ptr<Fleet> fleet, std::vector<PlugStep> steps, bool realTime);
+  PlugWatch(std::shared_ptr<VirtualFleet> fleet, std::vector<PlugStep> steps, bool realTime);
   ~PlugWatch() override;
   PlugWatch(const PlugWatch&) = delete;
   PlugWatch& operator=(const PlugWatch&) = delete;
@@ -48,7 +48,7 @@ class PlugWatch : public ArrivalWatch {
   bool Due(const PlugStep& step) const;
   void Play(const PlugStep& step);
 
-  std::shared_ptr<Fleet> fleet_;
+  std::shared_ptr<VirtualFleet> fleet_;
   std::vector<PlugStep> steps_;
   bool realTime_;
   std::size_t next_ = 0;

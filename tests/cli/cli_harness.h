@@ -12,9 +12,33 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
+#include "engine/fleet.h"
+#include "records/failures.h"
 #include "sim/headset_sim.h"
 
 namespace obrint::cli::testing {
+
+using namespace obrint::engine;
+using namespace obrint::files;
+using namespace obrint::records;
+
+// A fleet's observer made of the hooks a test sets.
+struct Hooks : FleetObserver {
+  std::function<void(std::size_t, RunStage, std::uint32_t, std::uint32_t)> progress;
+  std::function<void(std::size_t, const UpgradeEvent&)> step;
+  std::function<void(std::size_t, const HeadsetRecord&)> ended;
+  std::function<bool(std::size_t)> confirm;
+  void Progress(std::size_t run, RunStage stage, std::uint32_t sent, std::uint32_t size) override {
+    if (progress) progress(run, stage, sent, size);
+  }
+  void Step(std::size_t run, const UpgradeEvent& event) override {
+    if (step) step(run, event);
+  }
+  void Ended(std::size_t run, const HeadsetRecord& record) override {
+    if (ended) ended(run, record);
+  }
+  bool ConfirmReboot(std::size_t run) override { return !confirm || confirm(run); }
+};
 
 using Bytes = std::vector<std::uint8_t>;
 

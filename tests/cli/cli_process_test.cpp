@@ -10,7 +10,7 @@
 #include <csignal>
 #include <thread>
 
-#include "cli/failures.h"
+#include "records/failures.h"
 #include "cli_harness.h"
 #include "record_schema.h"
 

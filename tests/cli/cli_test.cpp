@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-#include "cli/failures.h"
+#include "records/failures.h"
 #include "cli/signals.h"
 #include "cli_harness.h"
 #include "device/image.h"

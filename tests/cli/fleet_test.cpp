@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 #include <thread>
 
-#include "cli/fleet.h"
-#include "cli/run_setup.h"
+#include "cli/host.h"
+#include "cli/signals.h"
 #include "cli_harness.h"
 #include "device/sha256.h"
 #include "native/reference.h"
@@ -58,21 +59,20 @@ class FleetTest : public ::testing::TestWithParam<bool> {
     for (unsigned unit = 1; unit <= targets; ++unit) {
       members.push_back({Member(unit), ports ? "1-2." + std::to_string(unit) : ""});
     }
-    fleet = std::make_shared<sim::Fleet>(std::move(members), paths);
+    fleet = std::make_shared<sim::VirtualFleet>(std::move(members), paths);
     host = MakeSimHost(fleet, false);
     first = stray ? 1 : 0;
   }
-  std::vector<HeadsetRecord> Flash(std::function<void(FleetSetup&)> adjust = nullptr) {
-    Options options;
+  std::vector<HeadsetRecord> Flash() {
     std::vector<Target> targets;
-    Result<std::vector<Target>> found = SelectHeadsets(host->bus(), options);
+    Result<std::vector<Target>> found = SelectHeadsets(host->bus(), Selection{});
     for (Target& target : *found) {
       if (target.interface.firmware() == FirmwareKind::kApplication) targets.push_back(target);
     }
     image = LoadImage(imagePath).operator*();
-    FleetSetup setup(*host, image, signals);
-    setup.log = log ? &*log : nullptr;
-    if (adjust) adjust(setup);
+    FleetSetup setup{*host, image, signals};
+    setup.store = log ? &*log : nullptr;
+    setup.observer = &hooks;
     Fleet run(std::move(setup));
     std::vector<HeadsetRecord> records = run.Flash(targets);
     strays = run.strays();
@@ -85,9 +85,10 @@ class FleetTest : public ::testing::TestWithParam<bool> {
   std::string imagePath = dir.File("demo.bin");
   LoadedImage image;
   SignalWatch signals;
-  std::shared_ptr<sim::Fleet> fleet;
+  std::shared_ptr<sim::VirtualFleet> fleet;
   std::unique_ptr<Host> host;
-  std::optional<AppendLog> log;
+  std::optional<LogFile> log;
+  Hooks hooks;
   std::vector<HidInterface> strays;
   unsigned first = 1;
 
@@ -99,14 +100,14 @@ class FleetTest : public ::testing::TestWithParam<bool> {
 TEST_P(FleetTest, EachHeadsetSeesASingleRun) {
   SetUp(1, GetParam());
   const HeadsetRecord alone = Flash().front();
-  ASSERT_EQ(alone.outcome, RunOutcome::kFlashed) << alone.reason;
+  ASSERT_EQ(alone.outcome(), RunOutcome::kFlashed) << alone.reason();
   const std::vector<Bytes> single = Sets(Headset(1));
   SetUp(4, GetParam());
   const std::vector<HeadsetRecord> records = Flash();
   ASSERT_EQ(records.size(), 4u);
   for (unsigned unit = 1; unit <= 4; ++unit) {
     SCOPED_TRACE(unit);
-    EXPECT_EQ(records[unit - 1].outcome, RunOutcome::kFlashed) << records[unit - 1].reason;
+    EXPECT_EQ(records[unit - 1].outcome(), RunOutcome::kFlashed) << records[unit - 1].reason();
     EXPECT_EQ(Headset(unit).flashed(), image.bytes);
     EXPECT_TRUE(Sets(Headset(unit)) == single) << "the packets of a run alone";
   }
@@ -146,11 +147,11 @@ TEST_P(FleetTest, AFaultStaysWithItsHeadset) {
     c.inject(Headset(2));
     const std::vector<HeadsetRecord> records = Flash();
     SCOPED_TRACE(static_cast<int>(c.code));
-    EXPECT_EQ(records[1].outcome, c.outcome);
-    EXPECT_EQ(records[1].exitStatus, static_cast<int>(c.code));
-    EXPECT_NE(records[1].reason.find(c.state), std::string::npos) << records[1].reason;
+    EXPECT_EQ(records[1].outcome(), c.outcome);
+    EXPECT_EQ(records[1].exitStatus(), static_cast<int>(c.code));
+    EXPECT_NE(records[1].reason().find(c.state), std::string::npos) << records[1].reason();
     for (unsigned unit : {1u, 3u}) {
-      EXPECT_EQ(records[unit - 1].outcome, RunOutcome::kFlashed) << records[unit - 1].reason;
+      EXPECT_EQ(records[unit - 1].outcome(), RunOutcome::kFlashed) << records[unit - 1].reason();
       EXPECT_EQ(Headset(unit).flashed(), image.bytes);
     }
     EXPECT_EQ(WorstExitCode(records), c.code);
@@ -194,14 +195,17 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
       members.push_back({Member(unit), c.ports ? "1-2." + std::to_string(unit) : ""});
       members.back().headset.config().bootGivesMcuId = !c.noMcuId;
     }
-    auto fleet = std::make_shared<sim::Fleet>(std::move(members), sim::PathScheme::kReusedNodes);
+    auto fleet =
+        std::make_shared<sim::VirtualFleet>(std::move(members), sim::PathScheme::kReusedNodes);
     const std::unique_ptr<Host> host = MakeSimHost(fleet, false);
     const LoadedImage image = *LoadImage(path);
     SignalWatch signals;
-    FleetSetup setup(*host, image, signals);
+    FleetSetup setup{*host, image, signals};
     setup.timeoutMs = 3000;
     std::vector<std::size_t> order;  // the targets, as their workers restart them
-    setup.onProgress = [&](std::size_t target, RunStage stage, std::uint32_t, std::uint32_t) {
+    Hooks hooks;
+    setup.observer = &hooks;
+    hooks.progress = [&](std::size_t target, RunStage stage, std::uint32_t, std::uint32_t) {
       if (stage != RunStage::kRestarting) return;
       sim::Headset& headset = fleet->headset(target);
       if (order.empty()) {
@@ -213,18 +217,18 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
       order.push_back(target);
     };
     Fleet run(std::move(setup));
-    const std::vector<HeadsetRecord> records = run.Flash(*SelectHeadsets(host->bus(), Options{}));
+    const std::vector<HeadsetRecord> records = run.Flash(*SelectHeadsets(host->bus(), {}));
     ASSERT_EQ(order.size(), 2u);
     const HeadsetRecord& first = records[order[0]];
     const HeadsetRecord& second = records[order[1]];
-    EXPECT_EQ(first.outcome, c.first) << first.reason;
-    EXPECT_EQ(second.outcome, c.second) << second.reason;
+    EXPECT_EQ(first.outcome(), c.first) << first.reason();
+    EXPECT_EQ(second.outcome(), c.second) << second.reason();
     EXPECT_EQ(
         (std::vector<int>{Begins(fleet->headset(order[0])), Begins(fleet->headset(order[1]))}),
         c.begins);
     for (std::size_t i : order) {
       EXPECT_EQ(fleet->headset(i).flashed() == image.bytes,
-                records[i].outcome == RunOutcome::kFlashed);
+                records[i].outcome() == RunOutcome::kFlashed);
     }
     EXPECT_EQ(fleet->leaseBreaches(), 0);
   }
@@ -239,26 +243,25 @@ TEST_F(FleetTest, TheReturnCheckPassesOverAHeadsetWaitingForItsTurn) {
   std::mutex mutex;
   std::condition_variable ended;
   bool firstEnded = false;
-  const std::vector<HeadsetRecord> records = Flash([&](FleetSetup& setup) {
-    setup.onEnded = [&](std::size_t target, const HeadsetRecord&) {
-      const std::lock_guard lock(mutex);
-      firstEnded = firstEnded || target == 0;
-      ended.notify_all();
-    };
-    const std::string third = Headset(3).interfacePath();
-    setup.onStep = [&, third](std::size_t target, const UpgradeEvent& event) {
-      for (int i = 0; i < 500 && target == 0 && event.step == UpgradeStep::kRebooting &&
-                      !host->bus().leases().HeldByOther(third);
-           ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      std::unique_lock lock(mutex);
-      if (target != 1 || event.step != UpgradeStep::kBootFound) return;
-      ended.wait_for(lock, std::chrono::seconds(5), [&] { return firstEnded; });
-    };
-  });
+  hooks.ended = [&](std::size_t target, const HeadsetRecord&) {
+    const std::lock_guard lock(mutex);
+    firstEnded = firstEnded || target == 0;
+    ended.notify_all();
+  };
+  const std::string third = Headset(3).interfacePath();
+  hooks.step = [&, third](std::size_t target, const UpgradeEvent& event) {
+    for (int i = 0; i < 500 && target == 0 && event.step == UpgradeStep::kRebooting &&
+                    !host->bus().leases().HeldByOther(third);
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::unique_lock lock(mutex);
+    if (target != 1 || event.step != UpgradeStep::kBootFound) return;
+    ended.wait_for(lock, std::chrono::seconds(5), [&] { return firstEnded; });
+  };
+  const std::vector<HeadsetRecord> records = Flash();
   for (const HeadsetRecord& record : records) {
-    EXPECT_EQ(record.outcome, RunOutcome::kFlashed) << record.reason;
+    EXPECT_EQ(record.outcome(), RunOutcome::kFlashed) << record.reason();
   }
 }
 
@@ -266,8 +269,8 @@ TEST_P(FleetTest, AfterCtrlCNoHeadsetStarts) {
   SetUp(2, GetParam());
   SignalWatch::Raise(SIGINT);
   for (const HeadsetRecord& record : Flash()) {
-    EXPECT_EQ(record.outcome, RunOutcome::kNotStarted);
-    EXPECT_EQ(record.exitStatus, static_cast<int>(ExitCode::kInterrupted));
+    EXPECT_EQ(record.outcome(), RunOutcome::kNotStarted);
+    EXPECT_EQ(record.exitStatus(), static_cast<int>(ExitCode::kInterrupted));
   }
   EXPECT_TRUE(Untouched(Headset(1)) && Untouched(Headset(2)));
 }
@@ -277,20 +280,19 @@ TEST_P(FleetTest, AfterCtrlCNoHeadsetStarts) {
 TEST_P(FleetTest, EachRecordReachesTheLogAsItsRunEnds) {
   SetUp(2, GetParam(), sim::PathScheme::kPerHeadset, false);
   const std::string logPath = dir.File("fleet.log");
-  log.emplace(*AppendLog::Open(logPath));
+  log.emplace(*LogFile::Open(logPath));
   std::size_t linesSeen = 0;
-  Flash([&](FleetSetup& setup) {
-    setup.confirmReboot = [&](std::size_t target) {
-      WriteBytes(imagePath, MakeSampleImage(kDefaultSampleSize, 99));
-      // The second waits at its question until the first one's record is in the file.
-      for (int i = 0; target == 1 && i < 500 && linesSeen == 0; ++i) {
-        const Bytes bytes = ReadBytes(logPath);
-        linesSeen = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-        if (linesSeen == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      return true;
-    };
-  });
+  hooks.confirm = [&](std::size_t target) {
+    WriteBytes(imagePath, MakeSampleImage(kDefaultSampleSize, 99));
+    // The second waits at its question until the first one's record is in the file.
+    for (int i = 0; target == 1 && i < 500 && linesSeen == 0; ++i) {
+      const Bytes bytes = ReadBytes(logPath);
+      linesSeen = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+      if (linesSeen == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  };
+  Flash();
   EXPECT_EQ(linesSeen, 1u);
   EXPECT_EQ(Headset(1).flashed(), image.bytes);
   EXPECT_EQ(Headset(2).flashed(), image.bytes);
@@ -311,10 +313,24 @@ TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
       {{E::kSuccess, E::kDeclined, static_cast<E>(128 + 15)}, E::kDeclined},
       {{E::kSuccess, static_cast<E>(128 + 15), E::kInterrupted}, static_cast<E>(128 + 15)},
   };
+  // A run that ends with each status.
+  const std::map<int, Ending> endings = {
+      {0, {std::nullopt, RunStage::kDone}},
+      {2, {Failure::kSeveralHeadsets, RunStage::kDone}},
+      {3, {Failure::kBootNotFound, RunStage::kDone}},
+      {4, {Failure::kTransferRefused, RunStage::kDone}},
+      {5, {Failure::kBlockMismatch, RunStage::kDone}},
+      {6, {Failure::kLogStopped, RunStage::kDone}},
+      {7, {Failure::kRebootDeclined, RunStage::kDone}},
+      {130, {Failure::kInterrupted, RunStage::kDone}},
+      {143, {std::nullopt, RunStage::kFlashing, 15}},
+  };
   for (const auto& [codes, worst] : cases) {
     std::vector<HeadsetRecord> records(codes.size());
-    for (std::size_t i = 0; i < codes.size(); ++i)
-      records[i].exitStatus = static_cast<int>(codes[i]);
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+      records[i].ending = endings.at(static_cast<int>(codes[i]));
+      ASSERT_EQ(records[i].exitStatus(), static_cast<int>(codes[i]));
+    }
     EXPECT_EQ(WorstExitCode(records), worst);
   }
 }
@@ -322,7 +338,7 @@ TEST(FleetExitCode, TheHeadsetsOutcomesRankFirst) {
 // A turn taken again for a headset whose turn has ended, once no turn is open, waits for none:
 // the test ends (it waited for ever on the first of no open ticket).
 TEST(FleetTurnTest, ATurnAfterEveryTurnHasEndedWaitsForNone) {
-  auto fleet = std::make_shared<sim::Fleet>(std::vector<sim::FleetMember>{{Member(1), ""}});
+  auto fleet = std::make_shared<sim::VirtualFleet>(std::vector<sim::FleetMember>{{Member(1), ""}});
   RestartTracker tracker(fleet->bus());
   const RestartTracker::Ticket first = tracker.Learn({"a", "", std::nullopt});
   const RestartTracker::Ticket second = tracker.Learn({"b", "", std::nullopt});

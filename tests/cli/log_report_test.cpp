@@ -8,12 +8,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/log_report.h"
-#include "cli/report_output.h"
+#include "cli/yield_output.h"
 #include "records/record_id.h"
+#include "records/yield.h"
 
 namespace obrint::cli {
 namespace {
+
+using namespace obrint::records;
+using Report = Yield;
 
 // Two images that share their first 10 digits.
 const std::string kImageA = "0123456789" + std::string(54, 'a');
@@ -53,13 +56,14 @@ std::string Lines(const std::vector<Rec>& records) {
 
 using Logs = std::vector<std::pair<std::string, std::string>>;  // name, text
 
-Report ReadLogs(const Logs& logs, ReportFilter filter = {}, std::size_t named = 100) {
-  LogReader reader(std::move(filter), named);
+Report ReadLogs(const Logs& logs, YieldFilter filter = {}, std::size_t named = 100) {
+  YieldTally tally(std::move(filter));
+  LogReader reader([&tally](const LogRecord& record, auto&&...) { tally.Add(record); }, named);
   for (const auto& [name, text] : logs) {
     std::istringstream in(text);
     reader.Read(in, name);
   }
-  return reader.Finish();
+  return tally.Finish(reader);
 }
 
 std::string Without(const Rec& r, const char* field) {
@@ -201,7 +205,7 @@ TEST(LogReport, GroupsByImageDayAndStationWithYieldAndMedian) {
     EXPECT_EQ(g.yieldPercent, e.yield);
     EXPECT_EQ(g.medianMs, e.median);
   }
-  const auto json = ReportJson(report);
+  const auto json = YieldJson(report);
   EXPECT_TRUE(json["groups"][3]["yield_percent"].is_null());
   EXPECT_EQ(json["groups"][0]["median_ms"], 600);
 }
@@ -222,7 +226,7 @@ TEST(LogReport, MedianOfLongRunsIsWithinItsPrecision) {
 TEST(LogReport, FiltersBySinceAndImage) {
   enum class Error { kNone, kFilter, kAmbiguous };
   struct Case {
-    ReportFilter filter;
+    YieldFilter filter;
     std::vector<std::string> groups;  // day and station
     Error error = Error::kNone;
   };
@@ -302,7 +306,7 @@ TEST(LogReport, CsvRowsOfTwoKindsQuotingAReasonWithACommaAndAQuote) {
       ReadLogs({{"a", Lines({{.outcome = "failed", .reason = "block 5: sum 0x12, not \"0x34\""},
                              {.image = kImageB, .ms = 900}})}});
   std::ostringstream csv;
-  WriteReportCsv(report, csv);
+  WriteYieldCsv(report, csv);
   EXPECT_EQ(csv.str(),
             "kind,image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
             "reason,count\ngroup," +
@@ -315,7 +319,7 @@ TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {
   const Report report =
       ReadLogs({{"a.jsonl", Line({.outcome = "not back"}) + "{\n" + Line({.mcu = ""})}});
   std::ostringstream text;
-  WriteReportText(report, text);
+  WriteYieldText(report, text);
   for (const char* expected : {"Headsets whose last record failed: 1\n", kMcu.c_str(), "not back",
                                "Unreadable lines: 1\n  a.jsonl:2: not JSON"}) {
     EXPECT_NE(text.str().find(expected), std::string::npos) << expected << "\n" << text.str();

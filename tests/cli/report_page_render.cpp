@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "cli/report_page.h"
+#include "cli/yield_page.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
   }
   const auto report = nlohmann::ordered_json::parse(std::ifstream(argv[1]));
   const nlohmann::ordered_json source = {{"logs", {argv[1]}}, {"since", ""}, {"image", ""}};
-  std::ofstream(argv[2], std::ios::binary) << obrint::cli::ReportPage(report, source);
+  std::ofstream(argv[2], std::ios::binary) << obrint::cli::YieldPage(report, source);
   return 0;
 }

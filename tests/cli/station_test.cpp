@@ -7,9 +7,10 @@
 #include <atomic>
 #include <thread>
 
-#include "cli/run_setup.h"
-#include "cli/station_run.h"
+#include "cli/host.h"
+#include "cli/signals.h"
 #include "cli_harness.h"
+#include "engine/station.h"
 #include "record_schema.h"
 #include "sim/fleet_sim.h"
 #include "sim/plug_script.h"
@@ -189,18 +190,18 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
       config.mcuId[0] = static_cast<std::uint8_t>(unit);
       members.push_back({sim::Headset(config), ports ? row(unit) : ""});
     }
-    auto fleet = std::make_shared<sim::Fleet>(std::move(members));
+    auto fleet = std::make_shared<sim::VirtualFleet>(std::move(members));
     const std::unique_ptr<Host> host =
         MakeSimHost(fleet, false, sim::PlugInTurn(count, ports ? 1500 : 0));
     std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
     SignalWatch signals;
-    std::optional<AppendLog> log(*AppendLog::Open(logPath));
-    FleetSetup setup(*host, image, signals);
-    setup.log = &*log;
+    std::optional<LogFile> log(*LogFile::Open(logPath));
+    Hooks hooks;
+    FleetSetup setup{*host, image, signals, {}, 10000, &*log, &hooks};
     // By turns, the second is held in its transfer until the first's end has been told, and the
     // station has looked for the first among the headsets attached.
     std::atomic<bool> firstDone = false;
-    setup.onStep = [&](std::size_t run, const UpgradeEvent& event) {
+    hooks.step = [&](std::size_t run, const UpgradeEvent& event) {
       if (ports || run != 1 || event.step != UpgradeStep::kBegin) return;
       for (int i = 0; i < 200 && !firstDone; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -211,7 +212,7 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
     StationRules rules;
     rules.maxHeadsets = count;
     rules.again = true;
-    StationRun station(std::move(setup), rules, [&](const StationEvent& event) {
+    Station station(std::move(setup), rules, [&](const StationEvent& event) {
       if (event.kind == StationEvent::Kind::kStart) story.push_back("start " + event.row);
       if (event.kind != StationEvent::Kind::kDone) return;
       story.push_back("done " + event.row);
@@ -224,7 +225,7 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
       EXPECT_TRUE(logged) << "in the log before it is told: " << told;
     });
     for (const HeadsetRecord& record : station.Run(*watch)) {
-      EXPECT_EQ(record.outcome, RunOutcome::kFlashed) << record.reason;
+      EXPECT_EQ(record.outcome(), RunOutcome::kFlashed) << record.reason();
     }
     if (count == 1) {
       alone.push_back(sets(fleet->headset(0)));

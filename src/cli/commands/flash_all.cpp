@@ -1,0 +1,192 @@
+// flash --all: every attached headset of the vendor at once, a progress line each on a terminal,
+// then a line per headset and the totals.
+#include <cstdio>
+#include <set>
+
+#include "cli/flashing.h"
+#include "device/text.h"
+#include "records/yield.h"
+
+namespace obrint::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using engine::Target;
+using records::RunOutcome;
+using records::RunStage;
+
+constexpr int kBarWidth = 20;
+
+std::string StageName(RunStage stage) {
+  switch (stage) {
+    case RunStage::kWaiting:
+      return "waiting for its turn";
+    case RunStage::kRestarting:
+      return "restarting into the boot firmware";
+    case RunStage::kFlashing:
+      return "flashing";
+    case RunStage::kRebooting:
+      return "rebooting";
+    case RunStage::kDone:
+      break;
+  }
+  return "";
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+// The live table, a row per headset under the header, redrawn as the workers report.
+class Board : public RunObserver {
+ public:
+  Board(Context& context, const RunPlace& place, const std::vector<Target>& targets)
+      : RunObserver(context, place) {
+    lines_.push_back(HeadsetRow("USB PORT", "MCU ID", "STATE"));
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      const std::optional<McuId>& mcuId = targets[i].info.mcuId;
+      heads_.push_back(HeadsetRow(engine::RowName(targets[i].interface.usbPort, i + 1),
+                                  mcuId ? FormatMcuId(*mcuId) : "", ""));
+      lines_.push_back(heads_.back() + "starting");
+    }
+  }
+  // Its end is told by Ended, with the outcome.
+  void Progress(std::size_t run, RunStage stage, std::uint32_t sent, std::uint32_t size) override {
+    RunObserver::Progress(run, stage, sent, size);
+    if (stage == RunStage::kDone) return;
+    Show(run, stage == RunStage::kFlashing && size > 0
+                  ? "flashing " +
+                        ProgressBar(static_cast<int>(std::uint64_t{sent} * 100 / size), kBarWidth)
+                  : StageName(stage));
+  }
+  void Ended(std::size_t run, const HeadsetRecord& record) override {
+    const RunOutcome outcome = record.outcome();
+    if (outcome == RunOutcome::kFlashed) {
+      return Show(run, "flashed " + records::VersionText(record.firmwareAfter));
+    }
+    if (outcome == RunOutcome::kNotStarted) return Show(run, record.reason());
+    Show(run, std::string(records::OutcomeName(outcome)) + ": " + record.reason());
+  }
+
+ private:
+  void Show(std::size_t index, const std::string& state) {
+    std::string line = heads_[index] + state;
+    if (line == lines_[index + 1]) return;
+    lines_[index + 1] = std::move(line);
+    context_.console.Table(lines_);
+  }
+
+  std::vector<std::string> heads_;  // each row's port and MCU ID
+  std::vector<std::string> lines_;
+};
+
+std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index,
+                        bool virtualTime) {
+  using records::VersionText;
+  std::string line = engine::RowName(target.interface.usbPort, index + 1) + "  MCU ID " +
+                     (record.mcuId ? FormatMcuId(*record.mcuId) : "(not read)") + "  " +
+                     (record.firmwareBefore ? VersionText(record.firmwareBefore) : "boot") +
+                     " -> " + (record.firmwareAfter ? VersionText(record.firmwareAfter) : "?") +
+                     "  " + std::string(records::OutcomeName(record.outcome()));
+  if (const std::string reason = record.reason(); !reason.empty()) line += ": " + reason;
+  const auto ms = std::chrono::duration<double>(record.ended - record.started).count();
+  // On virtual time the duration is no real headset's.
+  return virtualTime ? line : line + "  " + Seconds(ms);
+}
+
+// --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
+// and listed. False, with the reply failed, when the log cannot be read.
+bool KeepOnlyFailed(Context& context, std::vector<Target>& targets) {
+  const std::string& path = context.options.onlyFailed;
+  records::YieldTally tally;
+  records::LogReader reader(
+      [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
+  std::string unopened;
+  if (reader.ReadFiles({path}, unopened) == 0) {
+    context.reply.Fail(Failure::kFileNotOpened, unopened);
+    return false;
+  }
+  const std::set<std::string> failed = records::FailedMcuIds(tally.Finish(reader));
+  Json leftAlone = Json::array();
+  std::erase_if(targets, [&](const Target& target) {
+    if (target.info.mcuId && failed.contains(FormatMcuId(*target.info.mcuId))) return false;
+    leftAlone.push_back(engine::Describe(target));
+    context.console.Say("left alone, no failed last record in " + path + ": " +
+                        engine::Describe(target));
+    return true;
+  });
+  context.reply.fields["left_alone"] = std::move(leftAlone);
+  if (targets.empty()) {
+    context.reply.Fail(
+        Failure::kNoHeadset,
+        "nothing to flash: no attached headset's last record in " + path + " failed");
+  }
+  return !targets.empty();
+}
+
+}  // namespace
+
+void FlashAll(Context& context, const engine::LoadedImage& image) {
+  const Options& options = context.options;
+  Console& console = context.console;
+  std::string why;
+  Result<std::vector<Target>> targets =
+      engine::SelectHeadsets(context.host->bus(), options.headsets, &why);
+  if (!targets) return context.reply.Fail(targets.failure(), why);
+  if (!options.onlyFailed.empty() && !KeepOnlyFailed(context, *targets)) return;
+  if (!options.yes &&
+      !console.Confirm("Flash " + options.image + " into " + std::to_string(targets->size()) +
+                       " headsets, and reboot each into it once it is verified?")) {
+    return context.reply.Fail(Failure::kNotConfirmed);
+  }
+  std::optional<RunPlace> place = OpenRunPlace(context, image);
+  if (!place) return;
+
+  Board board(context, *place, *targets);
+  engine::Fleet fleet(FleetSetupFor(context, image, *place, board));
+  const auto started = std::chrono::steady_clock::now();
+  const std::vector<HeadsetRecord> records = fleet.Flash(*targets);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  console.EndProgress();
+
+  Json headsets = Json::array();
+  std::size_t flashed = 0, notStarted = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    headsets.push_back(records::RecordJson(place->setting, records[i]));
+    console.Say(SummaryLine(records[i], (*targets)[i], i, OnVirtualTime(options)));
+    flashed += records[i].outcome() == RunOutcome::kFlashed;
+    notStarted += records[i].outcome() == RunOutcome::kNotStarted;
+  }
+  Json strays = Json::array();
+  for (const HidInterface& stray : fleet.strays()) {
+    strays.push_back({{"usb_port", stray.usbPort}, {"path", stray.path}});
+    console.Warn("a boot firmware that no headset of this run restarted into was left alone: " +
+                 (stray.usbPort.empty() ? stray.path : stray.usbPort));
+  }
+  const std::size_t failed = records.size() - flashed - notStarted;
+  Json& fields = context.reply.fields;
+  fields["image_size"] = image.bytes.size();
+  fields["image_sha256"] = image.sha256;
+  fields["image_checksum"] = records::ChecksumText(image.check.storedChecksum);
+  fields["follow"] = fleet.byPort() ? "port" : "turns";
+  fields["headsets"] = std::move(headsets);
+  fields["strays"] = std::move(strays);
+  fields["totals"] = {{"headsets", records.size()},
+                      {"flashed", flashed},
+                      {"failed", failed},
+                      {"not_started", notStarted},
+                      {"seconds", seconds}};
+  console.Say(std::to_string(records.size()) + " headsets: " + std::to_string(flashed) +
+              " flashed, " + std::to_string(failed) + " failed, " + std::to_string(notStarted) +
+              " not started, " +
+              (OnVirtualTime(options) ? "on virtual time" : "in " + Seconds(seconds)));
+  // The headsets' outcomes rank first; a record lost on the way to the log comes after.
+  context.reply.FailRun(records, std::to_string(records.size() - flashed) + " of " +
+                                     std::to_string(records.size()) + " headsets were not flashed");
+  EndRunPlace(context, *place, fleet.unkept());
+}
+
+}  // namespace obrint::cli

@@ -1,0 +1,87 @@
+// report LOG...: the yield of one or many stations from their --log files.
+#include <CLI/CLI.hpp>
+#include <sstream>
+
+#include "cli/command.h"
+#include "cli/signals.h"
+#include "cli/yield_output.h"
+#include "cli/yield_page.h"
+#include "files/files.h"
+
+namespace obrint::cli {
+namespace {
+
+void Define(CLI::App& command, Options& options) {
+  command.add_option("LOG", options.logs, "the stations' --log files")->required();
+  auto* csv = command.add_flag(
+      "--csv", options.csv,
+      "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row per reason "
+      "with its count; each column sums right over the rows of one kind");
+  command.add_option("--html", options.html, "write the yield as a page of charts and tables")
+      ->type_name("FILE")
+      ->excludes(csv);
+  command.add_option("--since", options.since, "only records that ended that day (UTC) or later")
+      ->type_name("YYYY-MM-DD");
+  command.add_option("--image", options.imageFilter, "only the image of this SHA-256 (or prefix)")
+      ->type_name("SHA256");
+}
+
+void WarnUnreadable(Context& context, const records::Yield& report) {
+  std::ostringstream unreadable;
+  WriteUnreadableLines(report, unreadable);
+  if (report.unreadable > 0) context.console.Warn(unreadable.str());
+}
+
+// A page stands on its own, away from these messages: it is written from every log or not at all.
+void WritePage(Context& context, const records::Yield& report, const std::string& unopened) {
+  const Options& options = context.options;
+  if (!unopened.empty()) return context.reply.Fail(Failure::kFileNotOpened, unopened);
+  const std::string page =
+      YieldPage(context.reply.fields,
+                {{"logs", options.logs}, {"since", options.since}, {"image", options.imageFilter}});
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(page.data());
+  if (const Status written = files::ReplaceContents(options.html, {bytes, page.size()}, true);
+      !written) {
+    return context.reply.Fail(written.failure(), options.html);
+  }
+  WarnUnreadable(context, report);
+  context.console.Say("wrote the yield page of " + std::to_string(report.records) + " records to " +
+                      options.html);
+}
+
+void Run(Context& context) {
+  const Options& options = context.options;
+  const records::YieldFilter filter{options.since, options.imageFilter};
+  if (const std::string error = records::FilterError(filter); !error.empty()) {
+    return context.reply.Fail(Failure::kBadUsage, error);
+  }
+  records::YieldTally tally(filter);
+  records::LogReader reader(
+      [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
+  std::string unopened;
+  const auto stopped = [&context] { return context.signals.first() != 0; };
+  const std::size_t read = reader.ReadFiles(options.logs, unopened, stopped);
+  if (stopped()) return;  // a report of part of the logs would pass for the whole
+  if (read == 0) return context.reply.Fail(Failure::kFileNotOpened, unopened);
+  const records::Yield report = tally.Finish(reader);
+  if (!report.error.empty()) return context.reply.Fail(Failure::kBadUsage, report.error);
+  context.reply.fields.update(YieldJson(report));
+  if (!options.html.empty()) return WritePage(context, report, unopened);
+  std::ostringstream text;
+  if (options.csv) {
+    WriteYieldCsv(report, text);
+    WarnUnreadable(context, report);
+  } else {
+    WriteYieldText(report, text);
+  }
+  context.console.Print(text.str());
+  // The logs that could be read are reported all the same.
+  if (!unopened.empty()) context.reply.Fail(Failure::kFileNotOpened, unopened);
+}
+
+}  // namespace
+
+const Command kReportCommand = {"report", "yield per image, station and day from --log files",
+                                false, Define, Run};
+
+}  // namespace obrint::cli

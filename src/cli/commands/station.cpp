@@ -1,0 +1,314 @@
+// station IMAGE: flashes each headset that arrives, until it is stopped. On a terminal a live
+// table, one row per port, with the totals below it; without one, or with --json, one JSON line
+// per event on stdout, the last one the command's own object.
+#include <CLI/CLI.hpp>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <thread>
+
+#include "cli/flashing.h"
+#include "cli/signals.h"
+#include "device/text.h"
+#include "engine/station.h"
+
+namespace obrint::cli {
+namespace {
+
+using engine::StationEvent;
+using Json = nlohmann::ordered_json;
+using records::RunOutcome;
+using Steady = std::chrono::steady_clock;
+
+constexpr int kBarWidth = 20;
+
+void Define(CLI::App& command, Options& options) {
+  command.add_flag("--again", options.again,
+                   "flash a headset that the log shows flashed with this image before");
+  command.add_flag("--recover", options.recover,
+                   "flash a headset that arrives in its boot firmware (it needs recovery)");
+  command
+      .add_option("--max", options.maxHeadsets,
+                  "end once N headsets (1 or more) have arrived and been dealt with")
+      ->type_name("N")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return text.find_first_not_of("0123456789") == std::string::npos &&
+                           text.find_first_not_of('0') != std::string::npos
+                       ? ""
+                       : "N is 1 or more";
+          },
+          ""));
+  AddRunOptions(command, options);
+}
+
+std::string Fixed(double value, const char* unit) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.1f%s", value, unit);
+  return text;
+}
+
+std::string_view KindName(StationEvent::Kind kind) {
+  static constexpr std::string_view kNames[] = {
+      "arrival", "start", "progress", "done", "skip", "needs_recovery", "unplug", "log_failed"};
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+// What the station tells, shown: the rows and totals, or a JSON line each; and its end.
+class View : public RunObserver {
+ public:
+  View(Context& context, const RunPlace& place)
+      : RunObserver(context, place),
+        setting_(place.setting),
+        lines_(context.console.json() || !terminal()),
+        virtualTime_(OnVirtualTime(context.options)) {
+    // The totals move on while no headset does.
+    if (!lines_) ticker_ = std::jthread([this](std::stop_token stop) { Tick(stop); });
+  }
+
+  void Tell(const StationEvent& event) {
+    const std::lock_guard lock(mutex_);
+    // Written above the table, which stays.
+    if (event.kind == StationEvent::Kind::kLogFailed) {
+      context_.console.Error(LogFailedText(context_.options.log, event.why));
+    }
+    if (event.kind == StationEvent::Kind::kDone) told_.insert(event.run);
+    totals_.Count(event, Steady::now());
+    if (lines_) return Line(event);
+    if (event.kind == StationEvent::Kind::kLogFailed) return Draw();
+    struct Row& row = rows_[event.row];
+    if (row.order == 0) row.order = rows_.size();
+    if (event.mcuId) row.mcuId = FormatMcuId(*event.mcuId);
+    row.text = RowText(event, row);
+    Draw();
+  }
+
+  // The totals, as the last line or below the table, and in the command's object.
+  void End(const std::vector<HeadsetRecord>& records) {
+    StopTicking();
+    const std::lock_guard lock(mutex_);
+    Json& fields = context_.reply.fields;
+    fields["event"] = "stop";
+    fields["image_size"] = setting_.imageSize;
+    fields["image_sha256"] = setting_.imageSha256;
+    fields["image_checksum"] = records::ChecksumText(setting_.imageChecksum);
+    fields["totals"] = Totals();
+    context_.reply.FailRun(records, std::to_string(totals_.failed + totals_.leftAlone) + " of " +
+                                        std::to_string(totals_.arrived) +
+                                        " headsets were not flashed");
+    // Ctrl+C ends a station with 130, unless a headset's outcome was worse.
+    if (context_.signals.interrupts() > 0 && !context_.reply.failed()) {
+      context_.reply.Stop(SIGINT, "stopped by Ctrl+C; every headset has its record");
+    }
+    if (lines_) return;
+    Draw();  // the totals as they end
+    context_.console.EndProgress();
+  }
+
+  // A second Ctrl+C, or another signal: every run not ended yet has its record now.
+  void Ending(const std::vector<HeadsetRecord>& records, int signal) override {
+    StopTicking();
+    for (std::size_t run = 0; run < records.size(); ++run) {
+      if (told_.contains(run)) continue;
+      StationEvent event = StationEvent::Of(StationEvent::Kind::kDone, RowOf(records[run]),
+                                            records[run].path, records[run].mcuId);
+      event.run = run;
+      event.record = records[run];
+      Tell(event);
+    }
+    End(records);
+    context_.reply.Stop(
+        signal, "stopped by signal " + std::to_string(signal) + "; every headset has its record");
+    if (lines_) {
+      PrintJson(context_);
+    } else {
+      context_.console.Error(context_.reply.error);
+    }
+    EndProcess(128 + signal);
+  }
+  bool lines() const { return lines_; }
+
+ private:
+  struct Row {
+    std::size_t order = 0;
+    std::string mcuId, text;
+    Steady::time_point started;
+    bool done = false;  // flashed, or skipped as done: an unplug empties the row
+  };
+
+  bool terminal() const { return context_.console.terminal(); }
+
+  void Tick(const std::stop_token& stop) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    while (!wake.wait_for(lock, stop, std::chrono::seconds(1),
+                          [&stop] { return stop.stop_requested(); })) {
+      const std::lock_guard drawing(mutex_);
+      Draw();
+    }
+  }
+  void StopTicking() {
+    ticker_.request_stop();
+    if (ticker_.joinable()) ticker_.join();
+  }
+
+  // A duration on the table; none on virtual time, where it is no real headset's.
+  std::string Took(double seconds) const { return virtualTime_ ? "" : "  " + Fixed(seconds, " s"); }
+
+  std::string RowOf(const HeadsetRecord& record) const {
+    for (const auto& [name, row] : rows_) {
+      if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return name;
+    }
+    return record.usbPort;
+  }
+
+  Json Totals() const {
+    const auto now = Steady::now();
+    return {{"arrived", totals_.arrived},
+            {"flashed", totals_.flashed},
+            {"failed", totals_.failed},
+            {"skipped", totals_.skipped},
+            {"left_alone", totals_.leftAlone},
+            {"yield_percent", totals_.yieldPercent()},
+            {"mean_seconds", totals_.meanSeconds()},
+            {"headsets_per_hour", totals_.headsetsPerHour(now)},
+            {"seconds", totals_.seconds(now)}};
+  }
+
+  // The counts; the figures once a run has ended.
+  std::string Footer() const {
+    std::string footer =
+        "flashed " + std::to_string(totals_.flashed) + "  failed " + std::to_string(totals_.failed);
+    if (totals_.flashed + totals_.failed == 0) return footer;
+    const Json totals = Totals();
+    footer += "  yield " + Fixed(totals["yield_percent"], " %");
+    if (virtualTime_) return footer + "  on virtual time: no durations";
+    return footer + "  " + Fixed(totals["mean_seconds"], " s") + " per headset  " +
+           Fixed(totals["headsets_per_hour"], "") + " per hour";
+  }
+
+  std::string RowText(const StationEvent& event, struct Row& row) {
+    using K = StationEvent::Kind;
+    const auto elapsed = [&] {
+      return Took(std::chrono::duration<double>(Steady::now() - row.started).count());
+    };
+    switch (event.kind) {
+      case K::kArrival:
+        row.done = false;
+        return event.firmware == FirmwareKind::kBoot ? "arrived in its boot firmware" : "arrived";
+      case K::kStart:
+        row.started = Steady::now();
+        return "flashing";
+      case K::kProgress: {
+        return "flashing " + ProgressBar(static_cast<int>(event.percent), kBarWidth) + elapsed();
+      }
+      case K::kDone: {
+        const HeadsetRecord& record = *event.record;
+        const RunOutcome outcome = record.outcome();
+        row.done = outcome == RunOutcome::kFlashed;
+        const std::string seconds =
+            Took(std::chrono::duration<double>(record.ended - record.started).count());
+        if (row.done)
+          return "done, unplug  " + records::VersionText(record.firmwareAfter) + seconds;
+        if (outcome == RunOutcome::kNotStarted) return record.reason();
+        return std::string(records::OutcomeName(outcome)) + ": " + record.reason() + seconds;
+      }
+      case K::kSkip:
+        row.done = event.flashedAt.has_value();
+        return event.flashedAt
+                   ? "already done at " + records::UtcTime(*event.flashedAt) + ", unplug"
+                   : event.why;
+      case K::kRecovery:
+        return "needs recovery";
+      case K::kUnplug:
+        return row.done ? "waiting" : row.text + "  (unplugged)";
+      case K::kLogFailed:
+        break;
+    }
+    return row.text;
+  }
+
+  void Draw() {
+    std::vector<std::pair<std::size_t, std::string>> ordered;
+    for (const auto& [name, row] : rows_) {
+      ordered.emplace_back(row.order, HeadsetRow(name, row.mcuId, row.text));
+    }
+    std::sort(ordered.begin(), ordered.end());
+    std::vector<std::string> lines = {HeadsetRow("USB PORT", "MCU ID", "STATE")};
+    for (auto& [order, line] : ordered) lines.push_back(std::move(line));
+    lines.push_back(Footer());
+    context_.console.Table(std::move(lines));
+  }
+
+  void Line(const StationEvent& event) {
+    using K = StationEvent::Kind;
+    Json line = {{"event", KindName(event.kind)},
+                 {"time", records::UtcTime(std::chrono::system_clock::now())},
+                 {"usb_port", event.row},
+                 {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}};
+    if (event.kind == K::kArrival) {
+      line["path"] = event.path;
+      line["firmware"] = FirmwareName(event.firmware);
+    }
+    if (event.kind == StationEvent::Kind::kProgress) line["percent"] = event.percent;
+    if (!event.why.empty()) line["reason"] = event.why;
+    if (event.flashedAt) line["flashed_at"] = records::UtcTime(*event.flashedAt);
+    if (event.record) line["record"] = records::RecordJson(setting_, *event.record);
+    context_.console.Json(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+
+  const records::RunSetting& setting_;
+  bool lines_;
+  bool virtualTime_;
+  std::mutex mutex_;  // the ticker draws too
+  std::map<std::string, struct Row> rows_;
+  std::set<std::size_t> told_;  // runs whose end was told
+  engine::StationTotals totals_;
+  std::jthread ticker_;  // redraws the table every second
+};
+
+void Run(Context& context) {
+  const Options& options = context.options;
+  const std::optional<engine::LoadedImage> image = LoadFlashableImage(context);
+  if (!image) return;
+  // Watched before the first look at the bus, so that no arrival falls between.
+  const std::unique_ptr<ArrivalWatch> watch = context.host->WatchArrivals();
+  if (!watch) return context.reply.Fail(Failure::kNoArrivalWatch);
+  engine::StationRules rules;
+  rules.vid = options.headsets.vid.value_or(kHeadsetVendorId);
+  rules.pid = options.headsets.pid;
+  rules.again = options.again;
+  rules.recover = options.recover;
+  rules.maxHeadsets = options.maxHeadsets;
+  rules.usbPorts = options.headsets.usbPorts;
+  rules.mcuIds = options.headsets.mcuIds;
+  if (!options.log.empty()) {
+    std::uint64_t passedOver = 0;
+    rules.flashedBefore = engine::FlashedBefore(options.log, image->sha256, passedOver);
+    if (passedOver > 0) {
+      context.console.Warn(options.log + ": " + std::to_string(passedOver) +
+                           " lines that are no records were passed over");
+    }
+  }
+  std::optional<RunPlace> place = OpenRunPlace(context, *image);
+  if (!place) return;
+
+  View view(context, *place);
+  engine::Station station(FleetSetupFor(context, *image, *place, view), std::move(rules),
+                          [&view](const StationEvent& event) { view.Tell(event); });
+  const std::vector<HeadsetRecord> records = station.Run(*watch);
+  view.End(records);
+  EndRunPlace(context, *place, station.unkept());
+  // Without --json the lines end with the command's object all the same.
+  if (view.lines() && !context.console.json()) PrintJson(context);
+}
+
+}  // namespace
+
+const Command kStationCommand = {"station",
+                                 "flash each headset that arrives, until stopped (Ctrl+C) or --max",
+                                 true, Define, Run};
+
+}  // namespace obrint::cli

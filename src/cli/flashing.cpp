@@ -1,0 +1,205 @@
+#include "cli/flashing.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "cli/signals.h"
+#include "device/text.h"
+#include "files/files.h"
+#include "obrint_version.h"
+
+namespace obrint::cli {
+namespace {
+
+constexpr double kMaxTimeoutSeconds = 3600;
+
+// What -v prints of a headset's run.
+std::string StepLine(const UpgradeEvent& event) {
+  switch (event.step) {
+    case UpgradeStep::kRestarting:
+      return "restarting into the boot firmware";
+    case UpgradeStep::kBootFound:
+      return "boot firmware found at " + std::string(event.path);
+    case UpgradeStep::kBootVersion:
+      return "boot firmware version " + FormatHex(event.value, 4);
+    case UpgradeStep::kBegin:
+      return "Begin sent";
+    case UpgradeStep::kFinish:
+      return "every block confirmed; Finish sent";
+    case UpgradeStep::kTotal:
+      return "the headset answers the image total 0x" + FormatHex(event.value, 4);
+    case UpgradeStep::kRebooting:
+      return "Reboot sent";
+  }
+  return "";
+}
+
+}  // namespace
+
+void AddRunOptions(CLI::App& command, Options& options) {
+  AddImageArgument(command, options);
+  command.add_flag("--force", options.force,
+                   "flash an image whose stored checksum is not the image's");
+  command.add_option("--log", options.log, "append one JSON record per headset to FILE")
+      ->type_name("FILE");
+  command.add_option("--station", options.station, "the station's name in the records")
+      ->default_str("the host name")
+      ->type_name("NAME");
+  command.add_option("--operator", options.operatorName, "the operator's name in the records")
+      ->type_name("NAME");
+  command
+      .add_option_function<double>(
+          "--timeout",
+          [&options](double seconds) {
+            options.timeoutMs = static_cast<unsigned>(seconds * 1000 + 0.5);
+          },
+          "seconds to wait for a headset to come back in its boot firmware, and after its "
+          "reboot (at least the restart's 2 s)")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            const double seconds = std::atof(text.c_str());
+            if (seconds >= kBootSearchMs / 1000.0 && seconds <= kMaxTimeoutSeconds) return {};
+            return "at least 2 seconds (a restart into the boot firmware takes them), at most " +
+                   std::to_string(static_cast<int>(kMaxTimeoutSeconds));
+          },
+          ""))
+      ->default_str("10")
+      ->type_name("SECONDS");
+}
+
+std::optional<engine::LoadedImage> LoadFlashableImage(Context& context) {
+  const Options& options = context.options;
+  Result<engine::LoadedImage> image = engine::LoadImage(options.image);
+  context.reply.fields["image_path"] = options.image;
+  if (!image) {
+    context.reply.Fail(image.failure(), files::WithSystemReason(options.image));
+    return std::nullopt;
+  }
+  if (const Status flashable = engine::Flashable(*image, options.force); !flashable) {
+    context.reply.Fail(flashable.failure(), options.image);
+    return std::nullopt;
+  }
+  return std::move(*image);
+}
+
+std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image) {
+  const Options& options = context.options;
+  RunPlace place;
+  place.setting = {OBRINT_VERSION_TEXT,
+                   options.station.empty() ? HostName() : options.station,
+                   options.operatorName,
+                   image.path,
+                   static_cast<std::uint32_t>(image.bytes.size()),
+                   image.sha256,
+                   image.check.storedChecksum};
+  if (!options.log.empty()) {
+    Result<records::LogFile> log = records::LogFile::Open(options.log);
+    if (!log) {
+      context.reply.Fail(log.failure(), files::WithSystemReason(options.log));
+      return std::nullopt;
+    }
+    place.log.emplace(std::move(*log));
+  }
+  return place;
+}
+
+void RunObserver::Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
+                           std::uint32_t size) {
+  if (!context_.console.verbose()) return;
+  if (const std::optional<unsigned> tenth = tenths_.Next(run, stage, sent, size)) {
+    context_.console.Detail("#" + std::to_string(run + 1) + " " + std::to_string(*tenth * 10) +
+                            " % sent");
+  }
+}
+
+void RunObserver::Step(std::size_t run, const UpgradeEvent& event) {
+  context_.console.Detail("#" + std::to_string(run + 1) + " " + StepLine(event));
+}
+
+void RunObserver::StoreFailed(const std::string& why) {
+  context_.console.Error(LogFailedText(context_.options.log, why));
+}
+
+void RunObserver::FirstInterrupt() {
+  context_.console.Error(
+      "Ctrl+C: no further headset starts; those under way finish. Press Ctrl+C again to stop "
+      "at once: each headset is then recorded as it stands.");
+}
+
+void RunObserver::Ending(const std::vector<HeadsetRecord>& records, int signal) {
+  Console& console = context_.console;
+  console.EndProgress();
+  console.Error("stopped by signal " + std::to_string(signal) + "; every headset has its record");
+  if (console.json()) {
+    nlohmann::ordered_json headsets = nlohmann::ordered_json::array();
+    for (const HeadsetRecord& record : records) {
+      headsets.push_back(records::RecordJson(place_.setting, record));
+    }
+    context_.reply.fields["headsets"] = std::move(headsets);
+    context_.reply.Stop(signal, "stopped by signal " + std::to_string(signal));
+    PrintJson(context_);
+  }
+  EndProcess(128 + signal);
+}
+
+void RunObserver::EndProcess(int status) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
+engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& image,
+                                 RunPlace& place, engine::FleetObserver& observer) {
+  context.signals.TakeOver();
+  return {*context.host,
+          image,
+          context.signals,
+          place.setting,
+          context.options.timeoutMs,
+          place.log ? &*place.log : nullptr,
+          &observer};
+}
+
+std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state) {
+  std::string row(port);
+  row.resize(std::max<std::size_t>(row.size(), 10), ' ');
+  row.append(" ").append(mcuId.empty() ? "-" : mcuId);
+  row.resize(std::max<std::size_t>(row.size(), 35), ' ');
+  return row.append("  ").append(state);
+}
+
+bool OnVirtualTime(const Options& options) { return options.simulated && !options.sim.realTime; }
+
+std::string LogFailedText(const std::string& log, const std::string& why) {
+  return "the log " + log + " stopped taking records (" + why +
+         "): no further headset is taken; those under way finish, and each record the log "
+         "could not take is printed at the end";
+}
+
+void EndRunPlace(Context& context, const RunPlace& place,
+                 const std::vector<HeadsetRecord>& unkept) {
+  if (unkept.empty()) return;
+  Console& console = context.console;
+  nlohmann::ordered_json records = nlohmann::ordered_json::array();
+  for (const HeadsetRecord& record : unkept) {
+    records.push_back(records::RecordJson(place.setting, record));
+  }
+  context.reply.fields["unlogged"] = records;
+  const std::string count = std::to_string(unkept.size());
+  if (!console.json()) {
+    console.Error("records the log could not take: " + count + ", a line each:");
+    for (const auto& record : records) console.Record(record.dump());
+  }
+  // The headsets' outcomes rank first, an interruption after.
+  if (context.reply.failed() && context.reply.code != ExitCode::kInterrupted) return;
+  context.reply.Fail(
+      Failure::kRecordsUnkept,
+      "the log " + context.options.log + " stopped taking records (" + place.log->failure() +
+          "): " + count + " of this run's are not in it; " +
+          (console.json() ? "they are under \"unlogged\"" : "they are printed above"));
+}
+
+}  // namespace obrint::cli

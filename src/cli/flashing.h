@@ -1,0 +1,80 @@
+// What the flashing commands (flash, flash --all, station) share: the options of a run and its
+// records, the image loaded for flashing, the log each record is kept in, and the observer of the
+// fleet that prints the steps of -v, tells the first Ctrl+C, and ends the process on a signal
+// once every headset has its record.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "cli/command.h"
+#include "engine/fleet.h"
+#include "engine/loaded_image.h"
+#include "records/store.h"
+
+namespace CLI {
+class App;
+}
+
+namespace obrint::cli {
+
+// IMAGE, --force, --log, --station, --operator and --timeout.
+void AddRunOptions(CLI::App& command, Options& options);
+
+// The image of --force and IMAGE, read once and checked; nullopt, with the reply failed, when it
+// cannot be read or is no image to flash. Before any headset is touched.
+std::optional<engine::LoadedImage> LoadFlashableImage(Context& context);
+
+// Where a run's records go.
+struct RunPlace {
+  records::RunSetting setting;
+  std::optional<records::LogFile> log;
+};
+// The setting of the run and its log, opened for appending; fails the reply (file error) when the
+// log does not open, before any headset is touched.
+std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image);
+
+// What a flashing command hears of its fleet: with -v the steps and every 10 % of each image; the
+// first Ctrl+C and a log that stops taking records, told at once; and when a signal ends the run,
+// every headset's record, then the end of the process with 128 + the signal's number.
+class RunObserver : public engine::FleetObserver {
+ public:
+  RunObserver(Context& context, const RunPlace& place) : context_(context), place_(place) {}
+  void Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
+                std::uint32_t size) override;
+  void Step(std::size_t run, const UpgradeEvent& event) override;
+  void StoreFailed(const std::string& why) override;
+  void FirstInterrupt() override;
+  void Ending(const std::vector<HeadsetRecord>& records, int signal) override;
+
+ protected:
+  // Ends the process with `status`, once the output is out.
+  [[noreturn]] static void EndProcess(int status);
+
+  Context& context_;
+  const RunPlace& place_;
+
+ private:
+  engine::Tenths tenths_;
+};
+
+// The fleet's setup for a run of the command; from now on the run decides how a signal ends it.
+engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& image,
+                                 RunPlace& place, engine::FleetObserver& observer);
+// The words that tell, at once, that the log stopped taking records.
+std::string LogFailedText(const std::string& log, const std::string& why);
+// The records the log could not take, whole: in the command's object ("unlogged"), and without
+// --json on stderr, a line each. Then a file error, unless a headset's outcome is worse.
+void EndRunPlace(Context& context, const RunPlace& place, const std::vector<HeadsetRecord>& unkept);
+
+// A row of the live table of flash --all and of the station: a headset's port, its MCU ID, and
+// where it stands. The table's header is the row of the columns' names.
+std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state);
+// Whether the run's waits pass on the virtual headsets' own clock (--sim without --sim-real-time):
+// its durations are then no real headset's.
+bool OnVirtualTime(const Options& options);
+
+// flash --all.
+void FlashAll(Context& context, const engine::LoadedImage& image);
+
+}  // namespace obrint::cli

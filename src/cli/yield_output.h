@@ -1,0 +1,37 @@
+// The yield report's three forms: a text table for a person, CSV for a spreadsheet, and a JSON
+// object for a program. Yield is a percentage; the median a duration in milliseconds (seconds in
+// the text), both absent where a group has no run to give them.
+#pragma once
+
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "records/yield.h"
+
+namespace obrint::cli {
+
+// One row per group with its failures by reason beneath, then the headsets whose last record
+// failed, the records without an MCU ID, and the unreadable lines with their count. Images show
+// as their shortest prefix (8 digits or more) that tells the report's images apart.
+void WriteYieldText(const records::Yield& report, std::ostream& out);
+
+// A header line, then rows of two kinds, told by the first column, so that a column sums right
+// over the rows of one kind: a "group" row of a group's totals (no reason, no count), followed by
+// a "failure" row per failure reason (the group's image, day and station, the reason and its
+// count; no totals). RFC 4180 quoting. Rows end with "\n": a text-mode stream on Windows makes
+// that the CR LF the RFC names. Only groups: the caller tells of unreadable lines apart
+// (WriteUnreadableLines on the error stream).
+void WriteYieldCsv(const records::Yield& report, std::ostream& out);
+
+// The unreadable lines: their count, then "LOG:LINE: why" for each named one, and how many more
+// were not named.
+void WriteUnreadableLines(const records::Yield& report, std::ostream& out);
+
+// records, outside_filter, records_without_mcu_id, groups (image_sha256, day, station, runs,
+// flashed, failed, not_started, yield_percent, median_ms, failures [{reason, count}]),
+// failed_headsets (mcu_id, ended, station, image_sha256, outcome, reason) and unreadable
+// (count, lines [{where, why}]). An absent yield or median is null.
+nlohmann::ordered_json YieldJson(const records::Yield& report);
+
+}  // namespace obrint::cli

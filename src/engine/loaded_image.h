@@ -1,0 +1,28 @@
+// A firmware image as the engine flashes it: read once, checked, and then only those bytes,
+// exactly, are written, under their SHA-256.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/failure.h"
+#include "device/image.h"
+
+namespace obrint::engine {
+
+struct LoadedImage {
+  std::string path;                 // as given
+  std::vector<std::uint8_t> bytes;  // the whole image (its first 65,536 bytes when larger)
+  ImageCheck check;
+  std::string sha256;  // of `bytes`
+};
+
+// Reads the file once; Failure::kFileNotOpened or kFileUnreadable.
+Result<LoadedImage> LoadImage(const std::string& path);
+
+// Whether the image may be flashed: its check's verdict, where `force` lifts only a checksum that
+// does not check out.
+Status Flashable(const LoadedImage& image, bool force);
+
+}  // namespace obrint::engine

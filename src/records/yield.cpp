@@ -1,0 +1,211 @@
+#include "records/yield.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <map>
+#include <unordered_map>
+#include <utility>
+
+#include "device/text.h"
+#include "records/durations.h"
+
+namespace obrint::records {
+namespace {
+
+// A group's key: the image's 64 digits, the day's 10 characters, then the station. The fixed
+// widths keep it unambiguous whatever the station's name holds, and it sorts by image and day.
+constexpr std::size_t kImageDigits = 64;
+
+// An MCU ID and a time are 24 characters each: kept in place, they cost a headset no allocation.
+using Text24 = std::array<char, 24>;
+Text24 ToText24(std::string_view text) {
+  Text24 fixed{};
+  std::copy_n(text.begin(), std::min(text.size(), fixed.size()), fixed.begin());
+  return fixed;
+}
+std::string_view View(const Text24& text) { return {text.data(), text.size()}; }
+struct Text24Hash {
+  std::size_t operator()(const Text24& text) const {
+    return std::hash<std::string_view>()(View(text));
+  }
+};
+constexpr std::size_t kDayChars = 10;
+
+void MakeGroupKey(const LogRecord& record, std::string& key) {
+  key.assign(record.imageSha256).append(record.day()).append(record.station);
+}
+
+bool IsDate(std::string_view text) {
+  const auto number = [&](std::size_t at, std::size_t digits) {
+    unsigned value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+      if (text[i] < '0' || text[i] > '9') return -1;
+      value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return static_cast<int>(value);
+  };
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  if (year < 0 || month < 0 || day < 0) return false;
+  return std::chrono::year_month_day(std::chrono::year(year),
+                                     std::chrono::month(static_cast<unsigned>(month)),
+                                     std::chrono::day(static_cast<unsigned>(day)))
+      .ok();
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), AsciiLower);
+  return text;
+}
+
+}  // namespace
+
+std::string FilterError(const YieldFilter& filter) {
+  if (!filter.since.empty() && !IsDate(filter.since)) {
+    return "--since " + filter.since + " is not a date YYYY-MM-DD";
+  }
+  const std::string image = Lower(filter.image);
+  if (!image.empty() && (image.size() < 8 || image.size() > kImageDigits ||
+                         image.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+    return "--image " + filter.image + " is not a SHA-256 or a prefix of 8 or more of its digits";
+  }
+  return {};
+}
+
+struct YieldTally::State {
+  struct Tally {
+    std::uint64_t runs = 0, flashed = 0, failed = 0, notStarted = 0;
+    std::vector<ReasonCount> failures;  // in the order first seen
+    DurationHistogram durations;
+  };
+  // A headset's latest record that says something of it (any outcome but not started).
+  struct Last {
+    Text24 ended{};
+    const std::string* group = nullptr;  // the key in `groups`, which map nodes keep in place
+    RunOutcome outcome = RunOutcome::kFailed;
+    std::string reason;
+  };
+
+  void Add(const LogRecord& record) {
+    if ((!since.empty() && record.day() < since) || !record.imageSha256.starts_with(image)) {
+      ++counts.outsideFilter;
+      return;
+    }
+    ++counts.records;
+    MakeGroupKey(record, key);
+    const auto group = groups.try_emplace(key).first;
+    Tally& tally = group->second;
+    ++tally.runs;
+    if (record.outcome == RunOutcome::kFlashed) {
+      ++tally.flashed;
+      tally.durations.Add(record.durationMs);
+    } else if (record.outcome == RunOutcome::kNotStarted) {
+      ++tally.notStarted;
+    } else {
+      ++tally.failed;
+      CountFailure(tally.failures, record);
+    }
+
+    if (record.mcuId.empty()) {
+      ++counts.withoutMcuId;
+      return;
+    }
+    if (record.outcome == RunOutcome::kNotStarted) return;
+    const auto [at, inserted] = headsets.try_emplace(ToText24(record.mcuId));
+    Last& last = at->second;
+    if (inserted || record.ended >= View(last.ended)) {
+      last.ended = ToText24(record.ended);
+      last.group = &group->first;
+      last.outcome = record.outcome;
+      if (IsFailure(record.outcome)) {
+        last.reason = record.reason;
+      } else {  // only a headset that stays failed keeps the room of its reason
+        last.reason.clear();
+        last.reason.shrink_to_fit();
+      }
+    }
+  }
+
+  static void CountFailure(std::vector<ReasonCount>& failures, const LogRecord& record) {
+    std::string_view reason = record.reason;
+    if (reason.empty()) reason = OutcomeName(record.outcome);
+    auto at = std::find_if(failures.begin(), failures.end(),
+                           [&](const ReasonCount& c) { return c.reason == reason; });
+    if (at == failures.end() && failures.size() >= kMaxReasonsPerGroup) {
+      reason = kOtherReasons;
+      at = std::find_if(failures.begin(), failures.end(),
+                        [&](const ReasonCount& c) { return c.reason == reason; });
+    }
+    if (at == failures.end()) at = failures.insert(failures.end(), {std::string(reason), 0});
+    ++at->count;
+  }
+
+  std::string since;
+  std::string image;  // lower case; empty matches every image
+  std::map<std::string, Tally, std::less<>> groups;
+  std::unordered_map<Text24, Last, Text24Hash> headsets;  // by MCU ID
+  Yield counts;                                           // the counters only
+  std::string key;                                        // reused from record to record
+};
+
+YieldTally::YieldTally(YieldFilter filter) : state_(std::make_unique<State>()) {
+  state_->since = std::move(filter.since);
+  state_->image = Lower(std::move(filter.image));
+}
+
+YieldTally::~YieldTally() = default;
+
+void YieldTally::Add(const LogRecord& record) { state_->Add(record); }
+
+Yield YieldTally::Finish(const LogReader& reader) const {
+  const State& s = *state_;
+  Yield report = s.counts;
+  report.unreadable = reader.unreadable();
+  report.namedUnreadable = reader.namedUnreadable();
+  std::set<std::string_view> images;
+  for (const auto& [key, tally] : s.groups) {
+    GroupSummary group;
+    group.imageSha256 = key.substr(0, kImageDigits);
+    group.day = key.substr(kImageDigits, kDayChars);
+    group.station = key.substr(kImageDigits + kDayChars);
+    group.runs = tally.runs;
+    group.flashed = tally.flashed;
+    group.failed = tally.failed;
+    group.notStarted = tally.notStarted;
+    group.failures = tally.failures;
+    std::stable_sort(group.failures.begin(), group.failures.end(),
+                     [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
+    if (tally.flashed + tally.failed > 0) {
+      group.yieldPercent = 100.0 * static_cast<double>(tally.flashed) /
+                           static_cast<double>(tally.flashed + tally.failed);
+    }
+    group.medianMs = tally.durations.Median();
+    images.insert(std::string_view(key).substr(0, kImageDigits));
+    report.groups.push_back(std::move(group));
+  }
+  if (!s.image.empty() && images.size() > 1) {
+    report.error = "--image " + s.image + " matches " + std::to_string(images.size()) +
+                   " images; give more of its digits:";
+    for (std::string_view image : images) report.error.append(" ").append(image);
+  }
+  for (const auto& [mcuId, last] : s.headsets) {
+    if (!IsFailure(last.outcome)) continue;
+    const std::string_view key = *last.group;
+    report.failedHeadsets.push_back({std::string(View(mcuId)), std::string(View(last.ended)),
+                                     std::string(key.substr(kImageDigits + kDayChars)),
+                                     std::string(key.substr(0, kImageDigits)), last.outcome,
+                                     last.reason});
+  }
+  std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
+            [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });
+  return report;
+}
+
+std::set<std::string> FailedMcuIds(const Yield& report) {
+  std::set<std::string> ids;
+  for (const FailedHeadset& headset : report.failedHeadsets) ids.insert(headset.mcuId);
+  return ids;
+}
+
+}  // namespace obrint::records

@@ -1,0 +1,105 @@
+// The yield of one or many stations, from their records as the log reader reads them: per image,
+// station and day the runs, flashed, failed by reason, yield and median time, and the headsets
+// whose last record failed.
+//
+// Failures are the outcomes failed, not back and interrupted, each counted under its reason (the
+// outcome's name where the reason is empty). A headset that was not started was left alone: the
+// run counts apart, neither flashed nor failed, and leaves the headset's last record as it was.
+//
+// A headset's last record is the one that ended last across all logs (the later line read wins
+// a tie: a later log, or further down the same log). Records without an MCU ID name no headset:
+// they count in their group and apart, never in the list of failed headsets. A filter leaves
+// records out before all this: with `since`, a headset's last record is its last since that day.
+//
+// Memory grows with the groups (image, station, day), the distinct reasons within a group (at
+// most kMaxReasonsPerGroup), and the distinct headsets; not with the records. The median is
+// therefore read from a histogram (durations.h), not from every duration.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/log_reader.h"
+
+namespace obrint::records {
+
+inline constexpr std::size_t kMaxReasonsPerGroup = 100;  // then "(other reasons)"
+inline constexpr std::string_view kOtherReasons = "(other reasons)";
+
+struct YieldFilter {
+  std::string since;  // "YYYY-MM-DD": records that ended that day (UTC) or later; empty: all
+  // A whole SHA-256 or a prefix of at least 8 hexadecimal digits (either case) that must match
+  // one image only; empty: every image.
+  std::string image;
+};
+
+// Why `filter` cannot be used ("--since 2026-13-01 is not a date YYYY-MM-DD"), or empty.
+std::string FilterError(const YieldFilter& filter);
+
+struct ReasonCount {
+  std::string reason;
+  std::uint64_t count = 0;
+};
+
+struct GroupSummary {
+  std::string imageSha256;
+  std::string station;
+  std::string day;  // UTC, of `ended`
+  std::uint64_t runs = 0;
+  std::uint64_t flashed = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t notStarted = 0;
+  std::vector<ReasonCount> failures;      // the most frequent first; the counts add up to failed
+  std::optional<double> yieldPercent;     // flashed / (flashed + failed); none without either
+  std::optional<std::uint64_t> medianMs;  // of the flashed runs' durations; none without one
+};
+
+struct FailedHeadset {
+  std::string mcuId;
+  std::string ended;
+  std::string station;
+  std::string imageSha256;
+  RunOutcome outcome = RunOutcome::kFailed;
+  std::string reason;
+};
+
+struct Yield {
+  std::vector<GroupSummary> groups;           // by image, day, station
+  std::vector<FailedHeadset> failedHeadsets;  // by MCU ID
+  std::uint64_t records = 0;                  // readable and within the filter
+  std::uint64_t outsideFilter = 0;            // readable, left out by the filter
+  std::uint64_t withoutMcuId = 0;             // of `records`
+  std::uint64_t unreadable = 0;
+  std::vector<UnreadableLine> namedUnreadable;  // the first ones, at most the reader's limit
+  // Not empty when the yield cannot be given: an image prefix that matches several images.
+  std::string error;
+};
+
+// Sums records up, one at a time. One tally per yield.
+class YieldTally {
+ public:
+  explicit YieldTally(YieldFilter filter = {});
+  ~YieldTally();
+  YieldTally(const YieldTally&) = delete;
+  YieldTally& operator=(const YieldTally&) = delete;
+
+  void Add(const LogRecord& record);
+  // The yield, with the lines that `reader` could not read.
+  Yield Finish(const LogReader& reader) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// For flash --all --only-failed: the MCU IDs of the failed headsets. Tally the logs without a
+// filter for it, so that an older failure still counts.
+std::set<std::string> FailedMcuIds(const Yield& yield);
+
+}  // namespace obrint::records
