@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/host.h"
-#include "cli/signals.h"
+#include "sim/sim_host.h"
+#include "engine/signals.h"
 #include "device/image.h"
 #include "engine/fleet.h"
 #include "sim/fleet_sim.h"
@@ -33,8 +33,8 @@ std::size_t FlashFleet(std::size_t count, bool realTime, const LoadedImage& imag
     members.push_back({sim::Headset(config), "1-2." + std::to_string(i + 1)});
   }
   const std::unique_ptr<Host> host =
-      MakeSimHost(std::make_shared<sim::VirtualFleet>(std::move(members)), realTime);
-  SignalWatch signals;
+      sim::MakeHost(std::make_shared<sim::VirtualFleet>(std::move(members)), realTime);
+  engine::SignalWatch signals;
   Fleet fleet({*host, image, signals, {}, 10000, log, nullptr});
   std::size_t flashed = 0;
   for (const HeadsetRecord& record : fleet.Flash(*SelectHeadsets(host->bus(), {}))) {

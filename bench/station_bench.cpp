@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "cli/host.h"
-#include "cli/signals.h"
+#include "sim/sim_host.h"
+#include "engine/signals.h"
 #include "engine/station.h"
 #include "device/image.h"
 #include "sim/fleet_sim.h"
@@ -34,10 +34,10 @@ void BM_Station8_RealClock(benchmark::State& state) {
       members.push_back({sim::Headset(config), "1-2." + std::to_string(i + 1)});
     }
     const std::unique_ptr<Host> host =
-        MakeSimHost(std::make_shared<sim::VirtualFleet>(std::move(members)), true,
+        sim::MakeHost(std::make_shared<sim::VirtualFleet>(std::move(members)), true,
                     sim::PlugInTurn(kPorts, kGapMs));
     const std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
-    SignalWatch signals;
+    engine::SignalWatch signals;
     StationRules rules;
     rules.maxHeadsets = kPorts;
     std::optional<std::chrono::steady_clock::time_point> first, last;

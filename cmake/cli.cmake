@@ -2,7 +2,7 @@
 # engine and the records below it. Native builds use hidraw through hidapi; the Windows build uses
 # the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
-foreach(name cli commands console flashing host_sim signals yield_output yield_page)
+foreach(name cli commands console flashing yield_output yield_page)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
 foreach(name check flash flash_all info list mode report sample_image stamp station)
@@ -26,8 +26,8 @@ if(WIN32)
   add_library(obrint_cli_deps INTERFACE)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
   set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/win/file_handle.cpp)
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp
-                         ${CMAKE_SOURCE_DIR}/src/cli/signals_win.cpp)
+  set(OBRINT_SIGNALS ${CMAKE_SOURCE_DIR}/src/win/signals.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
   set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
 else()
@@ -40,8 +40,8 @@ else()
   target_link_libraries(obrint_cli_deps INTERFACE CLI11::CLI11 nlohmann_json::nlohmann_json)
   find_package(Threads REQUIRED)
   set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/posix/file_handle.cpp)
+  set(OBRINT_SIGNALS ${CMAKE_SOURCE_DIR}/src/posix/signals.cpp)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
-                         ${CMAKE_SOURCE_DIR}/src/cli/signals_posix.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/udev_watch.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)
@@ -66,14 +66,19 @@ if(WIN32)
 endif()
 add_library(obrint_records STATIC ${OBRINT_RECORDS_SOURCES})
 target_link_libraries(obrint_records PUBLIC obrint_files obrint_device obrint_cli_deps)
-add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES})
+add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES} ${OBRINT_SIGNALS})
 target_link_libraries(obrint_engine PUBLIC obrint_records obrint_device)
 if(NOT WIN32)
   target_link_libraries(obrint_engine PUBLIC Threads::Threads)
 endif()
 
+# The virtual headsets as a host of the engine (obrint-cli --sim, the tests, the benchmarks).
+add_library(obrint_sim_host STATIC ${OBRINT_SOURCE_ROOT}/src/sim/sim_host.cpp)
+target_link_libraries(obrint_sim_host PUBLIC obrint_engine obrint_sim obrint_files)
+
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
-target_link_libraries(obrint_cli_lib PUBLIC obrint_engine obrint_sim obrint_device obrint_cli_deps
+target_link_libraries(obrint_cli_lib PUBLIC obrint_engine obrint_sim_host obrint_sim obrint_device
+                                            obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
 if(NOT WIN32)

@@ -74,7 +74,7 @@ configure_and_build() {
 
 # The folders of src/ in their order, lowest first ("app": the application's own files in src/).
 # A folder includes only folders ranked below it.
-layers=(device winbase files hid devpath sim posix win records database engine presenters dlgkit cli app)
+layers=(device winbase files hid devpath records database engine sim posix win presenters dlgkit cli app)
 
 # Fails, naming each include that points from a folder to one ranked above it (or to a folder
 # missing from the order).

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "device/text.h"
 #include "files/files.h"
 #include "obrint_version.h"
@@ -91,10 +91,10 @@ void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
       ->check(CLI::Range(1u, kMaxSimHeadsets))
       ->type_name("[N]");
   app.add_option("--sim-fault", texts.simFaults,
-                 "give virtual headset N a fault: " + std::string(SimFaultNames()))
+                 "give virtual headset N a fault: " + std::string(sim::FaultNames()))
       ->type_name("N:KIND")
       ->check([](const std::string& text) {
-        return ParseSimFault(text) ? std::string() : "not N:KIND: " + text;
+        return sim::ParseFault(text) ? std::string() : "not N:KIND: " + text;
       });
   app.add_flag("--sim-real-time", options.sim.realTime, "the virtual headsets' waits really pass");
   app.add_flag("--sim-no-ports", options.sim.noPorts,
@@ -144,7 +144,7 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
     return "--sim-state keeps one virtual headset only";
   }
   for (const std::string& text : texts.simFaults) {
-    const std::optional<SimFault> fault = ParseSimFault(text);
+    const std::optional<sim::Fault> fault = sim::ParseFault(text);
     if (fault->headset > options.sim.count)
       return "--sim-fault: there is no virtual headset " + text;
     options.sim.faults.push_back(*fault);
@@ -266,7 +266,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   std::unique_ptr<Host> host;
   if (chosen->needsHeadset) {
     Result<std::unique_ptr<Host>> made =
-        options.simulated ? MakeSimHost(options.sim) : MakeHardwareHost();
+        options.simulated ? sim::MakeHost(options.sim) : MakeHardwareHost();
     if (!made) {
       reply.Fail(made.failure(), options.simulated ? files::WithSystemReason(options.sim.stateFile)
                                                    : "the HID library could not be started");

@@ -13,9 +13,11 @@
 
 #include "cli/console.h"
 #include "cli/host.h"
+#include "sim/sim_host.h"
 #include "device/image.h"
 #include "device/reports.h"
 #include "engine/selection.h"
+#include "engine/signals.h"
 #include "records/failures.h"
 #include "records/record.h"
 
@@ -25,7 +27,7 @@ class App;
 
 namespace obrint::cli {
 
-class SignalWatch;
+using engine::SignalWatch;
 using records::ExitCode;
 using records::HeadsetRecord;
 using records::Message;
@@ -37,7 +39,7 @@ struct Options {
   engine::Selection headsets;
   bool json = false, quiet = false, verbose = false;
   bool simulated = false;
-  SimSetup sim;
+  sim::HostSetup sim;
 
   std::string image;              // flash, stamp, check, sample-image, station
   std::vector<std::string> logs;  // report

@@ -10,7 +10,7 @@
 #include <ostream>
 #include <thread>
 
-#include "cli/signals.h"
+#include "engine/signals.h"
 
 namespace obrint::cli {
 namespace {

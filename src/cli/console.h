@@ -11,7 +11,13 @@
 #include <string_view>
 #include <vector>
 
+namespace obrint::engine {
+class SignalWatch;
+}
+
 namespace obrint::cli {
+
+using engine::SignalWatch;
 
 // "[########............] 40%": a progress bar `width` characters wide, and the percentage.
 std::string ProgressBar(int percent, int width);
@@ -36,8 +42,6 @@ struct Io {
 };
 
 enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };
-
-class SignalWatch;
 
 class Console {
  public:

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "device/text.h"
 #include "files/files.h"
 #include "obrint_version.h"

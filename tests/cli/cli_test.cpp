@@ -6,7 +6,7 @@
 #include <csignal>
 
 #include "records/failures.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "cli_harness.h"
 #include "device/image.h"
 #include "native/reference.h"
@@ -295,7 +295,7 @@ TEST_F(CliTest, ABrokenStateFileIsAFileErrorAndStaysAsItWas) {
 struct SignalOnOutput : std::streambuf {
   explicit SignalOnOutput(int signal) : signal(signal) {}
   int_type overflow(int_type c) override {
-    if (signal) SignalWatch::Raise(std::exchange(signal, 0));
+    if (signal) engine::SignalWatch::Raise(std::exchange(signal, 0));
     return c;
   }
   int signal;

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cli/console.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "cli_harness.h"
 
 namespace obrint::cli::testing {
@@ -99,7 +99,7 @@ class Screen {
 struct Terminal {
   std::ostringstream out, err;
   std::istringstream in;
-  SignalWatch signals;
+  engine::SignalWatch signals;
   Console console{
       {out, err, in, true, true, false, CurrentSize}, false, Verbosity::kVerbose, signals};
   Screen screen;

@@ -7,8 +7,8 @@
 #include <map>
 #include <thread>
 
-#include "cli/host.h"
-#include "cli/signals.h"
+#include "sim/sim_host.h"
+#include "engine/signals.h"
 #include "cli_harness.h"
 #include "device/sha256.h"
 #include "native/reference.h"
@@ -60,7 +60,7 @@ class FleetTest : public ::testing::TestWithParam<bool> {
       members.push_back({Member(unit), ports ? "1-2." + std::to_string(unit) : ""});
     }
     fleet = std::make_shared<sim::VirtualFleet>(std::move(members), paths);
-    host = MakeSimHost(fleet, false);
+    host = sim::MakeHost(fleet, false);
     first = stray ? 1 : 0;
   }
   std::vector<HeadsetRecord> Flash() {
@@ -197,7 +197,7 @@ TEST(FleetIdentityTest, NoHeadsetIsWrittenThatIsNotPositivelyItsWorkers) {
     }
     auto fleet =
         std::make_shared<sim::VirtualFleet>(std::move(members), sim::PathScheme::kReusedNodes);
-    const std::unique_ptr<Host> host = MakeSimHost(fleet, false);
+    const std::unique_ptr<Host> host = sim::MakeHost(fleet, false);
     const LoadedImage image = *LoadImage(path);
     SignalWatch signals;
     FleetSetup setup{*host, image, signals};

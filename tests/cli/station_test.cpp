@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "cli/host.h"
-#include "cli/signals.h"
+#include "sim/sim_host.h"
+#include "engine/signals.h"
 #include "cli_harness.h"
 #include "engine/station.h"
 #include "record_schema.h"
@@ -192,7 +192,7 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
     }
     auto fleet = std::make_shared<sim::VirtualFleet>(std::move(members));
     const std::unique_ptr<Host> host =
-        MakeSimHost(fleet, false, sim::PlugInTurn(count, ports ? 1500 : 0));
+        sim::MakeHost(fleet, false, sim::PlugInTurn(count, ports ? 1500 : 0));
     std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
     SignalWatch signals;
     std::optional<LogFile> log(*LogFile::Open(logPath));

@@ -2,7 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -56,7 +56,7 @@ void Run(Context& context) {
   if (!mode) return;  // as in the window, only a headset that shows a mode takes one
   context.reply.fields["previous"] = ModeName(*mode);
   if (context.signals.first()) return;  // stopped before anything was written
-  SignalClock clock(context.host->clock(), context.signals);
+  engine::SignalClock clock(context.host->clock(), context.signals);
   if (const Status switched = SwitchRunMode(bus, clock, path, wanted); !switched) {
     return context.reply.Fail(switched.failure(), path);
   }

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "cli/yield_output.h"
 #include "database/push.h"
 #include "database/schema.h"

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "cli/command.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "cli/yield_output.h"
 #include "cli/yield_page.h"
 #include "files/files.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cli/flashing.h"
-#include "cli/signals.h"
+#include "engine/signals.h"
 #include "device/text.h"
 #include "engine/station.h"
 

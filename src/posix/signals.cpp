@@ -2,9 +2,9 @@
 #include <csignal>
 #include <iterator>
 
-#include "cli/signals.h"
+#include "engine/signals.h"
 
-namespace obrint::cli {
+namespace obrint::engine {
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -27,4 +27,4 @@ void SignalWatch::Restore() {
   }
 }
 
-}  // namespace obrint::cli
+}  // namespace obrint::engine

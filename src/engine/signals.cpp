@@ -1,9 +1,9 @@
-#include "cli/signals.h"
+#include "engine/signals.h"
 
 #include <algorithm>
 #include <csignal>
 
-namespace obrint::cli {
+namespace obrint::engine {
 namespace {
 
 // How often a wait looks whether a signal has come.
@@ -51,4 +51,4 @@ void SignalClock::Sleep(unsigned ms) {
   }
 }
 
-}  // namespace obrint::cli
+}  // namespace obrint::engine

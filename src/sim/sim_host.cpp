@@ -1,17 +1,16 @@
-// The virtual headsets: the simulator the tests use, with virtual time, so that their waits cost
-// nothing. Between two commands that share a state file, the headset gets the time it needs to
-// finish a restart, as it would while the user types the next command.
+// Between two commands that share a state file, the headset gets the time it needs to finish a
+// restart, as it would while the user types the next command.
 #include <chrono>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "files/files.h"
-#include "cli/host.h"
-#include "sim/fleet_sim.h"
+#include "sim/sim_host.h"
 
-namespace obrint::cli {
+#include "files/files.h"
+
+namespace obrint::sim {
 namespace {
 
 // A Data block well inside any image, and a transfer well inside a 40 KiB one.
@@ -30,10 +29,10 @@ class RealTimeClock : public Clock {
   Clock& virtualTime_;
 };
 
-class SimHost : public Host {
+class SimHost : public engine::Host {
  public:
-  SimHost(std::shared_ptr<sim::VirtualFleet> fleet, std::string stateFile, bool realTime,
-          std::vector<sim::PlugStep> plugs)
+  SimHost(std::shared_ptr<VirtualFleet> fleet, std::string stateFile, bool realTime,
+          std::vector<PlugStep> plugs)
       : fleet_(std::move(fleet)),
         stateFile_(std::move(stateFile)),
         realTime_(realTime),
@@ -44,13 +43,13 @@ class SimHost : public Host {
   Clock& clock() override { return realTime_ ? realTimeClock_ : fleet_->clock(); }
   std::string_view name() const override { return "sim"; }
   std::unique_ptr<ArrivalWatch> WatchArrivals() override {
-    return std::make_unique<sim::PlugWatch>(fleet_, plugs_, realTime_);
+    return std::make_unique<PlugWatch>(fleet_, plugs_, realTime_);
   }
 
   // Each headset on its own time, so that no worker waits for another.
   std::unique_ptr<Clock> ClockFor(const HidInterface& headset) override {
     const std::optional<std::size_t> member = fleet_->MemberAt(headset.path);
-    if (!member) return Host::ClockFor(headset);
+    if (!member) return engine::Host::ClockFor(headset);
     return fleet_->MemberClock(*member, realTime_);
   }
 
@@ -63,56 +62,56 @@ class SimHost : public Host {
   }
 
  private:
-  std::shared_ptr<sim::VirtualFleet> fleet_;
+  std::shared_ptr<VirtualFleet> fleet_;
   std::string stateFile_;
   bool realTime_;
   RealTimeClock realTimeClock_;
-  std::vector<sim::PlugStep> plugs_;
+  std::vector<PlugStep> plugs_;
 };
 
-void Inject(SimFaultKind kind, sim::Headset& headset) {
-  sim::FaultPlan& faults = headset.faults();
+void Inject(FaultKind kind, Headset& headset) {
+  FaultPlan& faults = headset.faults();
   switch (kind) {
-    case SimFaultKind::kBlockSum:
+    case FaultKind::kBlockSum:
       faults.wrongSumForBlock = 0;
       break;
-    case SimFaultKind::kTotal:
+    case FaultKind::kTotal:
       faults.wrongTotal = true;
       break;
-    case SimFaultKind::kNoReturn:
+    case FaultKind::kNoReturn:
       faults.staysAwayAfterRestart = true;
       break;
-    case SimFaultKind::kNotBack:
+    case FaultKind::kNotBack:
       faults.staysAwayAfterReboot = true;
       break;
-    case SimFaultKind::kUnplug:
+    case FaultKind::kUnplug:
       faults.vanishAfterTransfer = kUnplugAfterTransfer;
       break;
-    case SimFaultKind::kLateBoot:
+    case FaultKind::kLateBoot:
       faults.bootWaitsForAnother = true;
       break;
-    case SimFaultKind::kNoMcuId:
+    case FaultKind::kNoMcuId:
       headset.config().bootGivesMcuId = false;
       break;
   }
 }
 
-constexpr std::pair<std::string_view, SimFaultKind> kFaultNames[] = {
-    {"block-sum", SimFaultKind::kBlockSum}, {"total", SimFaultKind::kTotal},
-    {"no-return", SimFaultKind::kNoReturn}, {"not-back", SimFaultKind::kNotBack},
-    {"unplug", SimFaultKind::kUnplug},      {"late-boot", SimFaultKind::kLateBoot},
-    {"no-mcu-id", SimFaultKind::kNoMcuId}};
+constexpr std::pair<std::string_view, FaultKind> kFaultNames[] = {
+    {"block-sum", FaultKind::kBlockSum}, {"total", FaultKind::kTotal},
+    {"no-return", FaultKind::kNoReturn}, {"not-back", FaultKind::kNotBack},
+    {"unplug", FaultKind::kUnplug},      {"late-boot", FaultKind::kLateBoot},
+    {"no-mcu-id", FaultKind::kNoMcuId}};
 
 // The state file's headset, or a fresh one.
-Result<sim::Headset> FirstHeadset(const std::string& stateFile) {
+Result<Headset> FirstHeadset(const std::string& stateFile) {
   std::error_code ec;
   // A state file that is not there yet starts a fresh headset.
   if (stateFile.empty() || !std::filesystem::exists(files::PathFromUtf8(stateFile), ec)) {
-    return sim::Headset{};
+    return Headset{};
   }
   const Result<std::string> text = files::ReadText(stateFile);
   if (!text) return Failure::kFileUnreadable;
-  std::optional<sim::Headset> headset = sim::Headset::Load(*text);
+  std::optional<Headset> headset = Headset::Load(*text);
   if (!headset) return Failure::kFileUnreadable;
   // The state keeps the traffic of the last command only.
   headset->ClearLog();
@@ -122,10 +121,10 @@ Result<sim::Headset> FirstHeadset(const std::string& stateFile) {
 
 }  // namespace
 
-std::optional<SimFault> ParseSimFault(std::string_view text) {
+std::optional<Fault> ParseFault(std::string_view text) {
   const std::size_t colon = text.find(':');
   if (colon == 0 || colon == std::string_view::npos || colon > 3) return std::nullopt;
-  SimFault fault{0, SimFaultKind::kBlockSum};
+  Fault fault{0, FaultKind::kBlockSum};
   for (const char digit : text.substr(0, colon)) {
     if (digit < '0' || digit > '9') return std::nullopt;
     fault.headset = fault.headset * 10 + static_cast<unsigned>(digit - '0');
@@ -139,37 +138,37 @@ std::optional<SimFault> ParseSimFault(std::string_view text) {
   return std::nullopt;
 }
 
-std::string_view SimFaultNames() {
+std::string_view FaultNames() {
   return "block-sum, total, no-return, not-back, unplug, late-boot or no-mcu-id";
 }
 
-Result<std::unique_ptr<Host>> MakeSimHost(const SimSetup& setup) {
-  Result<sim::Headset> first = FirstHeadset(setup.stateFile);
+Result<std::unique_ptr<engine::Host>> MakeHost(const HostSetup& setup) {
+  Result<Headset> first = FirstHeadset(setup.stateFile);
   if (!first) return first.failure();
-  std::vector<sim::FleetMember> members;
+  std::vector<FleetMember> members;
   for (unsigned i = 0; i < setup.count; ++i) {
-    sim::Headset headset = i == 0 ? std::move(*first) : sim::Headset{};
+    Headset headset = i == 0 ? std::move(*first) : Headset{};
     if (i > 0) {
-      sim::HeadsetConfig& config = headset.config();
+      HeadsetConfig& config = headset.config();
       config.unit = static_cast<std::uint16_t>(i);
       config.mcuId[0] = static_cast<std::uint8_t>(config.mcuId[0] + i);
-      headset = sim::Headset(config);
+      headset = Headset(config);
     }
-    for (const SimFault& fault : setup.faults) {
+    for (const Fault& fault : setup.faults) {
       if (fault.headset == i + 1) Inject(fault.kind, headset);
     }
     members.push_back({std::move(headset), setup.noPorts ? "" : "1-2." + std::to_string(i + 1)});
   }
-  auto fleet = std::make_shared<sim::VirtualFleet>(
+  auto fleet = std::make_shared<VirtualFleet>(
       std::move(members),
-      setup.reusePaths ? sim::PathScheme::kReusedNodes : sim::PathScheme::kPerHeadset);
-  return std::unique_ptr<Host>(
+      setup.reusePaths ? PathScheme::kReusedNodes : PathScheme::kPerHeadset);
+  return std::unique_ptr<engine::Host>(
       std::make_unique<SimHost>(fleet, setup.stateFile, setup.realTime, setup.plugs));
 }
 
-std::unique_ptr<Host> MakeSimHost(std::shared_ptr<sim::VirtualFleet> fleet, bool realTime,
-                                  std::vector<sim::PlugStep> plugs) {
+std::unique_ptr<engine::Host> MakeHost(std::shared_ptr<VirtualFleet> fleet, bool realTime,
+                                  std::vector<PlugStep> plugs) {
   return std::make_unique<SimHost>(std::move(fleet), "", realTime, std::move(plugs));
 }
 
-}  // namespace obrint::cli
+}  // namespace obrint::sim

@@ -4,9 +4,9 @@
 
 #include <csignal>
 
-#include "cli/signals.h"
+#include "engine/signals.h"
 
-namespace obrint::cli {
+namespace obrint::engine {
 namespace {
 
 constexpr int kHangUp = 1;  // as SIGHUP: the console went away
@@ -34,4 +34,4 @@ void SignalWatch::Install() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 void SignalWatch::Restore() { ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
 
-}  // namespace obrint::cli
+}  // namespace obrint::engine

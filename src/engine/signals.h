@@ -1,5 +1,4 @@
-// Ctrl+C and the signals that end a process, as the command line sees them: SIGINT, SIGTERM and
-// SIGHUP; on Windows the console's Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a
+// The process's signals as stop requests: SIGINT, SIGTERM and SIGHUP; on Windows the console's Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a
 // logoff or a shutdown (as SIGHUP, 1). A command ends at the first of them with 128 + its number.
 // A flashing run takes them over: the first Ctrl+C asks it to wind down (no headset starts any
 // more, those under way finish); a second Ctrl+C, or another signal, ends it at once, once every
@@ -11,11 +10,11 @@
 #include "device/clock.h"
 #include "engine/host.h"
 
-namespace obrint::cli {
+namespace obrint::engine {
 
-// The handlers are installed for the life of the object (one at a time): signals_posix.cpp and
-// signals_win.cpp.
-class SignalWatch : public engine::StopRequests {
+// The handlers are installed for the life of the object (one at a time): posix/signals.cpp and
+// win/signals.cpp.
+class SignalWatch : public StopRequests {
  public:
   SignalWatch();
   ~SignalWatch() override;
@@ -48,4 +47,4 @@ class SignalClock : public Clock {
   const SignalWatch& signals_;
 };
 
-}  // namespace obrint::cli
+}  // namespace obrint::engine
