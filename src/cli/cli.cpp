@@ -44,19 +44,8 @@ std::string UnknownCommand(std::string_view word) {
   std::string_view nearest;
   std::size_t fewest = std::string::npos;
   for (const Command* command : Commands()) {
-    const std::string_view name = command->name;
-    std::vector<std::size_t> row(name.size() + 1);  // edits from word's prefix to name's prefixes
-    for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= word.size(); ++i) {
-      std::size_t diagonal = row[0];
-      row[0] = i;
-      for (std::size_t j = 1; j <= name.size(); ++j) {
-        const std::size_t edits =
-            std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == name[j - 1] ? 0 : 1)});
-        diagonal = std::exchange(row[j], edits);
-      }
-    }
-    if (row.back() < fewest) fewest = row.back(), nearest = name;
+    const std::size_t edits = EditDistance(word, command->name);
+    if (edits < fewest) fewest = edits, nearest = command->name;
   }
   return std::string(word) + " is no command; the nearest is " + std::string(nearest);
 }

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <thread>
 
+#include "device/text.h"
 #include "engine/signals.h"
 
 namespace obrint::cli {
@@ -20,20 +21,10 @@ constexpr int kBarWidth = 30;
 constexpr auto kSignalPace = std::chrono::milliseconds(20);
 constexpr std::string_view kCut = "...";  // ends a line cut to the terminal's width
 
-// The longest start of a UTF-8 text that takes at most `limit` columns, in bytes, and the columns
-// it takes: one per character (every text of the table is in a script of narrow letters).
-std::pair<std::size_t, std::size_t> Fit(std::string_view text, std::size_t limit) {
-  std::size_t columns = 0, at = 0;
-  for (; at < text.size(); ++at) {
-    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;  // within a character
-    if (columns == limit) break;
-    ++columns;
-  }
-  return {at, columns};
-}
-
+// The columns a line takes: one per character (every text of the table is in a script of narrow
+// letters).
 std::size_t Columns(std::string_view text) {
-  return Fit(text, std::numeric_limits<std::size_t>::max()).second;
+  return Utf8Prefix(text, std::numeric_limits<std::size_t>::max()).second;
 }
 
 // An answer typed on Windows ends in CR LF; the answer is neither.
@@ -156,7 +147,8 @@ void Console::DrawTable(TerminalSize size) {
                                       " lines more: a taller terminal shows them");
   }
   for (std::string& line : shown) {
-    if (Columns(line) > width) line = line.substr(0, Fit(line, width - kCut.size()).first) += kCut;
+    if (Columns(line) > width)
+      line = line.substr(0, Utf8Prefix(line, width - kCut.size()).first) += kCut;
     io_.err << line << '\n';
   }
   io_.err << std::flush;

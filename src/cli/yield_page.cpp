@@ -5,25 +5,11 @@
 #include <string_view>
 
 #include "device/sha256.h"
+#include "device/text.h"
 #include "yield_page_html.h"  // kYieldPageHtml, res/yield_page.html made a string
 
 namespace obrint::cli {
 namespace {
-
-std::string Base64(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t left = bytes.size() - i;
-    const std::uint32_t group =
-        bytes[i] << 16 | (left > 1 ? bytes[i + 1] << 8 : 0) | (left > 2 ? bytes[i + 2] : 0);
-    for (std::size_t k = 0; k < 4; ++k) {
-      text += k <= left ? kDigits[group >> (18 - 6 * k) & 63] : '=';
-    }
-  }
-  return text;
-}
 
 // JSON to sit inside <script>: every "<" escaped (it can only stand in a string), so that no text
 // of the logs can end the element.

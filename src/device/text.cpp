@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace obrint {
 namespace {
@@ -70,6 +71,45 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 bool ContainsIgnoringAsciiCase(std::string_view haystack, std::string_view needle) {
   return needle.empty() || std::search(haystack.begin(), haystack.end(), needle.begin(),
                                        needle.end(), SameLetter) != haystack.end();
+}
+
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);  // edits from a's prefix to b's prefixes
+  for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t edits =
+          std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = std::exchange(row[j], edits);
+    }
+  }
+  return row.back();
+}
+
+std::pair<std::size_t, std::size_t> Utf8Prefix(std::string_view text, std::size_t limit) {
+  std::size_t characters = 0, at = 0;
+  for (; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;  // within a character
+    if (characters == limit) break;
+    ++characters;
+  }
+  return {at, characters};
+}
+
+std::string Base64(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = bytes.size() - i;
+    const std::uint32_t group =
+        bytes[i] << 16 | (left > 1 ? bytes[i + 1] << 8 : 0) | (left > 2 ? bytes[i + 2] : 0);
+    for (std::size_t k = 0; k < 4; ++k)
+      text += k <= left ? kDigits[group >> (18 - 6 * k) & 63] : '=';
+  }
+  return text;
 }
 
 }  // namespace obrint

@@ -1,5 +1,5 @@
-// Hexadecimal text and ASCII case: the one home of each, for every layer. Only ASCII letters
-// change case; every other byte compares as it is.
+// Hexadecimal text, ASCII case and the few other text helpers: the one home of each, for every
+// layer. Only ASCII letters change case; every other byte compares as it is.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace obrint {
@@ -33,5 +34,13 @@ constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<ch
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // Whether `needle` occurs in `haystack`; an empty needle occurs everywhere.
 bool ContainsIgnoringAsciiCase(std::string_view haystack, std::string_view needle);
+
+// The edits of a character (insert, delete, replace) that turn `a` into `b`.
+std::size_t EditDistance(std::string_view a, std::string_view b);
+// The bytes of the longest start of a UTF-8 text that holds at most `limit` characters, and the
+// characters it holds.
+std::pair<std::size_t, std::size_t> Utf8Prefix(std::string_view text, std::size_t limit);
+// RFC 4648 base64, with padding.
+std::string Base64(std::span<const std::uint8_t> bytes);
 
 }  // namespace obrint

@@ -92,7 +92,7 @@ void Station::Ended(std::size_t run, const HeadsetRecord& record) {
 void Station::Tell(StationEvent event) { tell_(event); }
 
 std::vector<HeadsetRecord> Station::Run(ArrivalWatch& watch) {
-  for (const HidInterface& attached : AttachedHeadsets(bus_, rules_.vid, rules_.pid)) {
+  for (const HidInterface& attached : AttachedHeadsets(bus_, Vid(), rules_.headsets.pid)) {
     Attached(attached.path);
   }
   for (;;) {
@@ -120,9 +120,10 @@ std::vector<HeadsetRecord> Station::Run(ArrivalWatch& watch) {
 }
 
 void Station::Attached(const std::string& path) {
-  for (const HidInterface& attached : AttachedHeadsets(bus_, rules_.vid, rules_.pid)) {
+  for (const HidInterface& attached : AttachedHeadsets(bus_, Vid(), rules_.headsets.pid)) {
     if (!EqualsIgnoringAsciiCase(attached.path, path)) continue;
-    if (!Chosen(rules_.usbPorts, attached.usbPort)) return void(Own(attached, std::nullopt));
+    if (!Chosen(rules_.headsets.usbPorts, attached.usbPort))
+      return void(Own(attached, std::nullopt));
     if (attached.firmware() == FirmwareKind::kBoot) return ArriveInBoot(attached, false);
     return Arrive(attached);
   }
@@ -130,7 +131,8 @@ void Station::Attached(const std::string& path) {
 }
 
 bool Station::Own(const HidInterface& interface, const std::optional<McuId>& mcuId) {
-  if (Chosen(rules_.usbPorts, interface.usbPort) && Chosen(rules_.mcuIds, mcuId)) return true;
+  if (Chosen(rules_.headsets.usbPorts, interface.usbPort) && Chosen(rules_.headsets.mcuIds, mcuId))
+    return true;
   StationEvent event = StationEvent::Of(StationEvent::Kind::kSkip, RowFor(interface),
                                         interface.path, mcuId, interface.firmware());
   event.why = "not this station's";
@@ -234,7 +236,7 @@ void Station::ArriveInBoot(const HidInterface& interface, bool deferred) {
 void Station::Deferred() {
   std::vector<std::string> paths;
   paths.swap(deferred_);
-  for (const HidInterface& attached : AttachedHeadsets(bus_, rules_.vid, rules_.pid)) {
+  for (const HidInterface& attached : AttachedHeadsets(bus_, Vid(), rules_.headsets.pid)) {
     if (attached.firmware() != FirmwareKind::kBoot) continue;
     for (const std::string& path : paths) {
       if (EqualsIgnoringAsciiCase(attached.path, path)) ArriveInBoot(attached, true);
@@ -319,7 +321,7 @@ void Station::Drain() {
 }
 
 void Station::Detached() {
-  const std::vector<HidInterface> attached = AttachedHeadsets(bus_, rules_.vid, rules_.pid);
+  const std::vector<HidInterface> attached = AttachedHeadsets(bus_, Vid(), rules_.headsets.pid);
   std::erase_if(entries_, [&](const Entry& e) {
     if (e.running || e.away || Present(e, attached)) return false;
     Tell(StationEvent::Of(StationEvent::Kind::kUnplug, e.row, e.path, e.mcuId));

@@ -60,12 +60,9 @@ std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::
                                                                      std::uint64_t& passedOver);
 
 struct StationRules {
-  std::uint16_t vid = kHeadsetVendorId;
-  std::optional<std::uint16_t> pid;
-  // --port and --mcu-id: the station's own headsets; any other is skipped as not this
-  // station's, and gets no record.
-  std::vector<std::string> usbPorts;
-  std::vector<McuId> mcuIds;
+  // The vendor, product, and the station's own ports and MCU IDs: any other headset is skipped as
+  // not this station's, and gets no record. Its device is not used.
+  Selection headsets;
   bool again = false;        // flash a headset flashed with this image before
   bool recover = false;      // flash a headset that arrives in its boot firmware
   unsigned maxHeadsets = 0;  // 0: until stopped
@@ -146,6 +143,7 @@ class Station : private FleetObserver {
   // unopened, where a run keeps it.
   std::optional<HeadsetInfo> Look(const std::string& path);
   std::string RowFor(const HidInterface& interface);
+  std::uint16_t Vid() const { return rules_.headsets.vid.value_or(kHeadsetVendorId); }
   void Tell(StationEvent event);
 
   HidBus& bus_;

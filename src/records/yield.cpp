@@ -208,4 +208,11 @@ std::set<std::string> FailedMcuIds(const Yield& report) {
   return ids;
 }
 
+Result<std::set<std::string>> FailedMcuIdsIn(const std::string& path, std::string& unopened) {
+  YieldTally tally;
+  LogReader reader([&tally](const LogRecord& record, auto&&...) { tally.Add(record); });
+  if (reader.ReadFiles({path}, unopened) == 0) return Failure::kFileNotOpened;
+  return FailedMcuIds(tally.Finish(reader));
+}
+
 }  // namespace obrint::records

@@ -101,5 +101,7 @@ class YieldTally {
 // For flash --all --only-failed: the MCU IDs of the failed headsets. Tally the logs without a
 // filter for it, so that an older failure still counts.
 std::set<std::string> FailedMcuIds(const Yield& yield);
+// The same, read from the log at `path`; Failure::kFileNotOpened, with `unopened` naming it.
+Result<std::set<std::string>> FailedMcuIdsIn(const std::string& path, std::string& unopened);
 
 }  // namespace obrint::records

@@ -100,18 +100,15 @@ std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::
 // and listed. False, with the reply failed, when the log cannot be read.
 bool KeepOnlyFailed(Context& context, std::vector<Target>& targets) {
   const std::string& path = context.options.onlyFailed;
-  records::YieldTally tally;
-  records::LogReader reader(
-      [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
   std::string unopened;
-  if (reader.ReadFiles({path}, unopened) == 0) {
-    context.reply.Fail(Failure::kFileNotOpened, unopened);
+  const Result<std::set<std::string>> failed = records::FailedMcuIdsIn(path, unopened);
+  if (!failed) {
+    context.reply.Fail(failed.failure(), unopened);
     return false;
   }
-  const std::set<std::string> failed = records::FailedMcuIds(tally.Finish(reader));
   Json leftAlone = Json::array();
   std::erase_if(targets, [&](const Target& target) {
-    if (target.info.mcuId && failed.contains(FormatMcuId(*target.info.mcuId))) return false;
+    if (target.info.mcuId && failed->contains(FormatMcuId(*target.info.mcuId))) return false;
     leftAlone.push_back(engine::Describe(target));
     context.console.Say("left alone, no failed last record in " + path + ": " +
                         engine::Describe(target));

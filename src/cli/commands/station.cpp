@@ -277,13 +277,10 @@ void Run(Context& context) {
   const std::unique_ptr<ArrivalWatch> watch = context.host->WatchArrivals();
   if (!watch) return context.reply.Fail(Failure::kNoArrivalWatch);
   engine::StationRules rules;
-  rules.vid = options.headsets.vid.value_or(kHeadsetVendorId);
-  rules.pid = options.headsets.pid;
+  rules.headsets = options.headsets;
   rules.again = options.again;
   rules.recover = options.recover;
   rules.maxHeadsets = options.maxHeadsets;
-  rules.usbPorts = options.headsets.usbPorts;
-  rules.mcuIds = options.headsets.mcuIds;
   if (!options.log.empty()) {
     std::uint64_t passedOver = 0;
     rules.flashedBefore = engine::FlashedBefore(options.log, image->sha256, passedOver);
