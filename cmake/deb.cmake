@@ -21,7 +21,7 @@ add_custom_command(
   COMMAND ${OBRINT_GZIP} -9nf ${OBRINT_DEB_DIR}/obrint-cli.1
   DEPENDS obrint-cli ${CMAKE_SOURCE_DIR}/packaging/make-manpage.sh
   COMMENT "Writing obrint-cli's man page from its --help")
-foreach(doc README.md packaging/changelog docs/stations.md)
+foreach(doc README.md packaging/changelog docs/stations.md docs/database.md)
   get_filename_component(name ${doc} NAME)
   add_custom_command(
     OUTPUT ${OBRINT_DEB_DIR}/${name}.gz
@@ -30,7 +30,8 @@ foreach(doc README.md packaging/changelog docs/stations.md)
 endforeach()
 add_custom_target(obrint-deb-files ALL
   DEPENDS ${OBRINT_DEB_DIR}/obrint-cli.1.gz ${OBRINT_DEB_DIR}/README.md.gz
-          ${OBRINT_DEB_DIR}/changelog.gz ${OBRINT_DEB_DIR}/stations.md.gz)
+          ${OBRINT_DEB_DIR}/changelog.gz ${OBRINT_DEB_DIR}/stations.md.gz
+          ${OBRINT_DEB_DIR}/database.md.gz)
 
 install(FILES ${OBRINT_DEB_DIR}/obrint-cli.1.gz DESTINATION share/man/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/obrint-cli.bash-completion
@@ -41,9 +42,11 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/obrint-cli.metainfo.xml DESTINATION 
 install(FILES ${OBRINT_DEB_DIR}/README.md.gz ${OBRINT_DEB_DIR}/changelog.gz
               ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION share/doc/obrint-cli)
-# Where the README's links lead: docs/stations.md (compressed, as Debian keeps documents of its
-# size) and docs/record.schema.json (small: kept as it is, so that a tool can read it).
-install(FILES ${OBRINT_DEB_DIR}/stations.md.gz ${CMAKE_SOURCE_DIR}/docs/record.schema.json
+# Where the README's links lead: docs/stations.md and docs/database.md (compressed, as Debian keeps
+# documents of their size) and docs/record.schema.json (small: kept as it is, so that a tool can
+# read it).
+install(FILES ${OBRINT_DEB_DIR}/stations.md.gz ${OBRINT_DEB_DIR}/database.md.gz
+              ${CMAKE_SOURCE_DIR}/docs/record.schema.json
         DESTINATION share/doc/obrint-cli/docs)
 
 # cpack installs without building: package.sh builds obrint-cli and obrint-deb-files first, and

@@ -73,6 +73,7 @@ check "its files" same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')" "$(
   ./usr/share/doc/obrint-cli/README.md.gz \
   ./usr/share/doc/obrint-cli/changelog.gz \
   ./usr/share/doc/obrint-cli/copyright \
+  ./usr/share/doc/obrint-cli/docs/database.md.gz \
   ./usr/share/doc/obrint-cli/docs/record.schema.json \
   ./usr/share/doc/obrint-cli/docs/stations.md.gz \
   ./usr/share/man/man1/obrint-cli.1.gz \

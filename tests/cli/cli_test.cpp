@@ -112,10 +112,10 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
       {"flash wrong total", flash, 5, {}, nullptr, faults([](auto& f) { f.wrongTotal = true; })},
       {"flash refused", flash, 4, {}, boot, faults([](auto& f) { f.refusedReports = {0x61}; })},
       {"flash missing", {"flash", "--yes", "missing.bin"}, 6,
-       {{"/error", "cannot be opened: missing.bin: No such file or directory"}}},
-      {"flash a folder", {"flash", "--yes", "."}, 6, {{"/error", "cannot be opened: .: Is a directory"}}},
+       {{"/error", "cannot be opened: missing.bin: "}}},
+      {"flash a folder", {"flash", "--yes", "."}, 6, {{"/error", "cannot be opened: .: "}}},
       {"flash, log in a missing folder", {"flash", "--yes", "--log", "none/x.log", "IMAGE"}, 6,
-       {{"/error", "cannot be opened: none/x.log: No such file or directory"}}},
+       {{"/error", "cannot be opened: none/x.log: "}}},
       {"flash empty", {"flash", "--yes", dir.File("empty.bin")}, 5, {}},
       {"flash too large", {"flash", "--yes", dir.File("large.bin")}, 5, {}},
       {"flash no version block", {"flash", "--yes", dir.File("plain.bin")}, 5, {}},
@@ -143,8 +143,16 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
     EXPECT_EQ(run.code, e.code) << run.err;
     const json out = run.Json();
     EXPECT_EQ(out["exit_code"], e.code);
-    for (const auto& [pointer, value] : e.fields.items())
-      EXPECT_EQ(out[json::json_pointer(pointer)], value) << pointer;
+    for (const auto& [pointer, value] : e.fields.items()) {
+      const json& got = out[json::json_pointer(pointer)];
+      // The system's reason follows, in the system's language.
+      if (value.is_string() && value.get<std::string>().ends_with(": ")) {
+        const std::string text = got.get<std::string>(), prefix = value.get<std::string>();
+        EXPECT_TRUE(text.starts_with(prefix) && text.size() > prefix.size() + 2) << text;
+      } else {
+        EXPECT_EQ(got, value) << pointer;
+      }
+    }
     if (e.args.front() == "flash" && out.contains("outcome")) {
       json record = out;
       for (const char* key : {"command", "ok", "exit_code", "status", "backend", "error"}) {

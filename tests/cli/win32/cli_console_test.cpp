@@ -20,14 +20,14 @@ std::string Contents(const char* path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// The program on the test's console, its stdin a pipe that the test keeps open.
+// The program on the test's console, its stdin the console's input, on which nobody types.
 class Program {
  public:
   explicit Program(const std::string& arguments) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE in = nullptr;
-    CreatePipe(&in, &input_, &inherit, 0);
-    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+    HANDLE in =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -42,7 +42,6 @@ class Program {
     for (HANDLE handle : {in, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
   }
   ~Program() {
-    CloseHandle(input_);
     TerminateProcess(process_.hProcess, 1);
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
@@ -61,7 +60,6 @@ class Program {
   }
 
  private:
-  HANDLE input_ = nullptr;
   PROCESS_INFORMATION process_{};
 };
 
