@@ -1,12 +1,9 @@
 #include "engine/station.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "device/headset.h"
 #include "device/text.h"
-#include "files/files.h"
-#include "records/log_reader.h"
 
 namespace obrint::engine {
 namespace {
@@ -32,24 +29,6 @@ struct Station::EndedRun {
   HeadsetRecord record;
   std::optional<std::string> storeFailure;  // the store refused this record: the system's reason
 };
-
-std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
-                                                                     const std::string& sha256,
-                                                                     std::uint64_t& passedOver) {
-  std::map<McuId, std::chrono::system_clock::time_point> flashed;
-  records::LogReader reader(
-      [&](const records::LogRecord& record, std::string_view, std::uint64_t, std::string_view) {
-        if (record.outcome != RunOutcome::kFlashed || record.imageSha256 != sha256) return;
-        const std::optional<McuId> id = ParseMcuId(record.mcuId);
-        const auto when = records::ParseUtcTime(record.ended);
-        if (id && when) flashed[*id] = std::max(flashed[*id], *when);
-      },
-      0);
-  std::ifstream log;
-  if (files::OpenLog(logPath, log)) reader.Read(log, logPath);
-  passedOver = reader.unreadable();
-  return flashed;
-}
 
 Station::Station(FleetSetup fleet, StationRules rules,
                  std::function<void(const StationEvent&)> tell)

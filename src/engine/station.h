@@ -52,13 +52,6 @@ struct StationEvent {
   }
 };
 
-// MCU IDs flashed with an image (by its SHA-256) with outcome "flashed", and when, from each
-// record of a log as the log reader reads it; the lines that are no record are passed over and
-// counted in `passedOver`. Empty when it does not open.
-std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
-                                                                     const std::string& sha256,
-                                                                     std::uint64_t& passedOver);
-
 struct StationRules {
   // The vendor, product, and the station's own ports and MCU IDs: any other headset is skipped as
   // not this station's, and gets no record. Its device is not used.

@@ -232,4 +232,22 @@ std::size_t LogReader::ReadFiles(const std::vector<std::string>& paths, std::str
   return read;
 }
 
+std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
+                                                                     const std::string& sha256,
+                                                                     std::uint64_t& passedOver) {
+  std::map<McuId, std::chrono::system_clock::time_point> flashed;
+  LogReader reader(
+      [&](const LogRecord& record, std::string_view, std::uint64_t, std::string_view) {
+        if (record.outcome != RunOutcome::kFlashed || record.imageSha256 != sha256) return;
+        const std::optional<McuId> id = ParseMcuId(record.mcuId);
+        const auto when = ParseUtcTime(record.ended);
+        if (id && when) flashed[*id] = std::max(flashed[*id], *when);
+      },
+      0);
+  std::ifstream log;
+  if (files::OpenLog(logPath, log)) reader.Read(log, logPath);
+  passedOver = reader.unreadable();
+  return flashed;
+}
+
 }  // namespace obrint::records

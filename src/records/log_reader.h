@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,5 +82,12 @@ class LogReader {
   LogRecord record_;
   std::string why_;
 };
+
+// MCU IDs flashed with an image (by its SHA-256) with outcome "flashed", and when, from each
+// record of a log as the log reader reads it; the lines that are no record are passed over and
+// counted in `passedOver`. Empty when it does not open.
+std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
+                                                                     const std::string& sha256,
+                                                                     std::uint64_t& passedOver);
 
 }  // namespace obrint::records

@@ -12,6 +12,7 @@
 #include "engine/signals.h"
 #include "device/text.h"
 #include "engine/station.h"
+#include "records/log_reader.h"
 
 namespace obrint::cli {
 namespace {
@@ -283,7 +284,7 @@ void Run(Context& context) {
   rules.maxHeadsets = options.maxHeadsets;
   if (!options.log.empty()) {
     std::uint64_t passedOver = 0;
-    rules.flashedBefore = engine::FlashedBefore(options.log, image->sha256, passedOver);
+    rules.flashedBefore = records::FlashedBefore(options.log, image->sha256, passedOver);
     if (passedOver > 0) {
       context.console.Warn(options.log + ": " + std::to_string(passedOver) +
                            " lines that are no records were passed over");
