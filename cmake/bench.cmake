@@ -1,6 +1,10 @@
 # Benchmarks (Google Benchmark): built with the native targets so that they keep compiling, but not
-# registered with ctest. Run: build/native/obrint_bench (see docs/benchmarks.md).
+# registered with ctest. Run: build/native/obrint_bench (see docs/benchmarks.md). A sanitizer's
+# build leaves them out: its figures would mean nothing.
 find_package(benchmark QUIET)
+if(OBRINT_SANITIZE OR OBRINT_THREAD_SANITIZE)
+  return()
+endif()
 if(benchmark_FOUND)
   add_executable(obrint_bench
     ${CMAKE_SOURCE_DIR}/bench/checksum_bench.cpp
@@ -8,6 +12,8 @@ if(benchmark_FOUND)
     ${CMAKE_SOURCE_DIR}/bench/push_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/station_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/upgrade_bench.cpp)
+  # Each benchmark's file names its own sizes: compiled alone in a unity build.
+  set_target_properties(obrint_bench PROPERTIES UNITY_BUILD OFF)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_presenters obrint_device
                         benchmark::benchmark benchmark::benchmark_main)

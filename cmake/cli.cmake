@@ -2,7 +2,7 @@
 # engine and the records below it. Native builds use hidraw through hidapi; the Windows build uses
 # the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
-foreach(name cli commands console flashing yield_output yield_page)
+foreach(name cli commands flashing yield_output yield_page)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
 foreach(name check flash flash_all info list mode report sample_image stamp station)
@@ -12,6 +12,8 @@ if(NOT WIN32)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/commands/db.cpp
                                  ${CMAKE_SOURCE_DIR}/src/cli/commands/push.cpp)
 endif()
+# Each command names its parts Define and Run: compiled alone in a unity build.
+set_source_files_properties(${OBRINT_CLI_SOURCES} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 
 if(WIN32)
   # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers through a
@@ -65,6 +67,9 @@ if(WIN32)
   target_link_libraries(obrint_files PUBLIC obrint_winbase)
 endif()
 add_library(obrint_records STATIC ${OBRINT_RECORDS_SOURCES})
+# Its tally's state holds types of that file's own: compiled alone in a unity build.
+set_source_files_properties(${OBRINT_SOURCE_ROOT}/src/records/yield.cpp
+                            PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 target_link_libraries(obrint_records PUBLIC obrint_files obrint_device obrint_cli_deps)
 add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES} ${OBRINT_SIGNALS})
 target_link_libraries(obrint_engine PUBLIC obrint_records obrint_device)
@@ -72,12 +77,16 @@ if(NOT WIN32)
   target_link_libraries(obrint_engine PUBLIC Threads::Threads)
 endif()
 
+# What a command line says and asks, on a terminal or not.
+add_library(obrint_console STATIC ${OBRINT_SOURCE_ROOT}/src/console/console.cpp)
+target_link_libraries(obrint_console PUBLIC obrint_engine obrint_device)
+
 # The virtual headsets as a host of the engine (obrint-cli --sim, the tests, the benchmarks).
 add_library(obrint_sim_host STATIC ${OBRINT_SOURCE_ROOT}/src/sim/sim_host.cpp)
 target_link_libraries(obrint_sim_host PUBLIC obrint_engine obrint_sim obrint_files)
 
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})
-target_link_libraries(obrint_cli_lib PUBLIC obrint_engine obrint_sim_host obrint_sim obrint_device
+target_link_libraries(obrint_cli_lib PUBLIC obrint_console obrint_engine obrint_sim_host obrint_sim obrint_device
                                             obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})

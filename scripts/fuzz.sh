@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer)
-# and runs them one after the other.
+# and runs them, as many at once as the machine has cores.
 #
 #   scripts/fuzz.sh [--short] [--seconds N] [TARGET...]
 #
@@ -47,17 +47,16 @@ max_len() {
 
 summary="$build/summary.txt"
 printf '%-18s %12s %8s %10s %8s  %s\n' target runs seconds 'runs/s' corpus result >"$summary"
-failed=0
-for t in "${targets[@]}"; do
-  work="$build/corpus/$t"
-  findings="$build/findings/$t"
-  log="$build/logs/$t.log"
+
+# fuzz_one TARGET: one run; its line of the summary in $build/logs/TARGET.line; non-zero on a finding.
+fuzz_one() {
+  local t=$1 work="$build/corpus/$1" findings="$build/findings/$1" log="$build/logs/$1.log"
+  local result=clean runs rate args
   mkdir -p "$work" "$findings" "$(dirname "$log")"
   args=(-max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=30 -rss_limit_mb=2048
     -print_final_stats=1 -artifact_prefix="$findings/")
   [ -f "fuzz/$t.dict" ] && args+=(-dict="fuzz/$t.dict")
   echo "== fuzzing $t for ${seconds}s (log: $log)"
-  result=clean
   "$build/${t}_fuzz" "${args[@]}" "$work" "fuzz/corpus/$t" >"$log" 2>&1 || result=FINDING
   # A signal from outside (Ctrl-C) is no finding, even when the fuzzer then hangs on a lock held
   # by the code it interrupted and reports a timeout.
@@ -67,12 +66,26 @@ for t in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   printf '%-18s %12s %8s %10s %8s  %s\n' "$t" "${runs:-?}" "$seconds" "${rate:-?}" \
-    "$(find "$work" -type f | wc -l)" "$result" >>"$summary"
+    "$(find "$work" -type f | wc -l)" "$result" >"$build/logs/$t.line"
   if [ "$result" = FINDING ]; then
-    failed=1
     echo "fuzz: $t found a problem; the input is in $findings/" >&2
     grep -E 'ERROR|invariant broken|runtime error|SUMMARY' "$log" | head -5 >&2 || true
+    return 1
   fi
+}
+
+failed=0
+pids=()
+for t in "${targets[@]}"; do
+  # A core each: wait for the oldest run before starting another.
+  if [ ${#pids[@]} -ge "$(nproc)" ]; then
+    wait "${pids[0]}" || failed=1
+    pids=("${pids[@]:1}")
+  fi
+  fuzz_one "$t" &
+  pids+=($!)
 done
+for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+for t in "${targets[@]}"; do cat "$build/logs/$t.line" >>"$summary"; done
 cat "$summary"
 exit "$failed"

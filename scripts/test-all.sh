@@ -74,7 +74,7 @@ configure_and_build() {
 
 # The folders of src/ in their order, lowest first ("app": the application's own files in src/).
 # A folder includes only folders ranked below it.
-layers=(device winbase files hid devpath records database engine sim posix win presenters dlgkit cli app)
+layers=(device winbase files hid devpath records database engine console sim posix win presenters dlgkit cli app)
 
 # Fails, naming each include that points from a folder to one ranked above it (or to a folder
 # missing from the order).
@@ -140,7 +140,7 @@ if step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
   "cli_test console_test fleet_test station_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
   -DOBRINT_THREAD_SANITIZE=ON; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    step "ThreadSanitizer tests (command line)" run_ctest build/tsan \
+    step "ThreadSanitizer tests (command line)" run_ctest build/tsan -j"$OBRINT_JOBS" \
     -R '^(cli_test|console_test|fleet_test|station_test|cli_process_test)$'
 fi
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
+#include "cli/host.h"
 
 namespace obrint::cli {
 

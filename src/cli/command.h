@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "cli/host.h"
 #include "sim/sim_host.h"
 #include "device/image.h"

@@ -10,11 +10,16 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "engine/host.h"
 
 namespace obrint::cli {
 
+using console::Console;
+using console::Io;
+using console::ProgressBar;
+using console::TerminalSize;
+using console::Verbosity;
 using engine::Host;
 
 // The platform's HID stack. Failure::kNoHeadset when it cannot be started.

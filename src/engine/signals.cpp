@@ -7,7 +7,7 @@ namespace obrint::engine {
 namespace {
 
 // How often a wait looks whether a signal has come.
-constexpr unsigned kPaceMs = 20;
+constexpr unsigned kSleepStepMs = 20;
 
 // Lock-free: a handler sets them.
 std::atomic<int> gInterrupts{0};
@@ -45,7 +45,7 @@ void SignalWatch::Raise(int signal) {
 
 void SignalClock::Sleep(unsigned ms) {
   while (ms > 0 && signals_.first() == 0) {
-    const unsigned step = std::min(ms, kPaceMs);
+    const unsigned step = std::min(ms, kSleepStepMs);
     clock_.Sleep(step);
     ms -= step;
   }

@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "engine/signals.h"
 #include "cli_harness.h"
 

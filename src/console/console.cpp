@@ -1,4 +1,4 @@
-#include "cli/console.h"
+#include "console/console.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +13,7 @@
 #include "device/text.h"
 #include "engine/signals.h"
 
-namespace obrint::cli {
+namespace obrint::console {
 namespace {
 
 constexpr int kBarWidth = 30;
@@ -207,4 +207,4 @@ std::optional<std::string> Console::ReadAnswer() {
 
 void Console::Json(std::string_view text) { Write(io_.out, std::string(text) + '\n'); }
 
-}  // namespace obrint::cli
+}  // namespace obrint::console

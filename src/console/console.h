@@ -1,4 +1,4 @@
-// What the command line says and asks: human lines on stdout, errors, the progress bar and the
+// What a command line says and asks: human lines on stdout, errors, the progress bar and the
 // live table on stderr, the confirmation read from stdin. The console is the one writer of both
 // streams, from any thread: while a table is drawn, every other line goes above it.
 #pragma once
@@ -15,7 +15,7 @@ namespace obrint::engine {
 class SignalWatch;
 }
 
-namespace obrint::cli {
+namespace obrint::console {
 
 using engine::SignalWatch;
 
@@ -100,4 +100,4 @@ class Console {
   std::vector<std::string> drawn_;  // as they were drawn last: cut to the width of then
 };
 
-}  // namespace obrint::cli
+}  // namespace obrint::console
