@@ -156,7 +156,7 @@ YieldTally::YieldTally(YieldFilter filter) : state_(std::make_unique<State>()) {
 
 YieldTally::~YieldTally() = default;
 
-void YieldTally::Add(const LogRecord& record) { state_->Add(record); }
+void YieldTally::Add(const LogRecord& record, std::string_view) { state_->Add(record); }
 
 Yield YieldTally::Finish(const LogReader& reader) const {
   const State& s = *state_;
@@ -195,7 +195,7 @@ Yield YieldTally::Finish(const LogReader& reader) const {
     report.failedHeadsets.push_back({std::string(View(mcuId)), std::string(View(last.ended)),
                                      std::string(key.substr(kImageDigits + kDayChars)),
                                      std::string(key.substr(0, kImageDigits)), last.outcome,
-                                     last.reason});
+                                     last.reason, {}, {}});
   }
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
             [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });

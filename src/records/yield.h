@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/line_figures.h"
 #include "records/log_reader.h"
 
 namespace obrint::records {
@@ -41,11 +42,6 @@ struct YieldFilter {
 
 // Why `filter` cannot be used ("--since 2026-13-01 is not a date YYYY-MM-DD"), or empty.
 std::string FilterError(const YieldFilter& filter);
-
-struct ReasonCount {
-  std::string reason;
-  std::uint64_t count = 0;
-};
 
 struct GroupSummary {
   std::string imageSha256;
@@ -67,14 +63,17 @@ struct FailedHeadset {
   std::string imageSha256;
   RunOutcome outcome = RunOutcome::kFailed;
   std::string reason;
+  std::string usbPort;
+  std::vector<EarlierRecord> history;  // its MCU ID's, most recent first, at most kHistoryLimit
 };
 
 struct Yield {
   std::vector<GroupSummary> groups;           // by image, day, station
   std::vector<FailedHeadset> failedHeadsets;  // by MCU ID
-  std::uint64_t records = 0;                  // readable and within the filter
-  std::uint64_t outsideFilter = 0;            // readable, left out by the filter
-  std::uint64_t withoutMcuId = 0;             // of `records`
+  LineFigures line;
+  std::uint64_t records = 0;        // readable and within the filter
+  std::uint64_t outsideFilter = 0;  // readable, left out by the filter
+  std::uint64_t withoutMcuId = 0;   // of `records`
   std::uint64_t unreadable = 0;
   std::vector<UnreadableLine> namedUnreadable;  // the first ones, at most the reader's limit
   // Not empty when the yield cannot be given: an image prefix that matches several images.
@@ -89,7 +88,9 @@ class YieldTally {
   YieldTally(const YieldTally&) = delete;
   YieldTally& operator=(const YieldTally&) = delete;
 
-  void Add(const LogRecord& record);
+  // `line` is the record's text, from which a record written before IDs has its ID derived
+  // (without it, such a record's ID is taken as empty).
+  void Add(const LogRecord& record, std::string_view line = {});
   // The yield, with the lines that `reader` could not read.
   Yield Finish(const LogReader& reader) const;
 
