@@ -122,15 +122,17 @@ struct YieldTally::State {
       CountFailure(tally.failures, record);
     }
 
+    // Only a record that says something of a named headset needs its ID, to be put in order.
+    const bool named = !record.mcuId.empty() && record.outcome != RunOutcome::kNotStarted;
+    std::string derived;
+    if (named && record.id.empty() && !line.empty()) derived = DerivedRecordId(line);
+    const std::string_view id = record.id.empty() ? derived : record.id;
+    lineTally.Add(record, id);
     if (record.mcuId.empty()) {
       ++counts.withoutMcuId;
       return;
     }
-    if (record.outcome == RunOutcome::kNotStarted) return;
-    std::string derived;
-    if (record.id.empty() && !line.empty()) derived = DerivedRecordId(line);
-    const std::string_view id = record.id.empty() ? derived : record.id;
-    lineTally.Add(record, id);
+    if (!named) return;
     Keep(headsets[ToText24(record.mcuId)],
          {OrderOf(record.ended, id), &group->first, &*ports.insert(record.usbPort).first,
           record.outcome, record.reason});

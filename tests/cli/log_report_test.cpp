@@ -352,6 +352,11 @@ TEST(LogReport, LineFiguresFromHandMadeLogs) {
        {{.outcome = "not started", .reason = "needs recovery: it"}},
        R"({"runs": 1, "failed": 1, "failures_by_reason": [{"reason": "needs recovery: it",
            "count": 1}], "final": {"headsets": 1, "flashed": 0, "yield_percent": 0.0}})"},
+      {"without an MCU ID a run counts, but makes no headset",
+       {{.mcu = "", .outcome = "failed", .port = "1-1"}, {}},
+       R"({"runs": 2, "failed": 1, "first_pass": {"headsets": 1, "flashed": 1,
+           "yield_percent": 100.0}, "by_hour": [{"hour": "2026-12-07T10", "flashed": 1,
+           "failed": 1}]})"},
       {"not started does not count, nor make a headset",
        {{.outcome = "not started"}, {.mcu = mcu2}},
        R"({"runs": 1, "first_pass": {"headsets": 1, "flashed": 1, "yield_percent": 100.0},
@@ -497,7 +502,7 @@ TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {
   WriteYieldText(report, text);
   for (const char* expected :
        {"Headsets whose last record failed: 1\n", kMcu.c_str(), "not back",
-        "Line: 1 runs, 0 flashed, 1 failed; 0.0 headsets per hour (hours with a run: 1)",
+        "Line: 2 runs, 1 flashed, 1 failed; 1.0 headsets per hour (hours with a run: 1)",
         "First-pass yield 0.0 % of 1 headsets, final yield 0.0 % of 1",
         "Unreadable lines: 1\n  a.jsonl:2: not JSON"}) {
     EXPECT_NE(text.str().find(expected), std::string::npos) << expected << "\n" << text.str();
