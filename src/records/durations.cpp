@@ -29,21 +29,31 @@ double BucketMiddle(std::uint64_t bucket) {
   return static_cast<double>(low) + static_cast<double>((std::uint64_t{1} << shift) - 1) / 2;
 }
 
-void DurationHistogram::Add(std::uint64_t ms) {
-  const std::uint64_t bucket = BucketOf(ms);
+void DurationHistogram::Add(std::uint64_t ms) { AddBucket(BucketOf(ms), 1, ms, ms); }
+
+void DurationHistogram::AddBucket(std::uint64_t bucket, std::uint64_t runs, std::uint64_t leastMs,
+                                  std::uint64_t mostMs) {
   auto at = std::lower_bound(buckets_.begin(), buckets_.end(), bucket,
                              [](const auto& entry, std::uint64_t b) { return entry.first < b; });
   if (at == buckets_.end() || at->first != bucket) at = buckets_.insert(at, {bucket, 0});
-  ++at->second;
-  ++count_;
-  least_ = std::min(least_, ms);
-  most_ = std::max(most_, ms);
+  at->second += runs;
+  count_ += runs;
+  least_ = std::min(least_, leastMs);
+  most_ = std::max(most_, mostMs);
 }
 
 std::optional<std::uint64_t> DurationHistogram::Median() const {
   if (count_ == 0) return std::nullopt;
-  const double middle = (AtRank((count_ + 1) / 2) + AtRank(count_ / 2 + 1)) / 2;
-  return std::clamp(static_cast<std::uint64_t>(std::llround(middle)), least_, most_);
+  return Within((AtRank((count_ + 1) / 2) + AtRank(count_ / 2 + 1)) / 2);
+}
+
+std::optional<std::uint64_t> DurationHistogram::P95() const {
+  if (count_ == 0) return std::nullopt;
+  return Within(AtRank((95 * count_ + 99) / 100));
+}
+
+std::uint64_t DurationHistogram::Within(double ms) const {
+  return std::clamp(static_cast<std::uint64_t>(std::llround(ms)), least_, most_);
 }
 
 double DurationHistogram::AtRank(std::uint64_t rank) const {

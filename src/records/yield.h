@@ -1,19 +1,20 @@
 // The yield of one or many stations, from their records as the log reader reads them: per image,
-// station and day the runs, flashed, failed by reason, yield and median time, and the headsets
-// whose last record failed.
+// station and day the runs, flashed, failed by reason, yield and median time; the line's figures
+// (line_figures.h); and the headsets whose last record failed, each with its earlier records.
 //
 // Failures are the outcomes failed, not back and interrupted, each counted under its reason (the
 // outcome's name where the reason is empty). A headset that was not started was left alone: the
 // run counts apart, neither flashed nor failed, and leaves the headset's last record as it was.
 //
-// A headset's last record is the one that ended last across all logs (the later line read wins
-// a tie: a later log, or further down the same log). Records without an MCU ID name no headset:
-// they count in their group and apart, never in the list of failed headsets. A filter leaves
-// records out before all this: with `since`, a headset's last record is its last since that day.
+// A headset's last record is the one that ended last across all logs; a tie goes to the greater
+// ID, then to the later line read. Records without an MCU ID name no headset: they count in their
+// group and apart, never in the list of failed headsets. A filter leaves records out before all
+// this: with `since`, a headset's last record is its last since that day.
 //
 // Memory grows with the groups (image, station, day), the distinct reasons within a group (at
-// most kMaxReasonsPerGroup), and the distinct headsets; not with the records. The median is
-// therefore read from a histogram (durations.h), not from every duration.
+// most kMaxReasonsPerGroup), and the distinct headsets (each with at most kHistoryLimit earlier
+// records); not with the records. The median is therefore read from a histogram (durations.h),
+// not from every duration.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/line_figures.h"
 #include "records/log_reader.h"
 
 namespace obrint::records {
@@ -41,11 +43,6 @@ struct YieldFilter {
 
 // Why `filter` cannot be used ("--since 2026-13-01 is not a date YYYY-MM-DD"), or empty.
 std::string FilterError(const YieldFilter& filter);
-
-struct ReasonCount {
-  std::string reason;
-  std::uint64_t count = 0;
-};
 
 struct GroupSummary {
   std::string imageSha256;
@@ -67,14 +64,17 @@ struct FailedHeadset {
   std::string imageSha256;
   RunOutcome outcome = RunOutcome::kFailed;
   std::string reason;
+  std::string usbPort;
+  std::vector<EarlierRecord> history;  // its MCU ID's, most recent first, at most kHistoryLimit
 };
 
 struct Yield {
   std::vector<GroupSummary> groups;           // by image, day, station
   std::vector<FailedHeadset> failedHeadsets;  // by MCU ID
-  std::uint64_t records = 0;                  // readable and within the filter
-  std::uint64_t outsideFilter = 0;            // readable, left out by the filter
-  std::uint64_t withoutMcuId = 0;             // of `records`
+  LineFigures line;
+  std::uint64_t records = 0;        // readable and within the filter
+  std::uint64_t outsideFilter = 0;  // readable, left out by the filter
+  std::uint64_t withoutMcuId = 0;   // of `records`
   std::uint64_t unreadable = 0;
   std::vector<UnreadableLine> namedUnreadable;  // the first ones, at most the reader's limit
   // Not empty when the yield cannot be given: an image prefix that matches several images.
@@ -89,7 +89,9 @@ class YieldTally {
   YieldTally(const YieldTally&) = delete;
   YieldTally& operator=(const YieldTally&) = delete;
 
-  void Add(const LogRecord& record);
+  // `line` is the record's text, from which a record written before IDs has its ID derived
+  // (without it, such a record's ID is taken as empty).
+  void Add(const LogRecord& record, std::string_view line = {});
   // The yield, with the lines that `reader` could not read.
   Yield Finish(const LogReader& reader) const;
 

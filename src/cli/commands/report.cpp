@@ -16,7 +16,9 @@ void Define(CLI::App& command, Options& options) {
   auto* csv = command.add_flag(
       "--csv", options.csv,
       "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row per reason "
-      "with its count; each column sums right over the rows of one kind");
+      "with its count; then the line's figures in rows \"line\", \"line_first_pass\", "
+      "\"line_final\", \"first_pass\", \"final\" (per day and station), \"hour\", \"reason\", "
+      "\"port\" and \"duration\"; each column sums right over the rows of one kind");
   command.add_option("--html", options.html, "write the yield as a page of charts and tables")
       ->type_name("FILE")
       ->excludes(csv);
@@ -56,8 +58,9 @@ void Run(Context& context) {
     return context.reply.Fail(Failure::kBadUsage, error);
   }
   records::YieldTally tally(filter);
-  records::LogReader reader(
-      [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
+  records::LogReader reader([&tally](const records::LogRecord& record, std::string_view,
+                                     std::uint64_t,
+                                     std::string_view line) { tally.Add(record, line); });
   std::string unopened;
   const auto stopped = [&context] { return context.signals.first() != 0; };
   const std::size_t read = reader.ReadFiles(options.logs, unopened, stopped);
