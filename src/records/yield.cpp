@@ -76,7 +76,8 @@ std::string FilterError(const YieldFilter& filter) {
 struct YieldTally::State {
   struct Tally {
     std::uint64_t runs = 0, flashed = 0, failed = 0, notStarted = 0;
-    std::vector<ReasonCount> failures;  // in the order first seen
+    std::map<std::string, std::uint64_t, std::less<>> failures;  // named, by reason
+    std::uint64_t otherReasons = 0;
     DurationHistogram durations;
   };
   // A headset's latest record that says something of it (any outcome but not started).
@@ -104,7 +105,7 @@ struct YieldTally::State {
       ++tally.notStarted;
     } else {
       ++tally.failed;
-      CountFailure(tally.failures, record);
+      CountFailure(tally, record);
     }
 
     if (record.mcuId.empty()) {
@@ -127,18 +128,26 @@ struct YieldTally::State {
     }
   }
 
-  static void CountFailure(std::vector<ReasonCount>& failures, const LogRecord& record) {
+  // The reasons named are the first kMaxReasonsPerGroup in byte order, whatever order the logs
+  // are read in; the others count under kOtherReasons.
+  static void CountFailure(Tally& tally, const LogRecord& record) {
     std::string_view reason = record.reason;
     if (reason.empty()) reason = OutcomeName(record.outcome);
-    auto at = std::find_if(failures.begin(), failures.end(),
-                           [&](const ReasonCount& c) { return c.reason == reason; });
-    if (at == failures.end() && failures.size() >= kMaxReasonsPerGroup) {
-      reason = kOtherReasons;
-      at = std::find_if(failures.begin(), failures.end(),
-                        [&](const ReasonCount& c) { return c.reason == reason; });
+    auto& named = tally.failures;
+    if (const auto at = named.find(reason); at != named.end()) {
+      ++at->second;
+      return;
     }
-    if (at == failures.end()) at = failures.insert(failures.end(), {std::string(reason), 0});
-    ++at->count;
+    if (named.size() == kMaxReasonsPerGroup) {
+      const auto last = std::prev(named.end());
+      if (reason > last->first) {
+        ++tally.otherReasons;
+        return;
+      }
+      tally.otherReasons += last->second;
+      named.erase(last);
+    }
+    named.emplace(reason, 1);
   }
 
   std::string since;
@@ -163,7 +172,6 @@ Yield YieldTally::Finish(const LogReader& reader) const {
   Yield report = s.counts;
   report.unreadable = reader.unreadable();
   report.namedUnreadable = reader.namedUnreadable();
-  std::set<std::string_view> images;
   for (const auto& [key, tally] : s.groups) {
     GroupSummary group;
     group.imageSha256 = key.substr(0, kImageDigits);
@@ -173,33 +181,41 @@ Yield YieldTally::Finish(const LogReader& reader) const {
     group.flashed = tally.flashed;
     group.failed = tally.failed;
     group.notStarted = tally.notStarted;
-    group.failures = tally.failures;
+    std::map<std::string, std::uint64_t, std::less<>> failures = tally.failures;
+    if (tally.otherReasons > 0) failures[std::string(kOtherReasons)] += tally.otherReasons;
+    for (const auto& [reason, count] : failures) group.failures.push_back({reason, count});
     std::stable_sort(group.failures.begin(), group.failures.end(),
                      [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
-    if (tally.flashed + tally.failed > 0) {
-      group.yieldPercent = 100.0 * static_cast<double>(tally.flashed) /
-                           static_cast<double>(tally.flashed + tally.failed);
-    }
+    group.yieldPercent = YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent;
     group.medianMs = tally.durations.Median();
-    images.insert(std::string_view(key).substr(0, kImageDigits));
     report.groups.push_back(std::move(group));
   }
-  if (!s.image.empty() && images.size() > 1) {
-    report.error = "--image " + s.image + " matches " + std::to_string(images.size()) +
-                   " images; give more of its digits:";
-    for (std::string_view image : images) report.error.append(" ").append(image);
-  }
+  report.error = ImageMatchesError(s.image, report.groups);
   for (const auto& [mcuId, last] : s.headsets) {
     if (!IsFailure(last.outcome)) continue;
     const std::string_view key = *last.group;
-    report.failedHeadsets.push_back({std::string(View(mcuId)), std::string(View(last.ended)),
+    report.failedHeadsets.push_back({std::string(View(mcuId)),
+                                     std::string(View(last.ended)),
                                      std::string(key.substr(kImageDigits + kDayChars)),
-                                     std::string(key.substr(0, kImageDigits)), last.outcome,
-                                     last.reason, {}, {}});
+                                     std::string(key.substr(0, kImageDigits)),
+                                     last.outcome,
+                                     last.reason,
+                                     {},
+                                     {}});
   }
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
             [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });
   return report;
+}
+
+std::string ImageMatchesError(std::string_view image, const std::vector<GroupSummary>& groups) {
+  std::set<std::string_view> images;
+  for (const GroupSummary& group : groups) images.insert(group.imageSha256);
+  if (image.empty() || images.size() < 2) return {};
+  std::string error = "--image " + std::string(image) + " matches " +
+                      std::to_string(images.size()) + " images; give more of its digits:";
+  for (std::string_view each : images) error.append(" ").append(each);
+  return error;
 }
 
 std::set<std::string> FailedMcuIds(const Yield& report) {

@@ -30,7 +30,9 @@
 
 namespace obrint::records {
 
-inline constexpr std::size_t kMaxReasonsPerGroup = 100;  // then "(other reasons)"
+// A group names the first of its failures' reasons in byte order, the others count under
+// "(other reasons)": the same records give the same report whatever order their logs come in.
+inline constexpr std::size_t kMaxReasonsPerGroup = 100;
 inline constexpr std::string_view kOtherReasons = "(other reasons)";
 
 struct YieldFilter {
@@ -51,8 +53,8 @@ struct GroupSummary {
   std::uint64_t flashed = 0;
   std::uint64_t failed = 0;
   std::uint64_t notStarted = 0;
-  std::vector<ReasonCount> failures;      // the most frequent first; the counts add up to failed
-  std::optional<double> yieldPercent;     // flashed / (flashed + failed); none without either
+  std::vector<ReasonCount> failures;   // most frequent first, then by reason; they add up to failed
+  std::optional<double> yieldPercent;  // flashed / (flashed + failed); none without either
   std::optional<std::uint64_t> medianMs;  // of the flashed runs' durations; none without one
 };
 
@@ -98,6 +100,10 @@ class YieldTally {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// Why a yield cannot be given: `image`, a prefix in lower case, matches several of the groups'
+// images ("--image 0123abcd matches 2 images; give more of its digits: ..."); empty otherwise.
+std::string ImageMatchesError(std::string_view image, const std::vector<GroupSummary>& groups);
 
 // For flash --all --only-failed: the MCU IDs of the failed headsets. Tally the logs without a
 // filter for it, so that an older failure still counts.
