@@ -163,8 +163,9 @@ void BM_ReportLog(benchmark::State& state) {
     peakBytes = before;
     std::ifstream in(log.path(), std::ios::binary);
     records::YieldTally tally;
-    records::LogReader reader(
-        [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
+    records::LogReader reader([&tally](const records::LogRecord& record, std::string_view,
+                                       std::uint64_t,
+                                       std::string_view line) { tally.Add(record, line); });
     reader.Read(in, log.path().string());
     const records::Yield report = tally.Finish(reader);
     heldAtPeak = peakBytes.load() - before;

@@ -1,7 +1,7 @@
 #include "cli/yield_output.h"
 
 #include <algorithm>
-#include <cmath>
+#include <array>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -26,8 +26,13 @@ std::string YieldText(const GroupSummary& group) {
   return group.yieldPercent ? Fixed(*group.yieldPercent, 1) + " %" : "-";
 }
 
-std::string MedianText(const GroupSummary& group) {
-  return group.medianMs ? Fixed(static_cast<double>(*group.medianMs) / 1000, 1) + " s" : "-";
+std::string Seconds(const std::optional<std::uint64_t>& ms) {
+  return ms ? Fixed(static_cast<double>(*ms) / 1000, 1) + " s" : "-";
+}
+
+std::string PercentText(const records::HeadsetYield& yield) {
+  return (yield.yieldPercent ? Fixed(*yield.yieldPercent, 1) + " %" : "-") + " of " +
+         std::to_string(yield.headsets);
 }
 
 // The shortest prefix length, 8 digits or more, that tells every image of the report apart.
@@ -78,6 +83,73 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
+// The line's figures in short: yields, pace and durations, then the yields by day and station and
+// the ports that had failures.
+void WriteLineText(const records::LineFigures& line, std::ostream& out) {
+  out << "\nLine: " << line.runs << " runs, " << line.flashed << " flashed, " << line.failed
+      << " failed in " << line.byHour.size() << " hours ("
+      << (line.headsetsPerHour ? Fixed(*line.headsetsPerHour, 1) : "-")
+      << " headsets per hour)\nFirst-pass yield " << PercentText(line.firstPass)
+      << " headsets, final yield " << PercentText(line.final) << "\nFlashed runs' duration: median "
+      << Seconds(line.durations.medianMs) << ", 95th percentile " << Seconds(line.durations.p95Ms)
+      << '\n';
+  if (!line.byDayStation.empty()) {
+    std::vector<Row> rows = {{"Day", "Station", "First-pass yield", "Final yield"}};
+    for (const records::DayStationYield& d : line.byDayStation) {
+      rows.push_back({d.day, d.station, PercentText(d.firstPass), PercentText(d.final)});
+    }
+    const std::vector<std::size_t> widths = Widths(rows);
+    for (const Row& row : rows) WriteRow(out, row, widths, {false, false, true, true});
+  }
+  for (const records::PortCount& p : line.failuresByPort) {
+    if (p.failed > 0) {
+      out << "  " << p.failed << " of " << p.runs << " runs failed at " << p.station << " port "
+          << p.usbPort << '\n';
+    }
+  }
+}
+
+// The CSV's columns; each row fills those of its kind.
+enum CsvColumn : std::uint8_t {
+  kKind,
+  kImage,
+  kDay,
+  kStation,
+  kRuns,
+  kFlashed,
+  kFailed,
+  kNotStarted,
+  kYield,
+  kMedian,
+  kReason,
+  kCount,
+  kHeadsets,
+  kP95,
+  kPerHour,
+  kHour,
+  kUsbPort,
+  kFromMs,
+  kToMs
+};
+constexpr std::array<std::string_view, kToMs + 1> kCsvColumns = {
+    "kind",    "image_sha256", "day",         "station",       "runs",
+    "flashed", "failed",       "not_started", "yield_percent", "median_ms",
+    "reason",  "count",        "headsets",    "p95_ms",        "headsets_per_hour",
+    "hour",    "usb_port",     "from_ms",     "to_ms"};
+using CsvCells = std::vector<std::pair<CsvColumn, std::string>>;
+
+// RFC 4180 quoting; the cells of `where` and then of `figures`, the others empty.
+void WriteCsvRow(std::ostream& out, std::string_view kind, const CsvCells& where,
+                 const CsvCells& figures) {
+  std::array<std::string, kCsvColumns.size()> row;
+  row[kKind] = kind;
+  for (const CsvCells* cells : {&where, &figures}) {
+    for (const auto& [column, text] : *cells) row[column] = CsvField(text);
+  }
+  for (std::size_t c = 0; c < row.size(); ++c) out << (c ? "," : "") << row[c];
+  out << '\n';
+}
+
 }  // namespace
 
 void WriteYieldText(const records::Yield& report, std::ostream& out) {
@@ -92,7 +164,7 @@ void WriteYieldText(const records::Yield& report, std::ostream& out) {
     for (const GroupSummary& g : report.groups) {
       rows.push_back({g.imageSha256.substr(0, prefix), g.day, g.station, std::to_string(g.runs),
                       std::to_string(g.flashed), std::to_string(g.failed),
-                      std::to_string(g.notStarted), YieldText(g), MedianText(g)});
+                      std::to_string(g.notStarted), YieldText(g), Seconds(g.medianMs)});
     }
     const std::vector<std::size_t> widths = Widths(rows);
     const std::vector<bool> right = {false, false, false, true, true, true, true, true, true};
@@ -107,6 +179,7 @@ void WriteYieldText(const records::Yield& report, std::ostream& out) {
     }
   }
 
+  WriteLineText(report.line, out);
   out << "\nHeadsets whose last record failed: " << report.failedHeadsets.size() << '\n';
   if (!report.failedHeadsets.empty()) {
     std::vector<Row> rows = {{"MCU ID", "Ended", "Station", "Image", "Outcome", "Reason"}};
@@ -125,17 +198,63 @@ void WriteYieldText(const records::Yield& report, std::ostream& out) {
 }
 
 void WriteYieldCsv(const records::Yield& report, std::ostream& out) {
-  out << "kind,image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
-         "reason,count\n";
+  for (std::size_t c = 0; c < kCsvColumns.size(); ++c) out << (c ? "," : "") << kCsvColumns[c];
+  out << '\n';
+  const auto yieldCell = [](const std::optional<double>& p) { return p ? Fixed(*p, 2) : ""; };
+  const auto msCell = [](const std::optional<std::uint64_t>& ms) {
+    return ms ? std::to_string(*ms) : "";
+  };
   for (const GroupSummary& g : report.groups) {
-    const std::string group = g.imageSha256 + ',' + g.day + ',' + CsvField(g.station) + ',';
-    out << "group," << group << g.runs << ',' << g.flashed << ',' << g.failed << ',' << g.notStarted
-        << ',' << (g.yieldPercent ? Fixed(*g.yieldPercent, 2) : "") << ','
-        << (g.medianMs ? std::to_string(*g.medianMs) : "") << ",,\n";
+    const CsvCells where = {{kImage, g.imageSha256}, {kDay, g.day}, {kStation, g.station}};
+    WriteCsvRow(out, "group", where,
+                {{kRuns, std::to_string(g.runs)},
+                 {kFlashed, std::to_string(g.flashed)},
+                 {kFailed, std::to_string(g.failed)},
+                 {kNotStarted, std::to_string(g.notStarted)},
+                 {kYield, yieldCell(g.yieldPercent)},
+                 {kMedian, msCell(g.medianMs)}});
     for (const ReasonCount& failure : g.failures) {
-      out << "failure," << group << ",,,,,," << CsvField(failure.reason) << ',' << failure.count
-          << '\n';
+      WriteCsvRow(out, "failure", where,
+                  {{kReason, failure.reason}, {kCount, std::to_string(failure.count)}});
     }
+  }
+  const records::LineFigures& line = report.line;
+  WriteCsvRow(out, "line", {},
+              {{kRuns, std::to_string(line.runs)},
+               {kFlashed, std::to_string(line.flashed)},
+               {kFailed, std::to_string(line.failed)},
+               {kMedian, msCell(line.durations.medianMs)},
+               {kP95, msCell(line.durations.p95Ms)},
+               {kPerHour, yieldCell(line.headsetsPerHour)}});
+  const auto headsetRow = [&](const char* kind, const CsvCells& where,
+                              const records::HeadsetYield& y) {
+    WriteCsvRow(out, kind, where,
+                {{kHeadsets, std::to_string(y.headsets)},
+                 {kFlashed, std::to_string(y.flashed)},
+                 {kYield, yieldCell(y.yieldPercent)}});
+  };
+  headsetRow("line_first_pass", {}, line.firstPass);
+  headsetRow("line_final", {}, line.final);
+  for (const records::DayStationYield& d : line.byDayStation) {
+    headsetRow("first_pass", {{kDay, d.day}, {kStation, d.station}}, d.firstPass);
+    headsetRow("final", {{kDay, d.day}, {kStation, d.station}}, d.final);
+  }
+  for (const records::HourCount& h : line.byHour) {
+    WriteCsvRow(out, "hour", {{kHour, h.hour}},
+                {{kFlashed, std::to_string(h.flashed)}, {kFailed, std::to_string(h.failed)}});
+  }
+  for (const ReasonCount& r : line.failuresByReason) {
+    WriteCsvRow(out, "reason", {}, {{kReason, r.reason}, {kCount, std::to_string(r.count)}});
+  }
+  for (const records::PortCount& p : line.failuresByPort) {
+    WriteCsvRow(out, "port", {{kStation, p.station}, {kUsbPort, p.usbPort}},
+                {{kRuns, std::to_string(p.runs)}, {kFailed, std::to_string(p.failed)}});
+  }
+  for (const records::DurationBin& b : line.durations.histogram) {
+    WriteCsvRow(out, "duration", {},
+                {{kFromMs, std::to_string(b.fromMs)},
+                 {kToMs, std::to_string(b.toMs)},
+                 {kRuns, std::to_string(b.runs)}});
   }
 }
 
@@ -147,46 +266,6 @@ void WriteUnreadableLines(const records::Yield& report, std::ostream& out) {
   if (report.unreadable > report.namedUnreadable.size()) {
     out << "  and " << report.unreadable - report.namedUnreadable.size() << " more\n";
   }
-}
-
-nlohmann::ordered_json YieldJson(const records::Yield& report) {
-  using Json = nlohmann::ordered_json;
-  Json groups = Json::array();
-  for (const GroupSummary& g : report.groups) {
-    Json failures = Json::array();
-    for (const ReasonCount& f : g.failures)
-      failures.push_back({{"reason", f.reason}, {"count", f.count}});
-    Json group = {{"image_sha256", g.imageSha256}, {"day", g.day},
-                  {"station", g.station},          {"runs", g.runs},
-                  {"flashed", g.flashed},          {"failed", g.failed},
-                  {"not_started", g.notStarted}};
-    group["yield_percent"] =
-        g.yieldPercent ? Json(std::round(*g.yieldPercent * 100) / 100) : Json(nullptr);
-    group["median_ms"] = g.medianMs ? Json(*g.medianMs) : Json(nullptr);
-    group["failures"] = std::move(failures);
-    groups.push_back(std::move(group));
-  }
-  Json headsets = Json::array();
-  for (const FailedHeadset& h : report.failedHeadsets) {
-    headsets.push_back({{"mcu_id", h.mcuId},
-                        {"ended", h.ended},
-                        {"station", h.station},
-                        {"image_sha256", h.imageSha256},
-                        {"outcome", std::string(OutcomeName(h.outcome))},
-                        {"reason", h.reason}});
-  }
-  Json lines = Json::array();
-  for (const UnreadableLine& line : report.namedUnreadable) {
-    lines.push_back({{"where", line.where}, {"why", line.why}});
-  }
-  Json json;
-  json["records"] = report.records;
-  json["outside_filter"] = report.outsideFilter;
-  json["records_without_mcu_id"] = report.withoutMcuId;
-  json["groups"] = std::move(groups);
-  json["failed_headsets"] = std::move(headsets);
-  json["unreadable"] = {{"count", report.unreadable}, {"lines", std::move(lines)}};
-  return json;
 }
 
 }  // namespace obrint::cli

@@ -1,8 +1,30 @@
 #include "records/line_figures.h"
 
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_map>
 #include <utility>
 
 namespace obrint::records {
+namespace {
+
+// A headset's key: its MCU ID's 24 characters, then its image's 64 digits.
+using HeadsetKey = std::array<char, 24 + 64>;
+struct HeadsetKeyHash {
+  std::size_t operator()(const HeadsetKey& key) const {
+    return std::hash<std::string_view>()({key.data(), key.size()});
+  }
+};
+
+template <std::size_t N>
+void CopyInto(std::string_view text, std::array<char, N>& to, std::size_t at = 0) {
+  std::copy_n(text.begin(), std::min(text.size(), N - at), to.begin() + at);
+}
+
+constexpr std::uint64_t kBinMs = 1000;
+
+}  // namespace
 
 HeadsetYield YieldOf(std::uint64_t headsets, std::uint64_t flashed) {
   HeadsetYield yield{headsets, flashed, std::nullopt};
@@ -19,6 +41,111 @@ std::optional<double> HeadsetsPerHour(std::uint64_t flashed, std::uint64_t hours
 
 DurationFigures DurationsOf(const DurationHistogram& durations, std::vector<DurationBin> bins) {
   return {durations.count(), durations.Median(), durations.P95(), std::move(bins)};
+}
+
+RecordOrder OrderOf(std::string_view ended, std::string_view id) {
+  RecordOrder order;
+  CopyInto(ended, order.ended);
+  CopyInto(id, order.id);
+  return order;
+}
+
+struct LineTally::State {
+  // A headset's first or last record.
+  struct End {
+    RecordOrder order;
+    const std::string* station = nullptr;  // in `stations`, whose nodes stay in place
+    bool flashed = false;
+  };
+  struct Headset {
+    End first, last;
+  };
+  struct Counts {
+    std::uint64_t runs = 0, failed = 0;
+  };
+
+  void Add(const LogRecord& record, std::string_view id) {
+    if (record.outcome == RunOutcome::kNotStarted) return;
+    const bool flashed = record.outcome == RunOutcome::kFlashed;
+    ++figures.runs;
+    ++(flashed ? figures.flashed : figures.failed);
+    const std::string_view hourText = std::string_view(record.ended).substr(0, 13);
+    auto hour = hours.find(hourText);
+    if (hour == hours.end()) hour = hours.emplace(hourText, HourCount{}).first;
+    ++(flashed ? hour->second.flashed : hour->second.failed);
+    if (flashed) {
+      durations.Add(record.durationMs);
+      ++bins[record.durationMs / kBinMs];
+    }
+    if (!record.usbPort.empty()) {
+      Counts& port = ports[{record.station, record.usbPort}];
+      ++port.runs;
+      port.failed += flashed ? 0 : 1;
+    }
+    if (record.mcuId.empty()) return;
+    HeadsetKey key{};
+    CopyInto(record.mcuId, key);
+    CopyInto(record.imageSha256, key, 24);
+    const End end{OrderOf(record.ended, id), &*stations.insert(record.station).first, flashed};
+    const auto [at, inserted] = headsets.try_emplace(key, Headset{end, end});
+    if (inserted) return;
+    if (end.order < at->second.first.order) at->second.first = end;
+    if (end.order >= at->second.last.order) at->second.last = end;
+  }
+
+  LineFigures figures;  // the counts so far
+  DurationHistogram durations;
+  std::map<std::uint64_t, std::uint64_t> bins;  // runs by whole seconds taken
+  std::map<std::string, HourCount, std::less<>> hours;
+  std::map<std::pair<std::string, std::string>, Counts> ports;  // by station and port
+  std::set<std::string, std::less<>> stations;
+  std::unordered_map<HeadsetKey, Headset, HeadsetKeyHash> headsets;
+};
+
+LineTally::LineTally() : state_(std::make_unique<State>()) {}
+LineTally::~LineTally() = default;
+
+void LineTally::Add(const LogRecord& record, std::string_view id) { state_->Add(record, id); }
+
+LineFigures LineTally::Finish() const {
+  const State& s = *state_;
+  LineFigures line = s.figures;
+  struct DayStation {
+    std::uint64_t firstHeadsets = 0, firstFlashed = 0, finalHeadsets = 0, finalFlashed = 0;
+  };
+  std::map<std::pair<std::string_view, std::string_view>, DayStation> days;
+  std::uint64_t firstFlashed = 0, finalFlashed = 0;
+  const auto dayStation = [&](const State::End& end) -> DayStation& {
+    return days[{std::string_view(end.order.ended.data(), 10), *end.station}];
+  };
+  for (const auto& [key, headset] : s.headsets) {
+    DayStation& first = dayStation(headset.first);
+    ++first.firstHeadsets;
+    first.firstFlashed += headset.first.flashed ? 1 : 0;
+    firstFlashed += headset.first.flashed ? 1 : 0;
+    DayStation& last = dayStation(headset.last);
+    ++last.finalHeadsets;
+    last.finalFlashed += headset.last.flashed ? 1 : 0;
+    finalFlashed += headset.last.flashed ? 1 : 0;
+  }
+  line.firstPass = YieldOf(s.headsets.size(), firstFlashed);
+  line.final = YieldOf(s.headsets.size(), finalFlashed);
+  for (const auto& [at, counts] : days) {
+    line.byDayStation.push_back({std::string(at.first), std::string(at.second),
+                                 YieldOf(counts.firstHeadsets, counts.firstFlashed),
+                                 YieldOf(counts.finalHeadsets, counts.finalFlashed)});
+  }
+  for (const auto& [hour, counts] : s.hours)
+    line.byHour.push_back({hour, counts.flashed, counts.failed});
+  line.headsetsPerHour = HeadsetsPerHour(line.flashed, line.byHour.size());
+  std::vector<DurationBin> bins;
+  for (const auto& [second, runs] : s.bins)
+    bins.push_back({second * kBinMs, (second + 1) * kBinMs, runs});
+  line.durations = DurationsOf(s.durations, std::move(bins));
+  for (const auto& [at, counts] : s.ports) {
+    line.failuresByPort.push_back({at.first, at.second, counts.runs, counts.failed});
+  }
+  return line;
 }
 
 }  // namespace obrint::records

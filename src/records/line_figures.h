@@ -9,12 +9,17 @@
 // compared as text (a record written before IDs has the one derived from its content).
 #pragma once
 
+#include <array>
+#include <compare>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/durations.h"
+#include "records/log_reader.h"
 #include "records/record.h"
 
 namespace obrint::records {
@@ -94,6 +99,34 @@ struct EarlierRecord {
   std::string imageSha256;
   RunOutcome outcome = RunOutcome::kFailed;
   std::string reason;
+};
+
+// Where a record stands among a headset's records: by `ended`, then by ID.
+struct RecordOrder {
+  std::array<char, 24> ended{};
+  std::array<char, 36> id{};
+  auto operator<=>(const RecordOrder&) const = default;
+};
+RecordOrder OrderOf(std::string_view ended, std::string_view id);
+
+// Sums the line's figures up, one record within the filter at a time. Memory grows with the
+// headsets, the stations, their ports, the hours and the seconds the runs took; not with the
+// records.
+class LineTally {
+ public:
+  LineTally();
+  ~LineTally();
+  LineTally(const LineTally&) = delete;
+  LineTally& operator=(const LineTally&) = delete;
+
+  // `id` is the record's ID, or the one derived from its content where it has none.
+  void Add(const LogRecord& record, std::string_view id);
+  // Every figure but failuresByReason, which the caller counts.
+  LineFigures Finish() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace obrint::records

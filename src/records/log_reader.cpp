@@ -39,12 +39,15 @@ enum Field : std::uint8_t {
   kMcuId,
   kOutcome,
   kReason,
-  kId,  // the only one a record may lack: records written before IDs have none
+  // The only ones a record may lack: records written before IDs have no ID, and a port that
+  // only the line's figures read is taken as empty where it is absent.
+  kUsbPort,
+  kId,
   kDuration,
   kNone
 };
 constexpr std::array<std::string_view, kNone> kFieldNames = {
-    "ended", "station", "image_sha256", "mcu_id", "outcome", "reason", "id", "duration_ms"};
+    "ended", "station", "image_sha256", "mcu_id", "outcome", "reason", "usb_port", "id", "duration_ms"};
 
 // Takes the fields the report needs from the record's top level as the parser meets them, with
 // no tree of the whole record: a log is read at the speed of the lexer. The last of two equal
@@ -55,7 +58,7 @@ class RecordFields : public Json::json_sax_t {
 
   explicit RecordFields(LogRecord& record)
       : texts_{&record.ended, &record.station, &record.imageSha256, &record.mcuId,
-               &outcome,      &record.reason,  &record.id},
+               &outcome,      &record.reason,  &record.usbPort, &record.id},
         record_(record) {}
 
   bool null() override { return Value(false); }
@@ -134,6 +137,7 @@ bool IsFailure(RunOutcome outcome) {
 
 bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) {
   record.id.clear();
+  record.usbPort.clear();
   RecordFields fields(record);
   Json::sax_parse(line, &fields);
   if (fields.errorByte != 0) {
@@ -142,7 +146,7 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
   if (fields.notObject) return Refuse(why, "not a JSON object");
   for (std::size_t f = 0; f < kNone; ++f) {
     if (fields.seen[f] == RecordFields::Seen::kYes) continue;
-    if (f == kId && fields.seen[f] == RecordFields::Seen::kNo) continue;
+    if ((f == kId || f == kUsbPort) && fields.seen[f] == RecordFields::Seen::kNo) continue;
     std::string name(1, '"');
     name.append(kFieldNames[f]).push_back('"');
     if (fields.seen[f] == RecordFields::Seen::kNo) return Refuse(why, "no " + name);

@@ -34,7 +34,8 @@ struct LogRecord {
   RunOutcome outcome = RunOutcome::kFailed;
   std::string reason;  // empty when flashed
   std::uint64_t durationMs = 0;
-  std::string id;  // a UUID, or empty for a record written before IDs
+  std::string id;       // a UUID, or empty for a record written before IDs
+  std::string usbPort;  // empty when the platform told none, or the record has none
 
   std::string_view day() const { return std::string_view(ended).substr(0, 10); }  // UTC
 };

@@ -9,6 +9,7 @@
 
 #include "device/text.h"
 #include "records/durations.h"
+#include "records/record_id.h"
 
 namespace obrint::records {
 namespace {
@@ -59,6 +60,19 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// The groups' failures summed by reason: the most frequent first, then by reason.
+std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups) {
+  std::map<std::string_view, std::uint64_t> counts;
+  for (const GroupSummary& group : groups) {
+    for (const ReasonCount& failure : group.failures) counts[failure.reason] += failure.count;
+  }
+  std::vector<ReasonCount> reasons;
+  for (const auto& [reason, count] : counts) reasons.push_back({std::string(reason), count});
+  std::stable_sort(reasons.begin(), reasons.end(),
+                   [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
+  return reasons;
+}
+
 }  // namespace
 
 std::string FilterError(const YieldFilter& filter) {
@@ -80,15 +94,16 @@ struct YieldTally::State {
     std::uint64_t otherReasons = 0;
     DurationHistogram durations;
   };
-  // A headset's latest record that says something of it (any outcome but not started).
-  struct Last {
-    Text24 ended{};
+  // One of a headset's latest records that say something of it (any outcome but not started).
+  struct Kept {
+    RecordOrder order;
     const std::string* group = nullptr;  // the key in `groups`, which map nodes keep in place
+    std::string usbPort;
     RunOutcome outcome = RunOutcome::kFailed;
     std::string reason;
   };
 
-  void Add(const LogRecord& record) {
+  void Add(const LogRecord& record, std::string_view line) {
     if ((!since.empty() && record.day() < since) || !record.imageSha256.starts_with(image)) {
       ++counts.outsideFilter;
       return;
@@ -113,19 +128,25 @@ struct YieldTally::State {
       return;
     }
     if (record.outcome == RunOutcome::kNotStarted) return;
-    const auto [at, inserted] = headsets.try_emplace(ToText24(record.mcuId));
-    Last& last = at->second;
-    if (inserted || record.ended >= View(last.ended)) {
-      last.ended = ToText24(record.ended);
-      last.group = &group->first;
-      last.outcome = record.outcome;
-      if (IsFailure(record.outcome)) {
-        last.reason = record.reason;
-      } else {  // only a headset that stays failed keeps the room of its reason
-        last.reason.clear();
-        last.reason.shrink_to_fit();
-      }
+    std::string derived;
+    if (record.id.empty() && !line.empty()) derived = DerivedRecordId(line);
+    const std::string_view id = record.id.empty() ? derived : record.id;
+    lineTally.Add(record, id);
+    Keep(headsets[ToText24(record.mcuId)],
+         {OrderOf(record.ended, id), &group->first, record.usbPort, record.outcome, record.reason});
+  }
+
+  // A headset's last record and those before it, the latest first, as many as its history
+  // shows. Of two records in the same place the later read comes first.
+  static void Keep(std::vector<Kept>& kept, Kept record) {
+    const auto at = std::find_if(kept.begin(), kept.end(),
+                                 [&](const Kept& k) { return k.order <= record.order; });
+    if (at == kept.end() && kept.size() > kHistoryLimit) return;
+    if (!IsFailure(record.outcome)) {  // a flashed run's reason is empty
+      record.reason.clear();
     }
+    kept.insert(at, std::move(record));
+    if (kept.size() > kHistoryLimit + 1) kept.pop_back();
   }
 
   // The reasons named are the first kMaxReasonsPerGroup in byte order, whatever order the logs
@@ -153,9 +174,10 @@ struct YieldTally::State {
   std::string since;
   std::string image;  // lower case; empty matches every image
   std::map<std::string, Tally, std::less<>> groups;
-  std::unordered_map<Text24, Last, Text24Hash> headsets;  // by MCU ID
-  Yield counts;                                           // the counters only
-  std::string key;                                        // reused from record to record
+  std::unordered_map<Text24, std::vector<Kept>, Text24Hash> headsets;  // by MCU ID
+  LineTally lineTally;
+  Yield counts;     // the counters only
+  std::string key;  // reused from record to record
 };
 
 YieldTally::YieldTally(YieldFilter filter) : state_(std::make_unique<State>()) {
@@ -165,7 +187,7 @@ YieldTally::YieldTally(YieldFilter filter) : state_(std::make_unique<State>()) {
 
 YieldTally::~YieldTally() = default;
 
-void YieldTally::Add(const LogRecord& record, std::string_view) { state_->Add(record); }
+void YieldTally::Add(const LogRecord& record, std::string_view line) { state_->Add(record, line); }
 
 Yield YieldTally::Finish(const LogReader& reader) const {
   const State& s = *state_;
@@ -190,18 +212,31 @@ Yield YieldTally::Finish(const LogReader& reader) const {
     group.medianMs = tally.durations.Median();
     report.groups.push_back(std::move(group));
   }
+  report.line = s.lineTally.Finish();
+  report.line.failuresByReason = FailuresByReason(report.groups);
   report.error = ImageMatchesError(s.image, report.groups);
-  for (const auto& [mcuId, last] : s.headsets) {
-    if (!IsFailure(last.outcome)) continue;
-    const std::string_view key = *last.group;
-    report.failedHeadsets.push_back({std::string(View(mcuId)),
-                                     std::string(View(last.ended)),
-                                     std::string(key.substr(kImageDigits + kDayChars)),
-                                     std::string(key.substr(0, kImageDigits)),
-                                     last.outcome,
-                                     last.reason,
-                                     {},
-                                     {}});
+  for (const auto& [mcuId, kept] : s.headsets) {
+    if (!IsFailure(kept.front().outcome)) continue;
+    const auto earlier = [&](const State::Kept& k) {
+      const std::string_view key = *k.group;
+      return EarlierRecord{std::string(View(k.order.ended)),
+                           std::string(key.substr(kImageDigits + kDayChars)),
+                           k.usbPort,
+                           std::string(key.substr(0, kImageDigits)),
+                           k.outcome,
+                           k.reason};
+    };
+    EarlierRecord last = earlier(kept.front());
+    FailedHeadset& headset =
+        report.failedHeadsets.emplace_back(FailedHeadset{std::string(View(mcuId)),
+                                                         std::move(last.ended),
+                                                         std::move(last.station),
+                                                         std::move(last.imageSha256),
+                                                         last.outcome,
+                                                         std::move(last.reason),
+                                                         std::move(last.usbPort),
+                                                         {}});
+    std::transform(kept.begin() + 1, kept.end(), std::back_inserter(headset.history), earlier);
   }
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
             [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });
@@ -226,7 +261,8 @@ std::set<std::string> FailedMcuIds(const Yield& report) {
 
 Result<std::set<std::string>> FailedMcuIdsIn(const std::string& path, std::string& unopened) {
   YieldTally tally;
-  LogReader reader([&tally](const LogRecord& record, auto&&...) { tally.Add(record); });
+  LogReader reader([&tally](const LogRecord& record, std::string_view, std::uint64_t,
+                            std::string_view line) { tally.Add(record, line); });
   if (reader.ReadFiles({path}, unopened) == 0) return Failure::kFileNotOpened;
   return FailedMcuIds(tally.Finish(reader));
 }

@@ -1,19 +1,20 @@
 // The yield of one or many stations, from their records as the log reader reads them: per image,
-// station and day the runs, flashed, failed by reason, yield and median time, and the headsets
-// whose last record failed.
+// station and day the runs, flashed, failed by reason, yield and median time; the line's figures
+// (line_figures.h); and the headsets whose last record failed, each with its earlier records.
 //
 // Failures are the outcomes failed, not back and interrupted, each counted under its reason (the
 // outcome's name where the reason is empty). A headset that was not started was left alone: the
 // run counts apart, neither flashed nor failed, and leaves the headset's last record as it was.
 //
-// A headset's last record is the one that ended last across all logs (the later line read wins
-// a tie: a later log, or further down the same log). Records without an MCU ID name no headset:
-// they count in their group and apart, never in the list of failed headsets. A filter leaves
-// records out before all this: with `since`, a headset's last record is its last since that day.
+// A headset's last record is the one that ended last across all logs; a tie goes to the greater
+// ID, then to the later line read. Records without an MCU ID name no headset: they count in their
+// group and apart, never in the list of failed headsets. A filter leaves records out before all
+// this: with `since`, a headset's last record is its last since that day.
 //
 // Memory grows with the groups (image, station, day), the distinct reasons within a group (at
-// most kMaxReasonsPerGroup), and the distinct headsets; not with the records. The median is
-// therefore read from a histogram (durations.h), not from every duration.
+// most kMaxReasonsPerGroup), and the distinct headsets (each with at most kHistoryLimit earlier
+// records); not with the records. The median is therefore read from a histogram (durations.h),
+// not from every duration.
 #pragma once
 
 #include <cstddef>

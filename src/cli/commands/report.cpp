@@ -90,8 +90,9 @@ void Run(Context& context) {
   if (options.logs.empty())
     return context.reply.Fail(Failure::kBadUsage, "report needs LOG files, or --db CONNINFO");
   records::YieldTally tally(filter);
-  records::LogReader reader(
-      [&tally](const records::LogRecord& record, auto&&...) { tally.Add(record); });
+  records::LogReader reader([&tally](const records::LogRecord& record, std::string_view,
+                                     std::uint64_t,
+                                     std::string_view line) { tally.Add(record, line); });
   std::string unopened;
   const auto stopped = [&context] { return context.signals.first() != 0; };
   const std::size_t read = reader.ReadFiles(options.logs, unopened, stopped);

@@ -1,0 +1,123 @@
+// The yield report as a JSON object (yield_output.h).
+#include <cmath>
+
+#include "cli/yield_output.h"
+
+namespace obrint::cli {
+namespace {
+
+using records::FailedHeadset;
+using records::GroupSummary;
+using records::OutcomeName;
+using records::ReasonCount;
+using records::UnreadableLine;
+using Json = nlohmann::ordered_json;
+
+Json Hundredths(const std::optional<double>& value) {
+  return value ? Json(std::round(*value * 100) / 100) : Json(nullptr);
+}
+Json OrNull(const std::optional<std::uint64_t>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+Json HeadsetYieldJson(const records::HeadsetYield& yield) {
+  return {{"headsets", yield.headsets},
+          {"flashed", yield.flashed},
+          {"yield_percent", Hundredths(yield.yieldPercent)}};
+}
+
+Json LineJson(const records::LineFigures& line) {
+  Json histogram = Json::array();
+  for (const records::DurationBin& bin : line.durations.histogram) {
+    histogram.push_back({{"from_ms", bin.fromMs}, {"to_ms", bin.toMs}, {"runs", bin.runs}});
+  }
+  Json days = Json::array();
+  for (const records::DayStationYield& d : line.byDayStation) {
+    days.push_back({{"day", d.day},
+                    {"station", d.station},
+                    {"first_pass", HeadsetYieldJson(d.firstPass)},
+                    {"final", HeadsetYieldJson(d.final)}});
+  }
+  Json hours = Json::array();
+  for (const records::HourCount& h : line.byHour) {
+    hours.push_back({{"hour", h.hour}, {"flashed", h.flashed}, {"failed", h.failed}});
+  }
+  Json reasons = Json::array();
+  for (const ReasonCount& r : line.failuresByReason) {
+    reasons.push_back({{"reason", r.reason}, {"count", r.count}});
+  }
+  Json ports = Json::array();
+  for (const records::PortCount& p : line.failuresByPort) {
+    ports.push_back(
+        {{"station", p.station}, {"usb_port", p.usbPort}, {"runs", p.runs}, {"failed", p.failed}});
+  }
+  return {{"runs", line.runs},
+          {"flashed", line.flashed},
+          {"failed", line.failed},
+          {"first_pass", HeadsetYieldJson(line.firstPass)},
+          {"final", HeadsetYieldJson(line.final)},
+          {"headsets_per_hour", Hundredths(line.headsetsPerHour)},
+          {"durations",
+           {{"runs", line.durations.runs},
+            {"median_ms", OrNull(line.durations.medianMs)},
+            {"p95_ms", OrNull(line.durations.p95Ms)},
+            {"histogram", std::move(histogram)}}},
+          {"by_day_station", std::move(days)},
+          {"by_hour", std::move(hours)},
+          {"failures_by_reason", std::move(reasons)},
+          {"failures_by_port", std::move(ports)}};
+}
+
+}  // namespace
+
+nlohmann::ordered_json YieldJson(const records::Yield& report) {
+  Json groups = Json::array();
+  for (const GroupSummary& g : report.groups) {
+    Json failures = Json::array();
+    for (const ReasonCount& f : g.failures)
+      failures.push_back({{"reason", f.reason}, {"count", f.count}});
+    Json group = {{"image_sha256", g.imageSha256}, {"day", g.day},
+                  {"station", g.station},          {"runs", g.runs},
+                  {"flashed", g.flashed},          {"failed", g.failed},
+                  {"not_started", g.notStarted}};
+    group["yield_percent"] = Hundredths(g.yieldPercent);
+    group["median_ms"] = OrNull(g.medianMs);
+    group["failures"] = std::move(failures);
+    groups.push_back(std::move(group));
+  }
+  Json headsets = Json::array();
+  for (const FailedHeadset& h : report.failedHeadsets) {
+    Json history = Json::array();
+    for (const records::EarlierRecord& e : h.history) {
+      history.push_back({{"ended", e.ended},
+                         {"station", e.station},
+                         {"usb_port", e.usbPort},
+                         {"image_sha256", e.imageSha256},
+                         {"outcome", std::string(OutcomeName(e.outcome))},
+                         {"reason", e.reason}});
+    }
+    headsets.push_back({{"mcu_id", h.mcuId},
+                        {"ended", h.ended},
+                        {"station", h.station},
+                        {"image_sha256", h.imageSha256},
+                        {"outcome", std::string(OutcomeName(h.outcome))},
+                        {"reason", h.reason},
+                        {"usb_port", h.usbPort},
+                        {"history", std::move(history)}});
+  }
+  Json lines = Json::array();
+  for (const UnreadableLine& line : report.namedUnreadable) {
+    lines.push_back({{"where", line.where}, {"why", line.why}});
+  }
+  Json json;
+  json["records"] = report.records;
+  json["outside_filter"] = report.outsideFilter;
+  json["records_without_mcu_id"] = report.withoutMcuId;
+  json["groups"] = std::move(groups);
+  json["failed_headsets"] = std::move(headsets);
+  json["line"] = LineJson(report.line);
+  json["unreadable"] = {{"count", report.unreadable}, {"lines", std::move(lines)}};
+  return json;
+}
+
+}  // namespace obrint::cli
