@@ -19,7 +19,7 @@ using records::GroupSummary;
 // reader reads: an older record of a headset that needs recovery, not started, failed.
 #define OBRINT_FILTERED                                                                         \
   "WITH r AS (SELECT image_sha256 AS image, (ended AT TIME ZONE 'UTC')::date AS day, station, " \
-  "mcu_id, ended, id, reason, duration_ms, CASE WHEN outcome = 'not started' AND "              \
+  "mcu_id, usb_port, ended, id, reason, duration_ms, CASE WHEN outcome = 'not started' AND "    \
   "starts_with(reason, 'needs recovery') THEN 'failed' ELSE outcome END AS outcome "            \
   "FROM obrint.records WHERE ended >= $1::timestamptz AND starts_with(image_sha256, $2::text)) "
 #define OBRINT_DAY "to_char(day, 'YYYY-MM-DD')"
@@ -28,46 +28,66 @@ using records::GroupSummary;
 
 constexpr Statement kAll = {"obrint_yield_all", "SELECT count(*) FROM obrint.records"};
 
-constexpr Statement kGroups = {
-    "obrint_yield_groups",
-    OBRINT_FILTERED "SELECT image, " OBRINT_DAY
-                    ", station, count(*), count(*) FILTER (WHERE outcome = 'flashed'), "
-                    "count(*) FILTER (WHERE outcome = 'not started'), "
-                    "count(*) FILTER (WHERE mcu_id = '') FROM r GROUP BY image, day, station "
-                    "ORDER BY " OBRINT_GROUP_ORDER};
+// The records counted by image, day, station, hour, port, outcome and failure (its reason, or its
+// outcome's name where it gives none), then summed over the sets that the figures need. What
+// GROUPING(failure, hour, usb_port) gives each set, in the order of its rows:
+constexpr int kGroupRow = 7, kReasonRow = 3, kHourRow = 5, kPortRow = 6;
+constexpr Statement kCounts = {
+    "obrint_yield_counts", OBRINT_FILTERED
+    ", cells(image, day, station, hour, usb_port, outcome, failure, anonymous, n) AS (SELECT "
+    "image, day, station, date_trunc('hour', ended AT TIME ZONE 'UTC'), "
+    "usb_port, outcome, CASE WHEN outcome IN ('flashed', 'not started') THEN NULL WHEN reason = "
+    "'' THEN outcome ELSE reason END, mcu_id = '', count(*) FROM r GROUP BY 1, 2, 3, 4, 5, 6, 7, "
+    "8) "
+    "SELECT GROUPING(failure, hour, usb_port), image, " OBRINT_DAY
+    ", station, failure, to_char(hour, 'YYYY-MM-DD\"T\"HH24'), usb_port, sum(n), "
+    "sum(n) FILTER (WHERE outcome = 'flashed'), sum(n) FILTER (WHERE outcome = 'not started'), "
+    "sum(n) FILTER (WHERE anonymous) FROM cells GROUP BY GROUPING SETS ((image, day, station), "
+    "(image, day, station, failure), (hour), (station, usb_port)) ORDER BY 1 "
+    "DESC, " OBRINT_GROUP_ORDER ", failure COLLATE \"C\", hour, usb_port COLLATE \"C\""};
 
-// Each group's failures by reason (the outcome's name where it gives none): the first $3 in byte
-// order named, the others under $4; the most frequent first, then by reason.
-constexpr Statement kReasons = {
-    "obrint_yield_reasons", OBRINT_FILTERED
-    "SELECT image, " OBRINT_DAY
-    ", station, reason, sum(n) FROM (SELECT image, day, station, n, "
-    "CASE WHEN row_number() OVER (PARTITION BY image, day, station ORDER BY reason COLLATE \"C\") "
-    "<= $3::integer THEN reason ELSE $4::text END AS reason FROM (SELECT image, day, station, "
-    "CASE reason WHEN '' THEN outcome ELSE reason END, count(*) FROM r "
-    "WHERE outcome NOT IN ('flashed', 'not started') GROUP BY 1, 2, 3, 4) AS counted(image, day, "
-    "station, reason, n)) AS named GROUP BY image, day, station, reason "
-    "ORDER BY " OBRINT_GROUP_ORDER ", sum(n) DESC, reason COLLATE \"C\""};
-
-// The flashed runs' durations as records/durations.h counts them: exact below 1024 ms, then 512
-// buckets per power of two, s = floor(log2 d) - 9 read from the duration's 64 bits.
+// The flashed runs' durations by group, bucket and whole second. The buckets are those of
+// records/durations.h: exact below 1024 ms, then 512 per power of two, s = floor(log2 d) - 9 read
+// from the duration's 64 bits.
 constexpr Statement kDurations = {
     "obrint_yield_durations", OBRINT_FILTERED
     "SELECT image, " OBRINT_DAY
-    ", station, bucket, sum(n), min(d), max(d) FROM (SELECT image, "
-    "day, station, d, n, CASE WHEN d < 1024 THEN d ELSE 1024 + (s - 1) * 512 + ((d >> s) - 512) "
-    "END AS bucket FROM (SELECT image, day, station, duration_ms, count(*) FROM r "
+    ", station, bucket, d / 1000, sum(n), min(d), max(d) FROM "
+    "(SELECT image, day, station, d, n, CASE WHEN d < 1024 THEN d ELSE 1024 + (s - 1) * 512 + "
+    "((d >> s) - 512) END AS bucket FROM (SELECT image, day, station, duration_ms, count(*) FROM r "
     "WHERE outcome = 'flashed' GROUP BY 1, 2, 3, 4) AS runs(image, day, station, d, n) "
     "CROSS JOIN LATERAL (SELECT 55 - position('1' IN d::bit(64)::text)) AS shift(s)) AS bucketed "
-    "GROUP BY image, day, station, bucket ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
+    "GROUP BY image, day, station, bucket, d / 1000 ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
 
-// Each MCU ID's last record that says something of it, by (ended, ID), when it failed.
-constexpr Statement kFailedHeadsets = {
-    "obrint_yield_failed_headsets", OBRINT_FILTERED
+// Each headset's (MCU ID and image) first and last counting record by (ended, ID), as a key that
+// sorts so: ended (23 characters), the ID (36), 1 if flashed, then the station. Summed by the day
+// and station of the first and of the last ("d" rows); then the MCU IDs whose last record across
+// images failed ("f" rows).
+constexpr Statement kHeadsets = {
+    "obrint_yield_headsets", OBRINT_FILTERED
+    ", headsets AS MATERIALIZED (SELECT mcu_id, min(k COLLATE \"C\") AS first, "
+    "max(k COLLATE \"C\") AS last FROM (SELECT mcu_id, image, to_char(ended AT TIME ZONE 'UTC', "
+    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS') || id || CASE outcome WHEN 'flashed' THEN '1' ELSE '0' END "
+    "|| station FROM r WHERE mcu_id <> '' AND outcome <> 'not started') AS keyed(mcu_id, image, k) "
+    "GROUP BY mcu_id, image) "
+    "SELECT * FROM (SELECT 'd', day, station, count(*) FILTER (WHERE end_ = 'first'), "
+    "count(*) FILTER (WHERE end_ = 'first' AND flashed), count(*) FILTER (WHERE end_ = 'last'), "
+    "count(*) FILTER (WHERE end_ = 'last' AND flashed) FROM (SELECT 'first', first FROM headsets "
+    "UNION ALL SELECT 'last', last FROM headsets) AS ends(end_, k) CROSS JOIN LATERAL (SELECT "
+    "substr(k, 1, 10), substr(k, 61), substr(k, 60, 1) = '1') AS parts(day, station, flashed) "
+    "GROUP BY day, station UNION ALL SELECT 'f', mcu_id, NULL, 0, 0, 0, 0 FROM headsets "
+    "GROUP BY mcu_id HAVING substr(max(last COLLATE \"C\"), 60, 1) = '0') "
+    "AS rows(kind, a, b, n1, n2, n3, n4) ORDER BY kind, a COLLATE \"C\", b COLLATE \"C\""};
+
+// The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID).
+constexpr Statement kHistory = {
+    "obrint_yield_history", OBRINT_FILTERED
     "SELECT mcu_id, to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
-    "station, image, outcome, reason FROM (SELECT DISTINCT ON (mcu_id) * FROM r "
-    "WHERE mcu_id <> '' AND outcome <> 'not started' ORDER BY mcu_id, ended DESC, id DESC) AS last "
-    "WHERE outcome <> 'flashed' ORDER BY mcu_id COLLATE \"C\""};
+    "station, "
+    "usb_port, image, outcome, CASE outcome WHEN 'flashed' THEN '' ELSE reason END FROM "
+    "(SELECT *, row_number() OVER (PARTITION BY mcu_id ORDER BY ended DESC, id DESC) AS nth "
+    "FROM r WHERE mcu_id = ANY($3::text[]) AND outcome <> 'not started') AS latest "
+    "WHERE nth <= $4::integer ORDER BY mcu_id COLLATE \"C\", nth"};
 
 #undef OBRINT_FILTERED
 #undef OBRINT_DAY
@@ -88,38 +108,114 @@ records::RunOutcome OutcomeOf(std::string_view name) {
 }
 
 using GroupKey = std::tuple<std::string_view, std::string_view, std::string_view>;
-GroupKey KeyAt(const Rows& rows, int row) {
-  return {rows.at(row, 0), rows.at(row, 1), rows.at(row, 2)};
+
+// The groups, their failures and the line's counts by hour and port, from kCounts' rows.
+void AddCounts(const Rows& rows, records::Yield& yield, std::map<GroupKey, std::size_t>& index) {
+  std::map<std::size_t, std::map<std::string, std::uint64_t, std::less<>>> failures;
+  records::LineFigures& line = yield.line;
+  for (int row = 0; row < rows.count(); ++row) {
+    const auto text = [&](int column) { return rows.at(row, column); };
+    const std::uint64_t all = Number(text(7)), flashed = Number(text(8));
+    const std::uint64_t counting = all - Number(text(9)), failed = counting - flashed;
+    const GroupKey key = {text(1), text(2), text(3)};
+    switch (Number(text(0))) {
+      case kGroupRow: {
+        index.emplace(key, yield.groups.size());
+        GroupSummary& g = yield.groups.emplace_back();
+        std::tie(g.imageSha256, g.day, g.station) = key;
+        g.runs = all;
+        g.flashed = flashed;
+        g.failed = failed;
+        g.notStarted = all - counting;
+        g.yieldPercent = records::YieldOf(counting, flashed).yieldPercent;
+        yield.records += all;
+        yield.withoutMcuId += Number(text(10));
+        line.runs += counting;
+        line.flashed += flashed;
+        line.failed += failed;
+        break;
+      }
+      case kReasonRow:
+        if (!text(4).empty()) failures[index.at(key)].emplace(text(4), all);
+        break;
+      case kHourRow:
+        if (counting > 0) line.byHour.push_back({std::string(text(5)), flashed, failed});
+        break;
+      case kPortRow:
+        if (counting > 0 && !text(6).empty()) {
+          line.failuresByPort.push_back(
+              {std::string(text(3)), std::string(text(6)), counting, failed});
+        }
+        break;
+    }
+  }
+  for (auto& [at, counts] : failures) yield.groups[at].failures = records::NamedFailures(counts);
+  line.failuresByReason = records::FailuresByReason(yield.groups);
+  line.headsetsPerHour = records::HeadsetsPerHour(line.flashed, line.byHour.size());
 }
 
-// The groups with their failures and medians, from the rows of their statements.
-std::vector<GroupSummary> Groups(const Rows& groups, const Rows& reasons, const Rows& durations) {
-  std::vector<GroupSummary> summaries;
-  std::map<GroupKey, std::size_t> index;
-  for (int row = 0; row < groups.count(); ++row) {
-    GroupSummary& g = summaries.emplace_back();
-    g.imageSha256 = groups.at(row, 0);
-    g.day = groups.at(row, 1);
-    g.station = groups.at(row, 2);
-    g.runs = Number(groups.at(row, 3));
-    g.flashed = Number(groups.at(row, 4));
-    g.notStarted = Number(groups.at(row, 5));
-    g.failed = g.runs - g.flashed - g.notStarted;
-    g.yieldPercent = records::YieldOf(g.flashed + g.failed, g.flashed).yieldPercent;
-    index.emplace(KeyAt(groups, row), summaries.size() - 1);
+// The groups' medians and the line's durations, from kDurations' rows.
+void AddDurations(const Rows& rows, records::Yield& yield,
+                  const std::map<GroupKey, std::size_t>& index) {
+  std::map<std::size_t, records::DurationHistogram> groups;
+  records::DurationHistogram all;
+  std::map<std::uint64_t, std::uint64_t> seconds;
+  for (int row = 0; row < rows.count(); ++row) {
+    const auto number = [&](int column) { return Number(rows.at(row, column)); };
+    const GroupKey key = {rows.at(row, 0), rows.at(row, 1), rows.at(row, 2)};
+    groups[index.at(key)].AddBucket(number(3), number(5), number(6), number(7));
+    all.AddBucket(number(3), number(5), number(6), number(7));
+    seconds[number(4)] += number(5);
   }
-  for (int row = 0; row < reasons.count(); ++row) {
-    summaries[index.at(KeyAt(reasons, row))].failures.push_back(
-        {std::string(reasons.at(row, 3)), Number(reasons.at(row, 4))});
+  for (const auto& [at, histogram] : groups) yield.groups[at].medianMs = histogram.Median();
+  std::vector<records::DurationBin> bins;
+  for (const auto& [second, runs] : seconds)
+    bins.push_back({second * 1000, second * 1000 + 1000, runs});
+  yield.line.durations = records::DurationsOf(all, std::move(bins));
+}
+
+// The line's first-pass and final yields, from kHeadsets' "d" rows; the failed MCU IDs, from its
+// "f" rows, as a PostgreSQL array.
+std::string AddHeadsets(const Rows& rows, records::LineFigures& line) {
+  std::uint64_t headsets = 0, firstFlashed = 0, finalFlashed = 0;
+  std::string failed = "{";
+  for (int row = 0; row < rows.count(); ++row) {
+    if (rows.at(row, 0) == "f") {
+      failed.append(failed.size() > 1 ? "," : "").append(rows.at(row, 1));
+      continue;
+    }
+    const auto number = [&](int column) { return Number(rows.at(row, column)); };
+    line.byDayStation.push_back({std::string(rows.at(row, 1)), std::string(rows.at(row, 2)),
+                                 records::YieldOf(number(3), number(4)),
+                                 records::YieldOf(number(5), number(6))});
+    headsets += number(3);
+    firstFlashed += number(4);
+    finalFlashed += number(6);
   }
-  std::map<std::size_t, records::DurationHistogram> histograms;
-  for (int row = 0; row < durations.count(); ++row) {
-    histograms[index.at(KeyAt(durations, row))].AddBucket(
-        Number(durations.at(row, 3)), Number(durations.at(row, 4)), Number(durations.at(row, 5)),
-        Number(durations.at(row, 6)));
+  line.firstPass = records::YieldOf(headsets, firstFlashed);
+  line.final = records::YieldOf(headsets, finalFlashed);
+  return failed + "}";
+}
+
+// The failed headsets, each from its latest record and those before it (kHistory's rows).
+void AddFailedHeadsets(const Rows& rows, records::Yield& yield) {
+  for (int row = 0; row < rows.count(); ++row) {
+    const auto text = [&](int column) { return std::string(rows.at(row, column)); };
+    const records::EarlierRecord record{text(1), text(2), text(3), text(4), OutcomeOf(text(5)),
+                                        text(6)};
+    if (!yield.failedHeadsets.empty() && yield.failedHeadsets.back().mcuId == text(0)) {
+      yield.failedHeadsets.back().history.push_back(record);
+      continue;
+    }
+    yield.failedHeadsets.push_back({text(0),
+                                    record.ended,
+                                    record.station,
+                                    record.imageSha256,
+                                    record.outcome,
+                                    record.reason,
+                                    record.usbPort,
+                                    {}});
   }
-  for (const auto& [at, histogram] : histograms) summaries[at].medianMs = histogram.Median();
-  return summaries;
 }
 
 }  // namespace
@@ -133,15 +229,19 @@ Result<records::Yield> QueryYield(const std::string& conninfo, const records::Yi
     return failure;
   };
   if (const Status schema = CheckSchema(*db); !schema) return fail(schema.failure());
-  // One snapshot for every statement: records inserted meanwhile are in none of them.
-  if (const Status begun = db->RunScript("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  // One snapshot for every statement: records inserted meanwhile are in none of them. Each
+  // statement sums up every record in a few hash tables: compiling it (JIT) would take longer
+  // than it saves, and the tables need more than the default working memory.
+  if (const Status begun =
+          db->RunScript("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL jit = off; "
+                        "SET LOCAL work_mem = '256MB'");
       !begun) {
     return fail(begun.failure());
   }
   std::string image = filter.image;
   std::transform(image.begin(), image.end(), image.begin(), AsciiLower);
   const std::string since = filter.since.empty() ? "-infinity" : filter.since + "T00:00:00Z";
-  std::vector<Rows> rows;  // all, groups, reasons, durations, failed headsets
+  std::vector<Rows> rows;  // all, counts, durations, headsets, history
   Status ran;              // the first failure: the statements after it are not run
   const auto run = [&](const Statement& statement, std::initializer_list<std::string> values) {
     if (ran.failed()) return;
@@ -150,32 +250,20 @@ Result<records::Yield> QueryYield(const std::string& conninfo, const records::Yi
     ran = got.status();
   };
   run(kAll, {});
-  run(kGroups, {since, image});
-  run(kReasons, {since, image, std::to_string(records::kMaxReasonsPerGroup),
-                 std::string(records::kOtherReasons)});
+  run(kCounts, {since, image});
   run(kDurations, {since, image});
-  run(kFailedHeadsets, {since, image});
+  run(kHeadsets, {since, image});
+  if (!ran) return fail(ran.failure());
+  records::Yield yield;
+  std::map<GroupKey, std::size_t> index;
+  AddCounts(rows[1], yield, index);
+  AddDurations(rows[2], yield, index);
+  const std::string failed = AddHeadsets(rows[3], yield.line);
+  run(kHistory, {since, image, failed, std::to_string(records::kHistoryLimit + 1)});
   if (!ran) return fail(ran.failure());
   (void)db->RunScript("COMMIT");
-
-  const Rows &all = rows[0], &groups = rows[1], &failed = rows[4];
-  records::Yield yield;
-  yield.groups = Groups(groups, rows[2], rows[3]);
-  for (int row = 0; row < groups.count(); ++row) {
-    yield.records += Number(groups.at(row, 3));
-    yield.withoutMcuId += Number(groups.at(row, 6));
-  }
-  yield.outsideFilter = Number(all.at(0, 0)) - yield.records;
-  for (int row = 0; row < failed.count(); ++row) {
-    yield.failedHeadsets.push_back({std::string(failed.at(row, 0)),
-                                    std::string(failed.at(row, 1)),
-                                    std::string(failed.at(row, 2)),
-                                    std::string(failed.at(row, 3)),
-                                    OutcomeOf(failed.at(row, 4)),
-                                    std::string(failed.at(row, 5)),
-                                    {},
-                                    {}});
-  }
+  yield.outsideFilter = Number(rows[0].at(0, 0)) - yield.records;
+  AddFailedHeadsets(rows[4], yield);
   yield.error = records::ImageMatchesError(image, yield.groups);
   return yield;
 }

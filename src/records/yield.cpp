@@ -60,17 +60,10 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The groups' failures summed by reason: the most frequent first, then by reason.
-std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups) {
-  std::map<std::string_view, std::uint64_t> counts;
-  for (const GroupSummary& group : groups) {
-    for (const ReasonCount& failure : group.failures) counts[failure.reason] += failure.count;
-  }
-  std::vector<ReasonCount> reasons;
-  for (const auto& [reason, count] : counts) reasons.push_back({std::string(reason), count});
+// Most frequent first; a tie in the order given (by reason).
+void SortByCount(std::vector<ReasonCount>& reasons) {
   std::stable_sort(reasons.begin(), reasons.end(),
                    [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
-  return reasons;
 }
 
 }  // namespace
@@ -203,11 +196,7 @@ Yield YieldTally::Finish(const LogReader& reader) const {
     group.flashed = tally.flashed;
     group.failed = tally.failed;
     group.notStarted = tally.notStarted;
-    std::map<std::string, std::uint64_t, std::less<>> failures = tally.failures;
-    if (tally.otherReasons > 0) failures[std::string(kOtherReasons)] += tally.otherReasons;
-    for (const auto& [reason, count] : failures) group.failures.push_back({reason, count});
-    std::stable_sort(group.failures.begin(), group.failures.end(),
-                     [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
+    group.failures = NamedFailures(tally.failures, tally.otherReasons);
     group.yieldPercent = YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent;
     group.medianMs = tally.durations.Median();
     report.groups.push_back(std::move(group));
@@ -241,6 +230,30 @@ Yield YieldTally::Finish(const LogReader& reader) const {
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
             [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });
   return report;
+}
+
+std::vector<ReasonCount> NamedFailures(std::map<std::string, std::uint64_t, std::less<>> counts,
+                                       std::uint64_t other) {
+  while (counts.size() > kMaxReasonsPerGroup) {
+    other += std::prev(counts.end())->second;
+    counts.erase(std::prev(counts.end()));
+  }
+  if (other > 0) counts[std::string(kOtherReasons)] += other;
+  std::vector<ReasonCount> failures;
+  for (auto& [reason, count] : counts) failures.push_back({reason, count});
+  SortByCount(failures);
+  return failures;
+}
+
+std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups) {
+  std::map<std::string_view, std::uint64_t> counts;
+  for (const GroupSummary& group : groups) {
+    for (const ReasonCount& failure : group.failures) counts[failure.reason] += failure.count;
+  }
+  std::vector<ReasonCount> reasons;
+  for (const auto& [reason, count] : counts) reasons.push_back({std::string(reason), count});
+  SortByCount(reasons);
+  return reasons;
 }
 
 std::string ImageMatchesError(std::string_view image, const std::vector<GroupSummary>& groups) {

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -101,6 +102,14 @@ class YieldTally {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// A group's failures from their counts by reason, `other` of them counted apart already: the first
+// kMaxReasonsPerGroup reasons in byte order named, the rest under kOtherReasons; the most frequent
+// first, then by reason.
+std::vector<ReasonCount> NamedFailures(std::map<std::string, std::uint64_t, std::less<>> counts,
+                                       std::uint64_t other = 0);
+// The line's failures by reason: the groups' summed, in the same order.
+std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups);
 
 // Why a yield cannot be given: `image`, a prefix in lower case, matches several of the groups'
 // images ("--image 0123abcd matches 2 images; give more of its digits: ..."); empty otherwise.
