@@ -131,12 +131,9 @@ if(NOT WIN32)
   # The yield page in headless Chromium (scripts/setup.sh installs it): its figures against
   # report --json, no request leaving it; screenshots at a laptop's and a phone's width and the
   # printout in $OBRINT_SCREENSHOTS (default build/<dir>/screenshots).
-  add_executable(report_page_render ${CMAKE_SOURCE_DIR}/tests/cli/report_page_render.cpp)
-  target_link_libraries(report_page_render PRIVATE obrint_cli_lib)
   add_test(NAME report_page_browser
            COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/cli/report_page_check.py
-                   --cli $<TARGET_FILE:obrint-cli> --render $<TARGET_FILE:report_page_render>
-                   --fixtures ${CMAKE_SOURCE_DIR}/tests/cli/data --screenshots ${CMAKE_BINARY_DIR}/screenshots)
+                   --cli $<TARGET_FILE:obrint-cli> --screenshots ${CMAKE_BINARY_DIR}/screenshots)
 endif()
 
 # `cmake --install`: the program, and on Linux the udev rule that gives the seat's user (and the

@@ -42,8 +42,10 @@ install(FILES ${OBRINT_DEB_DIR}/README.md.gz ${OBRINT_DEB_DIR}/changelog.gz
               ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION share/doc/obrint-cli)
 # Where the README's links lead: docs/stations.md (compressed, as Debian keeps documents of its
-# size) and docs/record.schema.json (small: kept as it is, so that a tool can read it).
+# size), docs/record.schema.json (small: kept as it is, so that a tool can read it) and the yield
+# page's screenshot.
 install(FILES ${OBRINT_DEB_DIR}/stations.md.gz ${CMAKE_SOURCE_DIR}/docs/record.schema.json
+              ${CMAKE_SOURCE_DIR}/docs/yield-page.png
         DESTINATION share/doc/obrint-cli/docs)
 
 # cpack installs without building: package.sh builds obrint-cli and obrint-deb-files first, and

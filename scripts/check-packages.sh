@@ -75,6 +75,7 @@ check "its files" same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')" "$(
   ./usr/share/doc/obrint-cli/copyright \
   ./usr/share/doc/obrint-cli/docs/record.schema.json \
   ./usr/share/doc/obrint-cli/docs/stations.md.gz \
+  ./usr/share/doc/obrint-cli/docs/yield-page.png \
   ./usr/share/man/man1/obrint-cli.1.gz \
   ./usr/share/metainfo/org.example.obrint.cli.metainfo.xml)"
 lintian --info --fail-on error,warning "$deb" >"$scratch/lintian.txt" 2>&1

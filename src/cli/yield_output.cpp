@@ -87,12 +87,11 @@ std::string CsvField(const std::string& text) {
 // the ports that had failures.
 void WriteLineText(const records::LineFigures& line, std::ostream& out) {
   out << "\nLine: " << line.runs << " runs, " << line.flashed << " flashed, " << line.failed
-      << " failed in " << line.byHour.size() << " hours ("
-      << (line.headsetsPerHour ? Fixed(*line.headsetsPerHour, 1) : "-")
-      << " headsets per hour)\nFirst-pass yield " << PercentText(line.firstPass)
-      << " headsets, final yield " << PercentText(line.final) << "\nFlashed runs' duration: median "
-      << Seconds(line.durations.medianMs) << ", 95th percentile " << Seconds(line.durations.p95Ms)
-      << '\n';
+      << " failed; " << (line.headsetsPerHour ? Fixed(*line.headsetsPerHour, 1) : "-")
+      << " headsets per hour (hours with a run: " << line.byHour.size() << ")\nFirst-pass yield "
+      << PercentText(line.firstPass) << " headsets, final yield " << PercentText(line.final)
+      << "\nFlashed runs' duration: median " << Seconds(line.durations.medianMs)
+      << ", 95th percentile " << Seconds(line.durations.p95Ms) << '\n';
   if (!line.byDayStation.empty()) {
     std::vector<Row> rows = {{"Day", "Station", "First-pass yield", "Final yield"}};
     for (const records::DayStationYield& d : line.byDayStation) {

@@ -32,20 +32,25 @@ struct Rec {
   std::string outcome = "flashed";
   std::string reason;
   std::uint64_t ms = 11000;
+  std::string port = "1-2.1";
+  std::string id;  // none: a record from before IDs
 };
 
 // A whole record as the schema has it, with its line end.
 nlohmann::ordered_json Json(const Rec& r) {
   const bool flashed = r.outcome == "flashed";
+  nlohmann::ordered_json json =
+      r.id.empty() ? nlohmann::ordered_json::object() : nlohmann::ordered_json{{"id", r.id}};
   // clang-format off
-  return {{"started", r.started}, {"ended", r.ended}, {"tool_version", "1.4.0.0"},
+  json.update({{"started", r.started}, {"ended", r.ended}, {"tool_version", "1.4.0.0"},
           {"station", r.station}, {"operator", "ana"}, {"image_path", "fw/app.bin"},
           {"image_size", 40960}, {"image_sha256", r.image}, {"image_checksum", "0x0012ABCD"},
-          {"usb_port", "1-2.1"}, {"path", "/dev/hidraw3"}, {"mcu_id", r.mcu},
+          {"usb_port", r.port}, {"path", "/dev/hidraw3"}, {"mcu_id", r.mcu},
           {"firmware_before", "0024"}, {"boot_firmware_version", "0102"},
           {"firmware_after", flashed ? "0025" : ""}, {"outcome", r.outcome}, {"reason", r.reason},
-          {"exit_status", flashed ? 0 : 5}, {"duration_ms", r.ms}, {"bytes_sent", 40960}};
+          {"exit_status", flashed ? 0 : 5}, {"duration_ms", r.ms}, {"bytes_sent", 40960}});
   // clang-format on
+  return json;
 }
 std::string Line(const Rec& r) { return Json(r).dump() + "\n"; }
 std::string Lines(const std::vector<Rec>& records) {
@@ -58,7 +63,9 @@ using Logs = std::vector<std::pair<std::string, std::string>>;  // name, text
 
 Report ReadLogs(const Logs& logs, YieldFilter filter = {}, std::size_t named = 100) {
   YieldTally tally(std::move(filter));
-  LogReader reader([&tally](const LogRecord& record, auto&&...) { tally.Add(record); }, named);
+  LogReader reader([&tally](const LogRecord& record, std::string_view, std::uint64_t,
+                            std::string_view line) { tally.Add(record, line); },
+                   named);
   for (const auto& [name, text] : logs) {
     std::istringstream in(text);
     reader.Read(in, name);
@@ -256,8 +263,15 @@ TEST(LogReport, FiltersBySinceAndImage) {
   }
 }
 
+// A record ID of one digit repeated: IDs that sort as their digits do.
+std::string Id(char digit) {
+  return std::string(8, digit) + "-" + std::string(4, digit) + "-4" + std::string(3, digit) + "-8" +
+         std::string(3, digit) + "-" + std::string(12, digit);
+}
+
 // A headset's last record by its end time across the logs of two stations; a tie goes to the
-// line read later. Not started leaves it as it was; without an MCU ID no headset is named.
+// greater ID, whichever log is read first. Not started leaves it as it was; without an MCU ID no
+// headset is named.
 TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
   struct Case {
     const char* name;
@@ -274,14 +288,18 @@ TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
   const Rec interrupted11{.ended = at11, .outcome = "interrupted"};
   // As older stations recorded a headset that arrived in its boot firmware.
   const Rec recovery11{.ended = at11, .outcome = "not started", .reason = "needs recovery: it"};
+  Rec failed10Id1 = failed10, failed10Id2 = failed10, flashed10Id1 = flashed10,
+      flashed10Id2 = flashed10;
+  failed10Id1.id = flashed10Id1.id = Id('1');
+  failed10Id2.id = flashed10Id2.id = Id('2');
   const Case cases[] = {
       {"failed at a, flashed later at b", {failed10}, {flashed11}, false},
       {"flashed at a, failed later at b", {flashed10}, {failed11}, true},
       {"flashed at a after it failed at b", {flashed11}, {failed10}, false},
       {"failed at a after it was flashed at b", {failed11}, {flashed10}, true},
       {"failed, then flashed, in one log", {failed10, flashed11}, {}, false},
-      {"a tie: b's flashed line is read later", {failed10}, {flashed10}, false},
-      {"a tie: b's failed line is read later", {flashed10}, {failed10}, true},
+      {"a tie: the flashed one's ID is greater, read first", {flashed10Id2}, {failed10Id1}, false},
+      {"a tie: the failed one's ID is greater, read first", {failed10Id2}, {flashed10Id1}, true},
       {"failed, then not started", {failed10}, {notStarted11}, true},
       {"not back last", {flashed10}, {notBack11}, true},
       {"interrupted last", {flashed10}, {interrupted11}, true},
@@ -295,24 +313,181 @@ TEST(LogReport, HeadsetsWhoseLastRecordFailedAcrossStations) {
     EXPECT_EQ(FailedMcuIds(report),
               c.listed ? std::set<std::string>{kMcu} : std::set<std::string>{});
   }
+  // Records from before IDs tie by the IDs derived from their content, in either order.
+  const bool failedIsGreater = DerivedRecordId(Line(failed10)) > DerivedRecordId(Line(flashed10));
+  for (const auto& [first, second] : {std::pair(failed10, flashed10), {flashed10, failed10}}) {
+    EXPECT_EQ(FailedMcuIds(ReadLogs({{"a", Lines({first})}, {"b", Lines({second})}})).size(),
+              failedIsGreater ? 1u : 0u);
+  }
   const Report anonymous = ReadLogs({{"a", Lines({{.mcu = "", .outcome = "failed"}})}});
   EXPECT_TRUE(anonymous.failedHeadsets.empty());
   EXPECT_EQ(anonymous.withoutMcuId, 1u);
 }
 
-// A group's totals and its failures by reason are rows of their own kinds: no column counts twice.
-TEST(LogReport, CsvRowsOfTwoKindsQuotingAReasonWithACommaAndAQuote) {
+// The line's figures, each case from a log of its own; only the members named are compared.
+TEST(LogReport, LineFiguresFromHandMadeLogs) {
+  struct Case {
+    const char* name;
+    std::vector<Rec> records;
+    const char* expected;  // members of report --json's "line"
+  };
+  const std::string mcu2 = "0000000000000000000000B2";
+  const auto at = [](const char* time) { return std::string("2026-12-07T") + time + ".000Z"; };
+  const Case cases[] = {
+      {"failed, then flashed: first pass and final differ",
+       {{.ended = at("10:00:00"), .outcome = "failed"},
+        {.ended = at("11:00:00")},
+        {.ended = at("10:30:00"), .mcu = mcu2}},
+       R"({"runs": 3, "flashed": 2, "failed": 1,
+           "first_pass": {"headsets": 2, "flashed": 1, "yield_percent": 50.0},
+           "final": {"headsets": 2, "flashed": 2, "yield_percent": 100.0}})"},
+      {"another image is another headset",
+       {{.outcome = "failed"}, {.image = kImageB}},
+       R"({"first_pass": {"headsets": 2, "flashed": 1, "yield_percent": 50.0}})"},
+      {"a tie on ended: the lesser ID is first, read last",
+       {{.outcome = "failed", .id = Id('2')}, {.id = Id('1')}},
+       R"({"first_pass": {"headsets": 1, "flashed": 1, "yield_percent": 100.0},
+           "final": {"headsets": 1, "flashed": 0, "yield_percent": 0.0}})"},
+      {"needs recovery is a failure",
+       {{.outcome = "not started", .reason = "needs recovery: it"}},
+       R"({"runs": 1, "failed": 1, "failures_by_reason": [{"reason": "needs recovery: it",
+           "count": 1}], "final": {"headsets": 1, "flashed": 0, "yield_percent": 0.0}})"},
+      {"not started does not count, nor make a headset",
+       {{.outcome = "not started"}, {.mcu = mcu2}},
+       R"({"runs": 1, "first_pass": {"headsets": 1, "flashed": 1, "yield_percent": 100.0},
+           "by_hour": [{"hour": "2026-12-07T10", "flashed": 1, "failed": 0}],
+           "failures_by_port": [{"station": "line-a", "usb_port": "1-2.1", "runs": 1,
+           "failed": 0}]})"},
+      {"the 95th percentile is at rank ceil(0.95 n), the median between the middle two",
+       {{.ms = 101},
+        {.ms = 102},
+        {.ms = 103},
+        {.ms = 104},
+        {.ms = 105},
+        {.ms = 106},
+        {.ms = 107},
+        {.ms = 108},
+        {.ms = 109},
+        {.ms = 110},
+        {.ms = 111},
+        {.ms = 112}},
+       R"({"durations": {"runs": 12, "median_ms": 107, "p95_ms": 112,
+           "histogram": [{"from_ms": 0, "to_ms": 1000, "runs": 12}]}})"},
+      {"bins of whole seconds; a long run read at its bucket's middle; failures left out",
+       {{.ms = 999}, {.ms = 1000}, {.ms = 2999}, {.outcome = "failed", .ms = 5000}},
+       R"({"durations": {"runs": 3, "median_ms": 1000, "p95_ms": 2998, "histogram": [
+           {"from_ms": 0, "to_ms": 1000, "runs": 1}, {"from_ms": 1000, "to_ms": 2000, "runs": 1},
+           {"from_ms": 2000, "to_ms": 3000, "runs": 1}]}})"},
+      {"by hour, and headsets per hour over the hours with a run",
+       {{.ended = at("09:59:59")},
+        {.ended = at("09:00:00"), .outcome = "failed"},
+        {.ended = at("12:00:00")},
+        {.ended = at("12:59:59")},
+        {.ended = at("12:30:00")}},
+       R"({"headsets_per_hour": 2.0, "by_hour": [
+           {"hour": "2026-12-07T09", "flashed": 1, "failed": 1},
+           {"hour": "2026-12-07T12", "flashed": 3, "failed": 0}]})"},
+      {"by day and station: where the first and the last record ended",
+       {{.station = "line-b", .outcome = "failed"},
+        {.ended = "2026-12-08T08:00:00.000Z"},
+        {.ended = "2026-12-08T09:00:00.000Z", .mcu = mcu2, .outcome = "failed"}},
+       R"({"by_day_station": [
+           {"day": "2026-12-07", "station": "line-b",
+            "first_pass": {"headsets": 1, "flashed": 0, "yield_percent": 0.0},
+            "final": {"headsets": 0, "flashed": 0, "yield_percent": null}},
+           {"day": "2026-12-08", "station": "line-a",
+            "first_pass": {"headsets": 1, "flashed": 0, "yield_percent": 0.0},
+            "final": {"headsets": 2, "flashed": 1, "yield_percent": 50.0}}]})"},
+      {"failures by reason: most first, then by reason; an empty one as its outcome",
+       {{.outcome = "failed", .reason = "b"},
+        {.outcome = "failed", .reason = "a"},
+        {.station = "line-b", .outcome = "failed", .reason = "b"},
+        {.outcome = "not back"}},
+       R"({"failures_by_reason": [{"reason": "b", "count": 2}, {"reason": "a", "count": 1},
+           {"reason": "not back", "count": 1}]})"},
+      {"failures by port: by station, then port; no port, no row",
+       {{.station = "line-b", .port = "1-1"},
+        {.station = "line-b", .outcome = "failed"},
+        {.outcome = "failed", .port = "1-2.10"},
+        {.port = "1-2.10"},
+        {.port = ""}},
+       R"({"failures_by_port": [
+           {"station": "line-a", "usb_port": "1-2.10", "runs": 2, "failed": 1},
+           {"station": "line-b", "usb_port": "1-1", "runs": 1, "failed": 0},
+           {"station": "line-b", "usb_port": "1-2.1", "runs": 1, "failed": 1}]})"},
+      {"an empty selection: counts of 0 and no figure",
+       {},
+       R"({"runs": 0, "first_pass": {"headsets": 0, "flashed": 0, "yield_percent": null},
+           "final": {"headsets": 0, "flashed": 0, "yield_percent": null},
+           "headsets_per_hour": null, "durations": {"runs": 0, "median_ms": null,
+           "p95_ms": null, "histogram": []}, "by_day_station": [], "by_hour": [],
+           "failures_by_reason": [], "failures_by_port": []})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto line = YieldJson(ReadLogs({{"a", Lines(c.records)}}))["line"];
+    const auto expected = nlohmann::ordered_json::parse(c.expected);
+    for (const auto& [member, value] : expected.items()) {
+      EXPECT_EQ(line[member], value) << member;
+    }
+  }
+}
+
+// A failed headset's port is its last record's; its history, its MCU ID's records before it
+// (any image), the latest first and at most ten, whatever order the logs are read in.
+TEST(LogReport, FailedHeadsetsHistoryLatestFirstAtMostTen) {
+  std::vector<Rec> early, late;
+  for (int minute = 10; minute < 22; ++minute) {  // 10:10 .. 10:21, every other one failed
+    const Rec r{.image = minute == 20 ? kImageB : kImageA,
+                .ended = "2026-12-07T10:" + std::to_string(minute) + ":00.000Z",
+                .outcome = minute % 2 ? "failed" : "flashed",
+                .port = "1-" + std::to_string(minute)};
+    (minute < 16 ? late : early).push_back(r);
+  }
+  const Report report = ReadLogs({{"early", Lines(early)}, {"late", Lines(late)}});
+  ASSERT_EQ(report.failedHeadsets.size(), 1u);
+  const FailedHeadset& headset = report.failedHeadsets[0];
+  EXPECT_EQ(headset.ended, "2026-12-07T10:21:00.000Z");
+  EXPECT_EQ(headset.usbPort, "1-21");
+  std::string history;
+  for (const EarlierRecord& e : headset.history) {
+    history += e.ended.substr(14, 2) + (e.imageSha256 == kImageB ? "B" : "") + e.usbPort.substr(1) +
+               (e.outcome == RunOutcome::kFailed ? "x " : " ");
+  }
+  EXPECT_EQ(history, "20B-20 19-19x 18-18 17-17x 16-16 15-15x 14-14 13-13x 12-12 11-11x ");
+  const auto json = YieldJson(report)["failed_headsets"][0];
+  EXPECT_EQ(json["usb_port"], "1-21");
+  EXPECT_EQ(json["history"][0]["image_sha256"], kImageB);
+}
+
+// A group's totals, its failures by reason and each of the line's figures are rows of their own
+// kinds: no column counts twice within a kind.
+TEST(LogReport, CsvRowsOfTheirOwnKindsQuotingAReasonWithACommaAndAQuote) {
   const Report report =
       ReadLogs({{"a", Lines({{.outcome = "failed", .reason = "block 5: sum 0x12, not \"0x34\""},
                              {.image = kImageB, .ms = 900}})}});
-  std::ostringstream csv;
+  std::stringstream csv;
   WriteYieldCsv(report, csv);
-  EXPECT_EQ(csv.str(),
-            "kind,image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,median_ms,"
-            "reason,count\ngroup," +
-                kImageA + ",2026-12-07,line-a,1,0,1,0,0.00,,,\nfailure," + kImageA +
-                ",2026-12-07,line-a,,,,,,,\"block 5: sum 0x12, not \"\"0x34\"\"\",1\ngroup," +
-                kImageB + ",2026-12-07,line-a,1,1,0,0,100.00,900,,\n");
+  const std::string reason = "\"block 5: sum 0x12, not \"\"0x34\"\"\"";
+  std::vector<std::string> rows;
+  for (std::string row; std::getline(csv, row);) rows.push_back(row);
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "kind,image_sha256,day,station,runs,flashed,failed,not_started,yield_percent,"
+                      "median_ms,reason,count,headsets,p95_ms,headsets_per_hour,hour,usb_port,"
+                      "from_ms,to_ms",
+                      "group," + kImageA + ",2026-12-07,line-a,1,0,1,0,0.00,,,,,,,,,,",
+                      "failure," + kImageA + ",2026-12-07,line-a,,,,,,," + reason + ",1,,,,,,,",
+                      "group," + kImageB + ",2026-12-07,line-a,1,1,0,0,100.00,900,,,,,,,,,",
+                      "line,,,,2,1,1,,,900,,,,900,1.00,,,,",
+                      "line_first_pass,,,,,1,,,50.00,,,,2,,,,,,",
+                      "line_final,,,,,1,,,50.00,,,,2,,,,,,",
+                      "first_pass,,2026-12-07,line-a,,1,,,50.00,,,,2,,,,,,",
+                      "final,,2026-12-07,line-a,,1,,,50.00,,,,2,,,,,,",
+                      "hour,,,,,1,1,,,,,,,,,2026-12-07T10,,,",
+                      "reason,,,,,,,,,," + reason + ",1,,,,,,,",
+                      "port,,,line-a,2,,1,,,,,,,,,,1-2.1,,",
+                      "duration,,,,1,,,,,,,,,,,,,0,1000",
+                  }));
 }
 
 TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {
@@ -320,8 +495,11 @@ TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {
       ReadLogs({{"a.jsonl", Line({.outcome = "not back"}) + "{\n" + Line({.mcu = ""})}});
   std::ostringstream text;
   WriteYieldText(report, text);
-  for (const char* expected : {"Headsets whose last record failed: 1\n", kMcu.c_str(), "not back",
-                               "Unreadable lines: 1\n  a.jsonl:2: not JSON"}) {
+  for (const char* expected :
+       {"Headsets whose last record failed: 1\n", kMcu.c_str(), "not back",
+        "Line: 1 runs, 0 flashed, 1 failed; 0.0 headsets per hour (hours with a run: 1)",
+        "First-pass yield 0.0 % of 1 headsets, final yield 0.0 % of 1",
+        "Unreadable lines: 1\n  a.jsonl:2: not JSON"}) {
     EXPECT_NE(text.str().find(expected), std::string::npos) << expected << "\n" << text.str();
   }
 }

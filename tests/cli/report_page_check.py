@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """The yield page (report --html) in headless Chromium: the figures of the DOM that Chromium
-built, against report --json on the same logs (and against hand-made report objects, for figures
-that short logs do not give); no request leaving the page; nothing cut off at a phone's width or in
-print; screenshots at a laptop's and a phone's width into --screenshots."""
+built, against report --json on the same logs (a station's of virtual headsets, and made-up logs of
+a line of several days, stations and hubs); no request leaving the page; nothing cut off at a
+phone's width or in print; screenshots at a laptop's and a phone's width into --screenshots."""
 
 import argparse
 import json
 import os
+import random
 import subprocess
 import sys
 import tempfile
+from datetime import datetime, timedelta, timezone
 from decimal import ROUND_HALF_UP, Decimal
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -43,8 +45,8 @@ def when(text):  # "2026-12-07T10:00:00.000Z" -> "2026-12-07 10:00:00"
 def expected_tables(report):
     """Every table of figures the page should show for `report`, by id, as rows of cell texts."""
     tables = {}
-    line = report.get("line")
-    if report["records"] > 0 and line and line["runs"] > 0:
+    line = report["line"]
+    if report["records"] > 0 and line["runs"] > 0:
         def cells(part):
             return [str(part["flashed"]), str(part["headsets"]), percent(part["yield_percent"])]
         tables["yield-table"] = [[r["day"], r["station"], *cells(r["first_pass"]), *cells(r["final"])]
@@ -66,7 +68,7 @@ def expected_tables(report):
                                          for b in line["durations"]["histogram"]]
     if report["records"] > 0:
         if report["failed_headsets"]:
-            tables["failed-table"] = [[h["mcu_id"], h["station"], h.get("usb_port") or "–",
+            tables["failed-table"] = [[h["mcu_id"], h["station"], h["usb_port"] or "–",
                                        h["reason"] or h["outcome"], when(h["ended"])]
                                       for h in report["failed_headsets"]]
         if report["groups"]:
@@ -128,6 +130,75 @@ CUT_OFF = r"""(() => [...document.querySelectorAll(SELECTOR)]
   .map(e => e.id || e.className || e.localName))()"""
 
 
+# A made-up line: three days, three stations of two hubs each (one port of station 2 bad), 17
+# reasons (more than the chart's 15), failed headsets run again until flashed (or not: one fails
+# twelve times, more than the ten earlier records shown), a long run now and then, records without
+# an MCU ID, headsets not started, a second image, and records from before IDs.
+def write_line_log(path):
+    rng = random.Random(7)
+    reasons = [f"reason {i:02d}: " + "the headset did not answer its report " * (1 + i % 3) for i in range(17)]
+    stamp = lambda t: t.strftime("%Y-%m-%dT%H:%M:%S.") + f"{t.microsecond // 1000:03d}Z"  # noqa: E731
+    records, serial = [], 0
+
+    def run(ended, station, port, mcu, outcome, reason="", image="3f2a9c1e" + "7b" * 28, ms=None):
+        ms = ms if ms is not None else int(rng.gauss(11000, 700)) + (30000 if rng.random() < 0.01 else 0)
+        record = {"started": stamp(ended - timedelta(milliseconds=ms)), "ended": stamp(ended),
+                  "tool_version": "1.0.0.5", "station": station, "operator": "ana", "image_path": "fw.bin",
+                  "image_size": 40960, "image_sha256": image, "image_checksum": "0x0012ABCD", "usb_port": port,
+                  "path": "/dev/hidraw3", "mcu_id": mcu, "firmware_before": "0024", "boot_firmware_version": "0102",
+                  "firmware_after": "0025" if outcome == "flashed" else "", "outcome": outcome, "reason": reason,
+                  "exit_status": 0 if outcome == "flashed" else 5, "duration_ms": ms, "bytes_sent": 40960}
+        if len(records) % 50:  # every fiftieth from before IDs
+            record = {"id": "%08x-0000-4000-8000-%012x" % (len(records), rng.getrandbits(48)), **record}
+        records.append(record)
+
+    retry = []
+    for day in range(3):
+        for hour in [h for h in range(6, 22) if h not in (12, 17 + day)]:
+            for station in range(1, 4):
+                for slot in range(4 + rng.randrange(3)):
+                    ended = datetime(2026, 12, 7 + day, hour, rng.randrange(60), rng.randrange(60), tzinfo=timezone.utc)
+                    port = f"1-{1 + slot % 2}.{1 + rng.randrange(4 if slot % 2 == 0 else 7)}"
+                    name = f"line-3/station-{station}"
+                    if retry and rng.random() < 0.3:
+                        mcu = retry.pop(0)
+                    else:
+                        serial += 1
+                        mcu = f"0403{serial:08X}0C0B0A09BEEF"
+                    bad = 0.4 if (station, port) == (2, "1-2.5") else 0.05
+                    if rng.random() < bad:
+                        reason = reasons[rng.randrange(17) if rng.random() < 0.5 else int(rng.expovariate(0.5)) % 17]
+                        run(ended, name, port, mcu, "not back" if rng.random() < 0.1 else "failed",
+                            "" if reason == reasons[16] else reason)
+                        retry.append(mcu)
+                    else:
+                        run(ended, name, port, mcu, "flashed")
+    for i in range(12):
+        run(datetime(2026, 12, 9, 20, 30 + i, tzinfo=timezone.utc), "line-3/station-1", "1-1.2",
+            "0403FFFFFFFF0C0B0A09DEAD"[:24], "failed", reasons[i])
+    for i in range(2):
+        run(datetime(2026, 12, 8, 9, i, tzinfo=timezone.utc), "line-3/station-3", "", "", "failed", reasons[0])
+        run(datetime(2026, 12, 8, 10, i, tzinfo=timezone.utc), "line-3/station-3", "1-1.1",
+            f"0403EEEE{i:04X}0C0B0A09DEAD"[:24], "not started", "left alone: it was asked to be")
+    run(datetime(2026, 12, 9, 7, 15, tzinfo=timezone.utc), "line-3/station-2", "1-2.1", "0403DDDD00000C0B0A09DEAD",
+        "flashed", image="b71d04a6" + "c" * 56)
+    records.sort(key=lambda r: r["ended"])
+    with open(path, "w") as out:
+        out.writelines(json.dumps(r) + "\n" for r in records)
+
+
+def write_records(path, outcomes):
+    """A station's log of one record per outcome, one hour apart from 14:00."""
+    with open(path, "w") as out:
+        for i, outcome in enumerate(outcomes):
+            out.write(json.dumps({"id": f"{i:08x}-0000-4000-8000-000000000000",
+                                  "ended": f"2026-12-09T14:{10 * i:02d}:00.000Z", "station": "bench-3",
+                                  "image_sha256": "b71d04a6" + "c" * 56, "usb_port": f"1-2.{i + 1}",
+                                  "mcu_id": f"{i:024X}", "outcome": outcome, "reason": "",
+                                  "duration_ms": 9600 + 20 * i}) + "\n")
+
+
+
 class Checks:
     def __init__(self):
         self.passed, self.failed = 0, 0
@@ -175,12 +246,12 @@ def check_page(checks, browser, page, report, name, screenshots):
         checks.true(tag + ": no wider than the screen",
                     browser.evaluate("document.documentElement.scrollWidth") <= width)
         browser.screenshot(os.path.join(screenshots, f"{name}-{'phone' if mobile else 'laptop'}.png"))
-    line = report.get("line")
-    if line and report["records"] > 0 and line["runs"] > 0:
+    line = report["line"]
+    if report["records"] > 0 and line["runs"] > 0:
         checks.equal(name + ": the key figures", seen["key"], expected_key(line))
         check_charts(checks, seen, line, name)
     else:  # nothing to chart: the page says so, and draws no empty axes
-        checks.true(name + ": says there is nothing to chart", seen["nothing"] or not line, seen["nothing"])
+        checks.true(name + ": says there is nothing to chart", seen["nothing"], seen["nothing"])
         checks.equal(name + ": draws no chart", sum(len(b) for b in seen["bars"].values()), 0)
     unreadable = report["unreadable"]
     checks.equal(name + ": the unreadable lines named",
@@ -195,7 +266,7 @@ def check_page(checks, browser, page, report, name, screenshots):
     histories = browser.evaluate(OPEN_HISTORIES)
     expected = [[True, [[when(r["ended"]), r["station"], r["usb_port"] or "–", r["image_sha256"][:12] + "…",
                          r["outcome"], r["reason"]] for r in h["history"]]]
-                for h in report["failed_headsets"] if h.get("history")]
+                for h in report["failed_headsets"] if h["history"]]
     checks.equal(name + ": the failed headsets' earlier records, opened", histories, expected)
 
     # Printed (700 px: an A4 page's width within its margins): no table cut off in a box, every
@@ -230,8 +301,6 @@ def check_charts(checks, seen, line, name):
 def main():
     arguments = argparse.ArgumentParser(description=__doc__)
     arguments.add_argument("--cli", required=True)
-    arguments.add_argument("--render", required=True, help="report_page_render")
-    arguments.add_argument("--fixtures", required=True)
     arguments.add_argument("--screenshots", required=True, help="unless $OBRINT_SCREENSHOTS says where")
     options = arguments.parse_args()
     options.screenshots = os.environ.get("OBRINT_SCREENSHOTS") or options.screenshots
@@ -291,14 +360,16 @@ def check_all(checks, options, work):
         checks.equal("an empty selection says so", seen["nothing"],
                      f"No records in this selection: all {report['outside_filter']} records of the logs are outside the filter.")
 
-        for fixture in sorted(f for f in os.listdir(options.fixtures) if f.startswith("report-") and f.endswith(".json")):
-            page = os.path.join(work, fixture.replace(".json", ".html"))
-            subprocess.run([options.render, os.path.join(options.fixtures, fixture), page], check=True)
-            with open(os.path.join(options.fixtures, fixture)) as text:
-                report = json.load(text)
-            check_page(checks, browser, page, report, fixture.replace("report-", "yield-").replace(".json", ""),
-                       options.screenshots)
-
+        # Made-up logs: a line of several days; a bench whose every headset was flashed, in one
+        # hour and one bin; one whose headsets were all left alone.
+        write_line_log(os.path.join(work, "line.jsonl"))
+        write_records(os.path.join(work, "all-flashed.jsonl"), ["flashed"] * 3)
+        write_records(os.path.join(work, "not-started.jsonl"), ["not started"] * 2)
+        for name in ("line", "all-flashed", "not-started"):
+            page = os.path.join(work, name + ".html")
+            checks.equal(f"report --html {name}", cli("report", "--html", page, name + ".jsonl").returncode, 0)
+            report = json.loads(cli("--json", "report", name + ".jsonl").stdout)
+            check_page(checks, browser, page, report, "yield-" + name, options.screenshots)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -24,7 +24,9 @@ void Define(CLI::App& command, Options& options) {
   auto* csv = command.add_flag(
       "--csv", options.csv,
       "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row per reason "
-      "with its count; each column sums right over the rows of one kind");
+      "with its count; then the line's figures in rows \"line\", \"line_first_pass\", "
+      "\"line_final\", \"first_pass\", \"final\" (per day and station), \"hour\", \"reason\", "
+      "\"port\" and \"duration\"; each column sums right over the rows of one kind");
   command.add_option("--html", options.html, "write the yield as a page of charts and tables")
       ->type_name("FILE")
       ->excludes(csv);
