@@ -116,8 +116,9 @@ struct YieldTally::State {
       CountFailure(tally, record);
     }
 
-    if (record.mcuId.empty()) {
+    if (record.mcuId.empty()) {  // a run of the line's all the same, of no headset
       ++counts.withoutMcuId;
+      lineTally.Add(record, {});
       return;
     }
     if (record.outcome == RunOutcome::kNotStarted) return;
