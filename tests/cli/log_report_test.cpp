@@ -497,7 +497,7 @@ TEST(LogReport, TextNamesFailedHeadsetsAndUnreadableLines) {
   WriteYieldText(report, text);
   for (const char* expected :
        {"Headsets whose last record failed: 1\n", kMcu.c_str(), "not back",
-        "Line: 1 runs, 0 flashed, 1 failed; 0.0 headsets per hour (hours with a run: 1)",
+        "Line: 2 runs, 1 flashed, 1 failed; 1.0 headsets per hour (hours with a run: 1)",
         "First-pass yield 0.0 % of 1 headsets, final yield 0.0 % of 1",
         "Unreadable lines: 1\n  a.jsonl:2: not JSON"}) {
     EXPECT_NE(text.str().find(expected), std::string::npos) << expected << "\n" << text.str();
