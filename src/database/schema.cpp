@@ -70,6 +70,15 @@ GRANT INSERT ON obrint.records TO obrint_station;
 GRANT SELECT ON obrint.records TO obrint_report;
 GRANT SELECT ON obrint.schema_version TO obrint_station, obrint_report;
 )sql"},
+    // report --db sums every record up by group (image, day, station) and by headset: knowing how
+    // many groups and headsets there are, the planner sums them in memory instead of sorting
+    // every record; a failed headset's history is read by its MCU ID, latest first.
+    {2, R"sql(
+CREATE STATISTICS obrint.records_groups (ndistinct)
+  ON image_sha256, station, ((ended AT TIME ZONE 'UTC')::date) FROM obrint.records;
+CREATE STATISTICS obrint.records_headsets (ndistinct) ON mcu_id, image_sha256 FROM obrint.records;
+CREATE INDEX records_mcu_id ON obrint.records (mcu_id, ended DESC, id DESC);
+)sql"},
 };
 
 constexpr Statement kHasSchema = {"obrint_has_schema",

@@ -16,11 +16,13 @@ using records::GroupSummary;
 
 // The records within the filter ($1 the first moment of --since's day, or -infinity; $2 the
 // image's prefix in lower case), each with its group's day, and the outcome that the log's
-// reader reads: an older record of a headset that needs recovery, not started, failed.
+// reader reads: an older record of a headset that needs recovery, not started, failed. (The
+// planner's estimates know the outcome recorded, not the one read.)
 #define OBRINT_FILTERED                                                                         \
   "WITH r AS (SELECT image_sha256 AS image, (ended AT TIME ZONE 'UTC')::date AS day, station, " \
   "mcu_id, usb_port, ended, id, reason, duration_ms, CASE WHEN outcome = 'not started' AND "    \
-  "starts_with(reason, 'needs recovery') THEN 'failed' ELSE outcome END AS outcome "            \
+  "starts_with(reason, 'needs recovery') THEN 'failed' ELSE outcome END AS outcome, "           \
+  "outcome AS recorded "                                                                        \
   "FROM obrint.records WHERE ended >= $1::timestamptz AND starts_with(image_sha256, $2::text)) "
 #define OBRINT_DAY "to_char(day, 'YYYY-MM-DD')"
 // Groups sort as the log's tally sorts them: by image, day and station, bytes compared.
@@ -55,7 +57,7 @@ constexpr Statement kDurations = {
     ", station, bucket, d / 1000, sum(n), min(d), max(d) FROM "
     "(SELECT image, day, station, d, n, CASE WHEN d < 1024 THEN d ELSE 1024 + (s - 1) * 512 + "
     "((d >> s) - 512) END AS bucket FROM (SELECT image, day, station, duration_ms, count(*) FROM r "
-    "WHERE outcome = 'flashed' GROUP BY 1, 2, 3, 4) AS runs(image, day, station, d, n) "
+    "WHERE recorded = 'flashed' GROUP BY 1, 2, 3, 4) AS runs(image, day, station, d, n) "
     "CROSS JOIN LATERAL (SELECT 55 - position('1' IN d::bit(64)::text)) AS shift(s)) AS bucketed "
     "GROUP BY image, day, station, bucket, d / 1000 ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
 
