@@ -61,24 +61,25 @@ constexpr Statement kDurations = {
     "CROSS JOIN LATERAL (SELECT 55 - position('1' IN d::bit(64)::text)) AS shift(s)) AS bucketed "
     "GROUP BY image, day, station, bucket, d / 1000 ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
 
-// Each headset's (MCU ID and image) first and last counting record by (ended, ID), as a key that
-// sorts so: ended (23 characters), the ID (36), 1 if flashed, then the station. Summed by the day
-// and station of the first and of the last ("d" rows); then the MCU IDs whose last record across
-// images failed ("f" rows).
+// Each headset's (MCU ID and image) first and last counting record by (ended, ID), read in the
+// order of the index records_headset_order forwards and backwards: summed by the day and station
+// of the first and of the last ("d" rows); then the MCU IDs whose last record across images
+// failed ("f" rows).
 constexpr Statement kHeadsets = {
     "obrint_yield_headsets", OBRINT_FILTERED
-    ", headsets AS MATERIALIZED (SELECT mcu_id, min(k COLLATE \"C\") AS first, "
-    "max(k COLLATE \"C\") AS last FROM (SELECT mcu_id, image, to_char(ended AT TIME ZONE 'UTC', "
-    "'YYYY-MM-DD\"T\"HH24:MI:SS.MS') || id || CASE outcome WHEN 'flashed' THEN '1' ELSE '0' END "
-    "|| station FROM r WHERE mcu_id <> '' AND outcome <> 'not started') AS keyed(mcu_id, image, k) "
-    "GROUP BY mcu_id, image) "
-    "SELECT * FROM (SELECT 'd', day, station, count(*) FILTER (WHERE end_ = 'first'), "
-    "count(*) FILTER (WHERE end_ = 'first' AND flashed), count(*) FILTER (WHERE end_ = 'last'), "
-    "count(*) FILTER (WHERE end_ = 'last' AND flashed) FROM (SELECT 'first', first FROM headsets "
-    "UNION ALL SELECT 'last', last FROM headsets) AS ends(end_, k) CROSS JOIN LATERAL (SELECT "
-    "substr(k, 1, 10), substr(k, 61), substr(k, 60, 1) = '1') AS parts(day, station, flashed) "
-    "GROUP BY day, station UNION ALL SELECT 'f', mcu_id, NULL, 0, 0, 0, 0 FROM headsets "
-    "GROUP BY mcu_id HAVING substr(max(last COLLATE \"C\"), 60, 1) = '0') "
+    ", counting AS NOT MATERIALIZED (SELECT * FROM r WHERE mcu_id <> '' AND outcome <> "
+    "'not started'), firsts AS (SELECT DISTINCT ON (mcu_id, image) day, station, outcome FROM "
+    "counting ORDER BY mcu_id, image, ended, id), lasts AS MATERIALIZED (SELECT DISTINCT ON "
+    "(mcu_id, image) mcu_id, day, station, outcome, ended, id FROM counting ORDER BY mcu_id DESC, "
+    "image DESC, ended DESC, id DESC) "
+    "SELECT * FROM (SELECT 'd', " OBRINT_DAY
+    ", station, sum(first), sum(first_flashed), "
+    "sum(last), sum(last_flashed) FROM (SELECT day, station, 1, (outcome = 'flashed')::int, 0, 0 "
+    "FROM firsts UNION ALL SELECT day, station, 0, 0, 1, (outcome = 'flashed')::int FROM lasts) "
+    "AS ends(day, station, first, first_flashed, last, last_flashed) GROUP BY day, station "
+    "UNION ALL SELECT 'f', mcu_id, NULL, 0, 0, 0, 0 FROM (SELECT DISTINCT ON (mcu_id) mcu_id, "
+    "outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS latest WHERE outcome <> "
+    "'flashed') "
     "AS rows(kind, a, b, n1, n2, n3, n4) ORDER BY kind, a COLLATE \"C\", b COLLATE \"C\""};
 
 // The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID).
