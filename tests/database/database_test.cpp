@@ -418,6 +418,8 @@ TEST_F(DatabaseTest, ReportFromTheDatabaseGivesTheLogsFigures) {
   // A tie between the logs: the later ID is the flashed record, in the log read first.
   a.push_back(record("7T10:00:00.000", "flashed"));
   a.back()["id"] = "00000000-0000-4000-8000-000000000002";
+  b.push_back(record("6T08:00:00.000", "failed", "zz"));  // in a's group, from another log
+  b.back()["mcu_id"] = "";
   b.push_back(record("7T10:00:00.000", "failed", "block 5"));
   b.back()["id"] = "00000000-0000-4000-8000-000000000001";
   b.back()["station"] = "line-b";
