@@ -93,7 +93,10 @@ class LogOnDisk {
       const std::string image = std::string(images[i / 4 % 2]) + std::string(56, 'c');
       char mcu[40];
       std::snprintf(mcu, sizeof mcu, "0403%08zX0C0B0A09DEAD", (i * 7919) % headsets);
+      char id[64];  // the form of a record ID, unique in the log
+      std::snprintf(id, sizeof id, "%08zx-0000-4000-8000-%012zx", i, headsets);
       nlohmann::ordered_json record = {
+          {"id", id},
           {"started", Time(endedMs - 11000)},
           {"ended", Time(endedMs)},
           {"tool_version", "1.4.0.0"},

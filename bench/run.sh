@@ -8,8 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${OBRINT_BENCH_BUILD:-build/bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target obrint_bench obrint_report_bench obrint-cli \
-  report_page_render >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target obrint_bench obrint_report_bench obrint-cli >/dev/null
 
 echo "date:     $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "cores:    $(nproc)"
@@ -25,4 +24,4 @@ export OBRINT_BENCH_PG
 "$dir/obrint_bench" "$@"
 "$dir/obrint_report_bench" "$@"  # a program of its own: it counts the heap
 # The yield page as a process and opened in headless Chromium (scripts/setup.sh installs it).
-python3 bench/report_page_bench.py --cli "$dir/obrint-cli" --render "$dir/report_page_render"
+python3 bench/report_page_bench.py --cli "$dir/obrint-cli"

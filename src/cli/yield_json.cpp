@@ -6,11 +6,7 @@
 namespace obrint::cli {
 namespace {
 
-using records::FailedHeadset;
-using records::GroupSummary;
-using records::OutcomeName;
-using records::ReasonCount;
-using records::UnreadableLine;
+using namespace records;
 using Json = nlohmann::ordered_json;
 
 Json Hundredths(const std::optional<double>& value) {
@@ -20,26 +16,26 @@ Json OrNull(const std::optional<std::uint64_t>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
 
-Json HeadsetYieldJson(const records::HeadsetYield& yield) {
+Json HeadsetYieldJson(const HeadsetYield& yield) {
   return {{"headsets", yield.headsets},
           {"flashed", yield.flashed},
           {"yield_percent", Hundredths(yield.yieldPercent)}};
 }
 
-Json LineJson(const records::LineFigures& line) {
+Json LineJson(const LineFigures& line) {
   Json histogram = Json::array();
-  for (const records::DurationBin& bin : line.durations.histogram) {
+  for (const DurationBin& bin : line.durations.histogram) {
     histogram.push_back({{"from_ms", bin.fromMs}, {"to_ms", bin.toMs}, {"runs", bin.runs}});
   }
   Json days = Json::array();
-  for (const records::DayStationYield& d : line.byDayStation) {
+  for (const DayStationYield& d : line.byDayStation) {
     days.push_back({{"day", d.day},
                     {"station", d.station},
                     {"first_pass", HeadsetYieldJson(d.firstPass)},
                     {"final", HeadsetYieldJson(d.final)}});
   }
   Json hours = Json::array();
-  for (const records::HourCount& h : line.byHour) {
+  for (const HourCount& h : line.byHour) {
     hours.push_back({{"hour", h.hour}, {"flashed", h.flashed}, {"failed", h.failed}});
   }
   Json reasons = Json::array();
@@ -47,7 +43,7 @@ Json LineJson(const records::LineFigures& line) {
     reasons.push_back({{"reason", r.reason}, {"count", r.count}});
   }
   Json ports = Json::array();
-  for (const records::PortCount& p : line.failuresByPort) {
+  for (const PortCount& p : line.failuresByPort) {
     ports.push_back(
         {{"station", p.station}, {"usb_port", p.usbPort}, {"runs", p.runs}, {"failed", p.failed}});
   }
@@ -70,7 +66,7 @@ Json LineJson(const records::LineFigures& line) {
 
 }  // namespace
 
-nlohmann::ordered_json YieldJson(const records::Yield& report) {
+nlohmann::ordered_json YieldJson(const Yield& report) {
   Json groups = Json::array();
   for (const GroupSummary& g : report.groups) {
     Json failures = Json::array();
@@ -88,7 +84,7 @@ nlohmann::ordered_json YieldJson(const records::Yield& report) {
   Json headsets = Json::array();
   for (const FailedHeadset& h : report.failedHeadsets) {
     Json history = Json::array();
-    for (const records::EarlierRecord& e : h.history) {
+    for (const EarlierRecord& e : h.history) {
       history.push_back({{"ended", e.ended},
                          {"station", e.station},
                          {"usb_port", e.usbPort},

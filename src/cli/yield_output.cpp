@@ -83,8 +83,10 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-// The line's figures in short: yields, pace and durations, then the yields by day and station and
-// the ports that had failures.
+// The line's figures in short: yields, pace and durations, then the most frequent failures and
+// the USB ports with the largest share of failed runs.
+constexpr std::size_t kFew = 3;
+
 void WriteLineText(const records::LineFigures& line, std::ostream& out) {
   out << "\nLine: " << line.runs << " runs, " << line.flashed << " flashed, " << line.failed
       << " failed; " << (line.headsetsPerHour ? Fixed(*line.headsetsPerHour, 1) : "-")
@@ -92,19 +94,22 @@ void WriteLineText(const records::LineFigures& line, std::ostream& out) {
       << PercentText(line.firstPass) << " headsets, final yield " << PercentText(line.final)
       << "\nFlashed runs' duration: median " << Seconds(line.durations.medianMs)
       << ", 95th percentile " << Seconds(line.durations.p95Ms) << '\n';
-  if (!line.byDayStation.empty()) {
-    std::vector<Row> rows = {{"Day", "Station", "First-pass yield", "Final yield"}};
-    for (const records::DayStationYield& d : line.byDayStation) {
-      rows.push_back({d.day, d.station, PercentText(d.firstPass), PercentText(d.final)});
-    }
-    const std::vector<std::size_t> widths = Widths(rows);
-    for (const Row& row : rows) WriteRow(out, row, widths, {false, false, true, true});
+  // The few that stand out; the CSV, the JSON and the page give them all.
+  for (std::size_t i = 0; i < std::min<std::size_t>(line.failuresByReason.size(), kFew); ++i) {
+    const ReasonCount& r = line.failuresByReason[i];
+    out << (i ? "" : "Most frequent failures:\n") << "  " << r.count << " failed: " << r.reason
+        << '\n';
   }
-  for (const records::PortCount& p : line.failuresByPort) {
-    if (p.failed > 0) {
-      out << "  " << p.failed << " of " << p.runs << " runs failed at " << p.station << " port "
-          << p.usbPort << '\n';
-    }
+  std::vector<records::PortCount> ports;
+  std::copy_if(line.failuresByPort.begin(), line.failuresByPort.end(), std::back_inserter(ports),
+               [](const records::PortCount& p) { return p.failed > 0; });
+  std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
+    return a.failed * b.runs > b.failed * a.runs;  // the larger share of failed runs first
+  });
+  for (std::size_t i = 0; i < std::min(ports.size(), kFew); ++i) {
+    out << (i ? "" : "USB ports with the most failed runs:\n") << "  " << ports[i].failed << " of "
+        << ports[i].runs << " runs failed at " << ports[i].station << " port " << ports[i].usbPort
+        << '\n';
   }
 }
 

@@ -12,9 +12,10 @@
 namespace obrint::cli {
 
 // One row per group with its failures by reason beneath, the line's figures in short (yields,
-// pace, durations, yields by day and station, ports that had failures), then the headsets whose
-// last record failed, the records without an MCU ID, and the unreadable lines with their count.
-// Images show as their shortest prefix (8 digits or more) that tells the report's images apart.
+// pace, durations, the most frequent failures and the USB ports that fail most), then the headsets
+// whose last record failed, the records without an MCU ID, and the unreadable lines with their
+// count. Images show as their shortest prefix (8 digits or more) that tells the report's images
+// apart.
 void WriteYieldText(const records::Yield& report, std::ostream& out);
 
 // A header line, then rows of several kinds, told by the first column, so that a column sums

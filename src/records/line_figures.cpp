@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "device/text.h"
+
 namespace obrint::records {
 namespace {
 
@@ -46,7 +48,11 @@ DurationFigures DurationsOf(const DurationHistogram& durations, std::vector<Dura
 RecordOrder OrderOf(std::string_view ended, std::string_view id) {
   RecordOrder order;
   CopyInto(ended, order.ended);
-  CopyInto(id, order.id);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i + 1 < id.size() && at < order.id.size(); i += id[i] == '-' ? 1 : 2) {
+    if (id[i] != '-')
+      order.id[at++] = static_cast<std::uint8_t>(ParseHex(id.substr(i, 2)).value_or(0));
+  }
   return order;
 }
 

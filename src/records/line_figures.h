@@ -101,10 +101,11 @@ struct EarlierRecord {
   std::string reason;
 };
 
-// Where a record stands among a headset's records: by `ended`, then by ID.
+// Where a record stands among a headset's records: by `ended`, then by ID (its 16 bytes, which
+// sort as its lower-case text does; none sorts first).
 struct RecordOrder {
   std::array<char, 24> ended{};
-  std::array<char, 36> id{};
+  std::array<std::uint8_t, 16> id{};
   auto operator<=>(const RecordOrder&) const = default;
 };
 RecordOrder OrderOf(std::string_view ended, std::string_view id);

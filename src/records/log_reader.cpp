@@ -46,8 +46,9 @@ enum Field : std::uint8_t {
   kDuration,
   kNone
 };
-constexpr std::array<std::string_view, kNone> kFieldNames = {
-    "ended", "station", "image_sha256", "mcu_id", "outcome", "reason", "usb_port", "id", "duration_ms"};
+constexpr std::array<std::string_view, kNone> kFieldNames = {"ended",    "station", "image_sha256",
+                                                             "mcu_id",   "outcome", "reason",
+                                                             "usb_port", "id",      "duration_ms"};
 
 // Takes the fields the report needs from the record's top level as the parser meets them, with
 // no tree of the whole record: a log is read at the speed of the lexer. The last of two equal
@@ -58,7 +59,7 @@ class RecordFields : public Json::json_sax_t {
 
   explicit RecordFields(LogRecord& record)
       : texts_{&record.ended, &record.station, &record.imageSha256, &record.mcuId,
-               &outcome,      &record.reason,  &record.usbPort, &record.id},
+               &outcome,      &record.reason,  &record.usbPort,     &record.id},
         record_(record) {}
 
   bool null() override { return Value(false); }

@@ -90,8 +90,8 @@ struct YieldTally::State {
   // One of a headset's latest records that say something of it (any outcome but not started).
   struct Kept {
     RecordOrder order;
-    const std::string* group = nullptr;  // the key in `groups`, which map nodes keep in place
-    std::string usbPort;
+    const std::string* group = nullptr;    // the key in `groups`, which map nodes keep in place
+    const std::string* usbPort = nullptr;  // in `ports`
     RunOutcome outcome = RunOutcome::kFailed;
     std::string reason;
   };
@@ -116,31 +116,36 @@ struct YieldTally::State {
       CountFailure(tally, record);
     }
 
-    if (record.mcuId.empty()) {  // a run of the line's all the same, of no headset
-      ++counts.withoutMcuId;
-      lineTally.Add(record, {});
-      return;
-    }
-    if (record.outcome == RunOutcome::kNotStarted) return;
+    // Only a record that says something of a named headset needs its ID, to be put in order.
+    const bool named = !record.mcuId.empty() && record.outcome != RunOutcome::kNotStarted;
     std::string derived;
-    if (record.id.empty() && !line.empty()) derived = DerivedRecordId(line);
+    if (named && record.id.empty() && !line.empty()) derived = DerivedRecordId(line);
     const std::string_view id = record.id.empty() ? derived : record.id;
     lineTally.Add(record, id);
+    if (record.mcuId.empty()) {
+      ++counts.withoutMcuId;
+      return;
+    }
+    if (!named) return;
     Keep(headsets[ToText24(record.mcuId)],
-         {OrderOf(record.ended, id), &group->first, record.usbPort, record.outcome, record.reason});
+         {OrderOf(record.ended, id), &group->first, &*ports.insert(record.usbPort).first,
+          record.outcome, record.reason});
   }
 
   // A headset's last record and those before it, the latest first, as many as its history
   // shows. Of two records in the same place the later read comes first.
   static void Keep(std::vector<Kept>& kept, Kept record) {
-    const auto at = std::find_if(kept.begin(), kept.end(),
-                                 [&](const Kept& k) { return k.order <= record.order; });
-    if (at == kept.end() && kept.size() > kHistoryLimit) return;
-    if (!IsFailure(record.outcome)) {  // a flashed run's reason is empty
-      record.reason.clear();
+    const auto at = static_cast<std::size_t>(
+        std::find_if(kept.begin(), kept.end(),
+                     [&](const Kept& k) { return k.order <= record.order; }) -
+        kept.begin());
+    if (at > kHistoryLimit) return;  // older than every record kept
+    if (kept.size() > kHistoryLimit) {
+      kept.pop_back();                            // the oldest makes room
+    } else if (kept.size() == kept.capacity()) {  // room for 1, 3, 7, then the most kept
+      kept.reserve(std::min(kept.capacity() * 2 + 1, kHistoryLimit + 1));
     }
-    kept.insert(at, std::move(record));
-    if (kept.size() > kHistoryLimit + 1) kept.pop_back();
+    kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(at), std::move(record));
   }
 
   // The reasons named are the first kMaxReasonsPerGroup in byte order, whatever order the logs
@@ -169,6 +174,7 @@ struct YieldTally::State {
   std::string image;  // lower case; empty matches every image
   std::map<std::string, Tally, std::less<>> groups;
   std::unordered_map<Text24, std::vector<Kept>, Text24Hash> headsets;  // by MCU ID
+  std::set<std::string, std::less<>> ports;  // the USB ports of the records kept
   LineTally lineTally;
   Yield counts;     // the counters only
   std::string key;  // reused from record to record
@@ -211,7 +217,7 @@ Yield YieldTally::Finish(const LogReader& reader) const {
       const std::string_view key = *k.group;
       return EarlierRecord{std::string(View(k.order.ended)),
                            std::string(key.substr(kImageDigits + kDayChars)),
-                           k.usbPort,
+                           *k.usbPort,
                            std::string(key.substr(0, kImageDigits)),
                            k.outcome,
                            k.reason};
