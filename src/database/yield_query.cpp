@@ -39,14 +39,13 @@ constexpr Statement kCounts = {
     ", cells(image, day, station, hour, usb_port, outcome, failure, anonymous, n) AS (SELECT "
     "image, day, station, date_trunc('hour', ended AT TIME ZONE 'UTC'), "
     "usb_port, outcome, CASE WHEN outcome IN ('flashed', 'not started') THEN NULL WHEN reason = "
-    "'' THEN outcome ELSE reason END, mcu_id = '', count(*) FROM r GROUP BY 1, 2, 3, 4, 5, 6, 7, "
-    "8) "
-    "SELECT GROUPING(failure, hour, usb_port), image, " OBRINT_DAY
+    "'' THEN outcome ELSE reason END, mcu_id = '', count(*) FROM r "
+    "GROUP BY 1, 2, 3, 4, 5, 6, 7, 8) SELECT GROUPING(failure, hour, usb_port), image, " OBRINT_DAY
     ", station, failure, to_char(hour, 'YYYY-MM-DD\"T\"HH24'), usb_port, sum(n), "
     "sum(n) FILTER (WHERE outcome = 'flashed'), sum(n) FILTER (WHERE outcome = 'not started'), "
     "sum(n) FILTER (WHERE anonymous) FROM cells GROUP BY GROUPING SETS ((image, day, station), "
-    "(image, day, station, failure), (hour), (station, usb_port)) ORDER BY 1 "
-    "DESC, " OBRINT_GROUP_ORDER ", failure COLLATE \"C\", hour, usb_port COLLATE \"C\""};
+    "(image, day, station, failure), (hour), (station, usb_port)) "
+    "ORDER BY 1 DESC, " OBRINT_GROUP_ORDER ", failure COLLATE \"C\", hour, usb_port COLLATE \"C\""};
 
 // The flashed runs' durations by group, bucket and whole second. The buckets are those of
 // records/durations.h: exact below 1024 ms, then 512 per power of two, s = floor(log2 d) - 9 read
@@ -78,16 +77,15 @@ constexpr Statement kHeadsets = {
     "FROM firsts UNION ALL SELECT day, station, 0, 0, 1, (outcome = 'flashed')::int FROM lasts) "
     "AS ends(day, station, first, first_flashed, last, last_flashed) GROUP BY day, station "
     "UNION ALL SELECT 'f', mcu_id, NULL, 0, 0, 0, 0 FROM (SELECT DISTINCT ON (mcu_id) mcu_id, "
-    "outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS latest WHERE outcome <> "
-    "'flashed') "
-    "AS rows(kind, a, b, n1, n2, n3, n4) ORDER BY kind, a COLLATE \"C\", b COLLATE \"C\""};
+    "outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS latest "
+    "WHERE outcome <> 'flashed') AS rows(kind, a, b, n1, n2, n3, n4) ORDER BY kind, a COLLATE "
+    "\"C\", b COLLATE \"C\""};
 
 // The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID).
 constexpr Statement kHistory = {
     "obrint_yield_history", OBRINT_FILTERED
     "SELECT mcu_id, to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
-    "station, "
-    "usb_port, image, outcome, CASE outcome WHEN 'flashed' THEN '' ELSE reason END FROM "
+    "station, usb_port, image, outcome, CASE outcome WHEN 'flashed' THEN '' ELSE reason END FROM "
     "(SELECT *, row_number() OVER (PARTITION BY mcu_id ORDER BY ended DESC, id DESC) AS nth "
     "FROM r WHERE mcu_id = ANY($3::text[]) AND outcome <> 'not started') AS latest "
     "WHERE nth <= $4::integer ORDER BY mcu_id COLLATE \"C\", nth"};
