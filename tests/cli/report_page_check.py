@@ -175,11 +175,11 @@ def write_line_log(path):
                         run(ended, name, port, mcu, "flashed")
     for i in range(12):
         run(datetime(2026, 12, 9, 20, 30 + i, tzinfo=timezone.utc), "line-3/station-1", "1-1.2",
-            "0403FFFFFFFF0C0B0A09DEAD"[:24], "failed", reasons[i])
+            "0403FFFFFFFF0C0B0A09DEAD", "failed", reasons[i])
     for i in range(2):
         run(datetime(2026, 12, 8, 9, i, tzinfo=timezone.utc), "line-3/station-3", "", "", "failed", reasons[0])
         run(datetime(2026, 12, 8, 10, i, tzinfo=timezone.utc), "line-3/station-3", "1-1.1",
-            f"0403EEEE{i:04X}0C0B0A09DEAD"[:24], "not started", "left alone: it was asked to be")
+            f"0403EEEE{i:04X}0C0B0A09DEAD", "not started", "left alone: it was asked to be")
     run(datetime(2026, 12, 9, 7, 15, tzinfo=timezone.utc), "line-3/station-2", "1-2.1", "0403DDDD00000C0B0A09DEAD",
         "flashed", image="b71d04a6" + "c" * 56)
     records.sort(key=lambda r: r["ended"])
