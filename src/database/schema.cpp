@@ -70,6 +70,17 @@ GRANT INSERT ON obrint.records TO obrint_station;
 GRANT SELECT ON obrint.records TO obrint_report;
 GRANT SELECT ON obrint.schema_version TO obrint_station, obrint_report;
 )sql"},
+    // report --db sums every record up by group (image, day, station): knowing how many groups
+    // there are, the planner sums them in memory instead of sorting every record. It reads each
+    // headset's records in order from an index that holds what it needs of them, which serves
+    // what the index by MCU ID, image and end served.
+    {2, R"sql(
+CREATE STATISTICS obrint.records_groups (ndistinct)
+  ON image_sha256, station, ((ended AT TIME ZONE 'UTC')::date) FROM obrint.records;
+CREATE INDEX records_headset_order ON obrint.records (mcu_id, image_sha256, ended, id)
+  INCLUDE (station, outcome, reason);
+DROP INDEX obrint.records_headset;
+)sql"},
 };
 
 constexpr Statement kHasSchema = {"obrint_has_schema",

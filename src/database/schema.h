@@ -17,7 +17,7 @@
 
 namespace obrint::database {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 struct Migration {
   int version;

@@ -60,17 +60,10 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The groups' failures summed by reason: the most frequent first, then by reason.
-std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups) {
-  std::map<std::string_view, std::uint64_t> counts;
-  for (const GroupSummary& group : groups) {
-    for (const ReasonCount& failure : group.failures) counts[failure.reason] += failure.count;
-  }
-  std::vector<ReasonCount> reasons;
-  for (const auto& [reason, count] : counts) reasons.push_back({std::string(reason), count});
+// Most frequent first; a tie in the order given (by reason).
+void SortByCount(std::vector<ReasonCount>& reasons) {
   std::stable_sort(reasons.begin(), reasons.end(),
                    [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
-  return reasons;
 }
 
 }  // namespace
@@ -90,7 +83,8 @@ std::string FilterError(const YieldFilter& filter) {
 struct YieldTally::State {
   struct Tally {
     std::uint64_t runs = 0, flashed = 0, failed = 0, notStarted = 0;
-    std::vector<ReasonCount> failures;  // in the order first seen
+    std::map<std::string, std::uint64_t, std::less<>> failures;  // named, by reason
+    std::uint64_t otherReasons = 0;
     DurationHistogram durations;
   };
   // One of a headset's latest records that say something of it (any outcome but not started).
@@ -119,7 +113,7 @@ struct YieldTally::State {
       ++tally.notStarted;
     } else {
       ++tally.failed;
-      CountFailure(tally.failures, record);
+      CountFailure(tally, record);
     }
 
     // Only a record that says something of a named headset needs its ID, to be put in order.
@@ -154,18 +148,26 @@ struct YieldTally::State {
     kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(at), std::move(record));
   }
 
-  static void CountFailure(std::vector<ReasonCount>& failures, const LogRecord& record) {
+  // The reasons named are the first kMaxReasonsPerGroup in byte order, whatever order the logs
+  // are read in; the others count under kOtherReasons.
+  static void CountFailure(Tally& tally, const LogRecord& record) {
     std::string_view reason = record.reason;
     if (reason.empty()) reason = OutcomeName(record.outcome);
-    auto at = std::find_if(failures.begin(), failures.end(),
-                           [&](const ReasonCount& c) { return c.reason == reason; });
-    if (at == failures.end() && failures.size() >= kMaxReasonsPerGroup) {
-      reason = kOtherReasons;
-      at = std::find_if(failures.begin(), failures.end(),
-                        [&](const ReasonCount& c) { return c.reason == reason; });
+    auto& named = tally.failures;
+    if (const auto at = named.find(reason); at != named.end()) {
+      ++at->second;
+      return;
     }
-    if (at == failures.end()) at = failures.insert(failures.end(), {std::string(reason), 0});
-    ++at->count;
+    if (named.size() == kMaxReasonsPerGroup) {
+      const auto last = std::prev(named.end());
+      if (reason > last->first) {
+        ++tally.otherReasons;
+        return;
+      }
+      tally.otherReasons += last->second;
+      named.erase(last);
+    }
+    named.emplace(reason, 1);
   }
 
   std::string since;
@@ -192,7 +194,6 @@ Yield YieldTally::Finish(const LogReader& reader) const {
   Yield report = s.counts;
   report.unreadable = reader.unreadable();
   report.namedUnreadable = reader.namedUnreadable();
-  std::set<std::string_view> images;
   for (const auto& [key, tally] : s.groups) {
     GroupSummary group;
     group.imageSha256 = key.substr(0, kImageDigits);
@@ -202,24 +203,14 @@ Yield YieldTally::Finish(const LogReader& reader) const {
     group.flashed = tally.flashed;
     group.failed = tally.failed;
     group.notStarted = tally.notStarted;
-    group.failures = tally.failures;
-    std::stable_sort(group.failures.begin(), group.failures.end(),
-                     [](const ReasonCount& a, const ReasonCount& b) { return a.count > b.count; });
-    if (tally.flashed + tally.failed > 0) {
-      group.yieldPercent = 100.0 * static_cast<double>(tally.flashed) /
-                           static_cast<double>(tally.flashed + tally.failed);
-    }
+    group.failures = NamedFailures(tally.failures, tally.otherReasons);
+    group.yieldPercent = YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent;
     group.medianMs = tally.durations.Median();
-    images.insert(std::string_view(key).substr(0, kImageDigits));
     report.groups.push_back(std::move(group));
   }
   report.line = s.lineTally.Finish();
   report.line.failuresByReason = FailuresByReason(report.groups);
-  if (!s.image.empty() && images.size() > 1) {
-    report.error = "--image " + s.image + " matches " + std::to_string(images.size()) +
-                   " images; give more of its digits:";
-    for (std::string_view image : images) report.error.append(" ").append(image);
-  }
+  report.error = ImageMatchesError(s.image, report.groups);
   for (const auto& [mcuId, kept] : s.headsets) {
     if (!IsFailure(kept.front().outcome)) continue;
     const auto earlier = [&](const State::Kept& k) {
@@ -246,6 +237,40 @@ Yield YieldTally::Finish(const LogReader& reader) const {
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
             [](const FailedHeadset& a, const FailedHeadset& b) { return a.mcuId < b.mcuId; });
   return report;
+}
+
+std::vector<ReasonCount> NamedFailures(std::map<std::string, std::uint64_t, std::less<>> counts,
+                                       std::uint64_t other) {
+  while (counts.size() > kMaxReasonsPerGroup) {
+    other += std::prev(counts.end())->second;
+    counts.erase(std::prev(counts.end()));
+  }
+  if (other > 0) counts[std::string(kOtherReasons)] += other;
+  std::vector<ReasonCount> failures;
+  for (auto& [reason, count] : counts) failures.push_back({reason, count});
+  SortByCount(failures);
+  return failures;
+}
+
+std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups) {
+  std::map<std::string_view, std::uint64_t> counts;
+  for (const GroupSummary& group : groups) {
+    for (const ReasonCount& failure : group.failures) counts[failure.reason] += failure.count;
+  }
+  std::vector<ReasonCount> reasons;
+  for (const auto& [reason, count] : counts) reasons.push_back({std::string(reason), count});
+  SortByCount(reasons);
+  return reasons;
+}
+
+std::string ImageMatchesError(std::string_view image, const std::vector<GroupSummary>& groups) {
+  std::set<std::string_view> images;
+  for (const GroupSummary& group : groups) images.insert(group.imageSha256);
+  if (image.empty() || images.size() < 2) return {};
+  std::string error = "--image " + std::string(image) + " matches " +
+                      std::to_string(images.size()) + " images; give more of its digits:";
+  for (std::string_view each : images) error.append(" ").append(each);
+  return error;
 }
 
 std::set<std::string> FailedMcuIds(const Yield& report) {

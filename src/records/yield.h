@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -31,7 +32,9 @@
 
 namespace obrint::records {
 
-inline constexpr std::size_t kMaxReasonsPerGroup = 100;  // then "(other reasons)"
+// A group names the first of its failures' reasons in byte order, the others count under
+// "(other reasons)": the same records give the same report whatever order their logs come in.
+inline constexpr std::size_t kMaxReasonsPerGroup = 100;
 inline constexpr std::string_view kOtherReasons = "(other reasons)";
 
 struct YieldFilter {
@@ -52,8 +55,8 @@ struct GroupSummary {
   std::uint64_t flashed = 0;
   std::uint64_t failed = 0;
   std::uint64_t notStarted = 0;
-  std::vector<ReasonCount> failures;      // the most frequent first; the counts add up to failed
-  std::optional<double> yieldPercent;     // flashed / (flashed + failed); none without either
+  std::vector<ReasonCount> failures;   // most frequent first, then by reason; they add up to failed
+  std::optional<double> yieldPercent;  // flashed / (flashed + failed); none without either
   std::optional<std::uint64_t> medianMs;  // of the flashed runs' durations; none without one
 };
 
@@ -99,6 +102,18 @@ class YieldTally {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// A group's failures from their counts by reason, `other` of them counted apart already: the first
+// kMaxReasonsPerGroup reasons in byte order named, the rest under kOtherReasons; the most frequent
+// first, then by reason.
+std::vector<ReasonCount> NamedFailures(std::map<std::string, std::uint64_t, std::less<>> counts,
+                                       std::uint64_t other = 0);
+// The line's failures by reason: the groups' summed, in the same order.
+std::vector<ReasonCount> FailuresByReason(const std::vector<GroupSummary>& groups);
+
+// Why a yield cannot be given: `image`, a prefix in lower case, matches several of the groups'
+// images ("--image 0123abcd matches 2 images; give more of its digits: ..."); empty otherwise.
+std::string ImageMatchesError(std::string_view image, const std::vector<GroupSummary>& groups);
 
 // For flash --all --only-failed: the MCU IDs of the failed headsets. Tally the logs without a
 // filter for it, so that an older failure still counts.

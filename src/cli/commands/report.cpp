@@ -1,4 +1,5 @@
-// report LOG...: the yield of one or many stations from their --log files.
+// report LOG... | report --db CONNINFO: the yield of one or many stations from their --log
+// files, or from the line's database.
 #include <CLI/CLI.hpp>
 #include <sstream>
 
@@ -6,13 +7,20 @@
 #include "engine/signals.h"
 #include "cli/yield_output.h"
 #include "cli/yield_page.h"
+#include "database/yield_query.h"
 #include "files/files.h"
 
 namespace obrint::cli {
 namespace {
 
 void Define(CLI::App& command, Options& options) {
-  command.add_option("LOG", options.logs, "the stations' --log files")->required();
+  auto* logs = command.add_option("LOG", options.logs, "the stations' --log files");
+  command
+      .add_option("--db", options.db,
+                  "instead of logs, the line's PostgreSQL database (a libpq connection string or "
+                  "URI); a login of obrint_report suffices")
+      ->type_name("CONNINFO")
+      ->excludes(logs);
   auto* csv = command.add_flag(
       "--csv", options.csv,
       "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row per reason "
@@ -51,22 +59,9 @@ void WritePage(Context& context, const records::Yield& report, const std::string
                       options.html);
 }
 
-void Run(Context& context) {
+// The yield in the form asked for; `unopened` names the logs that could not be read.
+void Present(Context& context, const records::Yield& report, const std::string& unopened) {
   const Options& options = context.options;
-  const records::YieldFilter filter{options.since, options.imageFilter};
-  if (const std::string error = records::FilterError(filter); !error.empty()) {
-    return context.reply.Fail(Failure::kBadUsage, error);
-  }
-  records::YieldTally tally(filter);
-  records::LogReader reader([&tally](const records::LogRecord& record, std::string_view,
-                                     std::uint64_t,
-                                     std::string_view line) { tally.Add(record, line); });
-  std::string unopened;
-  const auto stopped = [&context] { return context.signals.first() != 0; };
-  const std::size_t read = reader.ReadFiles(options.logs, unopened, stopped);
-  if (stopped()) return;  // a report of part of the logs would pass for the whole
-  if (read == 0) return context.reply.Fail(Failure::kFileNotOpened, unopened);
-  const records::Yield report = tally.Finish(reader);
   if (!report.error.empty()) return context.reply.Fail(Failure::kBadUsage, report.error);
   context.reply.fields.update(YieldJson(report));
   if (!options.html.empty()) return WritePage(context, report, unopened);
@@ -82,9 +77,35 @@ void Run(Context& context) {
   if (!unopened.empty()) context.reply.Fail(Failure::kFileNotOpened, unopened);
 }
 
+void Run(Context& context) {
+  const Options& options = context.options;
+  const records::YieldFilter filter{options.since, options.imageFilter};
+  if (const std::string error = records::FilterError(filter); !error.empty()) {
+    return context.reply.Fail(Failure::kBadUsage, error);
+  }
+  if (!options.db.empty()) {
+    std::string detail;
+    const Result<records::Yield> report = database::QueryYield(options.db, filter, detail);
+    if (!report) return context.reply.Fail(report.failure(), detail);
+    return Present(context, *report, {});
+  }
+  if (options.logs.empty())
+    return context.reply.Fail(Failure::kBadUsage, "report needs LOG files, or --db CONNINFO");
+  records::YieldTally tally(filter);
+  records::LogReader reader([&tally](const records::LogRecord& record, std::string_view,
+                                     std::uint64_t,
+                                     std::string_view line) { tally.Add(record, line); });
+  std::string unopened;
+  const auto stopped = [&context] { return context.signals.first() != 0; };
+  const std::size_t read = reader.ReadFiles(options.logs, unopened, stopped);
+  if (stopped()) return;  // a report of part of the logs would pass for the whole
+  if (read == 0) return context.reply.Fail(Failure::kFileNotOpened, unopened);
+  Present(context, tally.Finish(reader), unopened);
+}
+
 }  // namespace
 
-const Command kReportCommand = {"report", "yield per image, station and day from --log files",
-                                false, Define, Run};
+const Command kReportCommand = {
+    "report", "yield per image, station and day from --log files or --db", false, Define, Run};
 
 }  // namespace obrint::cli

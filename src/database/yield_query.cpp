@@ -1,0 +1,272 @@
+#include "database/yield_query.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <tuple>
+
+#include "database/schema.h"
+#include "device/text.h"
+#include "records/durations.h"
+
+namespace obrint::database {
+namespace {
+
+using records::GroupSummary;
+
+// The records within the filter ($1 the first moment of --since's day, or -infinity; $2 the
+// image's prefix in lower case), each with its group's day, and the outcome that the log's
+// reader reads: an older record of a headset that needs recovery, not started, failed. (The
+// planner's estimates know the outcome recorded, not the one read.)
+#define OBRINT_FILTERED                                                                         \
+  "WITH r AS (SELECT image_sha256 AS image, (ended AT TIME ZONE 'UTC')::date AS day, station, " \
+  "mcu_id, usb_port, ended, id, reason, duration_ms, CASE WHEN outcome = 'not started' AND "    \
+  "starts_with(reason, 'needs recovery') THEN 'failed' ELSE outcome END AS outcome, "           \
+  "outcome AS recorded "                                                                        \
+  "FROM obrint.records WHERE ended >= $1::timestamptz AND starts_with(image_sha256, $2::text)) "
+#define OBRINT_DAY "to_char(day, 'YYYY-MM-DD')"
+// Groups sort as the log's tally sorts them: by image, day and station, bytes compared.
+#define OBRINT_GROUP_ORDER "image COLLATE \"C\", day, station COLLATE \"C\""
+
+constexpr Statement kAll = {"obrint_yield_all", "SELECT count(*) FROM obrint.records"};
+
+// The records counted by image, day, station, hour, port, outcome and failure (its reason, or its
+// outcome's name where it gives none), then summed over the sets that the figures need. What
+// GROUPING(failure, hour, usb_port) gives each set, in the order of its rows:
+constexpr int kGroupRow = 7, kReasonRow = 3, kHourRow = 5, kPortRow = 6;
+constexpr Statement kCounts = {
+    "obrint_yield_counts", OBRINT_FILTERED
+    ", cells(image, day, station, hour, usb_port, outcome, failure, anonymous, n) AS (SELECT "
+    "image, day, station, date_trunc('hour', ended AT TIME ZONE 'UTC'), "
+    "usb_port, outcome, CASE WHEN outcome IN ('flashed', 'not started') THEN NULL WHEN reason = "
+    "'' THEN outcome ELSE reason END, mcu_id = '', count(*) FROM r "
+    "GROUP BY 1, 2, 3, 4, 5, 6, 7, 8) SELECT GROUPING(failure, hour, usb_port), image, " OBRINT_DAY
+    ", station, failure, to_char(hour, 'YYYY-MM-DD\"T\"HH24'), usb_port, sum(n), "
+    "sum(n) FILTER (WHERE outcome = 'flashed'), sum(n) FILTER (WHERE outcome = 'not started'), "
+    "sum(n) FILTER (WHERE anonymous) FROM cells GROUP BY GROUPING SETS ((image, day, station), "
+    "(image, day, station, failure), (hour), (station, usb_port)) "
+    "ORDER BY 1 DESC, " OBRINT_GROUP_ORDER ", failure COLLATE \"C\", hour, usb_port COLLATE \"C\""};
+
+// The flashed runs' durations by group, bucket and whole second. The buckets are those of
+// records/durations.h: exact below 1024 ms, then 512 per power of two, s = floor(log2 d) - 9 read
+// from the duration's 64 bits.
+constexpr Statement kDurations = {
+    "obrint_yield_durations", OBRINT_FILTERED
+    "SELECT image, " OBRINT_DAY
+    ", station, bucket, d / 1000, sum(n), min(d), max(d) FROM "
+    "(SELECT image, day, station, d, n, CASE WHEN d < 1024 THEN d ELSE 1024 + (s - 1) * 512 + "
+    "((d >> s) - 512) END AS bucket FROM (SELECT image, day, station, duration_ms, count(*) FROM r "
+    "WHERE recorded = 'flashed' GROUP BY 1, 2, 3, 4) AS runs(image, day, station, d, n) "
+    "CROSS JOIN LATERAL (SELECT 55 - position('1' IN d::bit(64)::text)) AS shift(s)) AS bucketed "
+    "GROUP BY image, day, station, bucket, d / 1000 ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
+
+// Each headset's (MCU ID and image) first and last counting record by (ended, ID), read in the
+// order of the index records_headset_order forwards and backwards: summed by the day and station
+// of the first and of the last ("d" rows); then the MCU IDs whose last record across images
+// failed ("f" rows).
+constexpr Statement kHeadsets = {
+    "obrint_yield_headsets", OBRINT_FILTERED
+    ", counting AS NOT MATERIALIZED (SELECT * FROM r WHERE mcu_id <> '' AND outcome <> "
+    "'not started'), firsts AS (SELECT DISTINCT ON (mcu_id, image) day, station, outcome FROM "
+    "counting ORDER BY mcu_id, image, ended, id), lasts AS MATERIALIZED (SELECT DISTINCT ON "
+    "(mcu_id, image) mcu_id, day, station, outcome, ended, id FROM counting ORDER BY mcu_id DESC, "
+    "image DESC, ended DESC, id DESC) "
+    "SELECT * FROM (SELECT 'd', " OBRINT_DAY
+    ", station, sum(first), sum(first_flashed), "
+    "sum(last), sum(last_flashed) FROM (SELECT day, station, 1, (outcome = 'flashed')::int, 0, 0 "
+    "FROM firsts UNION ALL SELECT day, station, 0, 0, 1, (outcome = 'flashed')::int FROM lasts) "
+    "AS ends(day, station, first, first_flashed, last, last_flashed) GROUP BY day, station "
+    "UNION ALL SELECT 'f', mcu_id, NULL, 0, 0, 0, 0 FROM (SELECT DISTINCT ON (mcu_id) mcu_id, "
+    "outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS latest "
+    "WHERE outcome <> 'flashed') AS rows(kind, a, b, n1, n2, n3, n4) ORDER BY kind, a COLLATE "
+    "\"C\", b COLLATE \"C\""};
+
+// The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID).
+constexpr Statement kHistory = {
+    "obrint_yield_history", OBRINT_FILTERED
+    "SELECT mcu_id, to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+    "station, usb_port, image, outcome, CASE outcome WHEN 'flashed' THEN '' ELSE reason END FROM "
+    "(SELECT *, row_number() OVER (PARTITION BY mcu_id ORDER BY ended DESC, id DESC) AS nth "
+    "FROM r WHERE mcu_id = ANY($3::text[]) AND outcome <> 'not started') AS latest "
+    "WHERE nth <= $4::integer ORDER BY mcu_id COLLATE \"C\", nth"};
+
+#undef OBRINT_FILTERED
+#undef OBRINT_DAY
+#undef OBRINT_GROUP_ORDER
+
+std::uint64_t Number(std::string_view text) {
+  std::uint64_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+records::RunOutcome OutcomeOf(std::string_view name) {
+  for (const auto outcome : {records::RunOutcome::kFailed, records::RunOutcome::kNotBack,
+                             records::RunOutcome::kInterrupted, records::RunOutcome::kFlashed}) {
+    if (records::OutcomeName(outcome) == name) return outcome;
+  }
+  return records::RunOutcome::kNotStarted;
+}
+
+using GroupKey = std::tuple<std::string_view, std::string_view, std::string_view>;
+
+// The groups, their failures and the line's counts by hour and port, from kCounts' rows.
+void AddCounts(const Rows& rows, records::Yield& yield, std::map<GroupKey, std::size_t>& index) {
+  std::map<std::size_t, std::map<std::string, std::uint64_t, std::less<>>> failures;
+  records::LineFigures& line = yield.line;
+  for (int row = 0; row < rows.count(); ++row) {
+    const auto text = [&](int column) { return rows.at(row, column); };
+    const std::uint64_t all = Number(text(7)), flashed = Number(text(8));
+    const std::uint64_t counting = all - Number(text(9)), failed = counting - flashed;
+    const GroupKey key = {text(1), text(2), text(3)};
+    switch (Number(text(0))) {
+      case kGroupRow: {
+        index.emplace(key, yield.groups.size());
+        GroupSummary& g = yield.groups.emplace_back();
+        std::tie(g.imageSha256, g.day, g.station) = key;
+        g.runs = all;
+        g.flashed = flashed;
+        g.failed = failed;
+        g.notStarted = all - counting;
+        g.yieldPercent = records::YieldOf(counting, flashed).yieldPercent;
+        yield.records += all;
+        yield.withoutMcuId += Number(text(10));
+        line.runs += counting;
+        line.flashed += flashed;
+        line.failed += failed;
+        break;
+      }
+      case kReasonRow:
+        if (!text(4).empty()) failures[index.at(key)].emplace(text(4), all);
+        break;
+      case kHourRow:
+        if (counting > 0) line.byHour.push_back({std::string(text(5)), flashed, failed});
+        break;
+      case kPortRow:
+        if (counting > 0 && !text(6).empty()) {
+          line.failuresByPort.push_back(
+              {std::string(text(3)), std::string(text(6)), counting, failed});
+        }
+        break;
+    }
+  }
+  for (auto& [at, counts] : failures) yield.groups[at].failures = records::NamedFailures(counts);
+  line.failuresByReason = records::FailuresByReason(yield.groups);
+  line.headsetsPerHour = records::HeadsetsPerHour(line.flashed, line.byHour.size());
+}
+
+// The groups' medians and the line's durations, from kDurations' rows.
+void AddDurations(const Rows& rows, records::Yield& yield,
+                  const std::map<GroupKey, std::size_t>& index) {
+  std::map<std::size_t, records::DurationHistogram> groups;
+  records::DurationHistogram all;
+  std::map<std::uint64_t, std::uint64_t> seconds;
+  for (int row = 0; row < rows.count(); ++row) {
+    const auto number = [&](int column) { return Number(rows.at(row, column)); };
+    const GroupKey key = {rows.at(row, 0), rows.at(row, 1), rows.at(row, 2)};
+    groups[index.at(key)].AddBucket(number(3), number(5), number(6), number(7));
+    all.AddBucket(number(3), number(5), number(6), number(7));
+    seconds[number(4)] += number(5);
+  }
+  for (const auto& [at, histogram] : groups) yield.groups[at].medianMs = histogram.Median();
+  std::vector<records::DurationBin> bins;
+  for (const auto& [second, runs] : seconds)
+    bins.push_back({second * 1000, second * 1000 + 1000, runs});
+  yield.line.durations = records::DurationsOf(all, std::move(bins));
+}
+
+// The line's first-pass and final yields, from kHeadsets' "d" rows; the failed MCU IDs, from its
+// "f" rows, as a PostgreSQL array.
+std::string AddHeadsets(const Rows& rows, records::LineFigures& line) {
+  std::uint64_t headsets = 0, firstFlashed = 0, finalFlashed = 0;
+  std::string failed = "{";
+  for (int row = 0; row < rows.count(); ++row) {
+    if (rows.at(row, 0) == "f") {
+      failed.append(failed.size() > 1 ? "," : "").append(rows.at(row, 1));
+      continue;
+    }
+    const auto number = [&](int column) { return Number(rows.at(row, column)); };
+    line.byDayStation.push_back({std::string(rows.at(row, 1)), std::string(rows.at(row, 2)),
+                                 records::YieldOf(number(3), number(4)),
+                                 records::YieldOf(number(5), number(6))});
+    headsets += number(3);
+    firstFlashed += number(4);
+    finalFlashed += number(6);
+  }
+  line.firstPass = records::YieldOf(headsets, firstFlashed);
+  line.final = records::YieldOf(headsets, finalFlashed);
+  return failed + "}";
+}
+
+// The failed headsets, each from its latest record and those before it (kHistory's rows).
+void AddFailedHeadsets(const Rows& rows, records::Yield& yield) {
+  for (int row = 0; row < rows.count(); ++row) {
+    const auto text = [&](int column) { return std::string(rows.at(row, column)); };
+    const records::EarlierRecord record{text(1), text(2), text(3), text(4), OutcomeOf(text(5)),
+                                        text(6)};
+    if (!yield.failedHeadsets.empty() && yield.failedHeadsets.back().mcuId == text(0)) {
+      yield.failedHeadsets.back().history.push_back(record);
+      continue;
+    }
+    yield.failedHeadsets.push_back({text(0),
+                                    record.ended,
+                                    record.station,
+                                    record.imageSha256,
+                                    record.outcome,
+                                    record.reason,
+                                    record.usbPort,
+                                    {}});
+  }
+}
+
+}  // namespace
+
+Result<records::Yield> QueryYield(const std::string& conninfo, const records::YieldFilter& filter,
+                                  std::string& detail) {
+  Result<Connection> db = Connect(conninfo, detail);
+  if (!db) return db.failure();
+  const auto fail = [&](Failure failure) {
+    detail = db->detail();
+    return failure;
+  };
+  if (const Status schema = CheckSchema(*db); !schema) return fail(schema.failure());
+  // One snapshot for every statement: records inserted meanwhile are in none of them. Each
+  // statement sums up every record in a few hash tables: compiling it (JIT) would take longer
+  // than it saves, and the tables need more than the default working memory.
+  if (const Status begun =
+          db->RunScript("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL jit = off; "
+                        "SET LOCAL work_mem = '256MB'");
+      !begun) {
+    return fail(begun.failure());
+  }
+  std::string image = filter.image;
+  std::transform(image.begin(), image.end(), image.begin(), AsciiLower);
+  const std::string since = filter.since.empty() ? "-infinity" : filter.since + "T00:00:00Z";
+  std::vector<Rows> rows;  // all, counts, durations, headsets, history
+  Status ran;              // the first failure: the statements after it are not run
+  const auto run = [&](const Statement& statement, std::initializer_list<std::string> values) {
+    if (ran.failed()) return;
+    Result<Rows> got = db->Run(statement, values);
+    if (got) rows.push_back(std::move(*got));
+    ran = got.status();
+  };
+  run(kAll, {});
+  run(kCounts, {since, image});
+  run(kDurations, {since, image});
+  run(kHeadsets, {since, image});
+  if (!ran) return fail(ran.failure());
+  records::Yield yield;
+  std::map<GroupKey, std::size_t> index;
+  AddCounts(rows[1], yield, index);
+  AddDurations(rows[2], yield, index);
+  const std::string failed = AddHeadsets(rows[3], yield.line);
+  run(kHistory, {since, image, failed, std::to_string(records::kHistoryLimit + 1)});
+  if (!ran) return fail(ran.failure());
+  (void)db->RunScript("COMMIT");
+  yield.outsideFilter = Number(rows[0].at(0, 0)) - yield.records;
+  AddFailedHeadsets(rows[4], yield);
+  yield.error = records::ImageMatchesError(image, yield.groups);
+  return yield;
+}
+
+}  // namespace obrint::database

@@ -1,0 +1,23 @@
+// The yield of the records in the line's database: the same figures as the log's tally
+// (records/yield.h) gives over the same records, summed up by the server in one snapshot, so that
+// stations inserting meanwhile cannot make the figures disagree with each other. The login needs
+// nothing but the right to read (obrint_report).
+//
+// The database holds no unreadable line: a yield from it counts none. Its records are those that
+// push and the stations stored; a log's record that the database refused is not among them.
+#pragma once
+
+#include <string>
+
+#include "device/failure.h"
+#include "records/yield.h"
+
+namespace obrint::database {
+
+// The yield within `filter` (records::FilterError found nothing wrong with it) of the database
+// that `conninfo` names. Fails as Connect and CheckSchema do (connection.h, schema.h), with their
+// words in `detail`; a yield whose image prefix matches several images carries its error.
+Result<records::Yield> QueryYield(const std::string& conninfo, const records::YieldFilter& filter,
+                                  std::string& detail);
+
+}  // namespace obrint::database
