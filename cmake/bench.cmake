@@ -12,8 +12,6 @@ if(benchmark_FOUND)
     ${CMAKE_SOURCE_DIR}/bench/push_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/station_bench.cpp
     ${CMAKE_SOURCE_DIR}/bench/upgrade_bench.cpp)
-  # Each benchmark's file names its own sizes: compiled alone in a unity build.
-  set_target_properties(obrint_bench PROPERTIES UNITY_BUILD OFF)
   target_include_directories(obrint_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(obrint_bench PRIVATE obrint_cli_lib obrint_sim obrint_presenters obrint_device
                         benchmark::benchmark benchmark::benchmark_main)

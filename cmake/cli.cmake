@@ -12,8 +12,6 @@ if(NOT WIN32)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/commands/db.cpp
                                  ${CMAKE_SOURCE_DIR}/src/cli/commands/push.cpp)
 endif()
-# Each command names its parts Define and Run: compiled alone in a unity build.
-set_source_files_properties(${OBRINT_CLI_SOURCES} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 
 if(WIN32)
   # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers through a
@@ -67,9 +65,6 @@ if(WIN32)
   target_link_libraries(obrint_files PUBLIC obrint_winbase)
 endif()
 add_library(obrint_records STATIC ${OBRINT_RECORDS_SOURCES})
-# Its tally's state holds types of that file's own: compiled alone in a unity build.
-set_source_files_properties(${OBRINT_SOURCE_ROOT}/src/records/yield.cpp
-                            PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 target_link_libraries(obrint_records PUBLIC obrint_files obrint_device obrint_cli_deps)
 add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES} ${OBRINT_SIGNALS})
 target_link_libraries(obrint_engine PUBLIC obrint_records obrint_device)
