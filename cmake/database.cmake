@@ -3,6 +3,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/connection.cpp
+                                   ${CMAKE_SOURCE_DIR}/src/database/outbox.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/push.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/schema.cpp)
 target_link_libraries(obrint_database PUBLIC obrint_records PkgConfig::LIBPQ)

@@ -111,16 +111,20 @@ Status Connection::RunScript(const char* sql) {
   return Check(ResultOwner(PQexec(conn_.get(), sql))).status();
 }
 
-Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
+Status ReadConnInfo(const std::string& conninfo, std::string& detail) {
   char* parseError = nullptr;
   if (PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parseError)) {
     PQconninfoFree(options);
-  } else {
-    std::string ignored;
-    detail = parseError ? Words(parseError, ignored) : "out of memory";
-    PQfreemem(parseError);
-    return Failure::kConnInfoInvalid;
+    return {};
   }
+  std::string ignored;
+  detail = parseError ? Words(parseError, ignored) : "out of memory";
+  PQfreemem(parseError);
+  return Failure::kConnInfoInvalid;
+}
+
+Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
+  if (const Status read = ReadConnInfo(conninfo, detail); !read) return read.failure();
   ConnOwner conn(PQconnectStart(conninfo.c_str()));
   if (!conn) {
     detail = "out of memory";

@@ -80,6 +80,10 @@ class Connection {
   std::string detail_;
 };
 
+// Whether libpq reads `conninfo` (kConnInfoInvalid, with its words in `detail`), before any
+// connection is tried.
+Status ReadConnInfo(const std::string& conninfo, std::string& detail);
+
 // Opens the connection that `conninfo`, a libpq keyword string or URI, describes. The password
 // comes from wherever libpq finds it (the conninfo, PGPASSWORD, the password file, the service
 // file). Waits as long as its connect_timeout says, 10 s without one. Fails, with libpq's or

@@ -110,6 +110,9 @@ constexpr FailureInfo kFailures[] = {
      "--db: not a connection string (host=... dbname=... or postgresql://...)"},
     {Failure::kDatabaseUnreachable, "the database cannot be reached"},
     {Failure::kNotPostgres, "what answers there is not a PostgreSQL server"},
+    {Failure::kNoDatabaseClient,
+     "--db: this obrint-cli has no database client; keep --log, and run obrint-cli push over "
+     "the logs on a collector"},
     {Failure::kLoginRefused,
      "the database refused the login (the user, or its password: see the password file)"},
     {Failure::kSchemaOlder,
