@@ -1,5 +1,7 @@
 #include "database/outbox.h"
 
+#include <sys/socket.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -49,10 +51,14 @@ class LogOutbox : public Outbox {
 
   Link Close(std::chrono::milliseconds grace) override {
     {
-      const std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
       if (!closeBy_) closeBy_ = SteadyClock::now() + grace;
+      wake_.notify_all();
+      // A database that has not answered by then is cut off: the sender's wait for it ends.
+      if (!ended_.wait_until(lock, *closeBy_, [this] { return finished_; }) && socket_ >= 0) {
+        ::shutdown(socket_, SHUT_RDWR);
+      }
     }
-    wake_.notify_all();
     if (sender_.joinable()) sender_.join();
     const std::lock_guard telling(telling_);
     return told_;
@@ -90,44 +96,50 @@ class LogOutbox : public Outbox {
       pause = std::min(pause * 2, kLongestPause);
     }
     Told({db.has_value(), away, waiting_.size(), refused_}, lock);
+    finished_ = true;
+    ended_.notify_all();
   }
 
   // Connects when it is not connected, and sends `batch`, taking it off the queue once stored or
-  // refused; why it could not, in a few words. Called and returning under the lock.
+  // refused; why it could not, in a few words, the connection then dropped. Called and returning
+  // under the lock, which it lets go while it waits for the database.
   std::string Attempt(std::optional<Connection>& db, const std::vector<Waiting>& batch,
                       std::unique_lock<std::mutex>& lock) {
-    lock.unlock();
     std::string why;
-    std::size_t refused = 0;
     if (!db) {
+      lock.unlock();
       std::string detail;
       Result<Connection> opened = Connect(conninfo_, detail);
-      if (!opened) {
-        why = records::Message(opened.failure(), detail);
-      } else if (const Status schema = CheckSchema(*opened); !schema) {
-        why = records::Message(schema.failure(), opened->detail());
-      } else {
-        db.emplace(std::move(*opened));
+      lock.lock();
+      if (!opened) return records::Message(opened.failure(), detail);
+      db.emplace(std::move(*opened));
+      socket_ = db->socket();
+      lock.unlock();
+      if (const Status schema = CheckSchema(*db); !schema) {
+        why = records::Message(schema.failure(), db->detail());
       }
+    } else {
+      lock.unlock();
     }
-    if (db && !batch.empty()) {
+    std::size_t refused = 0;
+    if (why.empty() && !batch.empty()) {
       std::vector<std::string> lines;
       for (const Waiting& record : batch) lines.push_back(record.line);
       const Result<PushCounts> pushed = Push(*db, lines);
-      if (!pushed) {
-        why = records::Message(pushed.failure(), db->detail());
-        db.reset();
-      } else {
-        refused = pushed->refused.size();
-        for (const Refusal& refusal : pushed->refused) {
-          const Waiting& record = batch[refusal.index];
-          const std::lock_guard telling(telling_);
-          if (listener_) listener_->Refused(record.id, record.usbPort, refusal.why);
-        }
+      if (!pushed) why = records::Message(pushed.failure(), db->detail());
+      for (const Refusal& refusal : pushed ? pushed->refused : std::vector<Refusal>{}) {
+        const Waiting& record = batch[refusal.index];
+        const std::lock_guard telling(telling_);
+        if (listener_) listener_->Refused(record.id, record.usbPort, refusal.why);
+        ++refused;
       }
     }
     lock.lock();
-    if (!why.empty()) return why;
+    if (!why.empty()) {
+      socket_ = -1;  // Close cuts it off no more: it is closed now, and its number free
+      db.reset();
+      return why;
+    }
     waiting_.erase(waiting_.begin(), waiting_.begin() + batch.size());
     refused_ += refused;
     return why;
@@ -151,7 +163,10 @@ class LogOutbox : public Outbox {
   std::deque<Waiting> waiting_;
   std::size_t refused_ = 0;
   std::optional<SteadyClock::time_point> closeBy_;
-  std::mutex telling_;  // guards what follows, and the calls to the listener
+  int socket_ = -1;  // the connection's, while there is one
+  bool finished_ = false;
+  std::condition_variable ended_;  // the sender finished
+  std::mutex telling_;             // guards what follows, and the calls to the listener
   OutboxListener* listener_ = nullptr;
   Link told_;
   std::thread sender_;  // last: it starts once the rest is made

@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <regex>
@@ -14,9 +16,13 @@
 
 #include "cli/cli_harness.h"
 #include "cli/record_schema.h"
+#include "database/outbox.h"
 #include "database/push.h"
 #include "database/schema.h"
+#include "engine/signals.h"
+#include "engine/station.h"
 #include "records/record_id.h"
+#include "sim/sim_host.h"
 
 namespace obrint::database {
 namespace {
@@ -93,6 +99,100 @@ class NotPostgres {
  private:
   int socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
   std::thread thread_;
+};
+
+// Between the stations and the server over loopback: forwards both ways, and on demand plays the
+// database gone (every connection closed, new ones closed at once), or the answer to a committed
+// insert lost (the connection closed in its place, once). Needs sslmode=disable, so that each of
+// the server's messages is a type byte and a length.
+class Proxy {
+ public:
+  enum class Mode { kForward, kDown, kCutAfterInsert };
+  explicit Proxy(int serverPort) : server_(serverPort) {
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(listener_, 16);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port = ntohs(address.sin_port);
+    accepter_ = std::thread([this] {
+      for (int client; (client = ::accept(listener_, nullptr, nullptr)) >= 0;) {
+        const std::lock_guard lock(mutex_);
+        if (mode_ == Mode::kDown) {
+          ::close(client);
+          continue;
+        }
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{
+            AF_INET, htons(static_cast<std::uint16_t>(server_)), {htonl(INADDR_LOOPBACK)}, {}};
+        (void)!::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        open_.insert({client, server});
+        pumps_.emplace_back([this, client, server] { Pump(client, server); });
+      }
+    });
+  }
+  ~Proxy() {
+    Set(Mode::kDown);
+    ::shutdown(listener_, SHUT_RDWR);
+    accepter_.join();
+    for (std::thread& pump : pumps_) pump.join();
+    ::close(listener_);
+  }
+  void Set(Mode mode) {
+    const std::lock_guard lock(mutex_);
+    mode_ = mode;
+    if (mode != Mode::kDown) return;
+    for (const auto& [client, server] : open_) ::shutdown(client, SHUT_RDWR);
+  }
+  int cuts() const { return cuts_; }
+  int port = 0;
+
+ private:
+  void Pump(int client, int server) {
+    std::string answer;  // the server's bytes not yet forwarded: a message not yet whole
+    bool inserted = false;
+    for (pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}}; ::poll(fds, 2, -1) > 0;) {
+      char bytes[65536];
+      const ssize_t got = ::read(fds[1].revents ? server : client, bytes, sizeof bytes);
+      if (got <= 0) break;
+      if (!fds[1].revents) {
+        (void)!::write(server, bytes, static_cast<std::size_t>(got));
+        continue;
+      }
+      answer.append(bytes, static_cast<std::size_t>(got));
+      std::size_t whole = 0;
+      while (answer.size() >= whole + 5) {
+        const auto* at = reinterpret_cast<const unsigned char*>(answer.data() + whole);
+        const std::size_t length = (at[1] << 24 | at[2] << 16 | at[3] << 8 | at[4]) + 1u;
+        if (answer.size() < whole + length) break;
+        inserted = inserted || (at[0] == 'C' && answer.compare(whole + 5, 6, "INSERT") == 0);
+        if (at[0] == 'Z' && inserted && mode_ == Mode::kCutAfterInsert) {
+          const std::lock_guard lock(mutex_);
+          mode_ = Mode::kForward;
+          ++cuts_;
+          whole = answer.size() + 1;  // the committed insert's answer is never told
+          break;
+        }
+        whole += length;
+      }
+      if (whole > answer.size()) break;
+      (void)!::write(client, answer.data(), whole);
+      answer.erase(0, whole);
+    }
+    const std::lock_guard lock(mutex_);
+    open_.erase({client, server});
+    ::close(client);
+    ::close(server);
+  }
+
+  int server_;
+  int listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  std::mutex mutex_;  // guards what follows
+  std::atomic<Mode> mode_ = Mode::kForward;
+  std::set<std::pair<int, int>> open_;
+  std::vector<std::thread> pumps_;
+  std::atomic<int> cuts_ = 0;
+  std::thread accepter_;
 };
 
 class DatabaseTest : public ::testing::Test {
@@ -382,6 +482,153 @@ TEST_F(DatabaseTest, PushOfLogsSendsWhatTheDatabaseLacks) {
   EXPECT_EQ(Sql("SELECT count(*) FROM obrint.records"), "5");
   EXPECT_EQ(RunCliWith({"push", "--db", Conninfo("postgres"), log}).code, 9) << "no schema";
   EXPECT_EQ(RunCliWith({"push", "--db", "port=x", log}).code, 2);
+}
+
+// A station of 8 virtual headsets plugged in 1.5 s apart on virtual time, its records kept in
+// `log` and, with a conninfo, sent through an outbox; `kept` hears the count after each record.
+// Each headset's virtual time at the end, and where the database stood.
+struct StationRun {
+  std::vector<std::uint64_t> times;
+  Link link;
+};
+StationRun RunStation(const std::string& image, const std::string& log, std::uint8_t station,
+                      const std::string& conninfo, const std::function<void(int)>& kept) {
+  using namespace cli::testing;
+  const LoadedImage loaded = *LoadImage(image);
+  std::vector<sim::FleetMember> members;
+  for (std::uint8_t unit = 0; unit < 8; ++unit) {
+    sim::HeadsetConfig config;
+    config.unit = unit;
+    config.mcuId[0] = unit;
+    config.mcuId[1] = station;
+    members.push_back({sim::Headset(config), "1-2." + std::to_string(unit + 1)});
+  }
+  const auto fleet = std::make_shared<sim::VirtualFleet>(std::move(members));
+  const std::unique_ptr<Host> host = sim::MakeHost(fleet, false, sim::PlugInTurn(8, 1500));
+  const std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
+  SignalWatch signals;
+  LogFile file = *LogFile::Open(log);
+  std::string detail;
+  std::unique_ptr<Outbox> outbox =
+      conninfo.empty() ? nullptr : std::move(*OpenOutbox(file, conninfo, detail));
+  // Each record counted as it is kept, before the next one.
+  struct Counted : RecordStore {
+    RecordStore& store;
+    const std::function<void(int)>& kept;
+    int count = 0;
+    Counted(RecordStore& store, const std::function<void(int)>& kept) : store(store), kept(kept) {}
+    Status Keep(const RunSetting& setting, const HeadsetRecord& record) override {
+      const Status status = store.Keep(setting, record);
+      kept(++count);
+      return status;
+    }
+    std::string failure() const override { return store.failure(); }
+  } counted(outbox ? static_cast<RecordStore&>(*outbox) : file, kept);
+  const RunSetting setting{"1.0.0.5",
+                           "line-" + std::to_string(station),
+                           "ana",
+                           image,
+                           static_cast<std::uint32_t>(loaded.bytes.size()),
+                           loaded.sha256,
+                           loaded.check.storedChecksum};
+  StationRules rules;
+  rules.maxHeadsets = 8;
+  Station(FleetSetup{*host, loaded, signals, setting, 10000, &counted}, rules,
+          [](const StationEvent&) {})
+      .Run(*watch);
+  StationRun run;
+  if (outbox) run.link = outbox->Close(std::chrono::seconds(5));
+  for (std::size_t unit = 0; unit < 8; ++unit) run.times.push_back(fleet->headset(unit).nowMs());
+  return run;
+}
+
+// Whatever the database does, the stations flash at the pace of a station without one, and once
+// the logs are pushed, the database holds each of their records exactly once, but the refused.
+TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
+  using Mode = Proxy::Mode;
+  const cli::testing::ScratchDir dir;
+  const std::string image = dir.File("app.bin");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  const std::vector<std::uint64_t> pace =
+      RunStation(image, dir.File("alone.log"), 0, "", [](int) {}).times;
+  Migrated();
+  Login(name_ + "_st", "obrint_station");
+  const struct {
+    const char* name;
+    std::map<int, Mode> acts;  // after the Nth record kept (0: before the first)
+    std::size_t waiting = 0;   // at the end, for the push
+    std::uint8_t stations = 1;
+    bool refuse = false;  // the records of USB port 1-2.3 break a rule of the database's
+    int cuts = 0;
+  } rehearsals[] = {
+      {"away at the start", {{0, Mode::kDown}}, 8},
+      {"stopped in the middle, started again", {{2, Mode::kDown}, {5, Mode::kForward}}},
+      {"an answer lost after its commit", {{0, Mode::kCutAfterInsert}}, 0, 1, false, 1},
+      {"a refused record", {}, 0, 1, true},
+      {"two stations at once", {}, 0, 2},
+      {"a push of logs it partly holds", {{3, Mode::kDown}}, 5},
+  };
+  for (const auto& rehearsal : rehearsals) {
+    SCOPED_TRACE(rehearsal.name);
+    Sql("TRUNCATE obrint.records");
+    Sql(rehearsal.refuse
+            ? "CREATE OR REPLACE FUNCTION obrint.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ "
+              "BEGIN IF NEW.usb_port = '1-2.3' THEN RAISE check_violation; END IF; RETURN NEW; "
+              "END $$; CREATE TRIGGER refuse BEFORE INSERT ON obrint.records FOR EACH ROW "
+              "EXECUTE FUNCTION obrint.refuse()"
+            : "DROP TRIGGER IF EXISTS refuse ON obrint.records");
+    Proxy proxy(std::stoi(ServerFile("port")));
+    const std::string conninfo =
+        "host=127.0.0.1 sslmode=disable gssencmode=disable port=" + std::to_string(proxy.port) +
+        " dbname=" + name_ + " user=" + name_ + "_st";
+    const auto act = [&](int kept) {
+      if (!rehearsal.acts.contains(kept)) return;
+      // Gone in the middle: once what was kept before is in the database.
+      for (int i = 0; i < 500 && std::stoi(Sql("SELECT count(*) FROM obrint.records")) < kept; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      proxy.Set(rehearsal.acts.at(kept));
+    };
+    act(0);
+    std::vector<std::string> logs;
+    std::vector<StationRun> runs(rehearsal.stations);
+    std::vector<std::thread> stations;
+    for (std::uint8_t station = 0; station < rehearsal.stations; ++station) {
+      logs.push_back(dir.File(std::string(rehearsal.name) + std::to_string(station) + ".log"));
+      stations.emplace_back(
+          [&, station] { runs[station] = RunStation(image, logs.back(), station, conninfo, act); });
+      if (rehearsal.stations > 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (std::thread& station : stations) station.join();
+    std::size_t waiting = 0, refused = 0;
+    for (const StationRun& run : runs) {
+      EXPECT_EQ(run.times, pace) << "a headset waited for the database";
+      waiting += run.link.waiting;
+      refused += run.link.refused;
+    }
+    EXPECT_EQ(refused, rehearsal.refuse ? 1u : 0u);
+    EXPECT_EQ(proxy.cuts(), rehearsal.cuts);
+    EXPECT_EQ(waiting, rehearsal.waiting);
+
+    std::vector<std::string> push = {"--json", "push", "--db", Conninfo()};
+    push.insert(push.end(), logs.begin(), logs.end());
+    const Json pushed = RunCliWith(push).Json();
+    EXPECT_EQ(pushed["sent"], waiting) << "the station said how many wait";
+    EXPECT_EQ(pushed["refused"]["count"], refused);
+    std::set<std::string> ids;
+    for (const std::string& log : logs) {
+      std::ifstream in(log);
+      for (std::string line; std::getline(in, line);) {
+        const Json record = Json::parse(line);
+        if (record["usb_port"] != "1-2.3" || !rehearsal.refuse) ids.insert(record["id"]);
+      }
+    }
+    EXPECT_EQ(ids.size(), 8u * rehearsal.stations - refused);
+    EXPECT_EQ(Sql("SELECT count(*) = count(DISTINCT id) FROM obrint.records"), "t");
+    std::string held = Sql("SELECT string_agg(id::text, ' ' ORDER BY id) FROM obrint.records");
+    std::string expected;
+    for (const std::string& id : ids) expected += (expected.empty() ? "" : " ") + id;
+    EXPECT_EQ(held, expected);
+  }
 }
 
 }  // namespace
