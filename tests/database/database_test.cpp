@@ -631,5 +631,61 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   }
 }
 
+// --db wants --log and a conninfo libpq takes, before any headset is touched; then the database's
+// state and the records it refuses are told as the run goes, and at its end how many wait.
+TEST_F(DatabaseTest, FlashingCommandsTellTheDatabase) {
+  const cli::testing::ScratchDir dir;
+  const std::string image = dir.File("app.bin"), log = dir.File("a.log");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  Migrated();
+  Login(name_ + "_st", "obrint_station");
+  Sql("CREATE FUNCTION obrint.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+      "NEW.usb_port = '1-2.2' THEN RAISE check_violation; END IF; RETURN NEW; END $$; CREATE "
+      "TRIGGER refuse BEFORE INSERT ON obrint.records FOR EACH ROW EXECUTE FUNCTION "
+      "obrint.refuse()");
+  const std::string station = "--sim-plug 0 station --max 2 --log " + log;
+  const struct {
+    std::string args, db;
+    int code;
+    std::string err;  // told on stderr
+    Json database;    // in the command's object
+  } cases[] = {
+      {"--sim-plug 0 station --max 2", Tcp(name_ + "_st"), 2, "--db needs --log", nullptr},
+      {station, "port=x", 2, "invalid integer value \"x\" for connection option \"port\"", nullptr},
+      {station,
+       Tcp(name_ + "_st"),
+       0,
+       "the database refused the record ",
+       {{"state", "connected"}, {"waiting", 0}, {"refused", 1}}},
+      {"flash --all --yes --log " + log,
+       "host=127.0.0.1 connect_timeout=1 port=1",
+       0,
+       "2 records wait in " + log,
+       {{"state", "away"}, {"waiting", 2}, {"refused", 0}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args + " --db " + c.db);
+    std::vector<std::string> args = {"--sim", "2", "--json"};
+    std::istringstream words(c.args);
+    args.insert(args.end(), std::istream_iterator<std::string>(words), {});
+    args.insert(args.end(), {"--db", c.db, image});
+    const auto run = RunCliWith(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    const Json end = Json::parse(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1));
+    if (c.database.is_null()) {
+      EXPECT_FALSE(std::filesystem::exists(log) && std::filesystem::file_size(log) > 0);
+      continue;
+    }
+    Json database = end["database"];
+    database.erase("reason");
+    EXPECT_EQ(database, c.database);
+    if (c.args == station) {
+      EXPECT_NE(run.out.find(R"("event":"database_refused","time")"), std::string::npos);
+      EXPECT_NE(run.out.find(R"("usb_port":"1-2.2")"), std::string::npos);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace obrint::database
