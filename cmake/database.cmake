@@ -25,3 +25,6 @@ target_compile_definitions(database_test PRIVATE OBRINT_SOURCE_DIR="${CMAKE_SOUR
 add_test(NAME database_test COMMAND database_test)
 set_tests_properties(database_test PROPERTIES FIXTURES_REQUIRED database LABELS database
                                               ENVIRONMENT OBRINT_TEST_PG=${OBRINT_PG_DIR})
+# The documents' commands, database.md's and stations.md's among them, against the same server.
+set_tests_properties(docs_test PROPERTIES FIXTURES_REQUIRED database
+                                          ENVIRONMENT OBRINT_TEST_PG=${OBRINT_PG_DIR})
