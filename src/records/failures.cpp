@@ -111,8 +111,7 @@ constexpr FailureInfo kFailures[] = {
     {Failure::kDatabaseUnreachable, "the database cannot be reached"},
     {Failure::kNotPostgres, "what answers there is not a PostgreSQL server"},
     {Failure::kNoDatabaseClient,
-     "--db: this obrint-cli has no database client; keep --log, and run obrint-cli push over "
-     "the logs on a collector"},
+     "--db: no database client in this obrint-cli; run push on a collector"},
     {Failure::kLoginRefused,
      "the database refused the login (the user, or its password: see the password file)"},
     {Failure::kSchemaOlder,
