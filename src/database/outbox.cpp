@@ -85,9 +85,11 @@ class LogOutbox : public Outbox {
       const std::vector<Waiting> batch(waiting_.begin(),
                                        waiting_.begin() + std::min(kBatch, waiting_.size()));
       Told({db.has_value(), away, waiting_.size(), refused_}, lock);
+      const bool wasConnected = db.has_value();
       away = Attempt(db, batch, lock);
       Told({db.has_value(), away, waiting_.size(), refused_}, lock);
-      if (away.empty()) {
+      // A connection lost since its last use (the server restarted, say) is made again at once.
+      if (away.empty() || wasConnected) {
         pause = kFirstPause;
         continue;
       }

@@ -101,13 +101,11 @@ class NotPostgres {
   std::thread thread_;
 };
 
-// Between the stations and the server over loopback: forwards both ways, and on demand plays the
-// database gone (every connection closed, new ones closed at once), or the answer to a committed
-// insert lost (the connection closed in its place, once). Needs sslmode=disable, so that each of
-// the server's messages is a type byte and a length.
+// Between a station and the server over loopback: forwards both ways, and once asked, loses the
+// answer to the next insert the server has committed: the connection is closed in its place.
+// Needs sslmode=disable, so that each of the server's messages is a type byte and a length.
 class Proxy {
  public:
-  enum class Mode { kForward, kDown, kCutAfterInsert };
   explicit Proxy(int serverPort) : server_(serverPort) {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof address;
@@ -117,37 +115,26 @@ class Proxy {
     port = ntohs(address.sin_port);
     accepter_ = std::thread([this] {
       for (int client; (client = ::accept(listener_, nullptr, nullptr)) >= 0;) {
-        const std::lock_guard lock(mutex_);
-        if (mode_ == Mode::kDown) {
-          ::close(client);
-          continue;
-        }
         const int server = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in to{
             AF_INET, htons(static_cast<std::uint16_t>(server_)), {htonl(INADDR_LOOPBACK)}, {}};
         (void)!::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        open_.insert({client, server});
         pumps_.emplace_back([this, client, server] { Pump(client, server); });
       }
     });
   }
   ~Proxy() {
-    Set(Mode::kDown);
     ::shutdown(listener_, SHUT_RDWR);
     accepter_.join();
     for (std::thread& pump : pumps_) pump.join();
     ::close(listener_);
   }
-  void Set(Mode mode) {
-    const std::lock_guard lock(mutex_);
-    mode_ = mode;
-    if (mode != Mode::kDown) return;
-    for (const auto& [client, server] : open_) ::shutdown(client, SHUT_RDWR);
-  }
+  void CutAfterInsert() { cut_ = true; }
   int cuts() const { return cuts_; }
   int port = 0;
 
  private:
+  // Until either side closes.
   void Pump(int client, int server) {
     std::string answer;  // the server's bytes not yet forwarded: a message not yet whole
     bool inserted = false;
@@ -166,11 +153,10 @@ class Proxy {
         const std::size_t length = (at[1] << 24 | at[2] << 16 | at[3] << 8 | at[4]) + 1u;
         if (answer.size() < whole + length) break;
         inserted = inserted || (at[0] == 'C' && answer.compare(whole + 5, 6, "INSERT") == 0);
-        if (at[0] == 'Z' && inserted && mode_ == Mode::kCutAfterInsert) {
-          const std::lock_guard lock(mutex_);
-          mode_ = Mode::kForward;
+        // Ready for the next query: the insert's transaction is committed.
+        if (at[0] == 'Z' && inserted && cut_.exchange(false)) {
           ++cuts_;
-          whole = answer.size() + 1;  // the committed insert's answer is never told
+          whole = answer.size() + 1;
           break;
         }
         whole += length;
@@ -179,18 +165,14 @@ class Proxy {
       (void)!::write(client, answer.data(), whole);
       answer.erase(0, whole);
     }
-    const std::lock_guard lock(mutex_);
-    open_.erase({client, server});
     ::close(client);
     ::close(server);
   }
 
   int server_;
   int listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  std::mutex mutex_;  // guards what follows
-  std::atomic<Mode> mode_ = Mode::kForward;
-  std::set<std::pair<int, int>> open_;
-  std::vector<std::thread> pumps_;
+  std::vector<std::thread> pumps_;  // only the accepter's thread adds to them
+  std::atomic<bool> cut_ = false;
   std::atomic<int> cuts_ = 0;
   std::thread accepter_;
 };
@@ -239,6 +221,16 @@ class DatabaseTest : public ::testing::Test {
         passwords_.File("pgpass"),
         std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     ::setenv("PGPASSFILE", passwords_.File("pgpass").c_str(), 1);
+  }
+
+  // The records of the USB port `port` break a rule of the database's from now on.
+  void Refuse(const std::string& port) {
+    Sql("CREATE OR REPLACE FUNCTION obrint.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "IF NEW.usb_port = '" +
+        port +
+        "' THEN RAISE check_violation; END IF; RETURN NEW; END $$;"
+        "CREATE TRIGGER refuse BEFORE INSERT ON obrint.records FOR EACH ROW EXECUTE FUNCTION "
+        "obrint.refuse()");
   }
 
   std::string name_;
@@ -545,7 +537,8 @@ StationRun RunStation(const std::string& image, const std::string& log, std::uin
 // Whatever the database does, the stations flash at the pace of a station without one, and once
 // the logs are pushed, the database holds each of their records exactly once, but the refused.
 TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
-  using Mode = Proxy::Mode;
+  enum Act { kStop, kStart, kCut };
+  const std::string count = "SELECT count(*) FROM obrint.records";
   const cli::testing::ScratchDir dir;
   const std::string image = dir.File("app.bin");
   ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
@@ -555,38 +548,41 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   Login(name_ + "_st", "obrint_station");
   const struct {
     const char* name;
-    std::map<int, Mode> acts;  // after the Nth record kept (0: before the first)
-    std::size_t waiting = 0;   // at the end, for the push
+    std::map<int, Act> acts;  // after the Nth record kept (0: before the first)
+    std::size_t waiting = 0;  // at the end, for the push
     std::uint8_t stations = 1;
     bool refuse = false;  // the records of USB port 1-2.3 break a rule of the database's
     int cuts = 0;
   } rehearsals[] = {
-      {"away at the start", {{0, Mode::kDown}}, 8},
-      {"stopped in the middle, started again", {{2, Mode::kDown}, {5, Mode::kForward}}},
-      {"an answer lost after its commit", {{0, Mode::kCutAfterInsert}}, 0, 1, false, 1},
+      {"away at the start", {{0, kStop}}, 8},
+      {"stopped in the middle, started again", {{2, kStop}, {5, kStart}}},
+      {"an answer lost after its commit", {{0, kCut}}, 0, 1, false, 1},
       {"a refused record", {}, 0, 1, true},
       {"two stations at once", {}, 0, 2},
-      {"a push of logs it partly holds", {{3, Mode::kDown}}, 5},
+      {"a push of logs it partly holds", {{3, kStop}}, 5},
   };
   for (const auto& rehearsal : rehearsals) {
     SCOPED_TRACE(rehearsal.name);
     Sql("TRUNCATE obrint.records");
-    Sql(rehearsal.refuse
-            ? "CREATE OR REPLACE FUNCTION obrint.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ "
-              "BEGIN IF NEW.usb_port = '1-2.3' THEN RAISE check_violation; END IF; RETURN NEW; "
-              "END $$; CREATE TRIGGER refuse BEFORE INSERT ON obrint.records FOR EACH ROW "
-              "EXECUTE FUNCTION obrint.refuse()"
-            : "DROP TRIGGER IF EXISTS refuse ON obrint.records");
+    Sql("DROP TRIGGER IF EXISTS refuse ON obrint.records");
+    if (rehearsal.refuse) Refuse("1-2.3");
     Proxy proxy(std::stoi(ServerFile("port")));
     const std::string conninfo =
         "host=127.0.0.1 sslmode=disable gssencmode=disable port=" + std::to_string(proxy.port) +
         " dbname=" + name_ + " user=" + name_ + "_st";
     const auto act = [&](int kept) {
       if (!rehearsal.acts.contains(kept)) return;
-      // Gone in the middle: once what was kept before is in the database.
-      for (int i = 0; i < 500 && std::stoi(Sql("SELECT count(*) FROM obrint.records")) < kept; ++i)
+      const Act what = rehearsal.acts.at(kept);
+      if (what == kCut) return proxy.CutAfterInsert();
+      // Stopped in the middle: once what was kept before is in the database. Then as a server
+      // that stops: each connection ended, and none taken until it starts again.
+      for (int i = 0; what == kStop && i < 500 && std::stoi(Sql(count)) < kept; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      proxy.Set(rehearsal.acts.at(kept));
+      Admin("ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS " +
+            (what == kStart ? "true" : "false"));
+      if (what == kStop)
+        Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name_ +
+              "'");
     };
     act(0);
     std::vector<std::string> logs;
@@ -599,6 +595,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
       if (rehearsal.stations > 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     for (std::thread& station : stations) station.join();
+    Admin("ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS true");
     std::size_t waiting = 0, refused = 0;
     for (const StationRun& run : runs) {
       EXPECT_EQ(run.times, pace) << "a headset waited for the database";
@@ -631,60 +628,25 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   }
 }
 
-// --db wants --log and a conninfo libpq takes, before any headset is touched; then the database's
-// state and the records it refuses are told as the run goes, and at its end how many wait.
-TEST_F(DatabaseTest, FlashingCommandsTellTheDatabase) {
+// A station tells where the database stands as it goes, and names a record it refuses; the
+// others are sent.
+TEST_F(DatabaseTest, AStationTellsTheDatabase) {
   const cli::testing::ScratchDir dir;
   const std::string image = dir.File("app.bin"), log = dir.File("a.log");
   ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
   Migrated();
-  Login(name_ + "_st", "obrint_station");
-  Sql("CREATE FUNCTION obrint.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
-      "NEW.usb_port = '1-2.2' THEN RAISE check_violation; END IF; RETURN NEW; END $$; CREATE "
-      "TRIGGER refuse BEFORE INSERT ON obrint.records FOR EACH ROW EXECUTE FUNCTION "
-      "obrint.refuse()");
-  const std::string station = "--sim-plug 0 station --max 2 --log " + log;
-  const struct {
-    std::string args, db;
-    int code;
-    std::string err;  // told on stderr
-    Json database;    // in the command's object
-  } cases[] = {
-      {"--sim-plug 0 station --max 2", Tcp(name_ + "_st"), 2, "--db needs --log", nullptr},
-      {station, "port=x", 2, "invalid integer value \"x\" for connection option \"port\"", nullptr},
-      {station,
-       Tcp(name_ + "_st"),
-       0,
-       "the database refused the record ",
-       {{"state", "connected"}, {"waiting", 0}, {"refused", 1}}},
-      {"flash --all --yes --log " + log,
-       "host=127.0.0.1 connect_timeout=1 port=1",
-       0,
-       "2 records wait in " + log,
-       {{"state", "away"}, {"waiting", 2}, {"refused", 0}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args + " --db " + c.db);
-    std::vector<std::string> args = {"--sim", "2", "--json"};
-    std::istringstream words(c.args);
-    args.insert(args.end(), std::istream_iterator<std::string>(words), {});
-    args.insert(args.end(), {"--db", c.db, image});
-    const auto run = RunCliWith(args);
-    EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
-    const Json end = Json::parse(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1));
-    if (c.database.is_null()) {
-      EXPECT_FALSE(std::filesystem::exists(log) && std::filesystem::file_size(log) > 0);
-      continue;
-    }
-    Json database = end["database"];
-    database.erase("reason");
-    EXPECT_EQ(database, c.database);
-    if (c.args == station) {
-      EXPECT_NE(run.out.find(R"("event":"database_refused","time")"), std::string::npos);
-      EXPECT_NE(run.out.find(R"("usb_port":"1-2.2")"), std::string::npos);
-    }
+  Refuse("1-2.2");
+  const auto run = RunCliWith({"--sim", "2", "--sim-plug", "0", "station", "--max", "2", "--log",
+                               log, "--db", Conninfo(), image});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find("the database refused the record "), std::string::npos) << run.err;
+  for (const char* told : {R"("event":"database","time")", R"("state":"connected")",
+                           R"("event":"database_refused")", R"("usb_port":"1-2.2","id")"}) {
+    EXPECT_NE(run.out.find(told), std::string::npos) << told;
   }
+  const Json end = Json::parse(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1));
+  EXPECT_EQ(end["database"], (Json{{"state", "connected"}, {"waiting", 0}, {"refused", 1}}));
+  EXPECT_EQ(Sql("SELECT count(*) FROM obrint.records"), "1");
 }
 
 }  // namespace
