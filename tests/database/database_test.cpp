@@ -552,6 +552,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
     Sql("DROP TRIGGER IF EXISTS refuse ON obrint.records");
     if (rehearsal.refuse) Refuse("1-2.3");
     Proxy proxy(std::stoi(ServerFile("port")));
+    // In the clear, so that the proxy sees the answers.
     const std::string conninfo =
         "host=127.0.0.1 sslmode=disable gssencmode=disable port=" + std::to_string(proxy.port) +
         " dbname=" + name_ + " user=" + name_ + "_st";
@@ -604,7 +605,6 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
         if (record["usb_port"] != "1-2.3" || !rehearsal.refuse) ids.insert(record["id"]);
       }
     }
-    EXPECT_EQ(ids.size(), 8u * rehearsal.stations - refused);
     EXPECT_EQ(Sql("SELECT count(*) = count(DISTINCT id) FROM obrint.records"), "t");
     std::string held = Sql("SELECT string_agg(id::text, ' ' ORDER BY id) FROM obrint.records");
     std::string expected;
