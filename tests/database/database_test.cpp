@@ -73,68 +73,53 @@ Json Record(const std::string& ended = "2026-12-07T10:00:00.000Z") {
           {"bytes_sent", 40960}};
 }
 
-// Something that listens on a loopback port and answers as a web server does.
-class NotPostgres {
+// Something that listens on a free loopback port and serves each connection on a thread of its
+// own, which closes the connection.
+class LoopbackServer {
  public:
-  NotPostgres() {
+  explicit LoopbackServer(std::function<void(int client)> serve) {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof address;
     ::bind(socket_, reinterpret_cast<sockaddr*>(&address), size);
-    ::listen(socket_, 4);
+    ::listen(socket_, 16);
     ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size);
     port = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      for (int client; (client = ::accept(socket_, nullptr, nullptr)) >= 0; ::close(client)) {
-        (void)!::write(client, "HTTP/1.1 400 Bad Request\r\n\r\n", 28);
+    accepter_ = std::thread([this, serve] {
+      for (int client; (client = ::accept(socket_, nullptr, nullptr)) >= 0;) {
+        serving_.emplace_back(serve, client);
       }
     });
   }
-  ~NotPostgres() {
+  ~LoopbackServer() {
     ::shutdown(socket_, SHUT_RDWR);
-    thread_.join();
+    accepter_.join();
+    for (std::thread& thread : serving_) thread.join();
     ::close(socket_);
   }
   int port = 0;
 
  private:
   int socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  std::thread thread_;
+  std::vector<std::thread> serving_;  // only the accepter's thread adds to them
+  std::thread accepter_;
 };
 
 // Between a station and the server over loopback: forwards both ways, and once asked, loses the
 // answer to the next insert the server has committed: the connection is closed in its place.
 class Proxy {
  public:
-  explicit Proxy(int serverPort) : server_(serverPort) {
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-    ::listen(listener_, 16);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port = ntohs(address.sin_port);
-    accepter_ = std::thread([this] {
-      for (int client; (client = ::accept(listener_, nullptr, nullptr)) >= 0;) {
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to{
-            AF_INET, htons(static_cast<std::uint16_t>(server_)), {htonl(INADDR_LOOPBACK)}, {}};
-        (void)!::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        pumps_.emplace_back([this, client, server] { Pump(client, server); });
-      }
-    });
-  }
-  ~Proxy() {
-    ::shutdown(listener_, SHUT_RDWR);
-    accepter_.join();
-    for (std::thread& pump : pumps_) pump.join();
-    ::close(listener_);
-  }
+  explicit Proxy(int serverPort) : server_(serverPort) {}
   void CutAfterInsert() { cut_ = true; }
   int cuts() const { return cuts_; }
-  int port = 0;
+  int port() const { return listener_.port; }
 
  private:
   // Until either side closes.
-  void Pump(int client, int server) {
+  void Pump(int client) {
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{
+        AF_INET, htons(static_cast<std::uint16_t>(server_)), {htonl(INADDR_LOOPBACK)}, {}};
+    (void)!::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to);
     for (pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}}; ::poll(fds, 2, -1) > 0;) {
       char bytes[65536];
       const bool answer = fds[1].revents != 0;
@@ -155,11 +140,9 @@ class Proxy {
   }
 
   int server_;
-  int listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  std::vector<std::thread> pumps_;  // only the accepter's thread adds to them
   std::atomic<bool> cut_ = false;
   std::atomic<int> cuts_ = 0;
-  std::thread accepter_;
+  LoopbackServer listener_{[this](int client) { Pump(client); }};
 };
 
 class DatabaseTest : public ::testing::Test {
@@ -370,10 +353,14 @@ TEST_F(DatabaseTest, StationsMayOnlyInsertAndReportsOnlyRead) {
 
 TEST_F(DatabaseTest, ConnectionFailuresAreToldApart) {
   Login(name_ + "_st", "obrint_station");
-  const NotPostgres web;
+  // Answers as a web server does.
+  const LoopbackServer web([](int client) {
+    (void)!::write(client, "HTTP/1.1 400 Bad Request\r\n\r\n", 28);
+    ::close(client);
+  });
   int closed = 0;
   {
-    const NotPostgres gone;
+    const LoopbackServer gone([](int) {});
     closed = gone.port;
   }
   const std::string user = Tcp(name_ + "_st");
@@ -545,7 +532,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
     Proxy proxy(std::stoi(ServerFile("port")));
     // In the clear, so that the proxy sees the answers.
     const std::string conninfo =
-        "host=127.0.0.1 sslmode=disable gssencmode=disable port=" + std::to_string(proxy.port) +
+        "host=127.0.0.1 sslmode=disable gssencmode=disable port=" + std::to_string(proxy.port()) +
         " dbname=" + name_ + " user=" + name_ + "_st";
     const auto act = [&](int kept) {
       if (!rehearsal.acts.contains(kept)) return;
