@@ -486,10 +486,8 @@ StationRun RunStation(const std::string& image, const std::string& log, std::uin
     std::string failure() const override { return store.failure(); }
   } counted(outbox ? static_cast<RecordStore&>(*outbox) : file, kept);
   const RunSetting setting{"1.0.0.5", "line", "ana", image, kDefaultSampleSize, loaded.sha256, 0};
-  StationRules rules;
-  rules.maxHeadsets = 8;
-  Station(FleetSetup{*host, loaded, signals, setting, 10000, &counted}, rules,
-          [](const StationEvent&) {})
+  Station(FleetSetup{*host, loaded, signals, setting, 10000, &counted},
+          StationRules{.maxHeadsets = 8}, [](const StationEvent&) {})
       .Run(*watch);
   StationRun run;
   if (outbox) run.link = outbox->Close(std::chrono::seconds(5));
@@ -505,8 +503,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   const cli::testing::ScratchDir dir;
   const std::string image = dir.File("app.bin");
   ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
-  const std::vector<std::uint64_t> pace =
-      RunStation(image, dir.File("alone.log"), 0, "", [](int) {}).times;
+  const auto pace = RunStation(image, dir.File("alone.log"), 0, "", [](int) {}).times;
   Migrated();
   Login(name_ + "_st", "obrint_station");
   const struct {
@@ -595,9 +592,8 @@ TEST_F(DatabaseTest, AStationTellsTheDatabase) {
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.err.find("the database refused the record "), std::string::npos) << run.err;
   for (const char* told : {R"("event":"database","time")", R"("state":"connected")",
-                           R"("event":"database_refused")", R"("usb_port":"1-2.2","id")"}) {
+                           R"("event":"database_refused")", R"("usb_port":"1-2.2","id")"})
     EXPECT_NE(run.out.find(told), std::string::npos) << told;
-  }
   const Json end = Json::parse(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1));
   EXPECT_EQ(end["database"], (Json{{"state", "connected"}, {"waiting", 0}, {"refused", 1}}));
   EXPECT_EQ(Sql("SELECT count(*) FROM obrint.records"), "1");
