@@ -73,8 +73,7 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
   WriteBytes(dir.File("empty.bin"), {});
   WriteBytes(dir.File("plain.bin"), reference::RandomBytes(kDefaultSampleSize, 2));
   WriteBytes(dir.File("large.bin"), Bytes(kMaxImageSize + 1, 0));
-  // A build without a database client (the Windows one) refuses --db before any headset is
-  // touched; one with a client flashes on while the database is away.
+  // Without a database client (Windows), --db is refused before any headset is touched.
   const bool clientless = PlatformCommands().empty();
   // clang-format off
   const std::vector<Ending> endings = {
@@ -127,6 +126,8 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
       {"flash unstamped forced", {"flash", "--yes", "--force", dir.File("unstamped.bin")}, 0, {}},
       {"flash --db without --log", {"flash", "--yes", "--db", "port=1", "IMAGE"}, 2,
        {{"/error", "--db needs --log: the log keeps each record until the database has it"}}},
+      {"flash --db, a port that is no number", {"flash", "--yes", "--log", dir.File("db.log"),
+       "--db", "port=x", "IMAGE"}, clientless ? 8 : 2, {}},
       {"flash --db, the database away", {"flash", "--yes", "--log", dir.File("db.log"), "--db",
        "host=127.0.0.1 port=1", "IMAGE"}, clientless ? 8 : 0, clientless
        ? json{{"/error", "--db: no database client in this obrint-cli; run push on a collector"}}

@@ -579,8 +579,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   }
 }
 
-// A station tells where the database stands as it goes, and names a record it refuses; the
-// others are sent.
+// A station tells where the database stands as it goes, and names a record it refuses.
 TEST_F(DatabaseTest, AStationTellsTheDatabase) {
   const cli::testing::ScratchDir dir;
   const std::string image = dir.File("app.bin"), log = dir.File("a.log");
