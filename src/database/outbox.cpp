@@ -19,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::size_t kBatch = 500;  // records per transaction
+constexpr std::size_t kSendBatch = 500;  // records per transaction
 constexpr std::chrono::milliseconds kFirstPause = 500ms, kLongestPause = 30s;
 
 struct Waiting {
@@ -83,7 +83,7 @@ class LogOutbox : public Outbox {
         if (Done()) break;
       }
       const std::vector<Waiting> batch(waiting_.begin(),
-                                       waiting_.begin() + std::min(kBatch, waiting_.size()));
+                                       waiting_.begin() + std::min(kSendBatch, waiting_.size()));
       Told({db.has_value(), away, waiting_.size(), refused_}, lock);
       const bool wasConnected = db.has_value();
       away = Attempt(db, batch, lock);
