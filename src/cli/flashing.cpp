@@ -108,7 +108,7 @@ std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage
   if (options.db.empty()) return place;
   if (!place.log) {
     context.reply.Fail(Failure::kBadUsage,
-                       "--db needs --log: the log keeps each record until the database has it");
+                       "--db needs --log, which keeps each record until the database has it");
     return std::nullopt;
   }
   std::string detail;
@@ -136,8 +136,9 @@ RunObserver::~RunObserver() {
 
 void RunObserver::Refused(const std::string& recordId, const std::string& usbPort,
                           const std::string& why) {
-  context_.console.Error("the database refused the record " + recordId + " (USB port " +
-                         (usbPort.empty() ? "-" : usbPort) + "); it stays in the log:\n  " + why);
+  // Two lines, each short: the ID alone takes 36 columns.
+  context_.console.Error("the database refused record " + recordId + "\n  at USB port " +
+                         (usbPort.empty() ? "-" : usbPort) + "; it stays in the log: " + why);
 }
 
 void RunObserver::Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
@@ -232,7 +233,7 @@ void CloseOutbox(Context& context, const RunPlace& place) {
   context.reply.fields["database"] = LinkJson(link);
   if (link.waiting == 0) return;
   context.console.Warn(std::to_string(link.waiting) + " records wait in " + context.options.log +
-                       " for the database: send them with obrint-cli push");
+                       " for the next push");
 }
 
 void EndRunPlace(Context& context, const RunPlace& place,

@@ -125,7 +125,7 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
       {"flash unstamped", {"flash", "--yes", dir.File("unstamped.bin")}, 5, {}},
       {"flash unstamped forced", {"flash", "--yes", "--force", dir.File("unstamped.bin")}, 0, {}},
       {"flash --db without --log", {"flash", "--yes", "--db", "port=1", "IMAGE"}, 2,
-       {{"/error", "--db needs --log: the log keeps each record until the database has it"}}},
+       {{"/error", "--db needs --log, which keeps each record until the database has it"}}},
       {"flash --db, a port that is no number", {"flash", "--yes", "--log", dir.File("db.log"),
        "--db", "port=x", "IMAGE"}, clientless ? 8 : 2, {}},
       {"flash --db, the database away", {"flash", "--yes", "--log", dir.File("db.log"), "--db",
