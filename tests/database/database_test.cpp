@@ -456,7 +456,8 @@ struct StationRun {
   Link link;
 };
 StationRun RunStation(const std::string& image, const std::string& log, std::uint8_t station,
-                      const std::string& conninfo, const std::function<void(int)>& kept) {
+                      const std::string& conninfo, const std::function<void(int)>& kept,
+                      const engine::StopRequests& signals) {
   using namespace cli::testing;
   const LoadedImage loaded = *LoadImage(image);
   std::vector<sim::FleetMember> members;
@@ -467,7 +468,6 @@ StationRun RunStation(const std::string& image, const std::string& log, std::uin
   const auto fleet = std::make_shared<sim::VirtualFleet>(std::move(members));
   const std::unique_ptr<Host> host = sim::MakeHost(fleet, false, sim::PlugInTurn(8, 1500));
   const std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
-  SignalWatch signals;
   LogFile file = *LogFile::Open(log);
   std::string detail;
   std::unique_ptr<Outbox> outbox =
@@ -503,7 +503,10 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   const cli::testing::ScratchDir dir;
   const std::string image = dir.File("app.bin");
   ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
-  const auto pace = RunStation(image, dir.File("alone.log"), 0, "", [](int) {}).times;
+  const engine::SignalWatch signals;  // the process's, for all its stations
+  const auto pace = RunStation(
+                        image, dir.File("alone.log"), 0, "", [](int) {}, signals)
+                        .times;
   Migrated();
   Login(name_ + "_st", "obrint_station");
   const struct {
@@ -552,7 +555,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
     for (std::uint8_t station = 0; station < rehearsal.stations; ++station) {
       logs.push_back(dir.File(std::string(rehearsal.name) + std::to_string(station) + ".log"));
       stations.emplace_back([&, station, log = logs.back()] {
-        runs[station] = RunStation(image, log, station, conninfo, act);
+        runs[station] = RunStation(image, log, station, conninfo, act, signals);
       });
     }
     for (std::thread& station : stations) station.join();
