@@ -85,9 +85,8 @@ class LoopbackServer {
     ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size);
     port = ntohs(address.sin_port);
     accepter_ = std::thread([this, serve] {
-      for (int client; (client = ::accept(socket_, nullptr, nullptr)) >= 0;) {
+      for (int client; (client = ::accept(socket_, nullptr, nullptr)) >= 0;)
         serving_.emplace_back(serve, client);
-      }
     });
   }
   ~LoopbackServer() {
@@ -448,9 +447,8 @@ TEST_F(DatabaseTest, PushOfLogsSendsWhatTheDatabaseLacks) {
   EXPECT_EQ(RunCliWith({"push", "--db", "port=x", log}).code, 2);
 }
 
-// A station of 8 virtual headsets plugged in 1.5 s apart on virtual time, its records kept in
-// `log` and, with a conninfo, sent through an outbox; `kept` hears the count after each record.
-// Each headset's virtual time at the end, and where the database stood.
+// 8 virtual headsets plugged in 1.5 s apart on virtual time, their records kept in `log`, and
+// sent through an outbox with a conninfo: each one's time at the end, where the database stood.
 struct StationRun {
   std::vector<std::uint64_t> times;
   Link link;
@@ -526,8 +524,7 @@ TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
   };
   for (const auto& rehearsal : rehearsals) {
     SCOPED_TRACE(rehearsal.name);
-    Sql("TRUNCATE obrint.records");
-    Sql("DROP TRIGGER IF EXISTS refuse ON obrint.records");
+    Sql("TRUNCATE obrint.records; DROP TRIGGER IF EXISTS refuse ON obrint.records");
     if (rehearsal.refuse) Refuse("1-2.3");
     Proxy proxy(std::stoi(ServerFile("port")));
     // In the clear, so that the proxy sees the answers.
