@@ -86,8 +86,9 @@ target_link_libraries(obrint_cli_lib PUBLIC obrint_console obrint_engine obrint_
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
 if(WIN32)
-  # No libpq for the cross build: report --db is refused.
-  add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/yield_query_none.cpp)
+  # No libpq for the cross build: --db is refused, and the logs are pushed on a collector.
+  add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/outbox_none.cpp
+                                     ${CMAKE_SOURCE_DIR}/src/database/yield_query_none.cpp)
   target_link_libraries(obrint_database PUBLIC obrint_records)
 endif()
 target_link_libraries(obrint_cli_lib PUBLIC obrint_database)

@@ -3,6 +3,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/connection.cpp
+                                   ${CMAKE_SOURCE_DIR}/src/database/outbox.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/push.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/schema.cpp
                                    ${CMAKE_SOURCE_DIR}/src/database/yield_query.cpp)
@@ -25,3 +26,6 @@ target_compile_definitions(database_test PRIVATE OBRINT_SOURCE_DIR="${CMAKE_SOUR
 add_test(NAME database_test COMMAND database_test)
 set_tests_properties(database_test PROPERTIES FIXTURES_REQUIRED database LABELS database
                                               ENVIRONMENT OBRINT_TEST_PG=${OBRINT_PG_DIR})
+# The documents' commands, database.md's and stations.md's among them, against the same server.
+set_tests_properties(docs_test PROPERTIES FIXTURES_REQUIRED database
+                                          ENVIRONMENT OBRINT_TEST_PG=${OBRINT_PG_DIR})

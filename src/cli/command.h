@@ -23,7 +23,8 @@
 
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 
 namespace obrint::cli {
 
@@ -55,7 +56,7 @@ struct Options {
   bool csv = false;                // report
   std::string html;                // report --html FILE
   std::string since, imageFilter;  // report
-  std::string db;                  // push, db init: --db CONNINFO
+  std::string db;                  // --db CONNINFO
   unsigned simPlugMs = 0;          // station: --sim-plug MS
   std::string simPlugFile;         // station: --sim-plug-file FILE
 };
@@ -113,10 +114,10 @@ extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
 extern const Command kReportCommand;
 extern const Command kStationCommand;
+// --db CONNINFO.
+CLI::Option* AddDatabaseOption(CLI::App& command, Options& options);
 // Where the database is built (not the Windows build).
 extern const Command kPushCommand;
 extern const Command kDbCommand;
-// --db CONNINFO, required.
-void AddDatabaseOption(CLI::App& command, Options& options);
 
 }  // namespace obrint::cli

@@ -14,6 +14,8 @@ namespace obrint::cli {
 namespace {
 
 constexpr double kMaxTimeoutSeconds = 3600;
+// At the end of a run, how long the database may take for the records that wait.
+constexpr std::chrono::seconds kDatabaseGrace{5};
 
 // What -v prints of a headset's run.
 std::string StepLine(const UpgradeEvent& event) {
@@ -44,6 +46,7 @@ void AddRunOptions(CLI::App& command, Options& options) {
                    "flash an image whose stored checksum is not the image's");
   command.add_option("--log", options.log, "append one JSON record per headset to FILE")
       ->type_name("FILE");
+  AddDatabaseOption(command, options);
   command.add_option("--station", options.station, "the station's name in the records")
       ->default_str("the host name")
       ->type_name("NAME");
@@ -100,9 +103,42 @@ std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage
       context.reply.Fail(log.failure(), files::WithSystemReason(options.log));
       return std::nullopt;
     }
-    place.log.emplace(std::move(*log));
+    place.log = std::make_unique<records::LogFile>(std::move(*log));
   }
+  if (options.db.empty()) return place;
+  if (!place.log) {
+    context.reply.Fail(Failure::kBadUsage,
+                       "--db needs --log, which keeps each record until the database has it");
+    return std::nullopt;
+  }
+  std::string detail;
+  Result<std::unique_ptr<database::Outbox>> outbox =
+      database::OpenOutbox(*place.log, options.db, detail);
+  if (!outbox) {
+    context.reply.Fail(outbox.failure(), detail);
+    return std::nullopt;
+  }
+  place.outbox = std::move(*outbox);
   return place;
+}
+
+CLI::Option* AddDatabaseOption(CLI::App& command, Options& options) {
+  return command
+      .add_option("--db", options.db,
+                  "the line's PostgreSQL database: a libpq connection string or URI, its password "
+                  "from the password file (~/.pgpass, PGPASSFILE), the service file or PGPASSWORD")
+      ->type_name("CONNINFO");
+}
+
+RunObserver::~RunObserver() {
+  if (place_.outbox) place_.outbox->Tell(nullptr);
+}
+
+void RunObserver::Refused(const std::string& recordId, const std::string& usbPort,
+                          const std::string& why) {
+  // Two lines, each short: the ID alone takes 36 columns.
+  context_.console.Error("the database refused record " + recordId + "\n  at USB port " +
+                         (usbPort.empty() ? "-" : usbPort) + "; it stays in the log: " + why);
 }
 
 void RunObserver::Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
@@ -152,14 +188,15 @@ void RunObserver::EndProcess(int status) {
 }
 
 engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& image,
-                                 RunPlace& place, engine::FleetObserver& observer) {
+                                 RunPlace& place, RunObserver& observer) {
   context.signals.TakeOver();
+  if (place.outbox) place.outbox->Tell(&observer);
   return {*context.host,
           image,
           context.signals,
           place.setting,
           context.options.timeoutMs,
-          place.log ? &*place.log : nullptr,
+          place.outbox ? place.outbox.get() : static_cast<records::RecordStore*>(place.log.get()),
           &observer};
 }
 
@@ -177,6 +214,26 @@ std::string LogFailedText(const std::string& log, const std::string& why) {
   return "the log " + log + " stopped taking records (" + why +
          "): no further headset is taken; those under way finish, and each record the log "
          "could not take is printed at the end";
+}
+
+nlohmann::ordered_json LinkJson(const database::Link& link) {
+  nlohmann::ordered_json json = {{"state", link.connected      ? "connected"
+                                           : link.away.empty() ? "connecting"
+                                                               : "away"}};
+  if (!link.away.empty()) json["reason"] = link.away;
+  json["waiting"] = link.waiting;
+  json["refused"] = link.refused;
+  return json;
+}
+
+void CloseOutbox(Context& context, const RunPlace& place) {
+  if (!place.outbox) return;
+  const database::Link link = place.outbox->Close(kDatabaseGrace);
+  place.outbox->Tell(nullptr);
+  context.reply.fields["database"] = LinkJson(link);
+  if (link.waiting == 0) return;
+  context.console.Warn(std::to_string(link.waiting) + " records wait in " + context.options.log +
+                       " for the next push");
 }
 
 void EndRunPlace(Context& context, const RunPlace& place,

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/command.h"
+#include "database/outbox.h"
 #include "engine/fleet.h"
 #include "engine/loaded_image.h"
 #include "records/store.h"
@@ -18,7 +19,7 @@ class App;
 
 namespace obrint::cli {
 
-// IMAGE, --force, --log, --station, --operator and --timeout.
+// IMAGE, --force, --log, --db, --station, --operator and --timeout.
 void AddRunOptions(CLI::App& command, Options& options);
 
 // The image of --force and IMAGE, read once and checked; nullopt, with the reply failed, when it
@@ -28,24 +29,31 @@ std::optional<engine::LoadedImage> LoadFlashableImage(Context& context);
 // Where a run's records go.
 struct RunPlace {
   records::RunSetting setting;
-  std::optional<records::LogFile> log;
+  std::unique_ptr<records::LogFile> log;
+  std::unique_ptr<database::Outbox> outbox;  // --db: from the log to the database
 };
-// The setting of the run and its log, opened for appending; fails the reply (file error) when the
-// log does not open, before any headset is touched.
+// The setting of the run and its log, opened for appending, with the database's outbox over it;
+// fails the reply, before any headset is touched, when the log does not open (file error), or
+// --db is given without --log or cannot be read.
 std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image);
 
 // What a flashing command hears of its fleet: with -v the steps and every 10 % of each image; the
 // first Ctrl+C and a log that stops taking records, told at once; and when a signal ends the run,
 // every headset's record, then the end of the process with 128 + the signal's number.
-class RunObserver : public engine::FleetObserver {
+// A record the database refuses is told on stderr.
+class RunObserver : public engine::FleetObserver, public database::OutboxListener {
  public:
   RunObserver(Context& context, const RunPlace& place) : context_(context), place_(place) {}
+  ~RunObserver() override;
   void Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
                 std::uint32_t size) override;
   void Step(std::size_t run, const UpgradeEvent& event) override;
   void StoreFailed(const std::string& why) override;
   void FirstInterrupt() override;
   void Ending(const std::vector<HeadsetRecord>& records, int signal) override;
+  void LinkChanged(const database::Link&) override {}
+  void Refused(const std::string& recordId, const std::string& usbPort,
+               const std::string& why) override;
 
  protected:
   // Ends the process with `status`, once the output is out.
@@ -58,11 +66,17 @@ class RunObserver : public engine::FleetObserver {
   engine::Tenths tenths_;
 };
 
-// The fleet's setup for a run of the command; from now on the run decides how a signal ends it.
+// The fleet's setup for a run of the command, whose observer hears the database too; from now on
+// the run decides how a signal ends it.
 engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& image,
-                                 RunPlace& place, engine::FleetObserver& observer);
+                                 RunPlace& place, RunObserver& observer);
 // The words that tell, at once, that the log stopped taking records.
 std::string LogFailedText(const std::string& log, const std::string& why);
+// Once the run's records are kept: the database's last chance to take those that wait, where it
+// stands in the command's object ("database"), and how many records wait in the log for a push.
+void CloseOutbox(Context& context, const RunPlace& place);
+// The database's state, as the command's object and the station's events give it.
+nlohmann::ordered_json LinkJson(const database::Link& link);
 // The records the log could not take, whole: in the command's object ("unlogged"), and without
 // --json on stderr, a line each. Then a file error, unless a headset's outcome is worse.
 void EndRunPlace(Context& context, const RunPlace& place, const std::vector<HeadsetRecord>& unkept);

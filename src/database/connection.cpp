@@ -70,6 +70,26 @@ bool Reached(ConnStatusType status) {
          status != CONNECTION_NEEDED;
 }
 
+Status Parse(const std::string& conninfo, std::string& detail) {
+  char* parseError = nullptr;
+  if (PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parseError)) {
+    PQconninfoFree(options);
+    return {};
+  }
+  std::string ignored;
+  detail = parseError ? Words(parseError, ignored) : "out of memory";
+  PQfreemem(parseError);
+  return Failure::kConnInfoInvalid;
+}
+
+// Whether a connection that failed as it started failed on an option of a value libpq refuses (a
+// port that is no number, an unknown sslmode, a service not in the service file), before any host
+// was tried. obrint-cli never sets a locale, so libpq's own words are its English ones.
+bool OptionRefused(std::string_view words) {
+  return !words.starts_with("connection to server") &&
+         !words.starts_with("could not translate host name");
+}
+
 }  // namespace
 
 std::uint64_t Rows::changed() const {
@@ -111,16 +131,19 @@ Status Connection::RunScript(const char* sql) {
   return Check(ResultOwner(PQexec(conn_.get(), sql))).status();
 }
 
+Status ReadConnInfo(const std::string& conninfo, std::string& detail) {
+  if (const Status parsed = Parse(conninfo, detail); !parsed) return parsed;
+  const ConnOwner conn(PQconnectStart(conninfo.c_str()));
+  if (!conn || PQstatus(conn.get()) != CONNECTION_BAD) return {};
+  std::string ignored;
+  const std::string words = Words(PQerrorMessage(conn.get()), ignored);
+  if (!OptionRefused(words)) return {};
+  detail = words;
+  return Failure::kConnInfoInvalid;
+}
+
 Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
-  char* parseError = nullptr;
-  if (PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &parseError)) {
-    PQconninfoFree(options);
-  } else {
-    std::string ignored;
-    detail = parseError ? Words(parseError, ignored) : "out of memory";
-    PQfreemem(parseError);
-    return Failure::kConnInfoInvalid;
-  }
+  if (const Status parsed = Parse(conninfo, detail); !parsed) return parsed.failure();
   ConnOwner conn(PQconnectStart(conninfo.c_str()));
   if (!conn) {
     detail = "out of memory";
@@ -162,13 +185,7 @@ Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
   if (!sqlState.empty()) return FailureOf(sqlState);
   if (PQconnectionNeedsPassword(conn.get())) return Failure::kLoginRefused;
   if (reached) return Failure::kNotPostgres;
-  // An option of a value libpq refuses (a port that is no number, an unknown sslmode, a service
-  // not in the service file) fails before any host is tried. obrint-cli never sets a locale, so
-  // libpq's own words are its English ones.
-  if (failedAtOnce && !detail.starts_with("connection to server") &&
-      !detail.starts_with("could not translate host name")) {
-    return Failure::kConnInfoInvalid;
-  }
+  if (failedAtOnce && OptionRefused(detail)) return Failure::kConnInfoInvalid;
   return Failure::kDatabaseUnreachable;
 }
 

@@ -62,6 +62,8 @@ class Connection {
   Result<Rows> Run(const Statement& statement, std::initializer_list<std::string> values);
   // Runs fixed text of one or more statements, without values: a migration, BEGIN, COMMIT.
   Status RunScript(const char* sql);
+  // The connection's socket, for cutting it off from another thread (shutdown).
+  int socket() const { return PQsocket(conn_.get()); }
   // The words of the last failure.
   const std::string& detail() const { return detail_; }
   // `failure`, with `detail` as its words: for a failure found in what the database answered.
@@ -79,6 +81,10 @@ class Connection {
   std::set<std::string, std::less<>> prepared_;
   std::string detail_;
 };
+
+// Whether libpq takes `conninfo`, its keywords and their values (kConnInfoInvalid, with libpq's
+// words in `detail`), without waiting for any server.
+Status ReadConnInfo(const std::string& conninfo, std::string& detail);
 
 // Opens the connection that `conninfo`, a libpq keyword string or URI, describes. The password
 // comes from wherever libpq finds it (the conninfo, PGPASSWORD, the password file, the service

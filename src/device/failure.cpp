@@ -57,6 +57,7 @@ FailureCategory CategoryOf(Failure failure) {
       return FailureCategory::kInterrupted;
     case Failure::kDatabaseUnreachable:
     case Failure::kNotPostgres:
+    case Failure::kNoDatabaseClient:
       return FailureCategory::kDatabaseAway;
     case Failure::kLoginRefused:
     case Failure::kSchemaOlder:

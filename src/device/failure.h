@@ -81,6 +81,7 @@ enum class Failure : std::uint8_t {
   // kDatabaseAway
   kDatabaseUnreachable,  // nothing answers, the database does not exist, no answer in time
   kNotPostgres,          // something answered, not in PostgreSQL's protocol
+  kNoDatabaseClient,     // this build has no database client (the Windows one)
   // kDatabaseRefused
   kLoginRefused,    // the user or its password was refused, or no password could be found
   kSchemaOlder,     // the database holds no records schema, or an older one than this version's

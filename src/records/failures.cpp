@@ -110,6 +110,8 @@ constexpr FailureInfo kFailures[] = {
      "--db: not a connection string (host=... dbname=... or postgresql://...)"},
     {Failure::kDatabaseUnreachable, "the database cannot be reached"},
     {Failure::kNotPostgres, "what answers there is not a PostgreSQL server"},
+    {Failure::kNoDatabaseClient,
+     "--db: no database client in this obrint-cli; run push on a collector"},
     {Failure::kLoginRefused,
      "the database refused the login (the user, or its password: see the password file)"},
     {Failure::kSchemaOlder,

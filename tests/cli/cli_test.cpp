@@ -7,6 +7,7 @@
 
 #include "records/failures.h"
 #include "engine/signals.h"
+#include "cli/command.h"
 #include "cli_harness.h"
 #include "device/image.h"
 #include "native/reference.h"
@@ -72,6 +73,8 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
   WriteBytes(dir.File("empty.bin"), {});
   WriteBytes(dir.File("plain.bin"), reference::RandomBytes(kDefaultSampleSize, 2));
   WriteBytes(dir.File("large.bin"), Bytes(kMaxImageSize + 1, 0));
+  // Without a database client (Windows), --db is refused before any headset is touched.
+  const bool clientless = PlatformCommands().empty();
   // clang-format off
   const std::vector<Ending> endings = {
       {"list", {"list"}, 0, {{"/headsets/0/vid", "2833"}, {"/headsets/0/pid", "0021"},
@@ -121,6 +124,14 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
       {"flash no version block", {"flash", "--yes", dir.File("plain.bin")}, 5, {}},
       {"flash unstamped", {"flash", "--yes", dir.File("unstamped.bin")}, 5, {}},
       {"flash unstamped forced", {"flash", "--yes", "--force", dir.File("unstamped.bin")}, 0, {}},
+      {"flash --db without --log", {"flash", "--yes", "--db", "port=1", "IMAGE"}, 2,
+       {{"/error", "--db needs --log, which keeps each record until the database has it"}}},
+      {"flash --db, a port that is no number", {"flash", "--yes", "--log", dir.File("db.log"),
+       "--db", "port=x", "IMAGE"}, clientless ? 8 : 2, {}},
+      {"flash --db, the database away", {"flash", "--yes", "--log", dir.File("db.log"), "--db",
+       "host=127.0.0.1 port=1", "IMAGE"}, clientless ? 8 : 0, clientless
+       ? json{{"/error", "--db: no database client in this obrint-cli; run push on a collector"}}
+       : json{{"/database/state", "away"}, {"/database/waiting", 1}, {"/outcome", "flashed"}}},
       {"usage", {"mode", "dk3"}, 2, {{"/status", "usage"}, {"/command", ""}}},
       {"usage vid", {"--vid", "xyz", "info"}, 2, {}},
       {"usage mcu id", {"--mcu-id", "12", "info"}, 2, {}},
@@ -155,7 +166,8 @@ TEST_F(CliTest, EveryEndingHasItsStatusAndFields) {
     }
     if (e.args.front() == "flash" && out.contains("outcome")) {
       json record = out;
-      for (const char* key : {"command", "ok", "exit_code", "status", "backend", "error"}) {
+      for (const char* key :
+           {"command", "ok", "exit_code", "status", "backend", "error", "database"}) {
         record.erase(key);
       }
       ExpectRecord(record);

@@ -2,6 +2,9 @@
 # Runs the commands of README.md and docs/*.md as written, in order, in one empty folder, on the
 # virtual headsets, so that the documents stay runnable:
 #   docs_test.sh OBRINT-CLI SOURCE-DIR
+# The documents' database commands name the services "line-owner" and "line" (--db service=...):
+# here both are the test server's (OBRINT_TEST_PG, which ctest's fixture starts), in a database of
+# their own, through a service file as a station's would be.
 # A code block (lines indented four spaces) with a line that begins "obrint-cli " is run whole, as
 # bash. Each obrint-cli command must end with status 0, or with N where its line (the last of a
 # continued one) ends in a comment "# status N". The other blocks (builds, installs, Wine, cron,
@@ -11,6 +14,17 @@ exe=$(realpath "$1")
 source_dir=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+server=${OBRINT_TEST_PG:?the PostgreSQL test server (run through ctest)}
+conninfo=$(cat "$server/conninfo")
+psql "$conninfo" -qc "DROP DATABASE IF EXISTS obrint_docs WITH (FORCE)" \
+  -c "CREATE DATABASE obrint_docs" || exit 1
+for service in line-owner line; do
+  echo "[$service]"
+  tr ' ' '\n' <<<"$conninfo" | grep -v '^dbname='
+  echo "dbname=obrint_docs"
+done >"$work/pg_service.conf"
+export PGSERVICEFILE=$work/pg_service.conf
 
 # Each block as it stands in its document, each command line told the status it must end with.
 {
@@ -29,7 +43,6 @@ obrint-cli() {
 }
 EOF
   for doc in "$source_dir/README.md" "$source_dir"/docs/*.md; do
-    [ "${doc##*/}" = database.md ] && continue # needs a server: not yet wired to the test's own
     awk -v doc="${doc#"$source_dir"/}" '
       function flush() {
         if (runs) printf "where=%s\n%s", where, block

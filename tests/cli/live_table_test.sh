@@ -153,4 +153,16 @@ check 120
 grep -qE '^flashed 8  failed 0  yield 100.0 %  on virtual time' "$screens/$screen.txt" ||
   fail "virtual time not said"
 
+# --db with the database away: its state on the line below the totals, the headsets flashed all
+# the same, and at the end how many records wait in the log.
+screen=database-away
+run 80 --sim 2 --sim-real-time --sim-plug 200 station --max 2 --log db.jsonl \
+  --db "host=127.0.0.1 port=1" demo.bin
+await '^database away, [12] waiting: the database cannot be reached'
+look database-away-80
+check 80
+ended
+shows '2 records wait in db.jsonl for the next push'
+shows 'exit status 0'
+
 exit $failed

@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <regex>
@@ -14,9 +16,13 @@
 
 #include "cli/cli_harness.h"
 #include "cli/record_schema.h"
+#include "database/outbox.h"
 #include "database/push.h"
 #include "database/schema.h"
+#include "engine/signals.h"
+#include "engine/station.h"
 #include "records/record_id.h"
+#include "sim/sim_host.h"
 
 namespace obrint::database {
 namespace {
@@ -67,32 +73,75 @@ Json Record(const std::string& ended = "2026-12-07T10:00:00.000Z") {
           {"bytes_sent", 40960}};
 }
 
-// Something that listens on a loopback port and answers as a web server does.
-class NotPostgres {
+// Something that listens on a free loopback port and serves each connection on a thread of its
+// own, which closes the connection.
+class LoopbackServer {
  public:
-  NotPostgres() {
+  explicit LoopbackServer(std::function<void(int client)> serve) {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof address;
     ::bind(socket_, reinterpret_cast<sockaddr*>(&address), size);
-    ::listen(socket_, 4);
+    ::listen(socket_, 16);
     ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size);
     port = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      for (int client; (client = ::accept(socket_, nullptr, nullptr)) >= 0; ::close(client)) {
-        (void)!::write(client, "HTTP/1.1 400 Bad Request\r\n\r\n", 28);
-      }
+    accepter_ = std::thread([this, serve] {
+      for (int client; (client = ::accept(socket_, nullptr, nullptr)) >= 0;)
+        serving_.emplace_back(serve, client);
     });
   }
-  ~NotPostgres() {
+  ~LoopbackServer() {
     ::shutdown(socket_, SHUT_RDWR);
-    thread_.join();
+    accepter_.join();
+    for (std::thread& thread : serving_) thread.join();
     ::close(socket_);
   }
   int port = 0;
 
  private:
   int socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  std::thread thread_;
+  std::vector<std::thread> serving_;  // only the accepter's thread adds to them
+  std::thread accepter_;
+};
+
+// Between a station and the server over loopback: forwards both ways, and once asked, loses the
+// answer to the next insert the server has committed: the connection is closed in its place.
+class Proxy {
+ public:
+  explicit Proxy(int serverPort) : server_(serverPort) {}
+  void CutAfterInsert() { cut_ = true; }
+  int cuts() const { return cuts_; }
+  int port() const { return listener_.port; }
+
+ private:
+  // Until either side closes.
+  void Pump(int client) {
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{
+        AF_INET, htons(static_cast<std::uint16_t>(server_)), {htonl(INADDR_LOOPBACK)}, {}};
+    (void)!::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    for (pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}}; ::poll(fds, 2, -1) > 0;) {
+      char bytes[65536];
+      const bool answer = fds[1].revents != 0;
+      const ssize_t got = ::read(answer ? server : client, bytes, sizeof bytes);
+      if (got <= 0) break;
+      // The server answers once the insert's transaction is committed (ReadyForQuery).
+      if (answer &&
+          std::string_view(bytes, static_cast<std::size_t>(got)).find("INSERT 0 ") !=
+              std::string_view::npos &&
+          cut_.exchange(false)) {
+        ++cuts_;
+        break;
+      }
+      (void)!::write(answer ? client : server, bytes, static_cast<std::size_t>(got));
+    }
+    ::close(client);
+    ::close(server);
+  }
+
+  int server_;
+  std::atomic<bool> cut_ = false;
+  std::atomic<int> cuts_ = 0;
+  LoopbackServer listener_{[this](int client) { Pump(client); }};
 };
 
 class DatabaseTest : public ::testing::Test {
@@ -139,6 +188,16 @@ class DatabaseTest : public ::testing::Test {
         passwords_.File("pgpass"),
         std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     ::setenv("PGPASSFILE", passwords_.File("pgpass").c_str(), 1);
+  }
+
+  // The records of the USB port `port` break a rule of the database's from now on.
+  void Refuse(const std::string& port) {
+    Sql("CREATE OR REPLACE FUNCTION obrint.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "IF NEW.usb_port = '" +
+        port +
+        "' THEN RAISE check_violation; END IF; RETURN NEW; END $$;"
+        "CREATE TRIGGER refuse BEFORE INSERT ON obrint.records FOR EACH ROW EXECUTE FUNCTION "
+        "obrint.refuse()");
   }
 
   std::string name_;
@@ -295,10 +354,14 @@ TEST_F(DatabaseTest, StationsMayOnlyInsertAndReportsOnlyRead) {
 
 TEST_F(DatabaseTest, ConnectionFailuresAreToldApart) {
   Login(name_ + "_st", "obrint_station");
-  const NotPostgres web;
+  // Answers as a web server does.
+  const LoopbackServer web([](int client) {
+    (void)!::write(client, "HTTP/1.1 400 Bad Request\r\n\r\n", 28);
+    ::close(client);
+  });
   int closed = 0;
   {
-    const NotPostgres gone;
+    const LoopbackServer gone([](int) {});
     closed = gone.port;
   }
   const std::string user = Tcp(name_ + "_st");
@@ -463,6 +526,157 @@ TEST_F(DatabaseTest, ReportFromTheDatabaseGivesTheLogsFigures) {
     }
   }
   EXPECT_EQ(RunCliWith({"report", "--db", Conninfo(), logs[0]}).code, 2);
+}
+
+// 8 virtual headsets plugged in 1.5 s apart on virtual time, their records kept in `log`, and
+// sent through an outbox with a conninfo: each one's time at the end, where the database stood.
+struct StationRun {
+  std::vector<std::uint64_t> times;
+  Link link;
+};
+StationRun RunStation(const std::string& image, const std::string& log, std::uint8_t station,
+                      const std::string& conninfo, const std::function<void(int)>& kept,
+                      const engine::StopRequests& signals) {
+  using namespace cli::testing;
+  const LoadedImage loaded = *LoadImage(image);
+  std::vector<sim::FleetMember> members;
+  for (std::uint8_t unit = 0; unit < 8; ++unit) {
+    members.push_back({sim::Headset({.mcuId = {unit, station}, .unit = unit}),
+                       "1-2." + std::to_string(unit + 1)});
+  }
+  const auto fleet = std::make_shared<sim::VirtualFleet>(std::move(members));
+  const std::unique_ptr<Host> host = sim::MakeHost(fleet, false, sim::PlugInTurn(8, 1500));
+  const std::unique_ptr<ArrivalWatch> watch = host->WatchArrivals();
+  LogFile file = *LogFile::Open(log);
+  std::string detail;
+  std::unique_ptr<Outbox> outbox =
+      conninfo.empty() ? nullptr : std::move(*OpenOutbox(file, conninfo, detail));
+  // Each record counted as it is kept, before the next one.
+  struct Counted : RecordStore {
+    RecordStore& store;
+    const std::function<void(int)>& kept;
+    int count = 0;
+    Counted(RecordStore& store, const std::function<void(int)>& kept) : store(store), kept(kept) {}
+    Status Keep(const RunSetting& setting, const HeadsetRecord& record) override {
+      const Status status = store.Keep(setting, record);
+      kept(++count);
+      return status;
+    }
+    std::string failure() const override { return store.failure(); }
+  } counted(outbox ? static_cast<RecordStore&>(*outbox) : file, kept);
+  const RunSetting setting{"1.0.0.5", "line", "ana", image, kDefaultSampleSize, loaded.sha256, 0};
+  Station(FleetSetup{*host, loaded, signals, setting, 10000, &counted},
+          StationRules{.maxHeadsets = 8}, [](const StationEvent&) {})
+      .Run(*watch);
+  StationRun run;
+  if (outbox) run.link = outbox->Close(std::chrono::seconds(5));
+  for (std::size_t unit = 0; unit < 8; ++unit) run.times.push_back(fleet->headset(unit).nowMs());
+  return run;
+}
+
+// Whatever the database does, the stations flash at the pace of a station without one, and once
+// the logs are pushed, the database holds each of their records exactly once, but the refused.
+TEST_F(DatabaseTest, TheDatabaseNeverHoldsAStation) {
+  enum Act { kStop, kStart, kCut };
+  const std::string count = "SELECT count(*) FROM obrint.records";
+  const cli::testing::ScratchDir dir;
+  const std::string image = dir.File("app.bin");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  const engine::SignalWatch signals;  // the process's, for all its stations
+  const auto pace = RunStation(
+                        image, dir.File("alone.log"), 0, "", [](int) {}, signals)
+                        .times;
+  Migrated();
+  Login(name_ + "_st", "obrint_station");
+  const struct {
+    const char* name;
+    std::map<int, Act> acts;  // after the Nth record kept (0: before the first)
+    std::size_t waiting = 0;  // at the end, for the push
+    std::uint8_t stations = 1;
+    bool refuse = false;  // the records of USB port 1-2.3 break a rule of the database's
+    int cuts = 0;
+  } rehearsals[] = {
+      {"away at the start", {{0, kStop}}, 8},
+      {"stopped in the middle, started again", {{2, kStop}, {5, kStart}}},
+      {"an answer lost after its commit", {{0, kCut}}, 0, 1, false, 1},
+      {"a refused record", {}, 0, 1, true},
+      {"two stations at once", {}, 0, 2},
+      {"a push of logs it partly holds", {{3, kStop}}, 5},
+  };
+  for (const auto& rehearsal : rehearsals) {
+    SCOPED_TRACE(rehearsal.name);
+    Sql("TRUNCATE obrint.records; DROP TRIGGER IF EXISTS refuse ON obrint.records");
+    if (rehearsal.refuse) Refuse("1-2.3");
+    Proxy proxy(std::stoi(ServerFile("port")));
+    // In the clear, so that the proxy sees the answers.
+    const std::string conninfo =
+        "host=127.0.0.1 sslmode=disable gssencmode=disable port=" + std::to_string(proxy.port()) +
+        " dbname=" + name_ + " user=" + name_ + "_st";
+    const auto act = [&](int kept) {
+      if (!rehearsal.acts.contains(kept)) return;
+      const Act what = rehearsal.acts.at(kept);
+      if (what == kCut) return proxy.CutAfterInsert();
+      // Stopped in the middle: once what was kept before is in the database. Then as a server
+      // that stops: each connection ended, and none taken until it starts again.
+      for (int i = 0; what == kStop && i < 500 && std::stoi(Sql(count)) < kept; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      Admin("ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS " +
+            (what == kStart ? "true" : "false"));
+      if (what == kStop)
+        Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name_ +
+              "'");
+    };
+    act(0);
+    std::vector<std::string> logs;
+    std::vector<StationRun> runs(rehearsal.stations);
+    std::vector<std::thread> stations;
+    for (std::uint8_t station = 0; station < rehearsal.stations; ++station) {
+      logs.push_back(dir.File(std::string(rehearsal.name) + std::to_string(station) + ".log"));
+      stations.emplace_back([&, station, log = logs.back()] {
+        runs[station] = RunStation(image, log, station, conninfo, act, signals);
+      });
+    }
+    for (std::thread& station : stations) station.join();
+    Admin("ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS true");
+    std::size_t waiting = 0, refused = 0;
+    for (const StationRun& run : runs) {
+      EXPECT_EQ(run.times, pace) << "a headset waited for the database";
+      waiting += run.link.waiting;
+      refused += run.link.refused;
+    }
+    EXPECT_EQ(refused, rehearsal.refuse ? 1u : 0u);
+    EXPECT_EQ(proxy.cuts(), rehearsal.cuts);
+    EXPECT_EQ(waiting, rehearsal.waiting);
+
+    std::vector<std::string> push = {"--json", "push", "--db", Conninfo()};
+    push.insert(push.end(), logs.begin(), logs.end());
+    const Json pushed = RunCliWith(push).Json();
+    EXPECT_EQ(pushed["sent"], waiting) << "the station said how many wait";
+    EXPECT_EQ(pushed["refused"]["count"], refused);
+    // Each record of the logs was sent now or there already, and the database holds no other.
+    const std::size_t records = 8u * rehearsal.stations - refused;
+    EXPECT_EQ(pushed["already_there"], records - waiting);
+    EXPECT_EQ(Sql(count), std::to_string(records));
+  }
+}
+
+// A station tells where the database stands as it goes, and names a record it refuses.
+TEST_F(DatabaseTest, AStationTellsTheDatabase) {
+  const cli::testing::ScratchDir dir;
+  const std::string image = dir.File("app.bin"), log = dir.File("a.log");
+  ASSERT_EQ(RunCliWith({"sample-image", image}).code, 0);
+  Migrated();
+  Refuse("1-2.2");
+  const auto run = RunCliWith({"--sim", "2", "--sim-plug", "0", "station", "--max", "2", "--log",
+                               log, "--db", Conninfo(), image});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find("the database refused record "), std::string::npos) << run.err;
+  for (const char* told : {R"("event":"database","time")", R"("state":"connected")",
+                           R"("event":"database_refused")", R"("usb_port":"1-2.2","id")"})
+    EXPECT_NE(run.out.find(told), std::string::npos) << told;
+  const Json end = Json::parse(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1));
+  EXPECT_EQ(end["database"], (Json{{"state", "connected"}, {"waiting", 0}, {"refused", 1}}));
+  EXPECT_EQ(Sql("SELECT count(*) FROM obrint.records"), "1");
 }
 
 }  // namespace

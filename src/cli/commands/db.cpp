@@ -14,7 +14,7 @@ void Define(CLI::App& command, Options& options) {
       "init",
       "make the records' schema and the roles obrint_station (insert only) and obrint_report "
       "(read only), or migrate the schema to this version's");
-  AddDatabaseOption(*init, options);
+  AddDatabaseOption(*init, options)->required();
 }
 
 void Run(Context& context) {
@@ -32,15 +32,6 @@ void Run(Context& context) {
 }
 
 }  // namespace
-
-void AddDatabaseOption(CLI::App& command, Options& options) {
-  command
-      .add_option("--db", options.db,
-                  "the line's PostgreSQL database: a libpq connection string or URI, its password "
-                  "from the password file (~/.pgpass, PGPASSFILE), the service file or PGPASSWORD")
-      ->required()
-      ->type_name("CONNINFO");
-}
 
 const Command kDbCommand = {"db", "the line's database: db init makes or migrates its schema",
                             false, Define, Run};

@@ -49,6 +49,7 @@ void FlashOne(Context& context, const engine::LoadedImage& image) {
   OneObserver observer(context, *place);
   engine::Fleet fleet(FleetSetupFor(context, image, *place, observer));
   const std::vector<HeadsetRecord> records = fleet.Flash({*target});
+  CloseOutbox(context, *place);
   console.EndProgress();
   const HeadsetRecord& record = records.front();
   context.reply.fields.update(records::RecordJson(place->setting, record));

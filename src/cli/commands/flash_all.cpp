@@ -147,6 +147,7 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
   const std::vector<HeadsetRecord> records = fleet.Flash(*targets);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  CloseOutbox(context, *place);
   console.EndProgress();
 
   Json headsets = Json::array();

@@ -14,7 +14,7 @@ namespace {
 
 void Define(CLI::App& command, Options& options) {
   command.add_option("LOG", options.logs, "the stations' --log files")->required();
-  AddDatabaseOption(command, options);
+  AddDatabaseOption(command, options)->required();
 }
 
 void Run(Context& context) {

@@ -56,6 +56,15 @@ std::string_view KindName(StationEvent::Kind kind) {
   return kNames[static_cast<std::size_t>(kind)];
 }
 
+// "database connected", "database away, 3 waiting: ..."
+std::string LinkText(const database::Link& link) {
+  std::string text = "database ";
+  text += link.connected ? "connected" : link.away.empty() ? "connecting" : "away";
+  if (link.waiting > 0) text += ", " + std::to_string(link.waiting) + " waiting";
+  if (link.refused > 0) text += ", " + std::to_string(link.refused) + " refused";
+  return link.connected || link.away.empty() ? text : text + ": " + link.away;
+}
+
 // What the station tells, shown: the rows and totals, or a JSON line each; and its end.
 class View : public RunObserver {
  public:
@@ -129,6 +138,30 @@ class View : public RunObserver {
     EndProcess(128 + signal);
   }
   bool lines() const { return lines_; }
+
+  // Below the totals; as an event when it connects, goes away or refuses.
+  void LinkChanged(const database::Link& link) override {
+    const std::lock_guard lock(mutex_);
+    const bool news = !link_ || link_->connected != link.connected || link_->away != link.away;
+    link_ = link;
+    if (!lines_) return Draw();
+    if (!news) return;
+    Json line = {{"event", "database"},
+                 {"time", records::UtcTime(std::chrono::system_clock::now())}};
+    line.update(LinkJson(link));
+    Print(line);
+  }
+  void Refused(const std::string& recordId, const std::string& usbPort,
+               const std::string& why) override {
+    const std::lock_guard lock(mutex_);
+    RunObserver::Refused(recordId, usbPort, why);
+    if (!lines_) return;
+    Print({{"event", "database_refused"},
+           {"time", records::UtcTime(std::chrono::system_clock::now())},
+           {"usb_port", usbPort},
+           {"id", recordId},
+           {"reason", why}});
+  }
 
  private:
   struct Row {
@@ -240,6 +273,7 @@ class View : public RunObserver {
     std::vector<std::string> lines = {HeadsetRow("USB PORT", "MCU ID", "STATE")};
     for (auto& [order, line] : ordered) lines.push_back(std::move(line));
     lines.push_back(Footer());
+    if (link_) lines.push_back(LinkText(*link_));
     context_.console.Table(std::move(lines));
   }
 
@@ -257,6 +291,9 @@ class View : public RunObserver {
     if (!event.why.empty()) line["reason"] = event.why;
     if (event.flashedAt) line["flashed_at"] = records::UtcTime(*event.flashedAt);
     if (event.record) line["record"] = records::RecordJson(setting_, *event.record);
+    Print(line);
+  }
+  void Print(const Json& line) {
     context_.console.Json(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
 
@@ -265,7 +302,8 @@ class View : public RunObserver {
   bool virtualTime_;
   std::mutex mutex_;  // the ticker draws too
   std::map<std::string, struct Row> rows_;
-  std::set<std::size_t> told_;  // runs whose end was told
+  std::set<std::size_t> told_;          // runs whose end was told
+  std::optional<database::Link> link_;  // --db
   engine::StationTotals totals_;
   std::jthread ticker_;  // redraws the table every second
 };
@@ -297,6 +335,7 @@ void Run(Context& context) {
   engine::Station station(FleetSetupFor(context, *image, *place, view), std::move(rules),
                           [&view](const StationEvent& event) { view.Tell(event); });
   const std::vector<HeadsetRecord> records = station.Run(*watch);
+  CloseOutbox(context, *place);
   view.End(records);
   EndRunPlace(context, *place, station.unkept());
   // Without --json the lines end with the command's object all the same.
