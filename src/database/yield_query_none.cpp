@@ -6,10 +6,8 @@ namespace obrint::database {
 
 Result<records::Yield> QueryYield(const std::string&, const records::YieldFilter&,
                                   std::string& detail) {
-  detail =
-      "--db: this obrint-cli has no database client; run report over the logs, or report --db "
-      "on Linux";
-  return Failure::kBadUsage;
+  detail = "report over the logs, or report --db there";
+  return Failure::kNoDatabaseClient;
 }
 
 }  // namespace obrint::database
