@@ -1,8 +1,8 @@
-// The process's signals as stop requests: SIGINT, SIGTERM and SIGHUP; on Windows the console's Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a
-// logoff or a shutdown (as SIGHUP, 1). A command ends at the first of them with 128 + its number.
-// A flashing run takes them over: the first Ctrl+C asks it to wind down (no headset starts any
-// more, those under way finish); a second Ctrl+C, or another signal, ends it at once, once every
-// headset has its record.
+// The process's signals as stop requests: SIGINT, SIGTERM and SIGHUP; on Windows the console's
+// Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a logoff or a shutdown (as SIGHUP, 1). A
+// command ends at the first of them with 128 + its number. A flashing run takes them over: the
+// first Ctrl+C asks it to wind down (no headset starts any more, those under way finish); a second
+// Ctrl+C, or another signal, ends it at once, once every headset has its record.
 #pragma once
 
 #include <atomic>

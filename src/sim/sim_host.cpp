@@ -160,14 +160,13 @@ Result<std::unique_ptr<engine::Host>> MakeHost(const HostSetup& setup) {
     members.push_back({std::move(headset), setup.noPorts ? "" : "1-2." + std::to_string(i + 1)});
   }
   auto fleet = std::make_shared<VirtualFleet>(
-      std::move(members),
-      setup.reusePaths ? PathScheme::kReusedNodes : PathScheme::kPerHeadset);
+      std::move(members), setup.reusePaths ? PathScheme::kReusedNodes : PathScheme::kPerHeadset);
   return std::unique_ptr<engine::Host>(
       std::make_unique<SimHost>(fleet, setup.stateFile, setup.realTime, setup.plugs));
 }
 
 std::unique_ptr<engine::Host> MakeHost(std::shared_ptr<VirtualFleet> fleet, bool realTime,
-                                  std::vector<PlugStep> plugs) {
+                                       std::vector<PlugStep> plugs) {
   return std::make_unique<SimHost>(std::move(fleet), "", realTime, std::move(plugs));
 }
 

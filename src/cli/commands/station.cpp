@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "cli/flashing.h"
-#include "engine/signals.h"
 #include "device/text.h"
 #include "engine/station.h"
 #include "records/log_reader.h"
