@@ -1,8 +1,10 @@
 #include "database/yield_query.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "database/schema.h"
@@ -61,25 +63,28 @@ constexpr Statement kDurations = {
     "GROUP BY image, day, station, bucket, d / 1000 ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
 
 // Each headset's (MCU ID and image) first and last counting record by (ended, ID), read in the
-// order of the index records_headset_order forwards and backwards: summed by the day and station
-// of the first and of the last ("d" rows); then the MCU IDs whose last record across images
-// failed ("f" rows).
-constexpr Statement kHeadsets = {
-    "obrint_yield_headsets", OBRINT_FILTERED
-    ", counting AS NOT MATERIALIZED (SELECT * FROM r WHERE mcu_id <> '' AND outcome <> "
-    "'not started'), firsts AS (SELECT DISTINCT ON (mcu_id, image) day, station, outcome FROM "
-    "counting ORDER BY mcu_id, image, ended, id), lasts AS MATERIALIZED (SELECT DISTINCT ON "
-    "(mcu_id, image) mcu_id, day, station, outcome, ended, id FROM counting ORDER BY mcu_id DESC, "
-    "image DESC, ended DESC, id DESC) "
-    "SELECT * FROM (SELECT 'd', " OBRINT_DAY
-    ", station, sum(first), sum(first_flashed), "
-    "sum(last), sum(last_flashed) FROM (SELECT day, station, 1, (outcome = 'flashed')::int, 0, 0 "
-    "FROM firsts UNION ALL SELECT day, station, 0, 0, 1, (outcome = 'flashed')::int FROM lasts) "
-    "AS ends(day, station, first, first_flashed, last, last_flashed) GROUP BY day, station "
-    "UNION ALL SELECT 'f', mcu_id, NULL, 0, 0, 0, 0 FROM (SELECT DISTINCT ON (mcu_id) mcu_id, "
-    "outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS latest "
-    "WHERE outcome <> 'flashed') AS rows(kind, a, b, n1, n2, n3, n4) ORDER BY kind, a COLLATE "
-    "\"C\", b COLLATE \"C\""};
+// order of the index records_headset_order forwards and backwards, summed by the day and station
+// of the first ("d" rows of kFirsts) and of the last ("d" rows of kLasts); then the MCU IDs whose
+// last record across images failed ("f" rows of kLasts). Two statements, for two connections.
+#define OBRINT_COUNTING                                                                \
+  ", counting AS NOT MATERIALIZED (SELECT * FROM r WHERE mcu_id <> '' AND outcome <> " \
+  "'not started') "
+#define OBRINT_ENDS "count(*), count(*) FILTER (WHERE outcome = 'flashed')"
+constexpr Statement kFirsts = {
+    "obrint_yield_firsts", OBRINT_FILTERED OBRINT_COUNTING
+    ", firsts AS (SELECT DISTINCT ON (mcu_id, image) day, station, outcome FROM counting "
+    "ORDER BY mcu_id, image, ended, id) SELECT 'd', " OBRINT_DAY ", station, " OBRINT_ENDS
+    " FROM firsts GROUP BY day, station"};
+constexpr Statement kLasts = {
+    "obrint_yield_lasts", OBRINT_FILTERED OBRINT_COUNTING
+    ", lasts AS MATERIALIZED (SELECT DISTINCT ON (mcu_id, image) mcu_id, day, station, outcome, "
+    "ended, id FROM counting ORDER BY mcu_id DESC, image DESC, ended DESC, id DESC) "
+    "SELECT 'd', " OBRINT_DAY ", station, " OBRINT_ENDS
+    " FROM lasts GROUP BY day, station UNION ALL SELECT 'f', mcu_id, NULL, 0, 0 FROM (SELECT "
+    "DISTINCT ON (mcu_id) mcu_id, outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS "
+    "latest WHERE outcome <> 'flashed'"};
+#undef OBRINT_COUNTING
+#undef OBRINT_ENDS
 
 // The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID).
 constexpr Statement kHistory = {
@@ -175,28 +180,76 @@ void AddDurations(const Rows& rows, records::Yield& yield,
   yield.line.durations = records::DurationsOf(all, std::move(bins));
 }
 
-// The line's first-pass and final yields, from kHeadsets' "d" rows; the failed MCU IDs, from its
-// "f" rows, as a PostgreSQL array.
-std::string AddHeadsets(const Rows& rows, records::LineFigures& line) {
-  std::uint64_t headsets = 0, firstFlashed = 0, finalFlashed = 0;
+// The MCU IDs of kLasts' "f" rows, as a PostgreSQL array.
+std::string FailedMcuIds(const Rows& lasts) {
   std::string failed = "{";
-  for (int row = 0; row < rows.count(); ++row) {
-    if (rows.at(row, 0) == "f") {
-      failed.append(failed.size() > 1 ? "," : "").append(rows.at(row, 1));
-      continue;
+  for (int row = 0; row < lasts.count(); ++row) {
+    if (lasts.at(row, 0) == "f")
+      failed.append(failed.size() > 1 ? "," : "").append(lasts.at(row, 1));
+  }
+  return failed + "}";
+}
+
+// The line's first-pass and final yields, from the "d" rows of kFirsts and kLasts, by day and
+// station in byte order.
+void AddHeadsets(const Rows& firsts, const Rows& lasts, records::LineFigures& line) {
+  std::map<std::pair<std::string, std::string>, std::array<std::uint64_t, 4>> ends;
+  for (const auto& [rows, at] : {std::pair(&firsts, 0), std::pair(&lasts, 2)}) {
+    for (int row = 0; row < rows->count(); ++row) {
+      if (rows->at(row, 0) != "d") continue;
+      auto& counts = ends[{std::string(rows->at(row, 1)), std::string(rows->at(row, 2))}];
+      counts[at] = Number(rows->at(row, 3));
+      counts[at + 1] = Number(rows->at(row, 4));
     }
-    const auto number = [&](int column) { return Number(rows.at(row, column)); };
-    line.byDayStation.push_back({std::string(rows.at(row, 1)), std::string(rows.at(row, 2)),
-                                 records::YieldOf(number(3), number(4)),
-                                 records::YieldOf(number(5), number(6))});
-    headsets += number(3);
-    firstFlashed += number(4);
-    finalFlashed += number(6);
+  }
+  std::uint64_t headsets = 0, firstFlashed = 0, finalFlashed = 0;
+  for (const auto& [key, n] : ends) {
+    line.byDayStation.push_back(
+        {key.first, key.second, records::YieldOf(n[0], n[1]), records::YieldOf(n[2], n[3])});
+    headsets += n[0];
+    firstFlashed += n[1];
+    finalFlashed += n[3];
   }
   line.firstPass = records::YieldOf(headsets, firstFlashed);
   line.final = records::YieldOf(headsets, finalFlashed);
-  return failed + "}";
 }
+
+constexpr Statement kSnapshot = {"obrint_yield_snapshot", "SELECT pg_export_snapshot()"};
+
+// A snapshot's name as the server gives it ("00000003-0000001B-1"): it is written into the
+// statement that takes the snapshot over, which takes no parameter.
+bool IsSnapshotId(std::string_view id) {
+  return !id.empty() && id.size() < 64 &&
+         id.find_first_not_of("0123456789ABCDEFabcdef-") == std::string_view::npos;
+}
+
+// A read-only transaction in one snapshot: the snapshot `id` of another transaction, or its own.
+// Each statement sums up every record in a few hash tables: compiling it (JIT) would take longer
+// than it saves, and the tables need more than the default working memory.
+Status Begin(Connection& db, const std::string& id = {}) {
+  std::string sql = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; ";
+  if (!id.empty()) sql += "SET TRANSACTION SNAPSHOT '" + id + "'; ";
+  return db.RunScript((sql + "SET LOCAL jit = off; SET LOCAL work_mem = '256MB'").c_str());
+}
+
+// Statements run one after another on one connection, their rows kept in order; after a failure,
+// the rest are not run.
+struct Statements {
+  explicit Statements(Connection& connection) : db(connection) {}
+  bool Is(Status status) {
+    ran = status;
+    return static_cast<bool>(status);
+  }
+  void operator()(const Statement& statement, std::initializer_list<std::string> values) {
+    if (ran.failed()) return;
+    Result<Rows> got = db.Run(statement, values);
+    if (got) rows.push_back(std::move(*got));
+    ran = got.status();
+  }
+  Connection& db;
+  Status ran;
+  std::vector<Rows> rows;
+};
 
 // The failed headsets, each from its latest record and those before it (kHistory's rows).
 void AddFailedHeadsets(const Rows& rows, records::Yield& yield) {
@@ -223,48 +276,51 @@ void AddFailedHeadsets(const Rows& rows, records::Yield& yield) {
 
 Result<records::Yield> QueryYield(const std::string& conninfo, const records::YieldFilter& filter,
                                   std::string& detail) {
+  // Two connections in one snapshot, one per core the server may have, each with about half the
+  // work. Records inserted meanwhile are in none of them.
   Result<Connection> db = Connect(conninfo, detail);
   if (!db) return db.failure();
-  const auto fail = [&](Failure failure) {
-    detail = db->detail();
+  const auto fail = [&](Connection& connection, Failure failure) {
+    detail = connection.detail();
     return failure;
   };
-  if (const Status schema = CheckSchema(*db); !schema) return fail(schema.failure());
-  // One snapshot for every statement: records inserted meanwhile are in none of them. Each
-  // statement sums up every record in a few hash tables: compiling it (JIT) would take longer
-  // than it saves, and the tables need more than the default working memory.
-  if (const Status begun =
-          db->RunScript("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL jit = off; "
-                        "SET LOCAL work_mem = '256MB'");
-      !begun) {
-    return fail(begun.failure());
-  }
+  if (const Status schema = CheckSchema(*db); !schema) return fail(*db, schema.failure());
+  if (const Status begun = Begin(*db); !begun) return fail(*db, begun.failure());
+  const Result<Rows> snapshot = db->Run(kSnapshot, {});
+  if (!snapshot) return fail(*db, snapshot.failure());
+  const std::string id(snapshot->at(0, 0));
+  if (!IsSnapshotId(id)) return Failure::kRequestRefused;
+  Result<Connection> other = Connect(conninfo, detail);
+  if (!other) return other.failure();
+
   std::string image = filter.image;
   std::transform(image.begin(), image.end(), image.begin(), AsciiLower);
   const std::string since = filter.since.empty() ? "-infinity" : filter.since + "T00:00:00Z";
-  std::vector<Rows> rows;  // all, counts, durations, headsets, history
-  Status ran;              // the first failure: the statements after it are not run
-  const auto run = [&](const Statement& statement, std::initializer_list<std::string> values) {
-    if (ran.failed()) return;
-    Result<Rows> got = db->Run(statement, values);
-    if (got) rows.push_back(std::move(*got));
-    ran = got.status();
-  };
-  run(kAll, {});
-  run(kCounts, {since, image});
-  run(kDurations, {since, image});
-  run(kHeadsets, {since, image});
-  if (!ran) return fail(ran.failure());
+  Statements counts(*db), headsets(*other);  // all, counts, firsts; lasts, history, durations
+  std::thread second([&] {
+    if (!headsets.Is(Begin(*other, id))) return;
+    headsets(kLasts, {since, image});
+    if (headsets.ran.failed()) return;
+    headsets(kHistory, {since, image, FailedMcuIds(headsets.rows[0]),
+                        std::to_string(records::kHistoryLimit + 1)});
+    headsets(kDurations, {since, image});
+  });
+  counts(kAll, {});
+  counts(kCounts, {since, image});
+  counts(kFirsts, {since, image});
+  second.join();
+  for (Statements* done : {&counts, &headsets}) {
+    if (done->ran.failed()) return fail(done->db, done->ran.failure());
+  }
+  (void)db->RunScript("COMMIT");
+  (void)other->RunScript("COMMIT");
   records::Yield yield;
   std::map<GroupKey, std::size_t> index;
-  AddCounts(rows[1], yield, index);
-  AddDurations(rows[2], yield, index);
-  const std::string failed = AddHeadsets(rows[3], yield.line);
-  run(kHistory, {since, image, failed, std::to_string(records::kHistoryLimit + 1)});
-  if (!ran) return fail(ran.failure());
-  (void)db->RunScript("COMMIT");
-  yield.outsideFilter = Number(rows[0].at(0, 0)) - yield.records;
-  AddFailedHeadsets(rows[4], yield);
+  AddCounts(counts.rows[1], yield, index);
+  AddDurations(headsets.rows[2], yield, index);
+  AddHeadsets(counts.rows[2], headsets.rows[0], yield.line);
+  yield.outsideFilter = Number(counts.rows[0].at(0, 0)) - yield.records;
+  AddFailedHeadsets(headsets.rows[1], yield);
   yield.error = records::ImageMatchesError(image, yield.groups);
   return yield;
 }
