@@ -26,16 +26,17 @@ void Run(Context& context) {
     return context.reply.Fail(schema.failure(), db->detail());
   }
   database::Sender sender(*db);
-  records::YieldTally tally;
   records::LogReader reader([&](const records::LogRecord& record, std::string_view log,
                                 std::uint64_t number, std::string_view line) {
-    tally.Add(record);
     sender.Add(line, record, std::string(log) + ":" + std::to_string(number));
   });
   std::string unopened;
   reader.ReadFiles(options.logs, unopened, [&context] { return context.signals.first() != 0; });
   sender.Flush();
-  const records::Yield report = tally.Finish(reader);
+  // Only the reader's count and names of the lines it could not read, told as report tells them.
+  records::Yield report;
+  report.unreadable = reader.unreadable();
+  report.namedUnreadable = reader.namedUnreadable();
   const nlohmann::ordered_json counts = sender.Json();
   context.reply.fields.update(counts);
   context.reply.fields["unreadable"] = YieldJson(report)["unreadable"];
