@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "device/text.h"
 
 namespace obrint::cli {
 namespace {
@@ -16,22 +17,16 @@ using records::OutcomeName;
 using records::ReasonCount;
 using records::UnreadableLine;
 
-std::string Fixed(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 std::string YieldText(const GroupSummary& group) {
-  return group.yieldPercent ? Fixed(*group.yieldPercent, 1) + " %" : "-";
+  return group.yieldPercent ? FormatFixed(*group.yieldPercent, 1) + " %" : "-";
 }
 
 std::string Seconds(const std::optional<std::uint64_t>& ms) {
-  return ms ? Fixed(static_cast<double>(*ms) / 1000, 1) + " s" : "-";
+  return ms ? FormatFixed(static_cast<double>(*ms) / 1000, 1) + " s" : "-";
 }
 
 std::string PercentText(const records::HeadsetYield& yield) {
-  return (yield.yieldPercent ? Fixed(*yield.yieldPercent, 1) + " %" : "-") + " of " +
+  return (yield.yieldPercent ? FormatFixed(*yield.yieldPercent, 1) + " %" : "-") + " of " +
          std::to_string(yield.headsets);
 }
 
@@ -89,7 +84,7 @@ constexpr std::size_t kFew = 3;
 
 void WriteLineText(const records::LineFigures& line, std::ostream& out) {
   out << "\nLine: " << line.runs << " runs, " << line.flashed << " flashed, " << line.failed
-      << " failed; " << (line.headsetsPerHour ? Fixed(*line.headsetsPerHour, 1) : "-")
+      << " failed; " << (line.headsetsPerHour ? FormatFixed(*line.headsetsPerHour, 1) : "-")
       << " headsets per hour (hours with a run: " << line.byHour.size() << ")\nFirst-pass yield "
       << PercentText(line.firstPass) << " headsets, final yield " << PercentText(line.final)
       << "\nFlashed runs' duration: median " << Seconds(line.durations.medianMs)
@@ -204,7 +199,7 @@ void WriteYieldText(const records::Yield& report, std::ostream& out) {
 void WriteYieldCsv(const records::Yield& report, std::ostream& out) {
   for (std::size_t c = 0; c < kCsvColumns.size(); ++c) out << (c ? "," : "") << kCsvColumns[c];
   out << '\n';
-  const auto yieldCell = [](const std::optional<double>& p) { return p ? Fixed(*p, 2) : ""; };
+  const auto yieldCell = [](const std::optional<double>& p) { return p ? FormatFixed(*p, 2) : ""; };
   const auto msCell = [](const std::optional<std::uint64_t>& ms) {
     return ms ? std::to_string(*ms) : "";
   };

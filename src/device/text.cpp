@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <utility>
 
 namespace obrint {
@@ -18,6 +19,12 @@ char HexDigit(unsigned nibble, HexCase letters) {
 bool SameLetter(char a, char b) { return AsciiLower(a) == AsciiLower(b); }
 
 }  // namespace
+
+std::string FormatFixed(double value, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
 
 std::string FormatHex(std::uint32_t value, int digits, HexCase letters) {
   std::string text;

@@ -17,6 +17,8 @@ enum class HexCase : std::uint8_t { kUpper, kLower };
 
 // `value` in hexadecimal, zero-padded to at least `digits` digits ("%04X", "%08x", ...).
 std::string FormatHex(std::uint32_t value, int digits, HexCase letters = HexCase::kUpper);
+// `value` with `decimals` digits after the point ("%.1f"): "12.3".
+std::string FormatFixed(double value, int decimals);
 // Two digits per byte, in order.
 void AppendHexBytes(std::string& out, std::span<const std::uint8_t> bytes,
                     HexCase letters = HexCase::kLower);

@@ -1,6 +1,5 @@
 // flash --all: every attached headset of the vendor at once, a progress line each on a terminal,
 // then a line per headset and the totals.
-#include <cstdio>
 #include <set>
 
 #include "cli/flashing.h"
@@ -31,12 +30,6 @@ std::string StageName(RunStage stage) {
       break;
   }
   return "";
-}
-
-std::string Seconds(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", seconds);
-  return text;
 }
 
 // The live table, a row per headset under the header, redrawn as the workers report.
@@ -93,7 +86,7 @@ std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::
   if (const std::string reason = record.reason(); !reason.empty()) line += ": " + reason;
   const auto ms = std::chrono::duration<double>(record.ended - record.started).count();
   // On virtual time the duration is no real headset's.
-  return virtualTime ? line : line + "  " + Seconds(ms);
+  return virtualTime ? line : line + "  " + FormatFixed(ms, 1) + " s";
 }
 
 // --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
@@ -177,10 +170,10 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
                       {"failed", failed},
                       {"not_started", notStarted},
                       {"seconds", seconds}};
-  console.Say(std::to_string(records.size()) + " headsets: " + std::to_string(flashed) +
-              " flashed, " + std::to_string(failed) + " failed, " + std::to_string(notStarted) +
-              " not started, " +
-              (OnVirtualTime(options) ? "on virtual time" : "in " + Seconds(seconds)));
+  console.Say(
+      std::to_string(records.size()) + " headsets: " + std::to_string(flashed) + " flashed, " +
+      std::to_string(failed) + " failed, " + std::to_string(notStarted) + " not started, " +
+      (OnVirtualTime(options) ? "on virtual time" : "in " + FormatFixed(seconds, 1) + " s"));
   // The headsets' outcomes rank first; a record lost on the way to the log comes after.
   context.reply.FailRun(records, std::to_string(records.size() - flashed) + " of " +
                                      std::to_string(records.size()) + " headsets were not flashed");

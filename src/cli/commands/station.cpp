@@ -4,7 +4,6 @@
 #include <CLI/CLI.hpp>
 #include <condition_variable>
 #include <csignal>
-#include <cstdio>
 #include <map>
 #include <thread>
 
@@ -41,12 +40,6 @@ void Define(CLI::App& command, Options& options) {
           },
           ""));
   AddRunOptions(command, options);
-}
-
-std::string Fixed(double value, const char* unit) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.1f%s", value, unit);
-  return text;
 }
 
 std::string_view KindName(StationEvent::Kind kind) {
@@ -188,7 +181,9 @@ class View : public RunObserver {
   }
 
   // A duration on the table; none on virtual time, where it is no real headset's.
-  std::string Took(double seconds) const { return virtualTime_ ? "" : "  " + Fixed(seconds, " s"); }
+  std::string Took(double seconds) const {
+    return virtualTime_ ? "" : "  " + FormatFixed(seconds, 1) + " s";
+  }
 
   std::string RowOf(const HeadsetRecord& record) const {
     for (const auto& [name, row] : rows_) {
@@ -216,10 +211,10 @@ class View : public RunObserver {
         "flashed " + std::to_string(totals_.flashed) + "  failed " + std::to_string(totals_.failed);
     if (totals_.flashed + totals_.failed == 0) return footer;
     const Json totals = Totals();
-    footer += "  yield " + Fixed(totals["yield_percent"], " %");
+    footer += "  yield " + FormatFixed(totals["yield_percent"], 1) + " %";
     if (virtualTime_) return footer + "  on virtual time: no durations";
-    return footer + "  " + Fixed(totals["mean_seconds"], " s") + " per headset  " +
-           Fixed(totals["headsets_per_hour"], "") + " per hour";
+    return footer + "  " + FormatFixed(totals["mean_seconds"], 1) + " s per headset  " +
+           FormatFixed(totals["headsets_per_hour"], 1) + " per hour";
   }
 
   std::string RowText(const StationEvent& event, struct Row& row) {
