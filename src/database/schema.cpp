@@ -81,6 +81,130 @@ CREATE INDEX records_headset_order ON obrint.records (mcu_id, image_sha256, ende
   INCLUDE (station, outcome, reason);
 DROP INDEX obrint.records_headset;
 )sql"},
+    // report --db reads sums that each insert keeps up to date, instead of every record: the
+    // records by group, hour, port, outcome and failure; the flashed runs' durations by bucket of
+    // records/durations.h (exact below 1024 ms, then 512 per power of two, s = floor(log2 d) - 9
+    // read from the duration's 64 bits) and whole second; each headset's first and last counting
+    // record for an image. A trigger of the owner's keeps them,
+    // so that a station that may only insert keeps them too; a change by hand sums all anew.
+    // The records' shape now names the two triggers: sums left without them would lie.
+    {3, R"sql(
+CREATE TABLE obrint.record_counts (
+  image_sha256 text NOT NULL,
+  station text NOT NULL,
+  hour timestamp NOT NULL,
+  usb_port text NOT NULL,
+  outcome text NOT NULL,
+  failure text NOT NULL,
+  anonymous boolean NOT NULL,
+  records bigint NOT NULL,
+  PRIMARY KEY (image_sha256, station, hour, usb_port, outcome, failure, anonymous)
+);
+CREATE TABLE obrint.flashed_durations (
+  image_sha256 text NOT NULL,
+  station text NOT NULL,
+  day date NOT NULL,
+  bucket bigint NOT NULL,
+  second bigint NOT NULL,
+  runs bigint NOT NULL,
+  shortest_ms bigint NOT NULL,
+  longest_ms bigint NOT NULL,
+  PRIMARY KEY (image_sha256, station, day, bucket, second)
+);
+-- A record as a headset's first or last: ordered by its end, then its ID.
+CREATE TYPE obrint.counted_record AS (ended timestamptz, id uuid, station text, flashed boolean);
+CREATE TABLE obrint.headsets (
+  mcu_id text NOT NULL,
+  image_sha256 text NOT NULL,
+  first_record obrint.counted_record NOT NULL,
+  last_record obrint.counted_record NOT NULL,
+  PRIMARY KEY (mcu_id, image_sha256)
+);
+GRANT SELECT ON obrint.record_counts, obrint.flashed_durations, obrint.headsets TO obrint_report;
+
+-- The statements that add the records of the relation `source` to the sums. A record's outcome
+-- is the one the log's reader reads: not started, but needing recovery, is failed. Rows are
+-- locked in key order, so that two inserting stations never wait on each other in a circle.
+CREATE FUNCTION obrint.sum_statements(source text) RETURNS SETOF text LANGUAGE sql IMMUTABLE
+AS $$ SELECT format(statement, source) FROM (VALUES ($q$
+WITH r AS (SELECT *, CASE WHEN outcome = 'not started' AND starts_with(reason, 'needs recovery')
+                     THEN 'failed' ELSE outcome END AS read FROM %s)
+INSERT INTO obrint.record_counts AS c
+SELECT image_sha256, station, date_trunc('hour', ended AT TIME ZONE 'UTC'), usb_port, read,
+       CASE WHEN read IN ('flashed', 'not started') THEN '' WHEN reason = '' THEN read
+            ELSE reason END,
+       mcu_id = '', count(*)
+  FROM r GROUP BY 1, 2, 3, 4, 5, 6, 7 ORDER BY 1, 2, 3, 4, 5, 6, 7
+ON CONFLICT (image_sha256, station, hour, usb_port, outcome, failure, anonymous)
+  DO UPDATE SET records = c.records + excluded.records
+$q$), ($q$
+INSERT INTO obrint.flashed_durations AS d
+SELECT image_sha256, station, (ended AT TIME ZONE 'UTC')::date,
+       CASE WHEN duration_ms < 1024 THEN duration_ms
+            ELSE 1024 + (s - 1) * 512 + ((duration_ms >> s) - 512) END,
+       duration_ms / 1000, count(*), min(duration_ms), max(duration_ms)
+  FROM %s CROSS JOIN LATERAL (SELECT 55 - position('1' IN duration_ms::bit(64)::text)) AS shift(s)
+  WHERE outcome = 'flashed' GROUP BY 1, 2, 3, 4, 5 ORDER BY 1, 2, 3, 4, 5
+ON CONFLICT (image_sha256, station, day, bucket, second) DO UPDATE
+  SET runs = d.runs + excluded.runs, shortest_ms = least(d.shortest_ms, excluded.shortest_ms),
+      longest_ms = greatest(d.longest_ms, excluded.longest_ms)
+$q$), ($q$
+WITH c AS (SELECT mcu_id, image_sha256, ended, id,
+                  (ended, id, station, outcome = 'flashed')::obrint.counted_record AS counted
+             FROM %s WHERE mcu_id <> ''
+             AND (outcome <> 'not started' OR starts_with(reason, 'needs recovery')))
+INSERT INTO obrint.headsets AS h
+SELECT f.mcu_id, f.image_sha256, f.counted, l.counted
+  FROM (SELECT DISTINCT ON (mcu_id, image_sha256) * FROM c
+          ORDER BY mcu_id, image_sha256, ended, id) AS f
+  JOIN (SELECT DISTINCT ON (mcu_id, image_sha256) * FROM c
+          ORDER BY mcu_id, image_sha256, ended DESC, id DESC) AS l USING (mcu_id, image_sha256)
+  ORDER BY 1, 2
+ON CONFLICT (mcu_id, image_sha256) DO UPDATE
+  SET first_record = least(h.first_record, excluded.first_record),
+      last_record = greatest(h.last_record, excluded.last_record)
+$q$)) AS statements(statement) $$;
+
+CREATE FUNCTION obrint.keep_sums() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+  statement text;
+BEGIN
+  IF TG_OP <> 'INSERT' THEN
+    TRUNCATE obrint.record_counts, obrint.flashed_durations, obrint.headsets;
+  END IF;
+  FOR statement IN SELECT obrint.sum_statements(
+      CASE TG_OP WHEN 'INSERT' THEN 'added' ELSE 'obrint.records' END) LOOP
+    EXECUTE statement;
+  END LOOP;
+  RETURN NULL;
+END $$;
+CREATE TRIGGER records_added AFTER INSERT ON obrint.records REFERENCING NEW TABLE AS added
+  FOR EACH STATEMENT EXECUTE FUNCTION obrint.keep_sums();
+CREATE TRIGGER records_changed AFTER UPDATE OR DELETE OR TRUNCATE ON obrint.records
+  FOR EACH STATEMENT EXECUTE FUNCTION obrint.keep_sums();
+DO $$ DECLARE statement text; BEGIN
+  FOR statement IN SELECT obrint.sum_statements('obrint.records') LOOP EXECUTE statement; END LOOP;
+END $$;
+
+CREATE OR REPLACE FUNCTION obrint.records_shape() RETURNS text LANGUAGE sql STABLE AS $$
+  SELECT coalesce(string_agg(part, E'\n' ORDER BY part), '') FROM (
+    SELECT format('column %s %s%s', attname, format_type(atttypid, atttypmod),
+                  CASE WHEN attnotnull THEN ' not null' ELSE '' END)
+      FROM pg_attribute
+      WHERE attrelid = 'obrint.records'::regclass AND attnum > 0 AND NOT attisdropped
+    UNION ALL
+    SELECT format('constraint %s %s', conname, pg_get_constraintdef(oid))
+      FROM pg_constraint WHERE conrelid = 'obrint.records'::regclass
+    UNION ALL
+    SELECT format('index %s', pg_get_indexdef(indexrelid))
+      FROM pg_index WHERE indrelid = 'obrint.records'::regclass
+    UNION ALL
+    SELECT format('trigger %s', pg_get_triggerdef(oid)) FROM pg_trigger
+      WHERE tgrelid = 'obrint.records'::regclass AND tgname IN ('records_added', 'records_changed')
+  ) AS shape(part)
+$$;
+)sql"},
 };
 
 constexpr Statement kHasSchema = {"obrint_has_schema",

@@ -17,7 +17,7 @@
 
 namespace obrint::database {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 struct Migration {
   int version;

@@ -16,86 +16,83 @@ namespace {
 
 using records::GroupSummary;
 
-// The records within the filter ($1 the first moment of --since's day, or -infinity; $2 the
-// image's prefix in lower case), each with its group's day, and the outcome that the log's
-// reader reads: an older record of a headset that needs recovery, not started, failed. (The
-// planner's estimates know the outcome recorded, not the one read.)
-#define OBRINT_FILTERED                                                                         \
-  "WITH r AS (SELECT image_sha256 AS image, (ended AT TIME ZONE 'UTC')::date AS day, station, " \
-  "mcu_id, usb_port, ended, id, reason, duration_ms, CASE WHEN outcome = 'not started' AND "    \
-  "starts_with(reason, 'needs recovery') THEN 'failed' ELSE outcome END AS outcome, "           \
-  "outcome AS recorded "                                                                        \
-  "FROM obrint.records WHERE ended >= $1::timestamptz AND starts_with(image_sha256, $2::text)) "
+// Each statement reads the sums that the schema keeps (database/schema.cpp) within the filter: $1
+// the first moment of --since's day, or -infinity; $2 the image's prefix in lower case.
 #define OBRINT_DAY "to_char(day, 'YYYY-MM-DD')"
 // Groups sort as the log's tally sorts them: by image, day and station, bytes compared.
 #define OBRINT_GROUP_ORDER "image COLLATE \"C\", day, station COLLATE \"C\""
 
-constexpr Statement kAll = {"obrint_yield_all", "SELECT count(*) FROM obrint.records"};
+constexpr Statement kAll = {"obrint_yield_all",
+                            "SELECT coalesce(sum(records), 0) FROM obrint.record_counts"};
 
 // The records counted by image, day, station, hour, port, outcome and failure (its reason, or its
-// outcome's name where it gives none), then summed over the sets that the figures need. What
+// outcome's name where it gives none), summed over the sets that the figures need. What
 // GROUPING(failure, hour, usb_port) gives each set, in the order of its rows:
 constexpr int kGroupRow = 7, kReasonRow = 3, kHourRow = 5, kPortRow = 6;
 constexpr Statement kCounts = {
-    "obrint_yield_counts", OBRINT_FILTERED
-    ", cells(image, day, station, hour, usb_port, outcome, failure, anonymous, n) AS (SELECT "
-    "image, day, station, date_trunc('hour', ended AT TIME ZONE 'UTC'), "
-    "usb_port, outcome, CASE WHEN outcome IN ('flashed', 'not started') THEN NULL WHEN reason = "
-    "'' THEN outcome ELSE reason END, mcu_id = '', count(*) FROM r "
-    "GROUP BY 1, 2, 3, 4, 5, 6, 7, 8) SELECT GROUPING(failure, hour, usb_port), image, " OBRINT_DAY
+    "obrint_yield_counts",
+    "WITH cells AS (SELECT image_sha256 AS image, hour::date AS day, station, hour, usb_port, "
+    "outcome, NULLIF(failure, '') AS failure, anonymous, records AS n FROM obrint.record_counts "
+    "WHERE hour >= $1::timestamptz AT TIME ZONE 'UTC' AND starts_with(image_sha256, $2::text)) "
+    "SELECT GROUPING(failure, hour, usb_port), image, " OBRINT_DAY
     ", station, failure, to_char(hour, 'YYYY-MM-DD\"T\"HH24'), usb_port, sum(n), "
     "sum(n) FILTER (WHERE outcome = 'flashed'), sum(n) FILTER (WHERE outcome = 'not started'), "
     "sum(n) FILTER (WHERE anonymous) FROM cells GROUP BY GROUPING SETS ((image, day, station), "
     "(image, day, station, failure), (hour), (station, usb_port)) "
     "ORDER BY 1 DESC, " OBRINT_GROUP_ORDER ", failure COLLATE \"C\", hour, usb_port COLLATE \"C\""};
 
-// The flashed runs' durations by group, bucket and whole second. The buckets are those of
-// records/durations.h: exact below 1024 ms, then 512 per power of two, s = floor(log2 d) - 9 read
-// from the duration's 64 bits.
+// The flashed runs' durations by group, bucket and whole second.
 constexpr Statement kDurations = {
-    "obrint_yield_durations", OBRINT_FILTERED
+    "obrint_yield_durations",
     "SELECT image, " OBRINT_DAY
-    ", station, bucket, d / 1000, sum(n), min(d), max(d) FROM "
-    "(SELECT image, day, station, d, n, CASE WHEN d < 1024 THEN d ELSE 1024 + (s - 1) * 512 + "
-    "((d >> s) - 512) END AS bucket FROM (SELECT image, day, station, duration_ms, count(*) FROM r "
-    "WHERE recorded = 'flashed' GROUP BY 1, 2, 3, 4) AS runs(image, day, station, d, n) "
-    "CROSS JOIN LATERAL (SELECT 55 - position('1' IN d::bit(64)::text)) AS shift(s)) AS bucketed "
-    "GROUP BY image, day, station, bucket, d / 1000 ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
+    ", station, bucket, second, runs, shortest_ms, longest_ms FROM obrint.flashed_durations AS "
+    "d(image) WHERE day >= ($1::timestamptz AT TIME ZONE 'UTC')::date AND starts_with(image, "
+    "$2::text) ORDER BY " OBRINT_GROUP_ORDER ", bucket"};
 
-// Each headset's (MCU ID and image) first and last counting record by (ended, ID), read in the
-// order of the index records_headset_order forwards and backwards, summed by the day and station
-// of the first ("d" rows of kFirsts) and of the last ("d" rows of kLasts); then the MCU IDs whose
-// last record across images failed ("f" rows of kLasts). Two statements, for two connections.
-#define OBRINT_COUNTING                                                                \
-  ", counting AS NOT MATERIALIZED (SELECT * FROM r WHERE mcu_id <> '' AND outcome <> " \
-  "'not started') "
-#define OBRINT_ENDS "count(*), count(*) FILTER (WHERE outcome = 'flashed')"
+// Each headset's (MCU ID and image) first and last counting record by (ended, ID) within the
+// filter, summed by the day and station of the first ("d" rows of kFirsts) and of the last ("d"
+// rows of kLasts); then the MCU IDs whose last record across images failed ("f" rows of
+// kLasts). A headset with records before --since has its first within it read from the records.
+#define OBRINT_HEADSETS                                                                        \
+  "WITH h AS NOT MATERIALIZED (SELECT * FROM obrint.headsets WHERE starts_with(image_sha256, " \
+  "$2::text) AND (last_record).ended >= $1::timestamptz), ends(ended, station, flashed) AS "
+#define OBRINT_BY_DAY                                                                        \
+  " SELECT 'd', " OBRINT_DAY                                                                 \
+  ", station, n, flashed FROM (SELECT (ended AT TIME ZONE 'UTC')::date, station, count(*), " \
+  "count(*) FILTER (WHERE flashed) FROM ends GROUP BY 1, 2) AS days(day, station, n, flashed)"
 constexpr Statement kFirsts = {
-    "obrint_yield_firsts", OBRINT_FILTERED OBRINT_COUNTING
-    ", firsts AS (SELECT DISTINCT ON (mcu_id, image) day, station, outcome FROM counting "
-    "ORDER BY mcu_id, image, ended, id) SELECT 'd', " OBRINT_DAY ", station, " OBRINT_ENDS
-    " FROM firsts GROUP BY day, station"};
+    "obrint_yield_firsts", OBRINT_HEADSETS
+    "(SELECT (first_record).ended, (first_record).station, (first_record).flashed "
+    "FROM h WHERE (first_record).ended >= $1::timestamptz UNION ALL SELECT r.* "
+    "FROM h CROSS JOIN LATERAL (SELECT ended, station, outcome = 'flashed' FROM "
+    "obrint.records WHERE mcu_id = h.mcu_id AND image_sha256 = h.image_sha256 AND "
+    "ended >= $1::timestamptz AND (outcome <> 'not started' OR starts_with(reason, "
+    "'needs recovery')) ORDER BY ended, id LIMIT 1) AS r WHERE "
+    "(h.first_record).ended < $1::timestamptz)" OBRINT_BY_DAY};
 constexpr Statement kLasts = {
-    "obrint_yield_lasts", OBRINT_FILTERED OBRINT_COUNTING
-    ", lasts AS MATERIALIZED (SELECT DISTINCT ON (mcu_id, image) mcu_id, day, station, outcome, "
-    "ended, id FROM counting ORDER BY mcu_id DESC, image DESC, ended DESC, id DESC) "
-    "SELECT 'd', " OBRINT_DAY ", station, " OBRINT_ENDS
-    " FROM lasts GROUP BY day, station UNION ALL SELECT 'f', mcu_id, NULL, 0, 0 FROM (SELECT "
-    "DISTINCT ON (mcu_id) mcu_id, outcome FROM lasts ORDER BY mcu_id, ended DESC, id DESC) AS "
-    "latest WHERE outcome <> 'flashed'"};
-#undef OBRINT_COUNTING
-#undef OBRINT_ENDS
+    "obrint_yield_lasts", OBRINT_HEADSETS
+    "(SELECT (last_record).ended, (last_record).station, (last_record).flashed "
+    "FROM h)" OBRINT_BY_DAY
+    " UNION ALL SELECT 'f', mcu_id, NULL, 0, 0 FROM h WHERE NOT "
+    "(last_record).flashed AND NOT EXISTS (SELECT FROM obrint.headsets AS o WHERE "
+    "o.mcu_id = h.mcu_id AND starts_with(o.image_sha256, $2::text) AND "
+    "o.last_record > h.last_record)"};
+#undef OBRINT_HEADSETS
+#undef OBRINT_BY_DAY
 
-// The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID).
+// The counting records of the MCU IDs in $3, each ID's latest $4 of them by (ended, ID), with
+// the outcome that the log's reader reads: not started, but needing recovery, is failed.
 constexpr Statement kHistory = {
-    "obrint_yield_history", OBRINT_FILTERED
+    "obrint_yield_history",
     "SELECT mcu_id, to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
-    "station, usb_port, image, outcome, CASE outcome WHEN 'flashed' THEN '' ELSE reason END FROM "
-    "(SELECT *, row_number() OVER (PARTITION BY mcu_id ORDER BY ended DESC, id DESC) AS nth "
-    "FROM r WHERE mcu_id = ANY($3::text[]) AND outcome <> 'not started') AS latest "
+    "station, usb_port, image_sha256, outcome, CASE outcome WHEN 'flashed' THEN '' ELSE reason "
+    "END FROM (SELECT mcu_id, ended, station, usb_port, image_sha256, reason, CASE outcome WHEN "
+    "'not started' THEN 'failed' ELSE outcome END AS outcome, row_number() OVER (PARTITION BY "
+    "mcu_id ORDER BY ended DESC, id DESC) AS nth FROM obrint.records WHERE mcu_id = "
+    "ANY($3::text[]) AND ended >= $1::timestamptz AND starts_with(image_sha256, $2::text) AND "
+    "(outcome <> 'not started' OR starts_with(reason, 'needs recovery'))) AS latest "
     "WHERE nth <= $4::integer ORDER BY mcu_id COLLATE \"C\", nth"};
 
-#undef OBRINT_FILTERED
 #undef OBRINT_DAY
 #undef OBRINT_GROUP_ORDER
 
@@ -224,7 +221,7 @@ bool IsSnapshotId(std::string_view id) {
 }
 
 // A read-only transaction in one snapshot: the snapshot `id` of another transaction, or its own.
-// Each statement sums up every record in a few hash tables: compiling it (JIT) would take longer
+// Each statement sums up to every headset in hash tables: compiling it (JIT) would take longer
 // than it saves, and the tables need more than the default working memory.
 Status Begin(Connection& db, const std::string& id = {}) {
   std::string sql = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; ";
