@@ -178,7 +178,9 @@ TEST(StationTest, ArrivalsWhileOthersAreFlashed) {
   };
   std::vector<std::vector<Bytes>> alone;
   // By port, and by turns where no port is told.
-  for (const auto& [ports, count] : {std::pair{true, 1u}, {true, 3u}, {false, 3u}}) {
+  for (const auto& setting : {std::pair{true, 1u}, {true, 3u}, {false, 3u}}) {
+    const bool ports = setting.first;
+    const unsigned count = setting.second;
     SCOPED_TRACE(ports);
     const auto row = [ports](unsigned unit) {
       return (ports ? "1-2." : "#") + std::to_string(unit + 1);

@@ -233,7 +233,9 @@ TEST_F(DatabaseTest, TableAndRecordSchemaDescribeTheSameRecord) {
     return counts && counts->sent == 1;
   };
   EXPECT_TRUE(stored(Record()));
-  for (const auto& [name, field] : schema["properties"].items()) {
+  for (const auto& property : schema["properties"].items()) {
+    const std::string& name = property.key();
+    const Json& field = property.value();
     SCOPED_TRACE(name);
     const Json& rule = field.contains("$ref")
                            ? schema["$defs"][field["$ref"].get<std::string>().substr(8)]
