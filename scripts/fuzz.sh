@@ -5,7 +5,7 @@
 #   scripts/fuzz.sh [--short] [--seconds N] [TARGET...]
 #
 # TARGET: interface_name, discovery, image_stamp, firmware_upgrade (default: all). Each runs for N
-# seconds (default 3600; --short: 25, the bounded run of scripts/test-all.sh). Each corpus grows in
+# seconds (default 3600; --short: 15, the bounded run of scripts/test-all.sh). Each corpus grows in
 # build/fuzz/corpus/TARGET, seeded from fuzz/corpus/TARGET. An input that crashes a target or
 # breaks one of its invariants is kept in build/fuzz/findings/TARGET/ and makes the script end
 # non-zero. OBRINT_FUZZ_BUILD names another build directory (default build/fuzz). Run it under
@@ -17,7 +17,7 @@ seconds=3600
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
-    --short) seconds=25 ;;
+    --short) seconds=15 ;;
     --seconds)
       seconds="$2"
       shift
