@@ -187,22 +187,12 @@ DO $$ DECLARE statement text; BEGIN
   FOR statement IN SELECT obrint.sum_statements('obrint.records') LOOP EXECUTE statement; END LOOP;
 END $$;
 
-CREATE OR REPLACE FUNCTION obrint.records_shape() RETURNS text LANGUAGE sql STABLE AS $$
-  SELECT coalesce(string_agg(part, E'\n' ORDER BY part), '') FROM (
-    SELECT format('column %s %s%s', attname, format_type(atttypid, atttypmod),
-                  CASE WHEN attnotnull THEN ' not null' ELSE '' END)
-      FROM pg_attribute
-      WHERE attrelid = 'obrint.records'::regclass AND attnum > 0 AND NOT attisdropped
-    UNION ALL
-    SELECT format('constraint %s %s', conname, pg_get_constraintdef(oid))
-      FROM pg_constraint WHERE conrelid = 'obrint.records'::regclass
-    UNION ALL
-    SELECT format('index %s', pg_get_indexdef(indexrelid))
-      FROM pg_index WHERE indrelid = 'obrint.records'::regclass
-    UNION ALL
-    SELECT format('trigger %s', pg_get_triggerdef(oid)) FROM pg_trigger
-      WHERE tgrelid = 'obrint.records'::regclass AND tgname IN ('records_added', 'records_changed')
-  ) AS shape(part)
+ALTER FUNCTION obrint.records_shape() RENAME TO records_table_shape;
+CREATE FUNCTION obrint.records_shape() RETURNS text LANGUAGE sql STABLE AS $$
+  SELECT concat_ws(E'\n', obrint.records_table_shape(),
+                   string_agg(format('trigger %s', pg_get_triggerdef(oid)), E'\n' ORDER BY tgname))
+    FROM pg_trigger
+    WHERE tgrelid = 'obrint.records'::regclass AND tgname IN ('records_added', 'records_changed')
 $$;
 )sql"},
 };
