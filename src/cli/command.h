@@ -13,7 +13,7 @@
 
 #include "console/console.h"
 #include "cli/host.h"
-#include "sim/sim_host.h"
+#include "sim/sim_options.h"
 #include "device/image.h"
 #include "device/reports.h"
 #include "engine/selection.h"
@@ -39,8 +39,7 @@ struct Options {
   // values given (none given: any).
   engine::Selection headsets;
   bool json = false, quiet = false, verbose = false;
-  bool simulated = false;
-  sim::HostSetup sim;
+  sim::Options sim;  // --sim and the virtual headsets' options
 
   std::string image;              // flash, stamp, check, sample-image, station
   std::vector<std::string> logs;  // report
@@ -57,8 +56,6 @@ struct Options {
   std::string html;                // report --html FILE
   std::string since, imageFilter;  // report
   std::string db;                  // --db CONNINFO
-  unsigned simPlugMs = 0;          // station: --sim-plug MS
-  std::string simPlugFile;         // station: --sim-plug-file FILE
 };
 
 // What a command found out (its fields in the --json object), and how it ended.

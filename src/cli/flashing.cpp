@@ -200,15 +200,9 @@ engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& im
           &observer};
 }
 
-std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state) {
-  std::string row(port);
-  row.resize(std::max<std::size_t>(row.size(), 10), ' ');
-  row.append(" ").append(mcuId.empty() ? "-" : mcuId);
-  row.resize(std::max<std::size_t>(row.size(), 35), ' ');
-  return row.append("  ").append(state);
+bool OnVirtualTime(const Options& options) {
+  return options.sim.used && !options.sim.setup.realTime;
 }
-
-bool OnVirtualTime(const Options& options) { return options.simulated && !options.sim.realTime; }
 
 std::string LogFailedText(const std::string& log, const std::string& why) {
   return "the log " + log + " stopped taking records (" + why +

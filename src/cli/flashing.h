@@ -81,9 +81,6 @@ nlohmann::ordered_json LinkJson(const database::Link& link);
 // --json on stderr, a line each. Then a file error, unless a headset's outcome is worse.
 void EndRunPlace(Context& context, const RunPlace& place, const std::vector<HeadsetRecord>& unkept);
 
-// A row of the live table of flash --all and of the station: a headset's port, its MCU ID, and
-// where it stands. The table's header is the row of the columns' names.
-std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state);
 // Whether the run's waits pass on the virtual headsets' own clock (--sim without --sim-real-time):
 // its durations are then no real headset's.
 bool OnVirtualTime(const Options& options);

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "cli/flashing.h"
+#include "console/headset_table.h"
 #include "device/text.h"
 #include "records/yield.h"
 
@@ -13,8 +14,6 @@ using Json = nlohmann::ordered_json;
 using engine::Target;
 using records::RunOutcome;
 using records::RunStage;
-
-constexpr int kBarWidth = 20;
 
 std::string StageName(RunStage stage) {
   switch (stage) {
@@ -32,17 +31,15 @@ std::string StageName(RunStage stage) {
   return "";
 }
 
-// The live table, a row per headset under the header, redrawn as the workers report.
+// The live table, a row per headset, redrawn as the workers report.
 class Board : public RunObserver {
  public:
   Board(Context& context, const RunPlace& place, const std::vector<Target>& targets)
-      : RunObserver(context, place) {
-    lines_.push_back(HeadsetRow("USB PORT", "MCU ID", "STATE"));
+      : RunObserver(context, place), table_(context.console) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const std::optional<McuId>& mcuId = targets[i].info.mcuId;
-      heads_.push_back(HeadsetRow(engine::RowName(targets[i].interface.usbPort, i + 1),
-                                  mcuId ? FormatMcuId(*mcuId) : "", ""));
-      lines_.push_back(heads_.back() + "starting");
+      names_.push_back(engine::RowName(targets[i].interface.usbPort, i + 1));
+      table_.Set(names_.back(), mcuId ? FormatMcuId(*mcuId) : "", "starting");
     }
   }
   // Its end is told by Ended, with the outcome.
@@ -50,29 +47,22 @@ class Board : public RunObserver {
     RunObserver::Progress(run, stage, sent, size);
     if (stage == RunStage::kDone) return;
     Show(run, stage == RunStage::kFlashing && size > 0
-                  ? "flashing " +
-                        ProgressBar(static_cast<int>(std::uint64_t{sent} * 100 / size), kBarWidth)
+                  ? console::FlashingText(static_cast<int>(std::uint64_t{sent} * 100 / size))
                   : StageName(stage));
   }
   void Ended(std::size_t run, const HeadsetRecord& record) override {
-    const RunOutcome outcome = record.outcome();
-    if (outcome == RunOutcome::kFlashed) {
-      return Show(run, "flashed " + records::VersionText(record.firmwareAfter));
-    }
-    if (outcome == RunOutcome::kNotStarted) return Show(run, record.reason());
-    Show(run, std::string(records::OutcomeName(outcome)) + ": " + record.reason());
+    Show(run, record.outcome() == RunOutcome::kFlashed
+                  ? "flashed " + records::VersionText(record.firmwareAfter)
+                  : console::UnflashedText(record));
   }
 
  private:
-  void Show(std::size_t index, const std::string& state) {
-    std::string line = heads_[index] + state;
-    if (line == lines_[index + 1]) return;
-    lines_[index + 1] = std::move(line);
-    context_.console.Table(lines_);
+  void Show(std::size_t run, std::string state) {
+    if (table_.Set(names_[run], "", std::move(state))) table_.Draw();
   }
 
-  std::vector<std::string> heads_;  // each row's port and MCU ID
-  std::vector<std::string> lines_;
+  console::HeadsetTable table_;
+  std::vector<std::string> names_;  // each run's row
 };
 
 std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index,

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cli/flashing.h"
+#include "console/headset_table.h"
 #include "device/text.h"
 #include "engine/station.h"
 #include "records/log_reader.h"
@@ -19,8 +20,6 @@ using engine::StationEvent;
 using Json = nlohmann::ordered_json;
 using records::RunOutcome;
 using Steady = std::chrono::steady_clock;
-
-constexpr int kBarWidth = 20;
 
 void Define(CLI::App& command, Options& options) {
   command.add_flag("--again", options.again,
@@ -64,7 +63,8 @@ class View : public RunObserver {
       : RunObserver(context, place),
         setting_(place.setting),
         lines_(context.console.json() || !terminal()),
-        virtualTime_(OnVirtualTime(context.options)) {
+        virtualTime_(OnVirtualTime(context.options)),
+        table_(context.console) {
     // The totals move on while no headset does.
     if (!lines_) ticker_ = std::jthread([this](std::stop_token stop) { Tick(stop); });
   }
@@ -79,10 +79,9 @@ class View : public RunObserver {
     totals_.Count(event, Steady::now());
     if (lines_) return Line(event);
     if (event.kind == StationEvent::Kind::kLogFailed) return Draw();
-    struct Row& row = rows_[event.row];
-    if (row.order == 0) row.order = rows_.size();
-    if (event.mcuId) row.mcuId = FormatMcuId(*event.mcuId);
-    row.text = RowText(event, row);
+    struct Run& run = runs_[event.row];
+    run.text = RowText(event, run);
+    table_.Set(event.row, event.mcuId ? FormatMcuId(*event.mcuId) : "", run.text);
     Draw();
   }
 
@@ -156,9 +155,9 @@ class View : public RunObserver {
   }
 
  private:
-  struct Row {
-    std::size_t order = 0;
-    std::string mcuId, text;
+  // A row's run.
+  struct Run {
+    std::string text;  // as the table shows it
     Steady::time_point started;
     bool done = false;  // flashed, or skipped as done: an unplug empties the row
   };
@@ -186,8 +185,8 @@ class View : public RunObserver {
   }
 
   std::string RowOf(const HeadsetRecord& record) const {
-    for (const auto& [name, row] : rows_) {
-      if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return name;
+    for (const console::HeadsetTable::Row& row : table_.rows()) {
+      if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return row.port;
     }
     return record.usbPort;
   }
@@ -217,7 +216,8 @@ class View : public RunObserver {
            FormatFixed(totals["headsets_per_hour"], 1) + " per hour";
   }
 
-  std::string RowText(const StationEvent& event, struct Row& row) {
+  // Where the row of `event` stands now; `row` its run.
+  std::string RowText(const StationEvent& event, struct Run& row) {
     using K = StationEvent::Kind;
     const auto elapsed = [&] {
       return Took(std::chrono::duration<double>(Steady::now() - row.started).count());
@@ -230,7 +230,7 @@ class View : public RunObserver {
         row.started = Steady::now();
         return "flashing";
       case K::kProgress: {
-        return "flashing " + ProgressBar(static_cast<int>(event.percent), kBarWidth) + elapsed();
+        return console::FlashingText(static_cast<int>(event.percent)) + elapsed();
       }
       case K::kDone: {
         const HeadsetRecord& record = *event.record;
@@ -240,8 +240,7 @@ class View : public RunObserver {
             Took(std::chrono::duration<double>(record.ended - record.started).count());
         if (row.done)
           return "done, unplug  " + records::VersionText(record.firmwareAfter) + seconds;
-        if (outcome == RunOutcome::kNotStarted) return record.reason();
-        return std::string(records::OutcomeName(outcome)) + ": " + record.reason() + seconds;
+        return console::UnflashedText(record) + (outcome == RunOutcome::kNotStarted ? "" : seconds);
       }
       case K::kSkip:
         row.done = event.flashedAt.has_value();
@@ -259,16 +258,9 @@ class View : public RunObserver {
   }
 
   void Draw() {
-    std::vector<std::pair<std::size_t, std::string>> ordered;
-    for (const auto& [name, row] : rows_) {
-      ordered.emplace_back(row.order, HeadsetRow(name, row.mcuId, row.text));
-    }
-    std::sort(ordered.begin(), ordered.end());
-    std::vector<std::string> lines = {HeadsetRow("USB PORT", "MCU ID", "STATE")};
-    for (auto& [order, line] : ordered) lines.push_back(std::move(line));
-    lines.push_back(Footer());
-    if (link_) lines.push_back(LinkText(*link_));
-    context_.console.Table(std::move(lines));
+    std::vector<std::string> below = {Footer()};
+    if (link_) below.push_back(LinkText(*link_));
+    table_.Draw(std::move(below));
   }
 
   void Line(const StationEvent& event) {
@@ -295,9 +287,10 @@ class View : public RunObserver {
   bool lines_;
   bool virtualTime_;
   std::mutex mutex_;  // the ticker draws too
-  std::map<std::string, struct Row> rows_;
-  std::set<std::size_t> told_;          // runs whose end was told
-  std::optional<database::Link> link_;  // --db
+  console::HeadsetTable table_;
+  std::map<std::string, struct Run> runs_;  // by row
+  std::set<std::size_t> told_;              // runs whose end was told
+  std::optional<database::Link> link_;      // --db
   engine::StationTotals totals_;
   std::jthread ticker_;  // redraws the table every second
 };
