@@ -67,14 +67,14 @@ endif()
 add_library(obrint_records STATIC ${OBRINT_RECORDS_SOURCES})
 target_link_libraries(obrint_records PUBLIC obrint_files obrint_device obrint_cli_deps)
 add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES} ${OBRINT_SIGNALS})
-target_link_libraries(obrint_engine PUBLIC obrint_records obrint_device)
+target_link_libraries(obrint_engine PUBLIC obrint_records obrint_database obrint_device)
 if(NOT WIN32)
   target_link_libraries(obrint_engine PUBLIC Threads::Threads)
 endif()
 
 # What a command line says and asks, on a terminal or not.
 add_library(obrint_console STATIC ${OBRINT_SOURCE_ROOT}/src/console/console.cpp
-                                  ${OBRINT_SOURCE_ROOT}/src/console/headset_table.cpp)
+                                  ${OBRINT_SOURCE_ROOT}/src/console/run_view.cpp)
 target_link_libraries(obrint_console PUBLIC obrint_engine obrint_device)
 
 # The virtual headsets as a host of the engine (obrint-cli --sim, the tests, the benchmarks).

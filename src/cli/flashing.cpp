@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "console/run_view.h"
 #include "engine/signals.h"
 #include "device/text.h"
 #include "files/files.h"
@@ -14,29 +15,6 @@ namespace obrint::cli {
 namespace {
 
 constexpr double kMaxTimeoutSeconds = 3600;
-// At the end of a run, how long the database may take for the records that wait.
-constexpr std::chrono::seconds kDatabaseGrace{5};
-
-// What -v prints of a headset's run.
-std::string StepLine(const UpgradeEvent& event) {
-  switch (event.step) {
-    case UpgradeStep::kRestarting:
-      return "restarting into the boot firmware";
-    case UpgradeStep::kBootFound:
-      return "boot firmware found at " + std::string(event.path);
-    case UpgradeStep::kBootVersion:
-      return "boot firmware version " + FormatHex(event.value, 4);
-    case UpgradeStep::kBegin:
-      return "Begin sent";
-    case UpgradeStep::kFinish:
-      return "every block confirmed; Finish sent";
-    case UpgradeStep::kTotal:
-      return "the headset answers the image total 0x" + FormatHex(event.value, 4);
-    case UpgradeStep::kRebooting:
-      return "Reboot sent";
-  }
-  return "";
-}
 
 }  // namespace
 
@@ -89,37 +67,22 @@ std::optional<engine::LoadedImage> LoadFlashableImage(Context& context) {
 
 std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image) {
   const Options& options = context.options;
-  RunPlace place;
-  place.setting = {OBRINT_VERSION_TEXT,
-                   options.station.empty() ? HostName() : options.station,
-                   options.operatorName,
-                   image.path,
-                   static_cast<std::uint32_t>(image.bytes.size()),
-                   image.sha256,
-                   image.check.storedChecksum};
-  if (!options.log.empty()) {
-    Result<records::LogFile> log = records::LogFile::Open(options.log);
-    if (!log) {
-      context.reply.Fail(log.failure(), files::WithSystemReason(options.log));
-      return std::nullopt;
-    }
-    place.log = std::make_unique<records::LogFile>(std::move(*log));
-  }
-  if (options.db.empty()) return place;
-  if (!place.log) {
+  if (!options.db.empty() && options.log.empty()) {
     context.reply.Fail(Failure::kBadUsage,
                        "--db needs --log, which keeps each record until the database has it");
     return std::nullopt;
   }
   std::string detail;
-  Result<std::unique_ptr<database::Outbox>> outbox =
-      database::OpenOutbox(*place.log, options.db, detail);
-  if (!outbox) {
-    context.reply.Fail(outbox.failure(), detail);
+  Result<RunPlace> place = engine::OpenRunPlace(
+      {OBRINT_VERSION_TEXT, options.station.empty() ? HostName() : options.station,
+       options.operatorName, image.path, static_cast<std::uint32_t>(image.bytes.size()),
+       image.sha256, image.check.storedChecksum},
+      options.log, options.db, detail);
+  if (!place) {
+    context.reply.Fail(place.failure(), detail);
     return std::nullopt;
   }
-  place.outbox = std::move(*outbox);
-  return place;
+  return std::move(*place);
 }
 
 CLI::Option* AddDatabaseOption(CLI::App& command, Options& options) {
@@ -151,11 +114,11 @@ void RunObserver::Progress(std::size_t run, records::RunStage stage, std::uint32
 }
 
 void RunObserver::Step(std::size_t run, const UpgradeEvent& event) {
-  context_.console.Detail("#" + std::to_string(run + 1) + " " + StepLine(event));
+  context_.console.Detail("#" + std::to_string(run + 1) + " " + console::StepText(event));
 }
 
 void RunObserver::StoreFailed(const std::string& why) {
-  context_.console.Error(LogFailedText(context_.options.log, why));
+  context_.console.Error(console::LogFailedText(context_.options.log, why));
 }
 
 void RunObserver::FirstInterrupt() {
@@ -191,29 +154,16 @@ engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& im
                                  RunPlace& place, RunObserver& observer) {
   context.signals.TakeOver();
   if (place.outbox) place.outbox->Tell(&observer);
-  return {*context.host,
-          image,
-          context.signals,
-          place.setting,
-          context.options.timeoutMs,
-          place.outbox ? place.outbox.get() : static_cast<records::RecordStore*>(place.log.get()),
-          &observer};
+  return {*context.host, image,    context.signals, place.setting, context.options.timeoutMs,
+          place.store(), &observer};
 }
 
 bool OnVirtualTime(const Options& options) {
   return options.sim.used && !options.sim.setup.realTime;
 }
 
-std::string LogFailedText(const std::string& log, const std::string& why) {
-  return "the log " + log + " stopped taking records (" + why +
-         "): no further headset is taken; those under way finish, and each record the log "
-         "could not take is printed at the end";
-}
-
 nlohmann::ordered_json LinkJson(const database::Link& link) {
-  nlohmann::ordered_json json = {{"state", link.connected      ? "connected"
-                                           : link.away.empty() ? "connecting"
-                                                               : "away"}};
+  nlohmann::ordered_json json = {{"state", console::LinkState(link)}};
   if (!link.away.empty()) json["reason"] = link.away;
   json["waiting"] = link.waiting;
   json["refused"] = link.refused;
@@ -221,12 +171,11 @@ nlohmann::ordered_json LinkJson(const database::Link& link) {
 }
 
 void CloseOutbox(Context& context, const RunPlace& place) {
-  if (!place.outbox) return;
-  const database::Link link = place.outbox->Close(kDatabaseGrace);
-  place.outbox->Tell(nullptr);
-  context.reply.fields["database"] = LinkJson(link);
-  if (link.waiting == 0) return;
-  context.console.Warn(std::to_string(link.waiting) + " records wait in " + context.options.log +
+  const std::optional<database::Link> link = place.CloseOutbox();
+  if (!link) return;
+  context.reply.fields["database"] = LinkJson(*link);
+  if (link->waiting == 0) return;
+  context.console.Warn(std::to_string(link->waiting) + " records wait in " + context.options.log +
                        " for the next push");
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli/command.h"
 #include "database/outbox.h"
+#include "engine/run_place.h"
 #include "engine/fleet.h"
 #include "engine/loaded_image.h"
 #include "records/store.h"
@@ -26,12 +27,7 @@ void AddRunOptions(CLI::App& command, Options& options);
 // cannot be read or is no image to flash. Before any headset is touched.
 std::optional<engine::LoadedImage> LoadFlashableImage(Context& context);
 
-// Where a run's records go.
-struct RunPlace {
-  records::RunSetting setting;
-  std::unique_ptr<records::LogFile> log;
-  std::unique_ptr<database::Outbox> outbox;  // --db: from the log to the database
-};
+using engine::RunPlace;
 // The setting of the run and its log, opened for appending, with the database's outbox over it;
 // fails the reply, before any headset is touched, when the log does not open (file error), or
 // --db is given without --log or cannot be read.
@@ -70,8 +66,6 @@ class RunObserver : public engine::FleetObserver, public database::OutboxListene
 // the run decides how a signal ends it.
 engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& image,
                                  RunPlace& place, RunObserver& observer);
-// The words that tell, at once, that the log stopped taking records.
-std::string LogFailedText(const std::string& log, const std::string& why);
 // Once the run's records are kept: the database's last chance to take those that wait, where it
 // stands in the command's object ("database"), and how many records wait in the log for a push.
 void CloseOutbox(Context& context, const RunPlace& place);

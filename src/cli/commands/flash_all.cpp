@@ -3,7 +3,7 @@
 #include <set>
 
 #include "cli/flashing.h"
-#include "console/headset_table.h"
+#include "console/run_view.h"
 #include "device/text.h"
 #include "records/yield.h"
 
@@ -14,22 +14,6 @@ using Json = nlohmann::ordered_json;
 using engine::Target;
 using records::RunOutcome;
 using records::RunStage;
-
-std::string StageName(RunStage stage) {
-  switch (stage) {
-    case RunStage::kWaiting:
-      return "waiting for its turn";
-    case RunStage::kRestarting:
-      return "restarting into the boot firmware";
-    case RunStage::kFlashing:
-      return "flashing";
-    case RunStage::kRebooting:
-      return "rebooting";
-    case RunStage::kDone:
-      break;
-  }
-  return "";
-}
 
 // The live table, a row per headset, redrawn as the workers report.
 class Board : public RunObserver {
@@ -48,7 +32,7 @@ class Board : public RunObserver {
     if (stage == RunStage::kDone) return;
     Show(run, stage == RunStage::kFlashing && size > 0
                   ? console::FlashingText(static_cast<int>(std::uint64_t{sent} * 100 / size))
-                  : StageName(stage));
+                  : console::StageText(stage));
   }
   void Ended(std::size_t run, const HeadsetRecord& record) override {
     Show(run, record.outcome() == RunOutcome::kFlashed
@@ -64,20 +48,6 @@ class Board : public RunObserver {
   console::HeadsetTable table_;
   std::vector<std::string> names_;  // each run's row
 };
-
-std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index,
-                        bool virtualTime) {
-  using records::VersionText;
-  std::string line = engine::RowName(target.interface.usbPort, index + 1) + "  MCU ID " +
-                     (record.mcuId ? FormatMcuId(*record.mcuId) : "(not read)") + "  " +
-                     (record.firmwareBefore ? VersionText(record.firmwareBefore) : "boot") +
-                     " -> " + (record.firmwareAfter ? VersionText(record.firmwareAfter) : "?") +
-                     "  " + std::string(records::OutcomeName(record.outcome()));
-  if (const std::string reason = record.reason(); !reason.empty()) line += ": " + reason;
-  const auto ms = std::chrono::duration<double>(record.ended - record.started).count();
-  // On virtual time the duration is no real headset's.
-  return virtualTime ? line : line + "  " + FormatFixed(ms, 1) + " s";
-}
 
 // --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
 // and listed. False, with the reply failed, when the log cannot be read.
@@ -137,7 +107,8 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
   std::size_t flashed = 0, notStarted = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
     headsets.push_back(records::RecordJson(place->setting, records[i]));
-    console.Say(SummaryLine(records[i], (*targets)[i], i, OnVirtualTime(options)));
+    console.Say(console::RecordLine(engine::RowName((*targets)[i].interface.usbPort, i + 1),
+                                    records[i], OnVirtualTime(options)));
     flashed += records[i].outcome() == RunOutcome::kFlashed;
     notStarted += records[i].outcome() == RunOutcome::kNotStarted;
   }

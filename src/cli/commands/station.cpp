@@ -2,13 +2,11 @@
 // table, one row per port, with the totals below it; without one, or with --json, one JSON line
 // per event on stdout, the last one the command's own object.
 #include <CLI/CLI.hpp>
-#include <condition_variable>
 #include <csignal>
 #include <map>
-#include <thread>
 
 #include "cli/flashing.h"
-#include "console/headset_table.h"
+#include "console/run_view.h"
 #include "device/text.h"
 #include "engine/station.h"
 #include "records/log_reader.h"
@@ -47,15 +45,6 @@ std::string_view KindName(StationEvent::Kind kind) {
   return kNames[static_cast<std::size_t>(kind)];
 }
 
-// "database connected", "database away, 3 waiting: ..."
-std::string LinkText(const database::Link& link) {
-  std::string text = "database ";
-  text += link.connected ? "connected" : link.away.empty() ? "connecting" : "away";
-  if (link.waiting > 0) text += ", " + std::to_string(link.waiting) + " waiting";
-  if (link.refused > 0) text += ", " + std::to_string(link.refused) + " refused";
-  return link.connected || link.away.empty() ? text : text + ": " + link.away;
-}
-
 // What the station tells, shown: the rows and totals, or a JSON line each; and its end.
 class View : public RunObserver {
  public:
@@ -66,14 +55,19 @@ class View : public RunObserver {
         virtualTime_(OnVirtualTime(context.options)),
         table_(context.console) {
     // The totals move on while no headset does.
-    if (!lines_) ticker_ = std::jthread([this](std::stop_token stop) { Tick(stop); });
+    if (!lines_) {
+      ticker_.emplace([this] {
+        const std::lock_guard drawing(mutex_);
+        Draw();
+      });
+    }
   }
 
   void Tell(const StationEvent& event) {
     const std::lock_guard lock(mutex_);
     // Written above the table, which stays.
     if (event.kind == StationEvent::Kind::kLogFailed) {
-      context_.console.Error(LogFailedText(context_.options.log, event.why));
+      context_.console.Error(console::LogFailedText(context_.options.log, event.why));
     }
     if (event.kind == StationEvent::Kind::kDone) told_.insert(event.run);
     totals_.Count(event, Steady::now());
@@ -87,7 +81,7 @@ class View : public RunObserver {
 
   // The totals, as the last line or below the table, and in the command's object.
   void End(const std::vector<HeadsetRecord>& records) {
-    StopTicking();
+    ticker_.reset();
     const std::lock_guard lock(mutex_);
     Json& fields = context_.reply.fields;
     fields["event"] = "stop";
@@ -109,7 +103,7 @@ class View : public RunObserver {
 
   // A second Ctrl+C, or another signal: every run not ended yet has its record now.
   void Ending(const std::vector<HeadsetRecord>& records, int signal) override {
-    StopTicking();
+    ticker_.reset();
     for (std::size_t run = 0; run < records.size(); ++run) {
       if (told_.contains(run)) continue;
       StationEvent event = StationEvent::Of(StationEvent::Kind::kDone, RowOf(records[run]),
@@ -164,26 +158,6 @@ class View : public RunObserver {
 
   bool terminal() const { return context_.console.terminal(); }
 
-  void Tick(const std::stop_token& stop) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    while (!wake.wait_for(lock, stop, std::chrono::seconds(1),
-                          [&stop] { return stop.stop_requested(); })) {
-      const std::lock_guard drawing(mutex_);
-      Draw();
-    }
-  }
-  void StopTicking() {
-    ticker_.request_stop();
-    if (ticker_.joinable()) ticker_.join();
-  }
-
-  // A duration on the table; none on virtual time, where it is no real headset's.
-  std::string Took(double seconds) const {
-    return virtualTime_ ? "" : "  " + FormatFixed(seconds, 1) + " s";
-  }
-
   std::string RowOf(const HeadsetRecord& record) const {
     for (const console::HeadsetTable::Row& row : table_.rows()) {
       if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return row.port;
@@ -220,7 +194,8 @@ class View : public RunObserver {
   std::string RowText(const StationEvent& event, struct Run& row) {
     using K = StationEvent::Kind;
     const auto elapsed = [&] {
-      return Took(std::chrono::duration<double>(Steady::now() - row.started).count());
+      return console::TookText(std::chrono::duration<double>(Steady::now() - row.started).count(),
+                               virtualTime_);
     };
     switch (event.kind) {
       case K::kArrival:
@@ -236,8 +211,8 @@ class View : public RunObserver {
         const HeadsetRecord& record = *event.record;
         const RunOutcome outcome = record.outcome();
         row.done = outcome == RunOutcome::kFlashed;
-        const std::string seconds =
-            Took(std::chrono::duration<double>(record.ended - record.started).count());
+        const std::string seconds = console::TookText(
+            std::chrono::duration<double>(record.ended - record.started).count(), virtualTime_);
         if (row.done)
           return "done, unplug  " + records::VersionText(record.firmwareAfter) + seconds;
         return console::UnflashedText(record) + (outcome == RunOutcome::kNotStarted ? "" : seconds);
@@ -259,7 +234,7 @@ class View : public RunObserver {
 
   void Draw() {
     std::vector<std::string> below = {Footer()};
-    if (link_) below.push_back(LinkText(*link_));
+    if (link_) below.push_back(console::LinkText(*link_));
     table_.Draw(std::move(below));
   }
 
@@ -292,7 +267,7 @@ class View : public RunObserver {
   std::set<std::size_t> told_;              // runs whose end was told
   std::optional<database::Link> link_;      // --db
   engine::StationTotals totals_;
-  std::jthread ticker_;  // redraws the table every second
+  std::optional<console::Ticker> ticker_;  // redraws the table every second
 };
 
 void Run(Context& context) {
