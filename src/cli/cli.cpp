@@ -13,14 +13,6 @@
 namespace obrint::cli {
 namespace {
 
-// Vendor and product IDs are hexadecimal, as in "2833:0021"; a 0x prefix is allowed.
-std::optional<std::uint16_t> ParseId(std::string_view text) {
-  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
-  const std::optional<std::uint32_t> value = ParseHex(text);
-  if (!value || *value > 0xFFFF) return std::nullopt;
-  return static_cast<std::uint16_t>(*value);
-}
-
 std::string ExitCodeHelp() {
   std::ostringstream text;
   text << "Exit status:\n";
@@ -83,10 +75,10 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
   if (options.all && !options.headsets.device.empty())
     return "--all and --device exclude each other";
   if (!options.onlyFailed.empty() && !options.all) return "--only-failed needs --all";
-  if (!texts.vid.empty() && !(options.headsets.vid = ParseId(texts.vid))) {
+  if (!texts.vid.empty() && !(options.headsets.vid = engine::ParseUsbId(texts.vid))) {
     return "--vid: not a hexadecimal ID: " + texts.vid;
   }
-  if (!texts.pid.empty() && !(options.headsets.pid = ParseId(texts.pid))) {
+  if (!texts.pid.empty() && !(options.headsets.pid = engine::ParseUsbId(texts.pid))) {
     return "--pid: not a hexadecimal ID: " + texts.pid;
   }
   for (const std::string& text : texts.mcuIds) {

@@ -99,6 +99,9 @@ std::span<const Command* const> PlatformCommands();
 void PrintJson(Context& context);
 // "boot" or "application", as the output names a firmware.
 std::string_view FirmwareName(FirmwareKind kind);
+// "dk1" or "dk2", and "DK1-compatible" or "DK2-compatible", as the output names a run mode.
+std::string RunModeName(RunMode mode);
+std::string RunModeTitle(RunMode mode);
 // IMAGE, the firmware image (*.bin) a command reads.
 void AddImageArgument(CLI::App& command, Options& options);
 

@@ -8,7 +8,6 @@
 #include "console/run_view.h"
 #include "engine/signals.h"
 #include "device/text.h"
-#include "files/files.h"
 #include "obrint_version.h"
 
 namespace obrint::cli {
@@ -51,15 +50,12 @@ void AddRunOptions(CLI::App& command, Options& options) {
 }
 
 std::optional<engine::LoadedImage> LoadFlashableImage(Context& context) {
-  const Options& options = context.options;
-  Result<engine::LoadedImage> image = engine::LoadImage(options.image);
-  context.reply.fields["image_path"] = options.image;
+  std::string detail;
+  Result<engine::LoadedImage> image =
+      engine::LoadFlashable(context.options.image, context.options.force, detail);
+  context.reply.fields["image_path"] = context.options.image;
   if (!image) {
-    context.reply.Fail(image.failure(), files::WithSystemReason(options.image));
-    return std::nullopt;
-  }
-  if (const Status flashable = engine::Flashable(*image, options.force); !flashable) {
-    context.reply.Fail(flashable.failure(), options.image);
+    context.reply.Fail(image.failure(), detail);
     return std::nullopt;
   }
   return std::move(*image);
@@ -97,46 +93,12 @@ RunObserver::~RunObserver() {
   if (place_.outbox) place_.outbox->Tell(nullptr);
 }
 
-void RunObserver::Refused(const std::string& recordId, const std::string& usbPort,
-                          const std::string& why) {
-  // Two lines, each short: the ID alone takes 36 columns.
-  context_.console.Error("the database refused record " + recordId + "\n  at USB port " +
-                         (usbPort.empty() ? "-" : usbPort) + "; it stays in the log: " + why);
-}
-
-void RunObserver::Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
-                           std::uint32_t size) {
-  if (!context_.console.verbose()) return;
-  if (const std::optional<unsigned> tenth = tenths_.Next(run, stage, sent, size)) {
-    context_.console.Detail("#" + std::to_string(run + 1) + " " + std::to_string(*tenth * 10) +
-                            " % sent");
-  }
-}
-
-void RunObserver::Step(std::size_t run, const UpgradeEvent& event) {
-  context_.console.Detail("#" + std::to_string(run + 1) + " " + console::StepText(event));
-}
-
-void RunObserver::StoreFailed(const std::string& why) {
-  context_.console.Error(console::LogFailedText(context_.options.log, why));
-}
-
-void RunObserver::FirstInterrupt() {
-  context_.console.Error(
-      "Ctrl+C: no further headset starts; those under way finish. Press Ctrl+C again to stop "
-      "at once: each headset is then recorded as it stands.");
-}
-
 void RunObserver::Ending(const std::vector<HeadsetRecord>& records, int signal) {
   Console& console = context_.console;
   console.EndProgress();
   console.Error("stopped by signal " + std::to_string(signal) + "; every headset has its record");
   if (console.json()) {
-    nlohmann::ordered_json headsets = nlohmann::ordered_json::array();
-    for (const HeadsetRecord& record : records) {
-      headsets.push_back(records::RecordJson(place_.setting, record));
-    }
-    context_.reply.fields["headsets"] = std::move(headsets);
+    context_.reply.fields["headsets"] = records::RecordsJson(place_.setting, records);
     context_.reply.Stop(signal, "stopped by signal " + std::to_string(signal));
     PrintJson(context_);
   }
@@ -179,14 +141,17 @@ void CloseOutbox(Context& context, const RunPlace& place) {
                        " for the next push");
 }
 
+void PutImage(nlohmann::ordered_json& fields, const records::RunSetting& setting) {
+  fields["image_size"] = setting.imageSize;
+  fields["image_sha256"] = setting.imageSha256;
+  fields["image_checksum"] = records::ChecksumText(setting.imageChecksum);
+}
+
 void EndRunPlace(Context& context, const RunPlace& place,
                  const std::vector<HeadsetRecord>& unkept) {
   if (unkept.empty()) return;
   Console& console = context.console;
-  nlohmann::ordered_json records = nlohmann::ordered_json::array();
-  for (const HeadsetRecord& record : unkept) {
-    records.push_back(records::RecordJson(place.setting, record));
-  }
+  const nlohmann::ordered_json records = records::RecordsJson(place.setting, unkept);
   context.reply.fields["unlogged"] = records;
   const std::string count = std::to_string(unkept.size());
   if (!console.json()) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/command.h"
+#include "console/run_view.h"
 #include "database/outbox.h"
 #include "engine/run_place.h"
 #include "engine/fleet.h"
@@ -33,23 +34,15 @@ using engine::RunPlace;
 // --db is given without --log or cannot be read.
 std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image);
 
-// What a flashing command hears of its fleet: with -v the steps and every 10 % of each image; the
-// first Ctrl+C and a log that stops taking records, told at once; and when a signal ends the run,
-// every headset's record, then the end of the process with 128 + the signal's number.
-// A record the database refuses is told on stderr.
-class RunObserver : public engine::FleetObserver, public database::OutboxListener {
+// What a flashing command hears of its fleet: what a run tells on the console as it goes, and
+// when a signal ends the run, every headset's record, then the end of the process with 128 + the
+// signal's number.
+class RunObserver : public console::RunConsole {
  public:
-  RunObserver(Context& context, const RunPlace& place) : context_(context), place_(place) {}
+  RunObserver(Context& context, const RunPlace& place)
+      : RunConsole(context.console, context.options.log), context_(context), place_(place) {}
   ~RunObserver() override;
-  void Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
-                std::uint32_t size) override;
-  void Step(std::size_t run, const UpgradeEvent& event) override;
-  void StoreFailed(const std::string& why) override;
-  void FirstInterrupt() override;
   void Ending(const std::vector<HeadsetRecord>& records, int signal) override;
-  void LinkChanged(const database::Link&) override {}
-  void Refused(const std::string& recordId, const std::string& usbPort,
-               const std::string& why) override;
 
  protected:
   // Ends the process with `status`, once the output is out.
@@ -57,9 +50,6 @@ class RunObserver : public engine::FleetObserver, public database::OutboxListene
 
   Context& context_;
   const RunPlace& place_;
-
- private:
-  engine::Tenths tenths_;
 };
 
 // The fleet's setup for a run of the command, whose observer hears the database too; from now on
@@ -71,6 +61,8 @@ engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& im
 void CloseOutbox(Context& context, const RunPlace& place);
 // The database's state, as the command's object and the station's events give it.
 nlohmann::ordered_json LinkJson(const database::Link& link);
+// The image of the run in the command's object: image_size, image_sha256, image_checksum.
+void PutImage(nlohmann::ordered_json& fields, const records::RunSetting& setting);
 // The records the log could not take, whole: in the command's object ("unlogged"), and without
 // --json on stderr, a line each. Then a file error, unless a headset's outcome is worse.
 void EndRunPlace(Context& context, const RunPlace& place, const std::vector<HeadsetRecord>& unkept);

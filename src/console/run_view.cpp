@@ -40,6 +40,33 @@ void HeadsetTable::Draw(std::vector<std::string> below) {
   console_.Table(std::move(lines));
 }
 
+void RunConsole::Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
+                          std::uint32_t size) {
+  if (!console_.verbose()) return;
+  if (const std::optional<unsigned> tenth = tenths_.Next(run, stage, sent, size)) {
+    console_.Detail("#" + std::to_string(run + 1) + " " + std::to_string(*tenth * 10) + " % sent");
+  }
+}
+
+void RunConsole::Step(std::size_t run, const UpgradeEvent& event) {
+  console_.Detail("#" + std::to_string(run + 1) + " " + StepText(event));
+}
+
+void RunConsole::StoreFailed(const std::string& why) { console_.Error(LogFailedText(log_, why)); }
+
+void RunConsole::FirstInterrupt() {
+  console_.Error(
+      "Ctrl+C: no further headset starts; those under way finish. Press Ctrl+C again to stop "
+      "at once: each headset is then recorded as it stands.");
+}
+
+void RunConsole::Refused(const std::string& recordId, const std::string& usbPort,
+                         const std::string& why) {
+  // Two lines, each short: the ID alone takes 36 columns.
+  console_.Error("the database refused record " + recordId + "\n  at USB port " +
+                 (usbPort.empty() ? "-" : usbPort) + "; it stays in the log: " + why);
+}
+
 Ticker::Ticker(std::function<void()> tick)
     : thread_([tick = std::move(tick)](const std::stop_token& stop) {
         std::mutex mutex;

@@ -11,6 +11,7 @@
 #include "console/console.h"
 #include "database/outbox.h"
 #include "device/upgrade.h"
+#include "engine/fleet.h"
 #include "records/record.h"
 
 namespace obrint::console {
@@ -34,6 +35,27 @@ class HeadsetTable {
  private:
   Console& console_;
   std::vector<Row> rows_;
+};
+
+// What a run of headsets tells on the console as it goes: with -v the steps and every 10 % of
+// each image; at once on stderr, the first Ctrl+C, the log `log` that stops taking records and a
+// record the database refuses.
+class RunConsole : public engine::FleetObserver, public database::OutboxListener {
+ public:
+  RunConsole(Console& console, std::string log) : console_(console), log_(std::move(log)) {}
+  void Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
+                std::uint32_t size) override;
+  void Step(std::size_t run, const UpgradeEvent& event) override;
+  void StoreFailed(const std::string& why) override;
+  void FirstInterrupt() override;
+  void LinkChanged(const database::Link&) override {}
+  void Refused(const std::string& recordId, const std::string& usbPort,
+               const std::string& why) override;
+
+ private:
+  Console& console_;
+  std::string log_;
+  engine::Tenths tenths_;
 };
 
 // Calls `tick` every second on a thread of its own, until it is destroyed.

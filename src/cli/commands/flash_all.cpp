@@ -103,10 +103,8 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
   CloseOutbox(context, *place);
   console.EndProgress();
 
-  Json headsets = Json::array();
   std::size_t flashed = 0, notStarted = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    headsets.push_back(records::RecordJson(place->setting, records[i]));
     console.Say(console::RecordLine(engine::RowName((*targets)[i].interface.usbPort, i + 1),
                                     records[i], OnVirtualTime(options)));
     flashed += records[i].outcome() == RunOutcome::kFlashed;
@@ -120,11 +118,9 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
   }
   const std::size_t failed = records.size() - flashed - notStarted;
   Json& fields = context.reply.fields;
-  fields["image_size"] = image.bytes.size();
-  fields["image_sha256"] = image.sha256;
-  fields["image_checksum"] = records::ChecksumText(image.check.storedChecksum);
+  PutImage(fields, place->setting);
   fields["follow"] = fleet.byPort() ? "port" : "turns";
-  fields["headsets"] = std::move(headsets);
+  fields["headsets"] = records::RecordsJson(place->setting, records);
   fields["strays"] = std::move(strays);
   fields["totals"] = {{"headsets", records.size()},
                       {"flashed", flashed},

@@ -85,9 +85,7 @@ class View : public RunObserver {
     const std::lock_guard lock(mutex_);
     Json& fields = context_.reply.fields;
     fields["event"] = "stop";
-    fields["image_size"] = setting_.imageSize;
-    fields["image_sha256"] = setting_.imageSha256;
-    fields["image_checksum"] = records::ChecksumText(setting_.imageChecksum);
+    PutImage(fields, setting_);
     fields["totals"] = Totals();
     context_.reply.FailRun(records, std::to_string(totals_.failed + totals_.leftAlone) + " of " +
                                         std::to_string(totals_.arrived) +
