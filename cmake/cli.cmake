@@ -27,7 +27,8 @@ if(WIN32)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
   set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/win/file_handle.cpp)
   set(OBRINT_SIGNALS ${CMAKE_SOURCE_DIR}/src/win/signals.cpp)
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp
+                         ${CMAKE_SOURCE_DIR}/src/win/hardware_host.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
   set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
 else()
@@ -42,6 +43,7 @@ else()
   set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/posix/file_handle.cpp)
   set(OBRINT_SIGNALS ${CMAKE_SOURCE_DIR}/src/posix/signals.cpp)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
+                         ${CMAKE_SOURCE_DIR}/src/posix/hardware_host.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/udev_watch.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)

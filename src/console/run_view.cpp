@@ -103,6 +103,17 @@ std::string RecordLine(std::string_view row, const records::HeadsetRecord& recor
                          virtualTime);
 }
 
+std::string TotalsText(const engine::StationTotals& totals,
+                       engine::StationTotals::Clock::time_point now, bool virtualTime) {
+  std::string text =
+      "flashed " + std::to_string(totals.flashed) + "  failed " + std::to_string(totals.failed);
+  if (totals.flashed + totals.failed == 0) return text;
+  text += "  yield " + FormatFixed(totals.yieldPercent(), 1) + " %";
+  if (virtualTime) return text + "  on virtual time: no durations";
+  return text + "  " + FormatFixed(totals.meanSeconds(), 1) + " s per headset  " +
+         FormatFixed(totals.headsetsPerHour(now), 1) + " per hour";
+}
+
 std::string StageText(records::RunStage stage) {
   switch (stage) {
     case records::RunStage::kWaiting:

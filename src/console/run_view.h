@@ -12,6 +12,7 @@
 #include "database/outbox.h"
 #include "device/upgrade.h"
 #include "engine/fleet.h"
+#include "engine/station.h"
 #include "records/record.h"
 
 namespace obrint::console {
@@ -78,6 +79,10 @@ std::string TookText(double seconds, bool virtualTime);
 // "1-2.3  MCU ID …  0x0102 -> 0x0103  flashed  12.5 s": an ended run in a line, on its `row`.
 std::string RecordLine(std::string_view row, const records::HeadsetRecord& record,
                        bool virtualTime);
+// "flashed 9  failed 1  yield 90.0 %  41.5 s per headset  80.2 per hour": below the station's
+// table, the counts, and the figures once a run has ended.
+std::string TotalsText(const engine::StationTotals& totals,
+                       engine::StationTotals::Clock::time_point now, bool virtualTime);
 // Where a run stands while it is under way, as flash --all's row shows it.
 std::string StageText(records::RunStage stage);
 // A step of a headset's run, as -v prints it.

@@ -51,7 +51,7 @@ class View : public RunObserver {
   View(Context& context, const RunPlace& place)
       : RunObserver(context, place),
         setting_(place.setting),
-        lines_(context.console.json() || !terminal()),
+        lines_(context.console.json() || !context.console.terminal()),
         virtualTime_(OnVirtualTime(context.options)),
         table_(context.console) {
     // The totals move on while no headset does.
@@ -129,8 +129,7 @@ class View : public RunObserver {
     link_ = link;
     if (!lines_) return Draw();
     if (!news) return;
-    Json line = {{"event", "database"},
-                 {"time", records::UtcTime(std::chrono::system_clock::now())}};
+    Json line = Event("database");
     line.update(LinkJson(link));
     Print(line);
   }
@@ -139,11 +138,9 @@ class View : public RunObserver {
     const std::lock_guard lock(mutex_);
     RunObserver::Refused(recordId, usbPort, why);
     if (!lines_) return;
-    Print({{"event", "database_refused"},
-           {"time", records::UtcTime(std::chrono::system_clock::now())},
-           {"usb_port", usbPort},
-           {"id", recordId},
-           {"reason", why}});
+    Json line = Event("database_refused");
+    line.update({{"usb_port", usbPort}, {"id", recordId}, {"reason", why}});
+    Print(line);
   }
 
  private:
@@ -153,8 +150,6 @@ class View : public RunObserver {
     Steady::time_point started;
     bool done = false;  // flashed, or skipped as done: an unplug empties the row
   };
-
-  bool terminal() const { return context_.console.terminal(); }
 
   std::string RowOf(const HeadsetRecord& record) const {
     for (const console::HeadsetTable::Row& row : table_.rows()) {
@@ -174,18 +169,6 @@ class View : public RunObserver {
             {"mean_seconds", totals_.meanSeconds()},
             {"headsets_per_hour", totals_.headsetsPerHour(now)},
             {"seconds", totals_.seconds(now)}};
-  }
-
-  // The counts; the figures once a run has ended.
-  std::string Footer() const {
-    std::string footer =
-        "flashed " + std::to_string(totals_.flashed) + "  failed " + std::to_string(totals_.failed);
-    if (totals_.flashed + totals_.failed == 0) return footer;
-    const Json totals = Totals();
-    footer += "  yield " + FormatFixed(totals["yield_percent"], 1) + " %";
-    if (virtualTime_) return footer + "  on virtual time: no durations";
-    return footer + "  " + FormatFixed(totals["mean_seconds"], 1) + " s per headset  " +
-           FormatFixed(totals["headsets_per_hour"], 1) + " per hour";
   }
 
   // Where the row of `event` stands now; `row` its run.
@@ -231,17 +214,16 @@ class View : public RunObserver {
   }
 
   void Draw() {
-    std::vector<std::string> below = {Footer()};
+    std::vector<std::string> below = {console::TotalsText(totals_, Steady::now(), virtualTime_)};
     if (link_) below.push_back(console::LinkText(*link_));
     table_.Draw(std::move(below));
   }
 
   void Line(const StationEvent& event) {
     using K = StationEvent::Kind;
-    Json line = {{"event", KindName(event.kind)},
-                 {"time", records::UtcTime(std::chrono::system_clock::now())},
-                 {"usb_port", event.row},
-                 {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}};
+    Json line = Event(KindName(event.kind));
+    line.update(
+        {{"usb_port", event.row}, {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}});
     if (event.kind == K::kArrival) {
       line["path"] = event.path;
       line["firmware"] = FirmwareName(event.firmware);
@@ -251,6 +233,10 @@ class View : public RunObserver {
     if (event.flashedAt) line["flashed_at"] = records::UtcTime(*event.flashedAt);
     if (event.record) line["record"] = records::RecordJson(setting_, *event.record);
     Print(line);
+  }
+  // An event's line begins with its name and time.
+  static Json Event(std::string_view name) {
+    return {{"event", name}, {"time", records::UtcTime(std::chrono::system_clock::now())}};
   }
   void Print(const Json& line) {
     context_.console.Json(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
