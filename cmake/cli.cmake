@@ -80,8 +80,7 @@ add_library(obrint_console STATIC ${OBRINT_SOURCE_ROOT}/src/console/console.cpp
 target_link_libraries(obrint_console PUBLIC obrint_engine obrint_device)
 
 # The virtual headsets as a host of the engine (obrint-cli --sim, the tests, the benchmarks).
-add_library(obrint_sim_host STATIC ${OBRINT_SOURCE_ROOT}/src/sim/sim_host.cpp
-                                   ${OBRINT_SOURCE_ROOT}/src/sim/sim_options.cpp)
+add_library(obrint_sim_host STATIC ${OBRINT_SOURCE_ROOT}/src/sim/sim_host.cpp)
 target_link_libraries(obrint_sim_host PUBLIC obrint_engine obrint_sim obrint_files)
 
 add_library(obrint_cli_lib STATIC ${OBRINT_CLI_SOURCES} ${OBRINT_CLI_BACKEND})

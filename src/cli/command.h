@@ -13,7 +13,7 @@
 
 #include "console/console.h"
 #include "cli/host.h"
-#include "sim/sim_options.h"
+#include "sim/sim_host.h"
 #include "device/image.h"
 #include "device/reports.h"
 #include "engine/selection.h"

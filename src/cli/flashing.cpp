@@ -5,9 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "console/run_view.h"
 #include "engine/signals.h"
-#include "device/text.h"
 #include "obrint_version.h"
 
 namespace obrint::cli {

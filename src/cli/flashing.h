@@ -5,15 +5,11 @@
 #pragma once
 
 #include <optional>
-#include <string_view>
 
 #include "cli/command.h"
 #include "console/run_view.h"
-#include "database/outbox.h"
 #include "engine/run_place.h"
-#include "engine/fleet.h"
 #include "engine/loaded_image.h"
-#include "records/store.h"
 
 namespace CLI {
 class App;

@@ -20,6 +20,27 @@ std::string Line(std::string_view port, std::string_view mcuId, std::string_view
   return line.append("  ").append(state);
 }
 
+// A step of a headset's run, as -v prints it.
+std::string StepText(const UpgradeEvent& event) {
+  switch (event.step) {
+    case UpgradeStep::kRestarting:
+      return "restarting into the boot firmware";
+    case UpgradeStep::kBootFound:
+      return "boot firmware found at " + std::string(event.path);
+    case UpgradeStep::kBootVersion:
+      return "boot firmware version " + FormatHex(event.value, 4);
+    case UpgradeStep::kBegin:
+      return "Begin sent";
+    case UpgradeStep::kFinish:
+      return "every block confirmed; Finish sent";
+    case UpgradeStep::kTotal:
+      return "the headset answers the image total 0x" + FormatHex(event.value, 4);
+    case UpgradeStep::kRebooting:
+      return "Reboot sent";
+  }
+  return "";
+}
+
 }  // namespace
 
 bool HeadsetTable::Set(std::string_view port, std::string_view mcuId, std::string state) {
@@ -126,26 +147,6 @@ std::string StageText(records::RunStage stage) {
       return "rebooting";
     case records::RunStage::kDone:
       break;
-  }
-  return "";
-}
-
-std::string StepText(const UpgradeEvent& event) {
-  switch (event.step) {
-    case UpgradeStep::kRestarting:
-      return "restarting into the boot firmware";
-    case UpgradeStep::kBootFound:
-      return "boot firmware found at " + std::string(event.path);
-    case UpgradeStep::kBootVersion:
-      return "boot firmware version " + FormatHex(event.value, 4);
-    case UpgradeStep::kBegin:
-      return "Begin sent";
-    case UpgradeStep::kFinish:
-      return "every block confirmed; Finish sent";
-    case UpgradeStep::kTotal:
-      return "the headset answers the image total 0x" + FormatHex(event.value, 4);
-    case UpgradeStep::kRebooting:
-      return "Reboot sent";
   }
   return "";
 }

@@ -85,8 +85,6 @@ std::string TotalsText(const engine::StationTotals& totals,
                        engine::StationTotals::Clock::time_point now, bool virtualTime);
 // Where a run stands while it is under way, as flash --all's row shows it.
 std::string StageText(records::RunStage stage);
-// A step of a headset's run, as -v prints it.
-std::string StepText(const UpgradeEvent& event);
 // That the log `log` stopped taking records, told at once.
 std::string LogFailedText(const std::string& log, const std::string& why);
 // "connected", "connecting" or "away".

@@ -3,7 +3,6 @@
 #include <set>
 
 #include "cli/flashing.h"
-#include "console/run_view.h"
 #include "device/text.h"
 #include "records/yield.h"
 

@@ -6,7 +6,6 @@
 #include <map>
 
 #include "cli/flashing.h"
-#include "console/run_view.h"
 #include "device/text.h"
 #include "engine/station.h"
 #include "records/log_reader.h"
