@@ -20,6 +20,11 @@ std::string Line(std::string_view port, std::string_view mcuId, std::string_view
   return line.append("  ").append(state);
 }
 
+// "#3 ": the run a line of -v is about.
+std::string RunTag(std::size_t run) {
+  return std::string("#").append(std::to_string(run + 1)) + ' ';
+}
+
 // A step of a headset's run, as -v prints it.
 std::string StepText(const UpgradeEvent& event) {
   switch (event.step) {
@@ -65,12 +70,12 @@ void RunConsole::Progress(std::size_t run, records::RunStage stage, std::uint32_
                           std::uint32_t size) {
   if (!console_.verbose()) return;
   if (const std::optional<unsigned> tenth = tenths_.Next(run, stage, sent, size)) {
-    console_.Detail("#" + std::to_string(run + 1) + " " + std::to_string(*tenth * 10) + " % sent");
+    console_.Detail(RunTag(run) + std::to_string(*tenth * 10) + " % sent");
   }
 }
 
 void RunConsole::Step(std::size_t run, const UpgradeEvent& event) {
-  console_.Detail("#" + std::to_string(run + 1) + " " + StepText(event));
+  console_.Detail(RunTag(run) + StepText(event));
 }
 
 void RunConsole::StoreFailed(const std::string& why) { console_.Error(LogFailedText(log_, why)); }
