@@ -59,6 +59,12 @@ bool HeadsetTable::Set(std::string_view port, std::string_view mcuId, std::strin
   return true;
 }
 
+bool HeadsetTable::Set(std::size_t index, std::string state) {
+  if (rows_[index].state == state) return false;
+  rows_[index].state = std::move(state);
+  return true;
+}
+
 void HeadsetTable::Draw(std::vector<std::string> below) {
   std::vector<std::string> lines = {Line("USB PORT", "MCU ID", "STATE")};
   for (const Row& row : rows_) lines.push_back(Line(row.port, row.mcuId, row.state));

@@ -21,8 +21,8 @@ class Board : public RunObserver {
       : RunObserver(context, place), table_(context.console) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const std::optional<McuId>& mcuId = targets[i].info.mcuId;
-      names_.push_back(engine::RowName(targets[i].interface.usbPort, i + 1));
-      table_.Set(names_.back(), mcuId ? FormatMcuId(*mcuId) : "", "starting");
+      table_.Add({engine::RowName(targets[i].interface.usbPort, i + 1),
+                  mcuId ? FormatMcuId(*mcuId) : "", "starting"});
     }
   }
   // Its end is told by Ended, with the outcome.
@@ -41,11 +41,10 @@ class Board : public RunObserver {
 
  private:
   void Show(std::size_t run, std::string state) {
-    if (table_.Set(names_[run], "", std::move(state))) table_.Draw();
+    if (table_.Set(run, std::move(state))) table_.Draw();
   }
 
-  console::HeadsetTable table_;
-  std::vector<std::string> names_;  // each run's row
+  console::HeadsetTable table_;  // a row per run
 };
 
 // --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
