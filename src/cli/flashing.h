@@ -1,7 +1,6 @@
 // What the flashing commands (flash, flash --all, station) share: the options of a run and its
-// records, the image loaded for flashing, the log each record is kept in, and the observer of the
-// fleet that prints the steps of -v, tells the first Ctrl+C, and ends the process on a signal
-// once every headset has its record.
+// records, the image loaded for flashing, the place each record is kept in, and the observer of
+// the fleet that ends the process on a signal once every headset has its record.
 #pragma once
 
 #include <optional>
