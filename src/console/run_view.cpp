@@ -48,15 +48,11 @@ std::string StepText(const UpgradeEvent& event) {
 
 }  // namespace
 
-bool HeadsetTable::Set(std::string_view port, std::string_view mcuId, std::string state) {
+void HeadsetTable::Set(std::string_view port, std::string_view mcuId, std::string state) {
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return r.port == port; });
-  const bool added = row == rows_.end();
-  if (added) row = rows_.insert(row, Row{std::string(port), "", ""});
-  const bool sameId = mcuId.empty() || row->mcuId == mcuId;
-  if (!added && sameId && row->state == state) return false;
-  if (!sameId) row->mcuId = mcuId;
+  if (row == rows_.end()) row = rows_.insert(row, Row{std::string(port), "", ""});
+  if (!mcuId.empty()) row->mcuId = mcuId;
   row->state = std::move(state);
-  return true;
 }
 
 bool HeadsetTable::Set(std::size_t index, std::string state) {

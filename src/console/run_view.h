@@ -27,9 +27,10 @@ class HeadsetTable {
 
   explicit HeadsetTable(Console& console) : console_(console) {}
   // Sets the row of `port`, added below the others the first time; an empty `mcuId` keeps the
-  // one it has. False when the row stood so already.
-  bool Set(std::string_view port, std::string_view mcuId, std::string state);
-  // Adds a row below the others, whatever its port; then sets the state of the row `index`.
+  // one it has.
+  void Set(std::string_view port, std::string_view mcuId, std::string state);
+  // Adds a row below the others, whatever its port; then sets the state of the row `index`,
+  // false when it stood so already.
   void Add(Row row) { rows_.push_back(std::move(row)); }
   bool Set(std::size_t index, std::string state);
   const std::vector<Row>& rows() const { return rows_; }
