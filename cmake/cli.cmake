@@ -27,7 +27,8 @@ if(WIN32)
   target_include_directories(obrint_cli_deps SYSTEM INTERFACE ${OBRINT_CLI_THIRD_PARTY})
   set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/win/file_handle.cpp)
   set(OBRINT_SIGNALS ${CMAKE_SOURCE_DIR}/src/win/signals.cpp)
-  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp)
+  set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_win.cpp
+                         ${CMAKE_SOURCE_DIR}/src/win/hardware_host.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS obrint_win shell32 advapi32)
   set(OBRINT_CLI_LINK ${OBRINT_STATIC_LINK})
 else()
@@ -42,6 +43,7 @@ else()
   set(OBRINT_FILE_HANDLES ${CMAKE_SOURCE_DIR}/src/posix/file_handle.cpp)
   set(OBRINT_SIGNALS ${CMAKE_SOURCE_DIR}/src/posix/signals.cpp)
   set(OBRINT_CLI_BACKEND ${CMAKE_SOURCE_DIR}/src/cli/host_posix.cpp
+                         ${CMAKE_SOURCE_DIR}/src/posix/hardware_host.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/hidraw_bus.cpp
                          ${CMAKE_SOURCE_DIR}/src/posix/udev_watch.cpp)
   set(OBRINT_CLI_PLATFORM_LIBS PkgConfig::HIDAPI_HIDRAW PkgConfig::LIBUDEV Threads::Threads)
@@ -67,13 +69,14 @@ endif()
 add_library(obrint_records STATIC ${OBRINT_RECORDS_SOURCES})
 target_link_libraries(obrint_records PUBLIC obrint_files obrint_device obrint_cli_deps)
 add_library(obrint_engine STATIC ${OBRINT_ENGINE_SOURCES} ${OBRINT_SIGNALS})
-target_link_libraries(obrint_engine PUBLIC obrint_records obrint_device)
+target_link_libraries(obrint_engine PUBLIC obrint_records obrint_database obrint_device)
 if(NOT WIN32)
   target_link_libraries(obrint_engine PUBLIC Threads::Threads)
 endif()
 
 # What a command line says and asks, on a terminal or not.
-add_library(obrint_console STATIC ${OBRINT_SOURCE_ROOT}/src/console/console.cpp)
+add_library(obrint_console STATIC ${OBRINT_SOURCE_ROOT}/src/console/console.cpp
+                                  ${OBRINT_SOURCE_ROOT}/src/console/run_view.cpp)
 target_link_libraries(obrint_console PUBLIC obrint_engine obrint_device)
 
 # The virtual headsets as a host of the engine (obrint-cli --sim, the tests, the benchmarks).

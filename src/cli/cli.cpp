@@ -13,16 +13,6 @@
 namespace obrint::cli {
 namespace {
 
-constexpr unsigned kMaxSimHeadsets = 64;
-
-// Vendor and product IDs are hexadecimal, as in "2833:0021"; a 0x prefix is allowed.
-std::optional<std::uint16_t> ParseId(std::string_view text) {
-  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
-  const std::optional<std::uint32_t> value = ParseHex(text);
-  if (!value || *value > 0xFFFF) return std::nullopt;
-  return static_cast<std::uint16_t>(*value);
-}
-
 std::string ExitCodeHelp() {
   std::ostringstream text;
   text << "Exit status:\n";
@@ -52,8 +42,8 @@ std::string UnknownCommand(std::string_view word) {
 
 // The text options, parsed and checked once CLI11 is done.
 struct Texts {
-  std::string vid, pid, simState;
-  std::vector<std::string> mcuIds, simFaults;
+  std::string vid, pid;
+  std::vector<std::string> mcuIds;
 };
 
 void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
@@ -73,78 +63,22 @@ void DefineGlobal(CLI::App& app, Options& options, Texts& texts) {
   app.add_flag("--json", options.json, "one JSON object per command on stdout, no progress bar");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "print errors only");
   app.add_flag("-v,--verbose", options.verbose, "print each step")->excludes(quiet);
-  app.add_option("--sim", options.sim.count,
-                 "use N built-in virtual headsets (default 1), on ports 1-2.1, 1-2.2, ...")
-      ->expected(0, 1)
-      ->default_str("1")
-      ->check(CLI::Range(1u, kMaxSimHeadsets))
-      ->type_name("[N]");
-  app.add_option("--sim-fault", texts.simFaults,
-                 "give virtual headset N a fault: " + std::string(sim::FaultNames()))
-      ->type_name("N:KIND")
-      ->check([](const std::string& text) {
-        return sim::ParseFault(text) ? std::string() : "not N:KIND: " + text;
-      });
-  app.add_flag("--sim-real-time", options.sim.realTime, "the virtual headsets' waits really pass");
-  app.add_flag("--sim-no-ports", options.sim.noPorts,
-               "the virtual headsets tell no USB port (restarts take turns)");
-  app.add_flag("--sim-reuse-paths", options.sim.reusePaths,
-               "the virtual interfaces take the lowest free /dev/hidrawN, as Linux numbers them");
-  app.add_option("--sim-plug", options.simPlugMs,
-                 "station: the virtual headsets are plugged in one after another, MS apart")
-      ->type_name("MS");
-  app.add_option("--sim-plug-file", options.simPlugFile,
-                 "station: plug the virtual headsets in and out as FILE says, a step a line: "
-                 "\"MS plug N\", \"MS plug N boot\", \"MS unplug N\"")
-      ->type_name("FILE");
-  app.add_option("--sim-state", texts.simState,
-                 "keep the virtual headset's state in FILE between commands (implies --sim)")
-      ->type_name("FILE");
+  sim::AddOptions(app, options.sim);
 }
 
 // The checks CLI11 cannot make; an empty text when the options hold together.
 std::string Complete(const CLI::App& app, Options& options, const Texts& texts) {
-  options.sim.stateFile = texts.simState;
-  const bool plugged = app.count("--sim-plug") > 0 || !options.simPlugFile.empty();
-  options.simulated = app.count("--sim") > 0 || !texts.simState.empty() ||
-                      !texts.simFaults.empty() || options.sim.realTime || options.sim.noPorts ||
-                      options.sim.reusePaths || plugged;
-  if (plugged && !app.got_subcommand("station")) {
-    return "--sim-plug and --sim-plug-file rehearse a station";
-  }
-  if (app.count("--sim-plug") > 0 && !options.simPlugFile.empty()) {
-    return "--sim-plug and --sim-plug-file exclude each other";
-  }
-  if (app.count("--sim-plug") > 0)
-    options.sim.plugs = sim::PlugInTurn(options.sim.count, options.simPlugMs);
-  if (!options.simPlugFile.empty()) {
-    const Result<std::string> script = files::ReadText(options.simPlugFile);
-    if (!script) {
-      return "--sim-plug-file: " +
-             Message(script.failure(), files::WithSystemReason(options.simPlugFile));
-    }
-    std::string problem;
-    std::optional<std::vector<sim::PlugStep>> steps =
-        sim::ParsePlugScript(*script, options.sim.count, problem);
-    if (!steps) return "--sim-plug-file " + options.simPlugFile + ": " + problem;
-    options.sim.plugs = std::move(*steps);
-  }
-  if (!texts.simState.empty() && options.sim.count > 1) {
-    return "--sim-state keeps one virtual headset only";
-  }
-  for (const std::string& text : texts.simFaults) {
-    const std::optional<sim::Fault> fault = sim::ParseFault(text);
-    if (fault->headset > options.sim.count)
-      return "--sim-fault: there is no virtual headset " + text;
-    options.sim.faults.push_back(*fault);
+  if (std::string problem = sim::Complete(app, options.sim, app.got_subcommand("station"));
+      !problem.empty()) {
+    return problem;
   }
   if (options.all && !options.headsets.device.empty())
     return "--all and --device exclude each other";
   if (!options.onlyFailed.empty() && !options.all) return "--only-failed needs --all";
-  if (!texts.vid.empty() && !(options.headsets.vid = ParseId(texts.vid))) {
+  if (!texts.vid.empty() && !(options.headsets.vid = engine::ParseUsbId(texts.vid))) {
     return "--vid: not a hexadecimal ID: " + texts.vid;
   }
-  if (!texts.pid.empty() && !(options.headsets.pid = ParseId(texts.pid))) {
+  if (!texts.pid.empty() && !(options.headsets.pid = engine::ParseUsbId(texts.pid))) {
     return "--pid: not a hexadecimal ID: " + texts.pid;
   }
   for (const std::string& text : texts.mcuIds) {
@@ -255,10 +189,11 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   std::unique_ptr<Host> host;
   if (chosen->needsHeadset) {
     Result<std::unique_ptr<Host>> made =
-        options.simulated ? sim::MakeHost(options.sim) : MakeHardwareHost();
+        options.sim.used ? sim::MakeHost(options.sim.setup) : MakeHardwareHost();
     if (!made) {
-      reply.Fail(made.failure(), options.simulated ? files::WithSystemReason(options.sim.stateFile)
-                                                   : "the HID library could not be started");
+      reply.Fail(made.failure(), options.sim.used
+                                     ? files::WithSystemReason(options.sim.setup.stateFile)
+                                     : "the HID library could not be started");
       return Finish(context);
     }
     host = std::move(*made);
@@ -268,7 +203,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   chosen->run(context);
   if (host) {
     if (const Status kept = host->Finish(); !kept && !reply.failed()) {
-      reply.Fail(kept.failure(), files::WithSystemReason(options.sim.stateFile));
+      reply.Fail(kept.failure(), files::WithSystemReason(options.sim.setup.stateFile));
     }
   }
   return Finish(context);

@@ -39,8 +39,7 @@ struct Options {
   // values given (none given: any).
   engine::Selection headsets;
   bool json = false, quiet = false, verbose = false;
-  bool simulated = false;
-  sim::HostSetup sim;
+  sim::Options sim;  // --sim and the virtual headsets' options
 
   std::string image;              // flash, stamp, check, sample-image, station
   std::vector<std::string> logs;  // report
@@ -57,8 +56,6 @@ struct Options {
   std::string html;                // report --html FILE
   std::string since, imageFilter;  // report
   std::string db;                  // --db CONNINFO
-  unsigned simPlugMs = 0;          // station: --sim-plug MS
-  std::string simPlugFile;         // station: --sim-plug-file FILE
 };
 
 // What a command found out (its fields in the --json object), and how it ended.
@@ -102,6 +99,9 @@ std::span<const Command* const> PlatformCommands();
 void PrintJson(Context& context);
 // "boot" or "application", as the output names a firmware.
 std::string_view FirmwareName(FirmwareKind kind);
+// "dk1" or "dk2", and "DK1-compatible" or "DK2-compatible", as the output names a run mode.
+std::string RunModeName(RunMode mode);
+std::string RunModeTitle(RunMode mode);
 // IMAGE, the firmware image (*.bin) a command reads.
 void AddImageArgument(CLI::App& command, Options& options);
 

@@ -23,6 +23,11 @@ std::string_view FirmwareName(FirmwareKind kind) {
   return kind == FirmwareKind::kBoot ? "boot" : "application";
 }
 
+std::string RunModeName(RunMode mode) { return mode == RunMode::kDk1 ? "dk1" : "dk2"; }
+std::string RunModeTitle(RunMode mode) {
+  return mode == RunMode::kDk1 ? "DK1-compatible" : "DK2-compatible";
+}
+
 void Reply::Fail(Failure failure, std::string_view detail) {
   code = records::ExitCodeOf(failure);
   error = Message(failure, detail);

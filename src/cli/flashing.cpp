@@ -6,37 +6,12 @@
 #include <iostream>
 
 #include "engine/signals.h"
-#include "device/text.h"
-#include "files/files.h"
 #include "obrint_version.h"
 
 namespace obrint::cli {
 namespace {
 
 constexpr double kMaxTimeoutSeconds = 3600;
-// At the end of a run, how long the database may take for the records that wait.
-constexpr std::chrono::seconds kDatabaseGrace{5};
-
-// What -v prints of a headset's run.
-std::string StepLine(const UpgradeEvent& event) {
-  switch (event.step) {
-    case UpgradeStep::kRestarting:
-      return "restarting into the boot firmware";
-    case UpgradeStep::kBootFound:
-      return "boot firmware found at " + std::string(event.path);
-    case UpgradeStep::kBootVersion:
-      return "boot firmware version " + FormatHex(event.value, 4);
-    case UpgradeStep::kBegin:
-      return "Begin sent";
-    case UpgradeStep::kFinish:
-      return "every block confirmed; Finish sent";
-    case UpgradeStep::kTotal:
-      return "the headset answers the image total 0x" + FormatHex(event.value, 4);
-    case UpgradeStep::kRebooting:
-      return "Reboot sent";
-  }
-  return "";
-}
 
 }  // namespace
 
@@ -73,15 +48,12 @@ void AddRunOptions(CLI::App& command, Options& options) {
 }
 
 std::optional<engine::LoadedImage> LoadFlashableImage(Context& context) {
-  const Options& options = context.options;
-  Result<engine::LoadedImage> image = engine::LoadImage(options.image);
-  context.reply.fields["image_path"] = options.image;
+  std::string detail;
+  Result<engine::LoadedImage> image =
+      engine::LoadFlashable(context.options.image, context.options.force, detail);
+  context.reply.fields["image_path"] = context.options.image;
   if (!image) {
-    context.reply.Fail(image.failure(), files::WithSystemReason(options.image));
-    return std::nullopt;
-  }
-  if (const Status flashable = engine::Flashable(*image, options.force); !flashable) {
-    context.reply.Fail(flashable.failure(), options.image);
+    context.reply.Fail(image.failure(), detail);
     return std::nullopt;
   }
   return std::move(*image);
@@ -89,37 +61,22 @@ std::optional<engine::LoadedImage> LoadFlashableImage(Context& context) {
 
 std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image) {
   const Options& options = context.options;
-  RunPlace place;
-  place.setting = {OBRINT_VERSION_TEXT,
-                   options.station.empty() ? HostName() : options.station,
-                   options.operatorName,
-                   image.path,
-                   static_cast<std::uint32_t>(image.bytes.size()),
-                   image.sha256,
-                   image.check.storedChecksum};
-  if (!options.log.empty()) {
-    Result<records::LogFile> log = records::LogFile::Open(options.log);
-    if (!log) {
-      context.reply.Fail(log.failure(), files::WithSystemReason(options.log));
-      return std::nullopt;
-    }
-    place.log = std::make_unique<records::LogFile>(std::move(*log));
-  }
-  if (options.db.empty()) return place;
-  if (!place.log) {
+  if (!options.db.empty() && options.log.empty()) {
     context.reply.Fail(Failure::kBadUsage,
                        "--db needs --log, which keeps each record until the database has it");
     return std::nullopt;
   }
   std::string detail;
-  Result<std::unique_ptr<database::Outbox>> outbox =
-      database::OpenOutbox(*place.log, options.db, detail);
-  if (!outbox) {
-    context.reply.Fail(outbox.failure(), detail);
+  Result<RunPlace> place = engine::OpenRunPlace(
+      {OBRINT_VERSION_TEXT, options.station.empty() ? HostName() : options.station,
+       options.operatorName, image.path, static_cast<std::uint32_t>(image.bytes.size()),
+       image.sha256, image.check.storedChecksum},
+      options.log, options.db, detail);
+  if (!place) {
+    context.reply.Fail(place.failure(), detail);
     return std::nullopt;
   }
-  place.outbox = std::move(*outbox);
-  return place;
+  return std::move(*place);
 }
 
 CLI::Option* AddDatabaseOption(CLI::App& command, Options& options) {
@@ -134,46 +91,12 @@ RunObserver::~RunObserver() {
   if (place_.outbox) place_.outbox->Tell(nullptr);
 }
 
-void RunObserver::Refused(const std::string& recordId, const std::string& usbPort,
-                          const std::string& why) {
-  // Two lines, each short: the ID alone takes 36 columns.
-  context_.console.Error("the database refused record " + recordId + "\n  at USB port " +
-                         (usbPort.empty() ? "-" : usbPort) + "; it stays in the log: " + why);
-}
-
-void RunObserver::Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
-                           std::uint32_t size) {
-  if (!context_.console.verbose()) return;
-  if (const std::optional<unsigned> tenth = tenths_.Next(run, stage, sent, size)) {
-    context_.console.Detail("#" + std::to_string(run + 1) + " " + std::to_string(*tenth * 10) +
-                            " % sent");
-  }
-}
-
-void RunObserver::Step(std::size_t run, const UpgradeEvent& event) {
-  context_.console.Detail("#" + std::to_string(run + 1) + " " + StepLine(event));
-}
-
-void RunObserver::StoreFailed(const std::string& why) {
-  context_.console.Error(LogFailedText(context_.options.log, why));
-}
-
-void RunObserver::FirstInterrupt() {
-  context_.console.Error(
-      "Ctrl+C: no further headset starts; those under way finish. Press Ctrl+C again to stop "
-      "at once: each headset is then recorded as it stands.");
-}
-
 void RunObserver::Ending(const std::vector<HeadsetRecord>& records, int signal) {
   Console& console = context_.console;
   console.EndProgress();
   console.Error("stopped by signal " + std::to_string(signal) + "; every headset has its record");
   if (console.json()) {
-    nlohmann::ordered_json headsets = nlohmann::ordered_json::array();
-    for (const HeadsetRecord& record : records) {
-      headsets.push_back(records::RecordJson(place_.setting, record));
-    }
-    context_.reply.fields["headsets"] = std::move(headsets);
+    context_.reply.fields["headsets"] = records::RecordsJson(place_.setting, records);
     context_.reply.Stop(signal, "stopped by signal " + std::to_string(signal));
     PrintJson(context_);
   }
@@ -191,35 +114,16 @@ engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& im
                                  RunPlace& place, RunObserver& observer) {
   context.signals.TakeOver();
   if (place.outbox) place.outbox->Tell(&observer);
-  return {*context.host,
-          image,
-          context.signals,
-          place.setting,
-          context.options.timeoutMs,
-          place.outbox ? place.outbox.get() : static_cast<records::RecordStore*>(place.log.get()),
-          &observer};
+  return {*context.host, image,    context.signals, place.setting, context.options.timeoutMs,
+          place.store(), &observer};
 }
 
-std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state) {
-  std::string row(port);
-  row.resize(std::max<std::size_t>(row.size(), 10), ' ');
-  row.append(" ").append(mcuId.empty() ? "-" : mcuId);
-  row.resize(std::max<std::size_t>(row.size(), 35), ' ');
-  return row.append("  ").append(state);
-}
-
-bool OnVirtualTime(const Options& options) { return options.simulated && !options.sim.realTime; }
-
-std::string LogFailedText(const std::string& log, const std::string& why) {
-  return "the log " + log + " stopped taking records (" + why +
-         "): no further headset is taken; those under way finish, and each record the log "
-         "could not take is printed at the end";
+bool OnVirtualTime(const Options& options) {
+  return options.sim.used && !options.sim.setup.realTime;
 }
 
 nlohmann::ordered_json LinkJson(const database::Link& link) {
-  nlohmann::ordered_json json = {{"state", link.connected      ? "connected"
-                                           : link.away.empty() ? "connecting"
-                                                               : "away"}};
+  nlohmann::ordered_json json = {{"state", console::LinkState(link)}};
   if (!link.away.empty()) json["reason"] = link.away;
   json["waiting"] = link.waiting;
   json["refused"] = link.refused;
@@ -227,23 +131,25 @@ nlohmann::ordered_json LinkJson(const database::Link& link) {
 }
 
 void CloseOutbox(Context& context, const RunPlace& place) {
-  if (!place.outbox) return;
-  const database::Link link = place.outbox->Close(kDatabaseGrace);
-  place.outbox->Tell(nullptr);
-  context.reply.fields["database"] = LinkJson(link);
-  if (link.waiting == 0) return;
-  context.console.Warn(std::to_string(link.waiting) + " records wait in " + context.options.log +
+  const std::optional<database::Link> link = place.CloseOutbox();
+  if (!link) return;
+  context.reply.fields["database"] = LinkJson(*link);
+  if (link->waiting == 0) return;
+  context.console.Warn(std::to_string(link->waiting) + " records wait in " + context.options.log +
                        " for the next push");
+}
+
+void PutImage(nlohmann::ordered_json& fields, const records::RunSetting& setting) {
+  fields["image_size"] = setting.imageSize;
+  fields["image_sha256"] = setting.imageSha256;
+  fields["image_checksum"] = records::ChecksumText(setting.imageChecksum);
 }
 
 void EndRunPlace(Context& context, const RunPlace& place,
                  const std::vector<HeadsetRecord>& unkept) {
   if (unkept.empty()) return;
   Console& console = context.console;
-  nlohmann::ordered_json records = nlohmann::ordered_json::array();
-  for (const HeadsetRecord& record : unkept) {
-    records.push_back(records::RecordJson(place.setting, record));
-  }
+  const nlohmann::ordered_json records = records::RecordsJson(place.setting, unkept);
   context.reply.fields["unlogged"] = records;
   const std::string count = std::to_string(unkept.size());
   if (!console.json()) {

@@ -1,17 +1,14 @@
 // What the flashing commands (flash, flash --all, station) share: the options of a run and its
-// records, the image loaded for flashing, the log each record is kept in, and the observer of the
-// fleet that prints the steps of -v, tells the first Ctrl+C, and ends the process on a signal
-// once every headset has its record.
+// records, the image loaded for flashing, the place each record is kept in, and the observer of
+// the fleet that ends the process on a signal once every headset has its record.
 #pragma once
 
 #include <optional>
-#include <string_view>
 
 #include "cli/command.h"
-#include "database/outbox.h"
-#include "engine/fleet.h"
+#include "console/run_view.h"
+#include "engine/run_place.h"
 #include "engine/loaded_image.h"
-#include "records/store.h"
 
 namespace CLI {
 class App;
@@ -26,34 +23,21 @@ void AddRunOptions(CLI::App& command, Options& options);
 // cannot be read or is no image to flash. Before any headset is touched.
 std::optional<engine::LoadedImage> LoadFlashableImage(Context& context);
 
-// Where a run's records go.
-struct RunPlace {
-  records::RunSetting setting;
-  std::unique_ptr<records::LogFile> log;
-  std::unique_ptr<database::Outbox> outbox;  // --db: from the log to the database
-};
+using engine::RunPlace;
 // The setting of the run and its log, opened for appending, with the database's outbox over it;
 // fails the reply, before any headset is touched, when the log does not open (file error), or
 // --db is given without --log or cannot be read.
 std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage& image);
 
-// What a flashing command hears of its fleet: with -v the steps and every 10 % of each image; the
-// first Ctrl+C and a log that stops taking records, told at once; and when a signal ends the run,
-// every headset's record, then the end of the process with 128 + the signal's number.
-// A record the database refuses is told on stderr.
-class RunObserver : public engine::FleetObserver, public database::OutboxListener {
+// What a flashing command hears of its fleet: what a run tells on the console as it goes, and
+// when a signal ends the run, every headset's record, then the end of the process with 128 + the
+// signal's number.
+class RunObserver : public console::RunConsole {
  public:
-  RunObserver(Context& context, const RunPlace& place) : context_(context), place_(place) {}
+  RunObserver(Context& context, const RunPlace& place)
+      : RunConsole(context.console, context.options.log), context_(context), place_(place) {}
   ~RunObserver() override;
-  void Progress(std::size_t run, records::RunStage stage, std::uint32_t sent,
-                std::uint32_t size) override;
-  void Step(std::size_t run, const UpgradeEvent& event) override;
-  void StoreFailed(const std::string& why) override;
-  void FirstInterrupt() override;
   void Ending(const std::vector<HeadsetRecord>& records, int signal) override;
-  void LinkChanged(const database::Link&) override {}
-  void Refused(const std::string& recordId, const std::string& usbPort,
-               const std::string& why) override;
 
  protected:
   // Ends the process with `status`, once the output is out.
@@ -61,29 +45,23 @@ class RunObserver : public engine::FleetObserver, public database::OutboxListene
 
   Context& context_;
   const RunPlace& place_;
-
- private:
-  engine::Tenths tenths_;
 };
 
 // The fleet's setup for a run of the command, whose observer hears the database too; from now on
 // the run decides how a signal ends it.
 engine::FleetSetup FleetSetupFor(Context& context, const engine::LoadedImage& image,
                                  RunPlace& place, RunObserver& observer);
-// The words that tell, at once, that the log stopped taking records.
-std::string LogFailedText(const std::string& log, const std::string& why);
 // Once the run's records are kept: the database's last chance to take those that wait, where it
 // stands in the command's object ("database"), and how many records wait in the log for a push.
 void CloseOutbox(Context& context, const RunPlace& place);
 // The database's state, as the command's object and the station's events give it.
 nlohmann::ordered_json LinkJson(const database::Link& link);
+// The image of the run in the command's object: image_size, image_sha256, image_checksum.
+void PutImage(nlohmann::ordered_json& fields, const records::RunSetting& setting);
 // The records the log could not take, whole: in the command's object ("unlogged"), and without
 // --json on stderr, a line each. Then a file error, unless a headset's outcome is worse.
 void EndRunPlace(Context& context, const RunPlace& place, const std::vector<HeadsetRecord>& unkept);
 
-// A row of the live table of flash --all and of the station: a headset's port, its MCU ID, and
-// where it stands. The table's header is the row of the columns' names.
-std::string HeadsetRow(std::string_view port, std::string_view mcuId, std::string_view state);
 // Whether the run's waits pass on the virtual headsets' own clock (--sim without --sim-real-time):
 // its durations are then no real headset's.
 bool OnVirtualTime(const Options& options);

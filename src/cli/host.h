@@ -1,5 +1,5 @@
-// The command line's hosts (engine/host.h): the platform's (host_posix.cpp, host_win.cpp), with
-// what else the platform gives a process, or the virtual headsets (host_sim.cpp) as --sim sets
+// The command line's hosts (engine/host.h): the platform's, with what else the platform gives a
+// process (host_posix.cpp, host_win.cpp), or the virtual headsets (sim/sim_host.h) as --sim sets
 // them up.
 #pragma once
 
@@ -21,9 +21,8 @@ using console::ProgressBar;
 using console::TerminalSize;
 using console::Verbosity;
 using engine::Host;
-
-// The platform's HID stack. Failure::kNoHeadset when it cannot be started.
-Result<std::unique_ptr<Host>> MakeHardwareHost();
+using engine::HostName;
+using engine::MakeHardwareHost;
 
 // The process as its platform gives it to the command line: its arguments as UTF-8, and what its
 // streams are. For the life of the object a Windows console takes UTF-8 and escape sequences, and
@@ -50,8 +49,5 @@ class Process {
   unsigned codePage_ = 0;         // Windows: the console's output code page, given back after
   unsigned long errorsMode_ = 0;  // Windows: the error console's mode, given back after
 };
-
-// The computer's name, for the station a record names by default.
-std::string HostName();
 
 }  // namespace obrint::cli

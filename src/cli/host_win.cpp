@@ -1,37 +1,14 @@
-// Windows: headsets through hid.dll, bound once for the command, and the Windows clock; the
-// process as Windows gives it.
+// Windows: the process as Windows gives it.
 #include <windows.h>
 #include <io.h>
 #include <shellapi.h>
 
 #include "cli/command.h"
 #include "cli/host.h"
-#include "win/arrival_watch_win.h"
-#include "win/clock.h"
-#include "win/hid_bus.h"
 #include "winbase/handles.h"
 #include "winbase/text.h"
 
 namespace obrint::cli {
-namespace {
-
-class Win32Host : public Host {
- public:
-  HidBus& bus() override { return bus_; }
-  Clock& clock() override { return clock_; }
-  std::string_view name() const override { return "hid.dll"; }
-  std::unique_ptr<ArrivalWatch> WatchArrivals() override { return win::InterfaceWatch::Start(); }
-
- private:
-  win::Win32HidBus bus_{win::Win32HidBus::Binding::kForLife};
-  win::Win32Clock clock_;
-};
-
-}  // namespace
-
-Result<std::unique_ptr<Host>> MakeHardwareHost() {
-  return std::unique_ptr<Host>(std::make_unique<Win32Host>());
-}
 
 // Debian packages no libpq for this build: no push, no db (a collector pushes the logs).
 std::span<const Command* const> PlatformCommands() { return {}; }
@@ -67,13 +44,6 @@ TerminalSize Process::ErrorTerminalSize() {
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return {};
   return {static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1),
           static_cast<unsigned>(info.srWindow.Bottom - info.srWindow.Top + 1)};
-}
-
-std::string HostName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
-  DWORD size = sizeof name;
-  if (::GetComputerNameA(name, &size)) return name;
-  return "station";
 }
 
 }  // namespace obrint::cli

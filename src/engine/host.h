@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "device/arrival_watch.h"
@@ -27,6 +28,12 @@ class Host {
   // Ends the session: keeps whatever must outlive it (a virtual headset's state).
   virtual Status Finish() { return {}; }
 };
+
+// The platform's HID stack (posix/hardware_host.cpp, win/hardware_host.cpp, linked into the
+// command line): Failure::kNoHeadset when it cannot be started.
+Result<std::unique_ptr<Host>> MakeHardwareHost();
+// The computer's name, for the station a record names by default.
+std::string HostName();
 
 // The requests to stop that a run minds: the process's signals, or a test's. The first Ctrl+C
 // asks a run to wind down (no headset starts any more, those under way finish); a second, or

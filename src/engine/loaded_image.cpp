@@ -24,10 +24,15 @@ Result<LoadedImage> LoadImage(const std::string& path) {
   return image;
 }
 
-Status Flashable(const LoadedImage& image, bool force) {
-  const Status verdict = image.check.verdict;
-  if (force && verdict.failed() && verdict.failure() == Failure::kChecksumMismatch) return {};
-  return verdict;
+Result<LoadedImage> LoadFlashable(const std::string& path, bool force, std::string& detail) {
+  Result<LoadedImage> image = LoadImage(path);
+  detail = image ? path : files::WithSystemReason(path);
+  if (!image) return image;
+  const Status verdict = image->check.verdict;
+  if (verdict.failed() && !(force && verdict.failure() == Failure::kChecksumMismatch)) {
+    return verdict.failure();
+  }
+  return image;
 }
 
 }  // namespace obrint::engine

@@ -21,8 +21,8 @@ struct LoadedImage {
 // Reads the file once; Failure::kFileNotOpened or kFileUnreadable.
 Result<LoadedImage> LoadImage(const std::string& path);
 
-// Whether the image may be flashed: its check's verdict, where `force` lifts only a checksum that
-// does not check out.
-Status Flashable(const LoadedImage& image, bool force);
+// The image read, if it may be flashed: by its check's verdict, where `force` lifts only a
+// checksum that does not check out. A failure's words in `detail`.
+Result<LoadedImage> LoadFlashable(const std::string& path, bool force, std::string& detail);
 
 }  // namespace obrint::engine

@@ -82,4 +82,20 @@ std::string RowName(const std::string& usbPort, std::size_t n) {
   return usbPort.empty() ? std::string("#").append(std::to_string(n)) : usbPort;
 }
 
+Selection SameHeadset(const Selection& selection, const Target& target) {
+  Selection again = selection;
+  again.device.clear();
+  again.usbPorts = {target.interface.usbPort};
+  again.mcuIds.clear();
+  if (target.info.mcuId) again.mcuIds = {*target.info.mcuId};
+  return again;
+}
+
+std::optional<std::uint16_t> ParseUsbId(std::string_view text) {
+  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+  const std::optional<std::uint32_t> value = ParseHex(text);
+  if (!value || *value > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
+}
+
 }  // namespace obrint::engine

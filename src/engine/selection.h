@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/headset.h"
@@ -41,6 +42,12 @@ Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Selection& selecti
 // The one headset the selection describes; Failure::kSeveralHeadsets, with `why` listing them,
 // where several do.
 Result<Target> SelectHeadset(HidBus& bus, const Selection& selection, std::string* why = nullptr);
+
+// The same headset as `target` after a restart: found again by its port and MCU ID.
+Selection SameHeadset(const Selection& selection, const Target& target);
+// A vendor or product ID in hexadecimal, as in "2833:0021", a 0x prefix allowed; nullopt for
+// anything else.
+std::optional<std::uint16_t> ParseUsbId(std::string_view text);
 
 // "port 1-2.3  /dev/hidraw3  MCU ID …": a headset as the messages name it.
 std::string Describe(const Target& target);

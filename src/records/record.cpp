@@ -58,6 +58,13 @@ std::string VersionText(const std::optional<std::uint16_t>& version) {
   return version ? FormatHex(*version, 4) : "";
 }
 
+nlohmann::ordered_json RecordsJson(const RunSetting& setting,
+                                   const std::vector<HeadsetRecord>& records) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const HeadsetRecord& record : records) array.push_back(RecordJson(setting, record));
+  return array;
+}
+
 nlohmann::ordered_json RecordJson(const RunSetting& setting, const HeadsetRecord& record) {
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(record.ended - record.started);

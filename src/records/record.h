@@ -73,5 +73,8 @@ std::string ChecksumText(std::uint32_t checksum);
 // "0025", or empty when not read.
 std::string VersionText(const std::optional<std::uint16_t>& version);
 nlohmann::ordered_json RecordJson(const RunSetting& setting, const HeadsetRecord& record);
+// The records of a run, in an array.
+nlohmann::ordered_json RecordsJson(const RunSetting& setting,
+                                   const std::vector<HeadsetRecord>& records);
 
 }  // namespace obrint::records

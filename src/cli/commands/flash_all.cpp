@@ -14,35 +14,15 @@ using engine::Target;
 using records::RunOutcome;
 using records::RunStage;
 
-constexpr int kBarWidth = 20;
-
-std::string StageName(RunStage stage) {
-  switch (stage) {
-    case RunStage::kWaiting:
-      return "waiting for its turn";
-    case RunStage::kRestarting:
-      return "restarting into the boot firmware";
-    case RunStage::kFlashing:
-      return "flashing";
-    case RunStage::kRebooting:
-      return "rebooting";
-    case RunStage::kDone:
-      break;
-  }
-  return "";
-}
-
-// The live table, a row per headset under the header, redrawn as the workers report.
+// The live table, a row per headset, redrawn as the workers report.
 class Board : public RunObserver {
  public:
   Board(Context& context, const RunPlace& place, const std::vector<Target>& targets)
-      : RunObserver(context, place) {
-    lines_.push_back(HeadsetRow("USB PORT", "MCU ID", "STATE"));
+      : RunObserver(context, place), table_(context.console) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const std::optional<McuId>& mcuId = targets[i].info.mcuId;
-      heads_.push_back(HeadsetRow(engine::RowName(targets[i].interface.usbPort, i + 1),
-                                  mcuId ? FormatMcuId(*mcuId) : "", ""));
-      lines_.push_back(heads_.back() + "starting");
+      table_.Add({engine::RowName(targets[i].interface.usbPort, i + 1),
+                  mcuId ? FormatMcuId(*mcuId) : "", "starting"});
     }
   }
   // Its end is told by Ended, with the outcome.
@@ -50,44 +30,22 @@ class Board : public RunObserver {
     RunObserver::Progress(run, stage, sent, size);
     if (stage == RunStage::kDone) return;
     Show(run, stage == RunStage::kFlashing && size > 0
-                  ? "flashing " +
-                        ProgressBar(static_cast<int>(std::uint64_t{sent} * 100 / size), kBarWidth)
-                  : StageName(stage));
+                  ? console::FlashingText(static_cast<int>(std::uint64_t{sent} * 100 / size))
+                  : console::StageText(stage));
   }
   void Ended(std::size_t run, const HeadsetRecord& record) override {
-    const RunOutcome outcome = record.outcome();
-    if (outcome == RunOutcome::kFlashed) {
-      return Show(run, "flashed " + records::VersionText(record.firmwareAfter));
-    }
-    if (outcome == RunOutcome::kNotStarted) return Show(run, record.reason());
-    Show(run, std::string(records::OutcomeName(outcome)) + ": " + record.reason());
+    Show(run, record.outcome() == RunOutcome::kFlashed
+                  ? "flashed " + records::VersionText(record.firmwareAfter)
+                  : console::UnflashedText(record));
   }
 
  private:
-  void Show(std::size_t index, const std::string& state) {
-    std::string line = heads_[index] + state;
-    if (line == lines_[index + 1]) return;
-    lines_[index + 1] = std::move(line);
-    context_.console.Table(lines_);
+  void Show(std::size_t run, std::string state) {
+    if (table_.Set(run, std::move(state))) table_.Draw();
   }
 
-  std::vector<std::string> heads_;  // each row's port and MCU ID
-  std::vector<std::string> lines_;
+  console::HeadsetTable table_;  // a row per run
 };
-
-std::string SummaryLine(const HeadsetRecord& record, const Target& target, std::size_t index,
-                        bool virtualTime) {
-  using records::VersionText;
-  std::string line = engine::RowName(target.interface.usbPort, index + 1) + "  MCU ID " +
-                     (record.mcuId ? FormatMcuId(*record.mcuId) : "(not read)") + "  " +
-                     (record.firmwareBefore ? VersionText(record.firmwareBefore) : "boot") +
-                     " -> " + (record.firmwareAfter ? VersionText(record.firmwareAfter) : "?") +
-                     "  " + std::string(records::OutcomeName(record.outcome()));
-  if (const std::string reason = record.reason(); !reason.empty()) line += ": " + reason;
-  const auto ms = std::chrono::duration<double>(record.ended - record.started).count();
-  // On virtual time the duration is no real headset's.
-  return virtualTime ? line : line + "  " + FormatFixed(ms, 1) + " s";
-}
 
 // --only-failed LOG: the headsets whose last record in the log failed; the others are left alone
 // and listed. False, with the reply failed, when the log cannot be read.
@@ -143,11 +101,10 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
   CloseOutbox(context, *place);
   console.EndProgress();
 
-  Json headsets = Json::array();
   std::size_t flashed = 0, notStarted = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    headsets.push_back(records::RecordJson(place->setting, records[i]));
-    console.Say(SummaryLine(records[i], (*targets)[i], i, OnVirtualTime(options)));
+    console.Say(console::RecordLine(engine::RowName((*targets)[i].interface.usbPort, i + 1),
+                                    records[i], OnVirtualTime(options)));
     flashed += records[i].outcome() == RunOutcome::kFlashed;
     notStarted += records[i].outcome() == RunOutcome::kNotStarted;
   }
@@ -159,11 +116,9 @@ void FlashAll(Context& context, const engine::LoadedImage& image) {
   }
   const std::size_t failed = records.size() - flashed - notStarted;
   Json& fields = context.reply.fields;
-  fields["image_size"] = image.bytes.size();
-  fields["image_sha256"] = image.sha256;
-  fields["image_checksum"] = records::ChecksumText(image.check.storedChecksum);
+  PutImage(fields, place->setting);
   fields["follow"] = fleet.byPort() ? "port" : "turns";
-  fields["headsets"] = std::move(headsets);
+  fields["headsets"] = records::RecordsJson(place->setting, records);
   fields["strays"] = std::move(strays);
   fields["totals"] = {{"headsets", records.size()},
                       {"flashed", flashed},

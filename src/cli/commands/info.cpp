@@ -60,16 +60,15 @@ void Run(Context& context) {
   fields["mcu_id"] = McuIdOf(target->info);
   const Result<RunModeState> mode = ReadHeadsetRunMode(bus, found.path);
   const bool hasMode = mode && mode->mode;
-  fields["run_mode"] = hasMode ? (*mode->mode == RunMode::kDk1 ? "dk1" : "dk2") : "";
+  fields["run_mode"] = hasMode ? RunModeName(*mode->mode) : "";
   Console& console = context.console;
   console.Say("device:           " + found.path);
   if (!found.usbPort.empty()) console.Say("USB port:         " + found.usbPort);
   console.Say("firmware version: " + OrNotRead(VersionOf(target->info)));
   console.Say("MCU ID:           " + OrNotRead(McuIdOf(target->info)));
-  console.Say("run mode:         " +
-              (hasMode ? std::string(*mode->mode == RunMode::kDk1 ? "DK1-compatible (dk1)"
-                                                                  : "DK2-compatible (dk2)")
-                       : std::string("none")));
+  console.Say(
+      "run mode:         " +
+      (hasMode ? RunModeTitle(*mode->mode) + " (" + RunModeName(*mode->mode) + ")" : "none"));
   if (!target->info.firmwareVersion || !target->info.mcuId) {
     context.reply.Fail(Failure::kReportRefused, !target->info.firmwareVersion && !target->info.mcuId
                                                     ? "its version and MCU ID"

@@ -8,11 +8,6 @@
 namespace obrint::cli {
 namespace {
 
-std::string ModeName(RunMode mode) { return mode == RunMode::kDk1 ? "dk1" : "dk2"; }
-std::string ModeTitle(RunMode mode) {
-  return mode == RunMode::kDk1 ? "DK1-compatible" : "DK2-compatible";
-}
-
 void Define(CLI::App& command, Options& options) {
   command.add_option("MODE", options.mode, "dk1 or dk2; none shows the current mode")
       ->check(CLI::IsMember({"dk1", "dk2"}));
@@ -47,14 +42,14 @@ void Run(Context& context) {
   if (!version.empty()) context.reply.fields["firmware_version"] = version;
   if (!mode) context.reply.Fail(mode.failure(), why);
   if (context.options.mode.empty()) {
-    context.reply.fields["run_mode"] = mode ? ModeName(*mode) : "";
-    if (mode) context.console.Say(ModeName(*mode) + " (" + ModeTitle(*mode) + ")");
+    context.reply.fields["run_mode"] = mode ? RunModeName(*mode) : "";
+    if (mode) context.console.Say(RunModeName(*mode) + " (" + RunModeTitle(*mode) + ")");
     return;
   }
   const RunMode wanted = context.options.mode == "dk1" ? RunMode::kDk1 : RunMode::kDk2;
-  context.reply.fields["requested"] = ModeName(wanted);
+  context.reply.fields["requested"] = RunModeName(wanted);
   if (!mode) return;  // as in the window, only a headset that shows a mode takes one
-  context.reply.fields["previous"] = ModeName(*mode);
+  context.reply.fields["previous"] = RunModeName(*mode);
   if (context.signals.first()) return;  // stopped before anything was written
   engine::SignalClock clock(context.host->clock(), context.signals);
   if (const Status switched = SwitchRunMode(bus, clock, path, wanted); !switched) {
@@ -64,31 +59,27 @@ void Run(Context& context) {
     context.reply.fields["run_mode"] = "";
     context.reply.fields["confirmed"] = false;
     return context.reply.Stop(context.signals.first(),
-                              "the run mode " + ModeName(wanted) +
+                              "the run mode " + RunModeName(wanted) +
                                   " was written and the headset restarted into it; it was not "
                                   "read back");
   }
   // Back after the restart: the same headset, found again by its port and MCU ID.
-  engine::Selection again = context.options.headsets;
-  again.device.clear();
-  again.usbPorts = {target->interface.usbPort};
-  again.mcuIds.clear();
-  if (target->info.mcuId) again.mcuIds = {*target->info.mcuId};
   std::optional<RunMode> now;
-  if (const Result<engine::Target> back = engine::SelectHeadset(bus, again)) {
+  if (const Result<engine::Target> back =
+          engine::SelectHeadset(bus, engine::SameHeadset(context.options.headsets, *target))) {
     if (const Result<RunMode> read = ModeOf(bus, back->interface.path, why)) now = *read;
   }
-  context.reply.fields["run_mode"] = now ? ModeName(*now) : "";
+  context.reply.fields["run_mode"] = now ? RunModeName(*now) : "";
   context.reply.fields["confirmed"] = now == std::optional(wanted);
   if (!now) {
     context.console.Warn("the mode was written, but the headset could not be read back");
-    context.console.Say("run mode set to " + ModeName(wanted) + " (not confirmed)");
+    context.console.Say("run mode set to " + RunModeName(wanted) + " (not confirmed)");
     return;
   }
   if (*now != wanted) {
-    return context.reply.Fail(Failure::kReadBackMismatch, ModeName(*now));
+    return context.reply.Fail(Failure::kReadBackMismatch, RunModeName(*now));
   }
-  context.console.Say("run mode set to " + ModeName(wanted) + " (" + ModeTitle(wanted) + ")");
+  context.console.Say("run mode set to " + RunModeName(wanted) + " (" + RunModeTitle(wanted) + ")");
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 // table, one row per port, with the totals below it; without one, or with --json, one JSON line
 // per event on stdout, the last one the command's own object.
 #include <CLI/CLI.hpp>
-#include <condition_variable>
 #include <csignal>
 #include <map>
-#include <thread>
 
 #include "cli/flashing.h"
 #include "device/text.h"
@@ -19,8 +17,6 @@ using engine::StationEvent;
 using Json = nlohmann::ordered_json;
 using records::RunOutcome;
 using Steady = std::chrono::steady_clock;
-
-constexpr int kBarWidth = 20;
 
 void Define(CLI::App& command, Options& options) {
   command.add_flag("--again", options.again,
@@ -48,53 +44,47 @@ std::string_view KindName(StationEvent::Kind kind) {
   return kNames[static_cast<std::size_t>(kind)];
 }
 
-// "database connected", "database away, 3 waiting: ..."
-std::string LinkText(const database::Link& link) {
-  std::string text = "database ";
-  text += link.connected ? "connected" : link.away.empty() ? "connecting" : "away";
-  if (link.waiting > 0) text += ", " + std::to_string(link.waiting) + " waiting";
-  if (link.refused > 0) text += ", " + std::to_string(link.refused) + " refused";
-  return link.connected || link.away.empty() ? text : text + ": " + link.away;
-}
-
 // What the station tells, shown: the rows and totals, or a JSON line each; and its end.
 class View : public RunObserver {
  public:
   View(Context& context, const RunPlace& place)
       : RunObserver(context, place),
         setting_(place.setting),
-        lines_(context.console.json() || !terminal()),
-        virtualTime_(OnVirtualTime(context.options)) {
+        lines_(context.console.json() || !context.console.terminal()),
+        virtualTime_(OnVirtualTime(context.options)),
+        table_(context.console) {
     // The totals move on while no headset does.
-    if (!lines_) ticker_ = std::jthread([this](std::stop_token stop) { Tick(stop); });
+    if (!lines_) {
+      ticker_.emplace([this] {
+        const std::lock_guard drawing(mutex_);
+        Draw();
+      });
+    }
   }
 
   void Tell(const StationEvent& event) {
     const std::lock_guard lock(mutex_);
     // Written above the table, which stays.
     if (event.kind == StationEvent::Kind::kLogFailed) {
-      context_.console.Error(LogFailedText(context_.options.log, event.why));
+      context_.console.Error(console::LogFailedText(context_.options.log, event.why));
     }
     if (event.kind == StationEvent::Kind::kDone) told_.insert(event.run);
     totals_.Count(event, Steady::now());
     if (lines_) return Line(event);
     if (event.kind == StationEvent::Kind::kLogFailed) return Draw();
-    struct Row& row = rows_[event.row];
-    if (row.order == 0) row.order = rows_.size();
-    if (event.mcuId) row.mcuId = FormatMcuId(*event.mcuId);
-    row.text = RowText(event, row);
+    struct Run& run = runs_[event.row];
+    run.text = RowText(event, run);
+    table_.Set(event.row, event.mcuId ? FormatMcuId(*event.mcuId) : "", run.text);
     Draw();
   }
 
   // The totals, as the last line or below the table, and in the command's object.
   void End(const std::vector<HeadsetRecord>& records) {
-    StopTicking();
+    ticker_.reset();
     const std::lock_guard lock(mutex_);
     Json& fields = context_.reply.fields;
     fields["event"] = "stop";
-    fields["image_size"] = setting_.imageSize;
-    fields["image_sha256"] = setting_.imageSha256;
-    fields["image_checksum"] = records::ChecksumText(setting_.imageChecksum);
+    PutImage(fields, setting_);
     fields["totals"] = Totals();
     context_.reply.FailRun(records, std::to_string(totals_.failed + totals_.leftAlone) + " of " +
                                         std::to_string(totals_.arrived) +
@@ -110,7 +100,7 @@ class View : public RunObserver {
 
   // A second Ctrl+C, or another signal: every run not ended yet has its record now.
   void Ending(const std::vector<HeadsetRecord>& records, int signal) override {
-    StopTicking();
+    ticker_.reset();
     for (std::size_t run = 0; run < records.size(); ++run) {
       if (told_.contains(run)) continue;
       StationEvent event = StationEvent::Of(StationEvent::Kind::kDone, RowOf(records[run]),
@@ -138,8 +128,7 @@ class View : public RunObserver {
     link_ = link;
     if (!lines_) return Draw();
     if (!news) return;
-    Json line = {{"event", "database"},
-                 {"time", records::UtcTime(std::chrono::system_clock::now())}};
+    Json line = Event("database");
     line.update(LinkJson(link));
     Print(line);
   }
@@ -148,46 +137,22 @@ class View : public RunObserver {
     const std::lock_guard lock(mutex_);
     RunObserver::Refused(recordId, usbPort, why);
     if (!lines_) return;
-    Print({{"event", "database_refused"},
-           {"time", records::UtcTime(std::chrono::system_clock::now())},
-           {"usb_port", usbPort},
-           {"id", recordId},
-           {"reason", why}});
+    Json line = Event("database_refused");
+    line.update({{"usb_port", usbPort}, {"id", recordId}, {"reason", why}});
+    Print(line);
   }
 
  private:
-  struct Row {
-    std::size_t order = 0;
-    std::string mcuId, text;
+  // A row's run.
+  struct Run {
+    std::string text;  // as the table shows it
     Steady::time_point started;
     bool done = false;  // flashed, or skipped as done: an unplug empties the row
   };
 
-  bool terminal() const { return context_.console.terminal(); }
-
-  void Tick(const std::stop_token& stop) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    while (!wake.wait_for(lock, stop, std::chrono::seconds(1),
-                          [&stop] { return stop.stop_requested(); })) {
-      const std::lock_guard drawing(mutex_);
-      Draw();
-    }
-  }
-  void StopTicking() {
-    ticker_.request_stop();
-    if (ticker_.joinable()) ticker_.join();
-  }
-
-  // A duration on the table; none on virtual time, where it is no real headset's.
-  std::string Took(double seconds) const {
-    return virtualTime_ ? "" : "  " + FormatFixed(seconds, 1) + " s";
-  }
-
   std::string RowOf(const HeadsetRecord& record) const {
-    for (const auto& [name, row] : rows_) {
-      if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return name;
+    for (const console::HeadsetTable::Row& row : table_.rows()) {
+      if (record.mcuId && row.mcuId == FormatMcuId(*record.mcuId)) return row.port;
     }
     return record.usbPort;
   }
@@ -205,22 +170,12 @@ class View : public RunObserver {
             {"seconds", totals_.seconds(now)}};
   }
 
-  // The counts; the figures once a run has ended.
-  std::string Footer() const {
-    std::string footer =
-        "flashed " + std::to_string(totals_.flashed) + "  failed " + std::to_string(totals_.failed);
-    if (totals_.flashed + totals_.failed == 0) return footer;
-    const Json totals = Totals();
-    footer += "  yield " + FormatFixed(totals["yield_percent"], 1) + " %";
-    if (virtualTime_) return footer + "  on virtual time: no durations";
-    return footer + "  " + FormatFixed(totals["mean_seconds"], 1) + " s per headset  " +
-           FormatFixed(totals["headsets_per_hour"], 1) + " per hour";
-  }
-
-  std::string RowText(const StationEvent& event, struct Row& row) {
+  // Where the row of `event` stands now; `row` its run.
+  std::string RowText(const StationEvent& event, struct Run& row) {
     using K = StationEvent::Kind;
     const auto elapsed = [&] {
-      return Took(std::chrono::duration<double>(Steady::now() - row.started).count());
+      return console::TookText(std::chrono::duration<double>(Steady::now() - row.started).count(),
+                               virtualTime_);
     };
     switch (event.kind) {
       case K::kArrival:
@@ -230,18 +185,17 @@ class View : public RunObserver {
         row.started = Steady::now();
         return "flashing";
       case K::kProgress: {
-        return "flashing " + ProgressBar(static_cast<int>(event.percent), kBarWidth) + elapsed();
+        return console::FlashingText(static_cast<int>(event.percent)) + elapsed();
       }
       case K::kDone: {
         const HeadsetRecord& record = *event.record;
         const RunOutcome outcome = record.outcome();
         row.done = outcome == RunOutcome::kFlashed;
-        const std::string seconds =
-            Took(std::chrono::duration<double>(record.ended - record.started).count());
+        const std::string seconds = console::TookText(
+            std::chrono::duration<double>(record.ended - record.started).count(), virtualTime_);
         if (row.done)
           return "done, unplug  " + records::VersionText(record.firmwareAfter) + seconds;
-        if (outcome == RunOutcome::kNotStarted) return record.reason();
-        return std::string(records::OutcomeName(outcome)) + ": " + record.reason() + seconds;
+        return console::UnflashedText(record) + (outcome == RunOutcome::kNotStarted ? "" : seconds);
       }
       case K::kSkip:
         row.done = event.flashedAt.has_value();
@@ -259,24 +213,16 @@ class View : public RunObserver {
   }
 
   void Draw() {
-    std::vector<std::pair<std::size_t, std::string>> ordered;
-    for (const auto& [name, row] : rows_) {
-      ordered.emplace_back(row.order, HeadsetRow(name, row.mcuId, row.text));
-    }
-    std::sort(ordered.begin(), ordered.end());
-    std::vector<std::string> lines = {HeadsetRow("USB PORT", "MCU ID", "STATE")};
-    for (auto& [order, line] : ordered) lines.push_back(std::move(line));
-    lines.push_back(Footer());
-    if (link_) lines.push_back(LinkText(*link_));
-    context_.console.Table(std::move(lines));
+    std::vector<std::string> below = {console::TotalsText(totals_, Steady::now(), virtualTime_)};
+    if (link_) below.push_back(console::LinkText(*link_));
+    table_.Draw(std::move(below));
   }
 
   void Line(const StationEvent& event) {
     using K = StationEvent::Kind;
-    Json line = {{"event", KindName(event.kind)},
-                 {"time", records::UtcTime(std::chrono::system_clock::now())},
-                 {"usb_port", event.row},
-                 {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}};
+    Json line = Event(KindName(event.kind));
+    line.update(
+        {{"usb_port", event.row}, {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}});
     if (event.kind == K::kArrival) {
       line["path"] = event.path;
       line["firmware"] = FirmwareName(event.firmware);
@@ -287,6 +233,10 @@ class View : public RunObserver {
     if (event.record) line["record"] = records::RecordJson(setting_, *event.record);
     Print(line);
   }
+  // An event's line begins with its name and time.
+  static Json Event(std::string_view name) {
+    return {{"event", name}, {"time", records::UtcTime(std::chrono::system_clock::now())}};
+  }
   void Print(const Json& line) {
     context_.console.Json(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   }
@@ -295,11 +245,12 @@ class View : public RunObserver {
   bool lines_;
   bool virtualTime_;
   std::mutex mutex_;  // the ticker draws too
-  std::map<std::string, struct Row> rows_;
-  std::set<std::size_t> told_;          // runs whose end was told
-  std::optional<database::Link> link_;  // --db
+  console::HeadsetTable table_;
+  std::map<std::string, struct Run> runs_;  // by row
+  std::set<std::size_t> told_;              // runs whose end was told
+  std::optional<database::Link> link_;      // --db
   engine::StationTotals totals_;
-  std::jthread ticker_;  // redraws the table every second
+  std::optional<console::Ticker> ticker_;  // redraws the table every second
 };
 
 void Run(Context& context) {
