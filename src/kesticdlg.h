@@ -1,10 +1,6 @@
 // The Main window: dialog 102 with the Device tree, the Status log, the command buttons and the
-// Mode controls, and every handler of the program.
-//
-// The handlers live in three files: kesticdlg.cpp (start-up, system menu, painting, the Status
-// log and message boxes, the Device tree's set-up), kesticdlg_headset.cpp (the headset commands
-// and the Mode controls' refresh) and kesticdlg_inventory.cpp (device events, the Device tree's
-// updates and the Disable command).
+// Mode controls, and every handler of the program (in kesticdlg.cpp, kesticdlg_headset.cpp and
+// kesticdlg_inventory.cpp).
 #pragma once
 
 #include <windows.h>
@@ -16,7 +12,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "presenters/window.h"
 #include "dlgkit/controls.h"
@@ -142,6 +137,6 @@ class CKesticDlg : public dlgkit::CDialogBase,
   DeviceTree treeDevices_;
   dlgkit::CEdit editStatus_;
   dlgkit::CButton btnRunMode_;
-  // The window's device notifications, unregistered with the window object.
-  std::vector<obrint::winbase::UniqueDeviceNotification> deviceNotifications_;
+  // The window's device notification, unregistered with the window object.
+  obrint::winbase::UniqueDeviceNotification deviceNotification_;
 };

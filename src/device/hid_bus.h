@@ -24,11 +24,6 @@ inline constexpr std::uint16_t kBootProductId = 0x0001;
 
 enum class FirmwareKind : std::uint8_t { kApplication, kBoot };
 
-// Which firmware an interface of the vendor runs, told by its product ID alone.
-constexpr FirmwareKind FirmwareOfProduct(std::uint16_t pid) {
-  return pid == kBootProductId ? FirmwareKind::kBoot : FirmwareKind::kApplication;
-}
-
 // One attached HID interface.
 struct HidInterface {
   std::string path;
@@ -39,7 +34,10 @@ struct HidInterface {
   // the boot firmware. Empty when the platform does not tell.
   std::string usbPort;
 
-  FirmwareKind firmware() const { return FirmwareOfProduct(pid); }
+  // Which firmware it runs, told by its product ID alone.
+  FirmwareKind firmware() const {
+    return pid == kBootProductId ? FirmwareKind::kBoot : FirmwareKind::kApplication;
+  }
   // A device's only interface or its interface 0: the one the headset is driven through.
   bool isFirst() const { return interfaceNumber <= 0; }
 };

@@ -33,12 +33,8 @@ Result<Stamp> StampImage(std::span<std::uint8_t> buffer, std::uint32_t size) {
 ImageCheck CheckImage(std::span<const std::uint8_t> image, std::uint64_t size) {
   ImageCheck check;
   check.size = size;
-  if (size == 0) {
-    check.verdict = Failure::kImageEmpty;
-    return check;
-  }
-  if (size > kMaxImageSize) {
-    check.verdict = Failure::kImageTooLarge;
+  if (size == 0 || size > kMaxImageSize) {
+    check.verdict = size == 0 ? Failure::kImageEmpty : Failure::kImageTooLarge;
     return check;
   }
   // The image as stamping sees it: zero past its end.

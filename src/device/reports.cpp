@@ -110,8 +110,6 @@ Result<RunMode> ReadRunMode(HidDevice& device, ReportBuffer& aBuf) {
   return aBuf[kValueOffset] == kRunModeDk1 ? RunMode::kDk1 : RunMode::kDk2;
 }
 
-bool AnswersRestart(HidDevice& device, ReportBuffer& aBuf) { return GetReport58(device, aBuf); }
-
 Status WriteRunMode(HidDevice& device, RunMode mode) {
   if (!SetReport59(device, mode == RunMode::kDk1 ? kRunModeDk1 : kRunModeDk2)) {
     return Failure::kRunModeRefused;

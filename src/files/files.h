@@ -68,8 +68,6 @@ class AppendLog {
  public:
   // Failure::kFileNotOpened.
   static Result<AppendLog> Open(const std::string& path);
-  AppendLog(AppendLog&& other) noexcept;
-  ~AppendLog();
   // `line` and a line break; Failure::kFileWriteFailed. Once an append has failed, the file may
   // end inside its line: nothing more is written, and every later append fails too.
   Status Append(std::string_view line);
