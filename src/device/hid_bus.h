@@ -1,7 +1,6 @@
 // The HID bus: the interfaces that the platform's HID stack shows, and opening one of them. Each
-// platform implements it once (hid.dll and the registry on Windows, hidraw on Linux, the headset
-// simulator in the tests and in obrint-cli --sim); everything above it talks to headsets only
-// through it.
+// platform implements it once (hid.dll on Windows, hidraw on Linux, the simulator); everything
+// above it talks to headsets only through it.
 #pragma once
 
 #include <condition_variable>
@@ -98,18 +97,15 @@ class HidBus {
 
   // The attached interfaces of vendor `vid` that open, in the platform's order.
   virtual std::vector<HidInterface> Enumerate(std::uint16_t vid) = 0;
-
-  // The interface at `path`, open for feature reports; null when it does not open. An empty path
-  // never opens. Closing is destroying the device.
+  // The interface at `path`, open for feature reports; null when it does not open (an empty path
+  // never does).
   virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
-
   // The first interface of `vid` and `pid` that is a device's first and opens; nullopt when none
   // does. By default the first such interface of Enumerate.
   virtual std::optional<std::string> Find(std::uint16_t vid, std::uint16_t pid);
 
   // What a headset operation holds while it exchanges reports with an open device: where the
-  // platform binds its HID library at run time, the library is bound for the session's life. By
-  // default there is nothing to hold (null).
+  // platform binds its HID library at run time, it stays bound meanwhile. By default null.
   class Session {
    public:
     virtual ~Session() = default;

@@ -1,7 +1,6 @@
 // The firmware upgrade as one sequence: restart the headset into its boot firmware, find it
 // again, stream the image in checksummed blocks through the transfer report, have the headset
-// confirm the whole, reboot it. The window, obrint-cli's flash and every worker of a fleet or a
-// station run this one sequence; what differs between them lies in its hooks.
+// confirm the whole, reboot it. Every front end runs this one sequence; they differ in its hooks.
 #pragma once
 
 #include <cstdint>

@@ -27,10 +27,8 @@ class CAppBase {
 
   // The one application object, or null when there is none (as in the tests).
   static CAppBase* Current();
-
   // Called once by RunApplication(). Returning false ends the program without a message loop.
   virtual bool InitInstance() = 0;
-
   // The dialog that acts as the main window while it runs; null when none does.
   void SetMainWindow(CDialogBase* dialog) { mainWindow_ = dialog; }
   CDialogBase* MainWindow() const { return mainWindow_; }
