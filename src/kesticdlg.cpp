@@ -52,8 +52,6 @@ const dlgkit::MessageEntry kMessageMap[] = {
      }},
     {WM_COMMAND, ID_POPUP_DISABLE, 0, &Command<&CKesticDlg::OnDisableDevice>},
     {WM_COMMAND, IDC_UPGRADE_FIRMWARE, BN_CLICKED, &Command<&CKesticDlg::OnUpgradeFirmware>},
-    {WM_COMMAND, IDC_DOWNLOAD_BOOT_FIRMWARE, BN_CLICKED,
-     &Command<&CKesticDlg::OnDownloadBootFirmware>},
     {WM_COMMAND, IDC_GET_DEVICE_INFO, BN_CLICKED, &Command<&CKesticDlg::OnGetDeviceInfo>},
     {WM_COMMAND, IDC_VERIFY_FIRMWARE, BN_CLICKED, &Command<&CKesticDlg::OnVerifyFirmware>},
     {WM_COMMAND, IDC_SET_RUN_MODE, BN_CLICKED, &Command<&CKesticDlg::OnSetRunMode>},

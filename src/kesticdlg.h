@@ -39,9 +39,7 @@ class DeviceInstaller {
 void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId);
 
 // The Device tree: the tree control, with what each item below the root stands for kept beside
-// it: a class item its setup class, a device item its class and device instance ID. An item's
-// entry goes when Delete() deletes the item (one without children); the entries of the items
-// still in the tree at the end go with the object.
+// it: a class item its setup class, a device item its class and device instance ID.
 class DeviceTree : public dlgkit::CTreeCtrl {
  public:
   struct Entry {
@@ -66,14 +64,12 @@ class CKesticDlg : public dlgkit::CDialogBase,
                    public obrint::presenters::ModeControls {
  public:
   explicit CKesticDlg(HWND parent = nullptr);
-  ~CKesticDlg() override = default;
 
   // Status log and message boxes (UTF-8 texts).
   void ShowStatus(std::string_view text) override;
   void AppendStatus(std::string_view line);
   int ShowWindowBox(std::string_view body, std::string_view caption, unsigned type) override;
   void SetCaption(std::string_view text) override;
-  // The open-file dialog for a firmware image; empty when the user cancelled.
   std::string ChooseImageFile() override;
 
   // The Mode controls: button 1006 and radio buttons 1008 (DK1兼容) and 1007 (DK2兼容).
@@ -83,10 +79,10 @@ class CKesticDlg : public dlgkit::CDialogBase,
   bool IsDk1Checked() override;
   bool IsDk2Checked() override;
 
-  // Headset commands (buttons 1004, 1002, 1003, 1005, 1006) and the Mode controls' refresh.
+  // Headset commands (buttons 1004, 1002, 1005, 1006; 1003 has none) and the Mode controls'
+  // refresh.
   void OnGetDeviceInfo();
   void OnUpgradeFirmware();
-  void OnDownloadBootFirmware();
   void OnVerifyFirmware();
   void OnSetRunMode();
   void RefreshModeControls();

@@ -1,7 +1,6 @@
 // Files as the command line reads and writes them, so that nothing is lost: an image read once, a
 // file replaced whole through a new file beside it, a record appended and made to last, a field
-// written in place into the very file that was checked. Paths are UTF-8. Portable over the
-// platform's handles (handle.h).
+// written in place into the very file that was checked. Paths are UTF-8; handles in handle.h.
 #pragma once
 
 #include <cstdint>
