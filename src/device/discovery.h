@@ -32,8 +32,7 @@ struct HeadsetLocation {
   std::uint16_t pid = kBootProductId;
 };
 
-// Room for the longest text the search formats: a path built from a 254-character name (names of
-// 255 characters or more cannot be read), terminator included.
+// Room for a path built from the longest name the registry walk reads, terminator included.
 inline constexpr std::size_t kDiscoveryBufferSize = 260;
 
 // Writes "\\.\" and the subkey name from its fifth character on into `buf`, zero-terminated, and

@@ -9,9 +9,8 @@
 // restarts while the others wait, and its boot firmware is the interface that newly appeared and
 // gives its MCU ID; one that gives no MCU ID is taken only when it appeared alone while no other
 // restart of the run was left unresolved. Headsets join a run as they come (a station's arrivals).
-//
-// It opens an interface only under the bus's leases: it passes over one that another run keeps,
-// and keeps for its worker the boot firmware it found and the headset back after its reboot.
+// It opens an interface only under the bus's leases, and keeps for its worker the boot firmware it
+// found and the headset back after its reboot.
 #pragma once
 
 #include <condition_variable>

@@ -48,11 +48,10 @@ struct HidInterface {
 class InterfaceLeases {
  public:
   class Look;
-  // Keeps `path` for the calling thread until it releases it, once no other thread looks at it;
-  // false when another thread keeps it.
+  // Keeps `path` for the calling thread until it releases it (or all it keeps), once no other
+  // thread looks at it; false when another thread keeps it.
   bool Keep(const std::string& path);
   void Release(const std::string& path);
-  // Every interface the calling thread keeps.
   void ReleaseAll();
   // Whether a thread other than the caller keeps `path` or looks at it.
   bool HeldByOther(const std::string& path) const;

@@ -45,7 +45,7 @@ struct UpgradeHooks {
   // its own); Failure::kNotIdentified when not. Empty: it is taken as found.
   std::function<bool(HidDevice& boot)> isOwnBootFirmware;
   std::function<void(const UpgradeEvent& event)> onStep;
-  // After each Data block the headset has taken: bytes sent so far, and the image size.
+  // After each Data block the headset has taken.
   std::function<void(std::uint32_t sent, std::uint32_t size)> onProgress;
   // Asked once the headset has confirmed the whole image: whether to reboot it. Empty: reboot.
   std::function<bool()> confirmReboot;
@@ -75,8 +75,7 @@ class FirmwareUpgrade {
   // bus's session stay held until Release().
   Status Run(const std::string& path);
   const UpgradeState& state() const { return state_; }
-  // Lets the bus's session go, then closes the headset.
-  void Release();
+  void Release();  // the bus's session first, then the headset
 
  private:
   Status EnterBootFirmware(const std::string& path);
