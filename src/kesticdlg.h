@@ -87,8 +87,7 @@ class CKesticDlg : public dlgkit::CDialogBase,
   void OnSetRunMode();
   void RefreshModeControls();
 
-  // Device events and the Device tree. The window is a Unicode window, so its event records are
-  // the wide-character ones.
+  // Device events (wide-character records: a Unicode window) and the Device tree.
   BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
   void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
   // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
