@@ -6,7 +6,6 @@
 
 #include <array>
 
-#include "aboutdlg.h"
 #include "usermsg.h"
 #include "winbase/text.h"
 
@@ -53,8 +52,6 @@ const dlgkit::MessageEntry kMessageMap[] = {
      }},
     {WM_COMMAND, ID_POPUP_DISABLE, 0, &Command<&CKesticDlg::OnDisableDevice>},
     {WM_COMMAND, IDC_UPGRADE_FIRMWARE, BN_CLICKED, &Command<&CKesticDlg::OnUpgradeFirmware>},
-    {WM_COMMAND, IDC_DOWNLOAD_BOOT_FIRMWARE, BN_CLICKED,
-     &Command<&CKesticDlg::OnDownloadBootFirmware>},
     {WM_COMMAND, IDC_GET_DEVICE_INFO, BN_CLICKED, &Command<&CKesticDlg::OnGetDeviceInfo>},
     {WM_COMMAND, IDC_VERIFY_FIRMWARE, BN_CLICKED, &Command<&CKesticDlg::OnVerifyFirmware>},
     {WM_COMMAND, IDC_SET_RUN_MODE, BN_CLICKED, &Command<&CKesticDlg::OnSetRunMode>},
@@ -90,9 +87,7 @@ BOOL CKesticDlg::OnInitDialog() {
   ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
   // Nothing is known about the headset's run mode until a device event refreshes the controls.
-  btnRunMode_.EnableWindow(false);
-  ::EnableWindow(GetDlgItem(IDC_MODE_DK1), FALSE);
-  ::EnableWindow(GetDlgItem(IDC_MODE_DK2), FALSE);
+  EnableModeControls(false);
 
   menuResource_.reset(::LoadMenuW(dlgkit::ModuleInstance(), MAKEINTRESOURCEW(IDR_POPUP_MENU)));
   popupMenu_ = menuResource_.valid() ? ::GetSubMenu(menuResource_.get(), 0) : nullptr;
@@ -126,7 +121,8 @@ void CKesticDlg::SetUpDeviceTree() {
 
 bool CKesticDlg::OnSysCommand(UINT commandId, LPARAM) {
   if ((commandId & 0xFFF0) != IDM_ABOUTBOX) return false;
-  CAboutDlg about;
+  // The About box only shows texts; OK, Enter and Esc close it through the dialog defaults.
+  dlgkit::CDialogBase about(IDD_ABOUTBOX, nullptr);
   about.DoModal();
   return true;
 }
@@ -169,16 +165,11 @@ void CKesticDlg::SetCaption(std::string_view text) {
 }
 
 void CKesticDlg::EnableModeControls(bool enabled) {
-  const BOOL state = enabled ? TRUE : FALSE;
-  if (enabled) {
-    ::EnableWindow(GetDlgItem(IDC_MODE_DK1), state);
-    ::EnableWindow(GetDlgItem(IDC_MODE_DK2), state);
-    btnRunMode_.EnableWindow(true);
-  } else {
-    btnRunMode_.EnableWindow(false);
-    ::EnableWindow(GetDlgItem(IDC_MODE_DK1), state);
-    ::EnableWindow(GetDlgItem(IDC_MODE_DK2), state);
-  }
+  // The button goes off first and comes on last.
+  if (!enabled) btnRunMode_.EnableWindow(false);
+  ::EnableWindow(GetDlgItem(IDC_MODE_DK1), enabled ? TRUE : FALSE);
+  ::EnableWindow(GetDlgItem(IDC_MODE_DK2), enabled ? TRUE : FALSE);
+  if (enabled) btnRunMode_.EnableWindow(true);
 }
 
 void CKesticDlg::EnableRunModeButton(bool enabled) { btnRunMode_.EnableWindow(enabled); }

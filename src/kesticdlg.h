@@ -1,10 +1,6 @@
 // The Main window: dialog 102 with the Device tree, the Status log, the command buttons and the
-// Mode controls, and every handler of the program.
-//
-// The handlers live in three files: kesticdlg.cpp (start-up, system menu, painting, the Status
-// log and message boxes, the Device tree's set-up), kesticdlg_headset.cpp (the headset commands
-// and the Mode controls' refresh) and kesticdlg_inventory.cpp (device events, the Device tree's
-// updates and the Disable command).
+// Mode controls, and every handler of the program (in kesticdlg.cpp, kesticdlg_headset.cpp and
+// kesticdlg_inventory.cpp).
 #pragma once
 
 #include <windows.h>
@@ -16,7 +12,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "presenters/window.h"
 #include "dlgkit/controls.h"
@@ -44,9 +39,7 @@ class DeviceInstaller {
 void DisableDeviceInstance(DeviceInstaller& installer, std::string_view instanceId);
 
 // The Device tree: the tree control, with what each item below the root stands for kept beside
-// it: a class item its setup class, a device item its class and device instance ID. An item's
-// entry goes when Delete() deletes the item (one without children); the entries of the items
-// still in the tree at the end go with the object.
+// it: a class item its setup class, a device item its class and device instance ID.
 class DeviceTree : public dlgkit::CTreeCtrl {
  public:
   struct Entry {
@@ -71,14 +64,12 @@ class CKesticDlg : public dlgkit::CDialogBase,
                    public obrint::presenters::ModeControls {
  public:
   explicit CKesticDlg(HWND parent = nullptr);
-  ~CKesticDlg() override = default;
 
   // Status log and message boxes (UTF-8 texts).
   void ShowStatus(std::string_view text) override;
   void AppendStatus(std::string_view line);
   int ShowWindowBox(std::string_view body, std::string_view caption, unsigned type) override;
   void SetCaption(std::string_view text) override;
-  // The open-file dialog for a firmware image; empty when the user cancelled.
   std::string ChooseImageFile() override;
 
   // The Mode controls: button 1006 and radio buttons 1008 (DK1兼容) and 1007 (DK2兼容).
@@ -88,16 +79,15 @@ class CKesticDlg : public dlgkit::CDialogBase,
   bool IsDk1Checked() override;
   bool IsDk2Checked() override;
 
-  // Headset commands (buttons 1004, 1002, 1003, 1005, 1006) and the Mode controls' refresh.
+  // Headset commands (buttons 1004, 1002, 1005, 1006; 1003 has none) and the Mode controls'
+  // refresh.
   void OnGetDeviceInfo();
   void OnUpgradeFirmware();
-  void OnDownloadBootFirmware();
   void OnVerifyFirmware();
   void OnSetRunMode();
   void RefreshModeControls();
 
-  // Device events and the Device tree. The window is a Unicode window, so its event records are
-  // the wide-character ones.
+  // Device events (wide-character records: a Unicode window) and the Device tree.
   BOOL OnDeviceChange(UINT eventType, DWORD_PTR eventData);
   void AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
   // Makes the headset with these IDs the one to talk to, when discovery finds its interface.
@@ -142,6 +132,6 @@ class CKesticDlg : public dlgkit::CDialogBase,
   DeviceTree treeDevices_;
   dlgkit::CEdit editStatus_;
   dlgkit::CButton btnRunMode_;
-  // The window's device notifications, unregistered with the window object.
-  std::vector<obrint::winbase::UniqueDeviceNotification> deviceNotifications_;
+  // The window's device notification, unregistered with the window object.
+  obrint::winbase::UniqueDeviceNotification deviceNotification_;
 };

@@ -1,7 +1,6 @@
-// The headset commands behind the Main window's buttons, and the refresh of the Mode controls.
-// Each runs the portable procedure over hid.dll, the Device path, and the window's own user
-// interface and Mode controls. The procedures tell the user how they ended; their status is for
-// their tests.
+// The headset commands behind the Main window's buttons, and the refresh of the Mode controls:
+// each runs its presenter over hid.dll and the window. The presenters tell the user how they
+// ended; their status is for their tests.
 #include "kesticdlg.h"
 
 #include "presenters/device_info.h"
@@ -40,9 +39,6 @@ void CKesticDlg::OnUpgradeFirmware() {
   (void)presenters::UpgradeFirmware(bus, clock, files, *this, obrint::devpath::TheHeadsetLocation(),
                                     ImagePath());
 }
-
-// Button 1003 has no function.
-void CKesticDlg::OnDownloadBootFirmware() {}
 
 // Button 1005: stamp a firmware image file with its checksum.
 void CKesticDlg::OnVerifyFirmware() {

@@ -10,14 +10,10 @@
 #include "device/interface_name.h"
 #include "devpath/device_path.h"
 #include "usermsg.h"
+#include "win/arrival_watch_win.h"
 #include "winbase/text.h"
 
 namespace {
-
-// GUID_DEVINTERFACE_HID: the one interface class the window watches.
-constexpr GUID kHidInterfaceClassGuid = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-constexpr GUID kWatchedInterfaceClasses[] = {kHidInterfaceClassGuid};
 
 constexpr char kUnknownDeviceName[] = "Unknown";
 
@@ -81,15 +77,12 @@ bool CKesticDlg::RegisterDeviceNotifications() {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof(filter);
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  for (const GUID& interfaceClass : kWatchedInterfaceClasses) {
-    filter.dbcc_classguid = interfaceClass;
-    HDEVNOTIFY notification =
-        ::RegisterDeviceNotificationW(GetSafeHwnd(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (notification == nullptr) {
-      ShowErrorBox("Can't register device notification: ", ::GetLastError());
-      return false;
-    }
-    deviceNotifications_.emplace_back(notification);
+  filter.dbcc_classguid = obrint::win::kHidInterfaceClass;
+  deviceNotification_.reset(
+      ::RegisterDeviceNotificationW(GetSafeHwnd(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+  if (!deviceNotification_.valid()) {
+    ShowErrorBox("Can't register device notification: ", ::GetLastError());
+    return false;
   }
   return true;
 }
@@ -108,13 +101,9 @@ BOOL CKesticDlg::OnDeviceChange(UINT eventType, DWORD_PTR eventData) {
 }
 
 void CKesticDlg::AdoptHeadsetInterface(const DEV_BROADCAST_DEVICEINTERFACE_W* record) {
-  if (record->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
-  const std::string name = InterfaceName(*record);
-  if (name.size() <= obrint::kInterfaceNameTemplateLength) return;
   std::uint16_t vid = 0;
   std::uint16_t pid = 0;
-  if (!obrint::ParseVidPid(name, vid, pid)) return;
-  AdoptHeadset(vid, pid);
+  if (obrint::ParseVidPid(InterfaceName(*record), vid, pid)) AdoptHeadset(vid, pid);
 }
 
 void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
@@ -127,11 +116,8 @@ void CKesticDlg::AdoptHeadset(std::uint16_t vid, std::uint16_t pid) {
 }
 
 void CKesticDlg::FindDevicePathIfUnknown() {
-  obrint::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
-  if (!location.devicePath.empty()) return;
-  obrint::devpath::StoreDevicePath(
-      location,
-      obrint::devpath::FindHidDevicePath(obrint::kHidClassGuidText, location.vid, location.pid));
+  const obrint::HeadsetLocation& location = obrint::devpath::TheHeadsetLocation();
+  if (location.devicePath.empty()) AdoptHeadset(location.vid, location.pid);
 }
 
 void CKesticDlg::ApplyDeviceChange(const DEV_BROADCAST_DEVICEINTERFACE_W* record, UINT eventType) {
@@ -289,7 +275,6 @@ void DisableInSet(DeviceInstaller& installer, HDEVINFO set, std::string_view ins
   request.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
   request.StateChange = DICS_DISABLE;
   request.Scope = DICS_FLAG_GLOBAL;
-  request.HwProfile = 0;
 
   SP_DEVINFO_DATA device{};
   if (!installer.LocateDeviceInfo(set, instanceId, &device)) return;

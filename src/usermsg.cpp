@@ -17,9 +17,8 @@ std::string SystemErrorText(DWORD code) {
 }
 
 void ShowErrorBox(std::string_view prefix, DWORD code) {
-  std::string text(prefix);
-  text += SystemErrorText(code);
-  dlgkit::AppMessageBox(obrint::winbase::Widen(text), MB_OK | MB_ICONEXCLAMATION);
+  dlgkit::AppMessageBox(obrint::winbase::Widen(std::string(prefix) + SystemErrorText(code)),
+                        MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ShowPlainBox(std::string_view text) {
@@ -27,11 +26,7 @@ void ShowPlainBox(std::string_view text) {
 }
 
 void DebugTrace(std::string_view text, std::source_location where) {
-  std::string line = where.file_name();
-  line += '(';
-  line += std::to_string(where.line());
-  line += "): ";
-  line += text;
-  line += '\n';
+  const std::string line = std::string(where.file_name()) + '(' + std::to_string(where.line()) +
+                           "): " + std::string(text) + '\n';
   ::OutputDebugStringW(obrint::winbase::Widen(line).c_str());
 }

@@ -1,8 +1,6 @@
 // Headsets coming and going: the HID interfaces that the platform tells of as they attach and
-// detach, one change at a time. Each platform implements it once (a udev monitor on Linux,
-// device-interface notifications on Windows, the virtual fleet's plug script); a station waits on
-// it for arrivals. A change names a path only: what is there is asked of the bus, which may have
-// changed again since.
+// detach, one change at a time; a station waits on it for arrivals. A change names a path only:
+// what is there is asked of the bus, which may have changed again since.
 #pragma once
 
 #include <cstdint>

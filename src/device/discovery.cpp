@@ -23,14 +23,6 @@ std::string_view CopyInto(std::span<char> buf, std::string_view first, std::stri
 
 }  // namespace
 
-std::string_view FormatDiscoveryPattern(std::span<char> buf, DiscoveryPattern pattern,
-                                        std::uint16_t vid, std::uint16_t pid) {
-  const std::string text = "#VID_" + FormatHex(vid, 4, HexCase::kLower) + "&PID_" +
-                           FormatHex(pid, 4, HexCase::kLower) +
-                           (pattern == DiscoveryPattern::kDevice ? "#" : "&MI_00#");
-  return CopyInto(buf, text, {});
-}
-
 std::string_view FormatCandidatePath(std::span<char> buf, std::string_view subkeyName) {
   const std::string_view rest =
       subkeyName.size() > kSubkeyPrefixLength ? subkeyName.substr(kSubkeyPrefixLength) : "";
@@ -40,11 +32,10 @@ std::string_view FormatCandidatePath(std::span<char> buf, std::string_view subke
 bool TryDiscoverySubkey(std::span<char> buf, std::string_view subkeyName, std::uint16_t vid,
                         std::uint16_t pid, const OpensFn& opens) {
   if (buf.empty()) return false;
-  for (const DiscoveryPattern pattern :
-       {DiscoveryPattern::kDevice, DiscoveryPattern::kFirstInterface}) {
-    // The pattern is matched from a copy: the buffer is reused for the candidate path.
-    const std::string text(FormatDiscoveryPattern(buf, pattern, vid, pid));
-    if (!ContainsIgnoringAsciiCase(subkeyName, text)) continue;
+  const std::string ids =
+      "#VID_" + FormatHex(vid, 4, HexCase::kLower) + "&PID_" + FormatHex(pid, 4, HexCase::kLower);
+  for (const char* const ending : {"#", "&MI_00#"}) {
+    if (!ContainsIgnoringAsciiCase(subkeyName, ids + ending)) continue;
     const std::string_view path = FormatCandidatePath(buf, subkeyName);
     if (opens(path.data())) return true;
   }

@@ -32,19 +32,8 @@ struct HeadsetLocation {
   std::uint16_t pid = kBootProductId;
 };
 
-// Room for the longest text the search formats: a path built from a 254-character name (names of
-// 255 characters or more cannot be read), terminator included.
+// Room for a path built from the longest name the registry walk reads, terminator included.
 inline constexpr std::size_t kDiscoveryBufferSize = 260;
-
-enum class DiscoveryPattern : std::uint8_t {
-  kDevice,          // "#VID_%04x&PID_%04x#"
-  kFirstInterface,  // "#VID_%04x&PID_%04x&MI_00#"
-};
-
-// Writes the pattern for the IDs (four lower-case hexadecimal digits each) into `buf`,
-// zero-terminated, and returns it; truncated to fit a short buffer, empty for an empty one.
-std::string_view FormatDiscoveryPattern(std::span<char> buf, DiscoveryPattern pattern,
-                                        std::uint16_t vid, std::uint16_t pid);
 
 // Writes "\\.\" and the subkey name from its fifth character on into `buf`, zero-terminated, and
 // returns it. The first four characters are dropped unseen ("##?#" in the registry's naming); a
@@ -55,9 +44,8 @@ std::string_view FormatCandidatePath(std::span<char> buf, std::string_view subke
 using OpensFn = std::function<bool(const char* path)>;
 
 // The decision for one subkey: the device pattern first, then the interface-0 pattern; for each
-// that the name carries, the candidate path is formatted into `buf` and tried with `opens`. True
-// when a candidate opened; `buf` then holds its path. Otherwise `buf` holds whatever was formatted
-// last. `buf` is the search's one scratch buffer and should hold kDiscoveryBufferSize bytes.
+// that the name carries, the candidate path is formatted into `buf` (the search's one scratch
+// buffer, kDiscoveryBufferSize bytes) and tried with `opens`. True when one opened: `buf` holds it.
 bool TryDiscoverySubkey(std::span<char> buf, std::string_view subkeyName, std::uint16_t vid,
                         std::uint16_t pid, const OpensFn& opens);
 

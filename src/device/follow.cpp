@@ -51,17 +51,6 @@ RestartTracker::Turn::Turn(RestartTracker& tracker, Ticket ticket)
   }
 }
 
-RestartTracker::Turn::Turn(Turn&& other) noexcept
-    : tracker_(other.tracker_),
-      ticket_(other.ticket_),
-      byPort_(other.byPort_),
-      bootBefore_(std::move(other.bootBefore_)),
-      restarted_(other.restarted_),
-      found_(other.found_),
-      unidentified_(other.unidentified_) {
-  other.tracker_ = nullptr;
-}
-
 RestartTracker::Turn::~Turn() { End(); }
 
 void RestartTracker::Turn::End() {

@@ -9,9 +9,8 @@
 // restarts while the others wait, and its boot firmware is the interface that newly appeared and
 // gives its MCU ID; one that gives no MCU ID is taken only when it appeared alone while no other
 // restart of the run was left unresolved. Headsets join a run as they come (a station's arrivals).
-//
-// It opens an interface only under the bus's leases: it passes over one that another run keeps,
-// and keeps for its worker the boot firmware it found and the headset back after its reboot.
+// It opens an interface only under the bus's leases, and keeps for its worker the boot firmware it
+// found and the headset back after its reboot.
 #pragma once
 
 #include <condition_variable>
@@ -44,8 +43,7 @@ class RestartTracker {
   RestartTracker(const RestartTracker&) = delete;
   RestartTracker& operator=(const RestartTracker&) = delete;
 
-  // Where a headset stands in the order of turns.
-  using Ticket = std::uint64_t;
+  using Ticket = std::uint64_t;  // where a headset stands in the order of turns
   // A headset joins the run, before its turn is taken. One without a port, or on the port of a
   // headset whose run is under way, makes every later restart take turns.
   Ticket Learn(const HeadsetIdentity& headset);
@@ -59,14 +57,11 @@ class RestartTracker {
   // port every worker has its own.
   class Turn {
    public:
-    Turn(Turn&& other) noexcept;
     ~Turn();
+    // Handed out only as TakeTurn's result, never moved: the hooks keep its address.
     Turn(const Turn&) = delete;
     Turn& operator=(const Turn&) = delete;
-    Turn& operator=(Turn&&) = delete;
-    // Ends the turn: the next headset may restart.
-    void End();
-    // Whether this headset is followed by its port.
+    void End();  // the next headset may restart
     bool byPort() const { return byPort_; }
 
    private:
@@ -109,8 +104,7 @@ class RestartTracker {
  private:
   std::vector<HidInterface> Firsts(FirmwareKind kind);
   std::optional<std::string> FindBoot(const HeadsetIdentity& headset, Turn& turn);
-  // The turn's end; under mutex_.
-  void Ended(Turn& turn);
+  void Ended(Turn& turn);  // under mutex_
   // The MCU ID the interface at `path` gives; nullopt when it does not open or answer.
   std::optional<McuId> McuIdAt(const std::string& path);
 

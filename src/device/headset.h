@@ -1,8 +1,6 @@
 // The headset as data: its identity, firmware version and run mode, read and written as values
-// for every front end. Nothing here shows anything.
-//
-// Every operation opens the interface at the given path, holds the bus's session for its
-// transfers, and lets both go before it returns: the session first, then the device.
+// for every front end. Every operation opens the interface at the given path as an OpenHeadset
+// and lets it go before it returns.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +17,12 @@
 namespace obrint {
 
 // An interface, open, with the bus's session held while it is; empty when it does not open.
+// Closing lets the session go first, then the device.
 class OpenHeadset {
  public:
   OpenHeadset(HidBus& bus, const std::string& path);
   explicit operator bool() const { return device_ != nullptr; }
   HidDevice& device() { return *device_; }
-  // Lets the session go, then closes the device.
   void Close();
 
  private:

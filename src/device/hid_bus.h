@@ -1,7 +1,6 @@
 // The HID bus: the interfaces that the platform's HID stack shows, and opening one of them. Each
-// platform implements it once (hid.dll and the registry on Windows, hidraw on Linux, the headset
-// simulator in the tests and in obrint-cli --sim); everything above it talks to headsets only
-// through it.
+// platform implements it once (hid.dll on Windows, hidraw on Linux, the simulator); everything
+// above it talks to headsets only through it.
 #pragma once
 
 #include <condition_variable>
@@ -24,11 +23,6 @@ inline constexpr std::uint16_t kBootProductId = 0x0001;
 
 enum class FirmwareKind : std::uint8_t { kApplication, kBoot };
 
-// Which firmware an interface of the vendor runs, told by its product ID alone.
-constexpr FirmwareKind FirmwareOfProduct(std::uint16_t pid) {
-  return pid == kBootProductId ? FirmwareKind::kBoot : FirmwareKind::kApplication;
-}
-
 // One attached HID interface.
 struct HidInterface {
   std::string path;
@@ -39,7 +33,10 @@ struct HidInterface {
   // the boot firmware. Empty when the platform does not tell.
   std::string usbPort;
 
-  FirmwareKind firmware() const { return FirmwareOfProduct(pid); }
+  // Which firmware it runs, told by its product ID alone.
+  FirmwareKind firmware() const {
+    return pid == kBootProductId ? FirmwareKind::kBoot : FirmwareKind::kApplication;
+  }
   // A device's only interface or its interface 0: the one the headset is driven through.
   bool isFirst() const { return interfaceNumber <= 0; }
 };
@@ -51,11 +48,10 @@ struct HidInterface {
 class InterfaceLeases {
  public:
   class Look;
-  // Keeps `path` for the calling thread until it releases it, once no other thread looks at it;
-  // false when another thread keeps it.
+  // Keeps `path` for the calling thread until it releases it (or all it keeps), once no other
+  // thread looks at it; false when another thread keeps it.
   bool Keep(const std::string& path);
   void Release(const std::string& path);
-  // Every interface the calling thread keeps.
   void ReleaseAll();
   // Whether a thread other than the caller keeps `path` or looks at it.
   bool HeldByOther(const std::string& path) const;
@@ -100,18 +96,15 @@ class HidBus {
 
   // The attached interfaces of vendor `vid` that open, in the platform's order.
   virtual std::vector<HidInterface> Enumerate(std::uint16_t vid) = 0;
-
-  // The interface at `path`, open for feature reports; null when it does not open. An empty path
-  // never opens. Closing is destroying the device.
+  // The interface at `path`, open for feature reports; null when it does not open (an empty path
+  // never does).
   virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
-
   // The first interface of `vid` and `pid` that is a device's first and opens; nullopt when none
   // does. By default the first such interface of Enumerate.
   virtual std::optional<std::string> Find(std::uint16_t vid, std::uint16_t pid);
 
   // What a headset operation holds while it exchanges reports with an open device: where the
-  // platform binds its HID library at run time, the library is bound for the session's life. By
-  // default there is nothing to hold (null).
+  // platform binds its HID library at run time, it stays bound meanwhile. By default null.
   class Session {
    public:
     virtual ~Session() = default;

@@ -1,7 +1,5 @@
-// One open HID interface, as far as feature reports go.
-//
-// The Windows edge implements it over hid.dll's HidD_GetFeature/HidD_SetFeature on a handle from
-// OpenHidDevice; the simulator implements it in the tests. Destroying the object closes the device.
+// One open HID interface, as far as feature reports go: over hidraw on Linux, hid.dll on Windows,
+// or the simulator. Destroying the object closes the device.
 #pragma once
 
 #include <cstddef>

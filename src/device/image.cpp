@@ -6,16 +6,6 @@
 #include "device/checksum.h"
 
 namespace obrint {
-namespace {
-
-// The field's bytes that lie within an image of `size` bytes.
-std::uint32_t FieldBytesWithin(std::uint64_t size) {
-  if (size <= kChecksumFieldOffset) return 0;
-  return static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(size - kChecksumFieldOffset, kChecksumFieldSize));
-}
-
-}  // namespace
 
 Result<Stamp> StampImage(std::span<std::uint8_t> buffer, std::uint32_t size) {
   if (size > buffer.size() || buffer.size() < kMinWholeBlockSize) return Failure::kImageTooLarge;
@@ -23,7 +13,8 @@ Result<Stamp> StampImage(std::span<std::uint8_t> buffer, std::uint32_t size) {
   Stamp stamp;
   stamp.previous = ReadLe32(&buffer[kChecksumFieldOffset]);
   stamp.checksum = ImageChecksum(buffer.first(size));
-  stamp.fieldBytes = FieldBytesWithin(size);
+  stamp.fieldBytes =
+      size <= kChecksumFieldOffset ? 0 : std::min(size - kChecksumFieldOffset, kChecksumFieldSize);
   std::uint8_t field[kChecksumFieldSize];
   WriteLe32(field, stamp.checksum);
   std::copy_n(field, stamp.fieldBytes, &buffer[kChecksumFieldOffset]);
@@ -33,12 +24,8 @@ Result<Stamp> StampImage(std::span<std::uint8_t> buffer, std::uint32_t size) {
 ImageCheck CheckImage(std::span<const std::uint8_t> image, std::uint64_t size) {
   ImageCheck check;
   check.size = size;
-  if (size == 0) {
-    check.verdict = Failure::kImageEmpty;
-    return check;
-  }
-  if (size > kMaxImageSize) {
-    check.verdict = Failure::kImageTooLarge;
+  if (size == 0 || size > kMaxImageSize) {
+    check.verdict = size == 0 ? Failure::kImageEmpty : Failure::kImageTooLarge;
     return check;
   }
   // The image as stamping sees it: zero past its end.

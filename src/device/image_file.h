@@ -27,9 +27,8 @@ class ImageFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Opened for reading, no sharing; null when it cannot be opened.
+  // Opened for reading (or for reading and writing), no sharing; null when it cannot be opened.
   virtual std::unique_ptr<ImageFile> OpenForReading(const std::string& path) = 0;
-  // Opened for reading and writing, no sharing; null when it cannot be opened.
   virtual std::unique_ptr<ImageFile> OpenForUpdate(const std::string& path) = 0;
   // `size` zero bytes, or null when memory is short.
   virtual std::unique_ptr<std::uint8_t[]> AllocateBuffer(std::uint32_t size) {

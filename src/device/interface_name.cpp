@@ -9,13 +9,6 @@ namespace {
 constexpr std::size_t kPrefixLength = 4;  // "\\?\"
 constexpr std::size_t kIdDigits = 4;
 
-// 1 to 4 hex digits from `offset` on; nullopt when the first character is no hex digit.
-std::optional<std::uint16_t> ReadHexField(std::string_view text, std::size_t offset) {
-  const auto value = ParseHexPrefix(text.substr(offset, kIdDigits));
-  if (!value) return std::nullopt;
-  return static_cast<std::uint16_t>(*value);
-}
-
 }  // namespace
 
 std::optional<std::string> DeviceInstanceIdFromInterfaceName(std::string_view name) {
@@ -38,11 +31,11 @@ std::string_view EnumeratorOf(std::string_view instanceId) {
 
 bool ParseVidPid(std::string_view name, std::uint16_t& vid, std::uint16_t& pid) {
   if (name.size() <= kInterfaceNameTemplateLength) return false;
-  const auto vendor = ReadHexField(name, kVendorIdOffset);
-  const auto product = ReadHexField(name, kProductIdOffset);
+  const auto vendor = ParseHexPrefix(name.substr(kVendorIdOffset, kIdDigits));
+  const auto product = ParseHexPrefix(name.substr(kProductIdOffset, kIdDigits));
   if (!vendor || !product) return false;
-  vid = *vendor;
-  pid = *product;
+  vid = static_cast<std::uint16_t>(*vendor);
+  pid = static_cast<std::uint16_t>(*product);
   return IsHeadsetVendor(vid);
 }
 

@@ -13,9 +13,10 @@ struct CatalogueEntry {
   std::uint8_t length;
 };
 
+// The lengths of the reports that are read or sent whole.
 constexpr CatalogueEntry kCatalogue[] = {
-    {0x02, 7},  {0x03, 69}, {0x04, 8}, {0x05, 6}, {0x06, 4}, {0x07, 5},  {0x08, 5},
-    {0x09, 56}, {0x0A, 15}, {0x58, 4}, {0x59, 4}, {0x5F, 5}, {0x60, 15}, {0x61, 64},
+    {kRestartReport, 4}, {kRunModeReport, 4},   {kVersionReport, 5},
+    {kMcuIdReport, 15},  {kTransferReport, 64},
 };
 
 // Run modes as byte 3 of the Run mode report carries them.
@@ -23,6 +24,14 @@ constexpr std::uint8_t kRunModeDk1 = 0xFE;
 constexpr std::uint8_t kRunModeDk2 = 0xFD;
 // Where a report's value starts.
 constexpr std::size_t kValueOffset = 3;
+
+// Length in bytes (byte 0 included) of a report of the headset's catalogue; 0 for another ID.
+std::size_t ReportLength(std::uint8_t reportId) {
+  for (const auto& entry : kCatalogue) {
+    if (entry.id == reportId) return entry.length;
+  }
+  return 0;
+}
 
 bool Get(HidDevice& device, ReportSpan buf, std::uint8_t id) {
   const std::size_t length = ReportLength(id);
@@ -43,14 +52,6 @@ bool WithRestartFallback(std::uint8_t* report, Transfer transfer) {
 
 }  // namespace
 
-std::size_t ReportLength(std::uint8_t reportId) {
-  for (const auto& entry : kCatalogue) {
-    if (entry.id == reportId) return entry.length;
-  }
-  return 0;
-}
-
-bool GetReport59(HidDevice& d, ReportSpan b) { return Get(d, b, kRunModeReport); }
 bool GetReport5F(HidDevice& d, ReportSpan b) { return Get(d, b, kVersionReport); }
 bool GetReport60(HidDevice& d, ReportSpan b) { return Get(d, b, kMcuIdReport); }
 bool GetReport61(HidDevice& d, ReportSpan b) { return Get(d, b, kTransferReport); }
@@ -106,11 +107,9 @@ Result<McuId> ReadMcuId(HidDevice& device, ReportBuffer& aBuf) {
 }
 
 Result<RunMode> ReadRunMode(HidDevice& device, ReportBuffer& aBuf) {
-  if (!GetReport59(device, aBuf)) return Failure::kReportRefused;
+  if (!Get(device, aBuf, kRunModeReport)) return Failure::kReportRefused;
   return aBuf[kValueOffset] == kRunModeDk1 ? RunMode::kDk1 : RunMode::kDk2;
 }
-
-bool AnswersRestart(HidDevice& device, ReportBuffer& aBuf) { return GetReport58(device, aBuf); }
 
 Status WriteRunMode(HidDevice& device, RunMode mode) {
   if (!SetReport59(device, mode == RunMode::kDk1 ? kRunModeDk1 : kRunModeDk2)) {

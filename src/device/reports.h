@@ -30,14 +30,11 @@ inline constexpr std::uint8_t kVersionReport = 0x5F;
 inline constexpr std::uint8_t kMcuIdReport = 0x60;
 inline constexpr std::uint8_t kTransferReport = 0x61;
 
-// Length in bytes (byte 0 included) of a report of the headset's catalogue, reports 0x02 to 0x0A
-// included; 0 for an ID not in it.
-std::size_t ReportLength(std::uint8_t reportId);
-
 // The transfers. A get writes the ID into buf[0] and lets the headset fill the report's length; a
 // set sends the report's length of `buf` as it is.
-bool GetReport58(HidDevice& device, ReportSpan buf);  // falls back to report ID 6
-bool GetReport59(HidDevice& device, ReportSpan buf);
+// Reading the Restart report (falling back to report ID 6) is the probe for the application
+// firmware: the boot firmware does not answer it.
+bool GetReport58(HidDevice& device, ReportSpan buf);
 bool GetReport5F(HidDevice& device, ReportSpan buf);
 bool GetReport60(HidDevice& device, ReportSpan buf);
 bool GetReport61(HidDevice& device, ReportSpan buf);
@@ -65,9 +62,6 @@ Result<std::uint16_t> ReadVersion(HidDevice& device, ReportBuffer& aBuf);
 Result<McuId> ReadMcuId(HidDevice& device, ReportBuffer& aBuf);
 // Byte 0xFE reads as DK1; every other byte as DK2.
 Result<RunMode> ReadRunMode(HidDevice& device, ReportBuffer& aBuf);
-// Whether the headset answers the Restart report: the application firmware does, the boot
-// firmware does not.
-bool AnswersRestart(HidDevice& device, ReportBuffer& aBuf);
 // Failure::kRunModeRefused when the report did not go through.
 Status WriteRunMode(HidDevice& device, RunMode mode);
 

@@ -61,7 +61,7 @@ Status FirmwareUpgrade::Run(const std::string& path) {
 
 Status FirmwareUpgrade::EnterBootFirmware(const std::string& path) {
   // A headset that does not answer the probe runs its boot firmware already.
-  if (!AnswersRestart(*device_, aBuf_)) {
+  if (!GetReport58(*device_, aBuf_)) {
     state_.bootPath = path;
     return {};
   }

@@ -1,7 +1,6 @@
 // The firmware upgrade as one sequence: restart the headset into its boot firmware, find it
 // again, stream the image in checksummed blocks through the transfer report, have the headset
-// confirm the whole, reboot it. The window, obrint-cli's flash and every worker of a fleet or a
-// station run this one sequence; what differs between them lies in its hooks.
+// confirm the whole, reboot it. Every front end runs this one sequence; they differ in its hooks.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +45,7 @@ struct UpgradeHooks {
   // its own); Failure::kNotIdentified when not. Empty: it is taken as found.
   std::function<bool(HidDevice& boot)> isOwnBootFirmware;
   std::function<void(const UpgradeEvent& event)> onStep;
-  // After each Data block the headset has taken: bytes sent so far, and the image size.
+  // After each Data block the headset has taken.
   std::function<void(std::uint32_t sent, std::uint32_t size)> onProgress;
   // Asked once the headset has confirmed the whole image: whether to reboot it. Empty: reboot.
   std::function<bool()> confirmReboot;
@@ -76,8 +75,7 @@ class FirmwareUpgrade {
   // bus's session stay held until Release().
   Status Run(const std::string& path);
   const UpgradeState& state() const { return state_; }
-  // Lets the bus's session go, then closes the headset.
-  void Release();
+  void Release();  // the bus's session first, then the headset
 
  private:
   Status EnterBootFirmware(const std::string& path);

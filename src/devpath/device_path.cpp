@@ -12,8 +12,8 @@
 namespace obrint::devpath {
 namespace {
 
-// The search's one scratch buffer: the patterns and candidate paths of each subkey in turn. A
-// found path stays here until the next search.
+// The search's one scratch buffer: the candidate paths of each subkey in turn. A found path stays
+// here until the next search.
 char gDiscovery[kDiscoveryBufferSize];
 
 // RegEnumKeyExA's name buffer: names of 255 characters or more do not fit and are skipped.

@@ -18,11 +18,9 @@ HeadsetLocation& TheHeadsetLocation();
 // MAX_PATH buffer, leaves it as it was. True when copied.
 bool StoreDevicePath(HeadsetLocation& location, const char* path);
 
-// Calls `visit` with the name of each subkey of the interface list of the device interface class
-// `classGuidText` (36 characters, no braces) under
-// HKLM\SYSTEM\CurrentControlSet\Control\DeviceClasses, in enumeration order, until it returns
-// true. Names of 255 characters or more do not fit the name buffer and are skipped. True when a
-// visit returned true.
+// Calls `visit` with the name of each subkey of the registry's interface list of the device
+// interface class `classGuidText` (no braces), in enumeration order, until it returns true (then
+// true). Names of 255 characters or more do not fit the name buffer and are skipped.
 bool VisitInterfaceNames(const char* classGuidText,
                          const std::function<bool(std::string_view name)>& visit);
 

@@ -1,10 +1,6 @@
 // A small dialog framework over the Win32 API: the application object and modal dialogs with a
-// message map. It only routes messages and owns windows; everything else is the application's.
-//
-// An application derives from CAppBase, defines one global instance, and lets its entry point
-// call RunApplication(), which runs InitInstance(). A dialog derives from CDialogBase, names its
-// template, binds member controls (controls.h) in DoDataExchange() and routes messages through a
-// static table of MessageEntry records. Dialog windows are Unicode windows.
+// message map (a static table of MessageEntry records). It only routes messages and owns windows;
+// everything else is the application's. Dialog windows are Unicode windows.
 #pragma once
 
 #include <windows.h>
@@ -27,10 +23,8 @@ class CAppBase {
 
   // The one application object, or null when there is none (as in the tests).
   static CAppBase* Current();
-
   // Called once by RunApplication(). Returning false ends the program without a message loop.
   virtual bool InitInstance() = 0;
-
   // The dialog that acts as the main window while it runs; null when none does.
   void SetMainWindow(CDialogBase* dialog) { mainWindow_ = dialog; }
   CDialogBase* MainWindow() const { return mainWindow_; }

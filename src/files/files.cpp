@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 // Why the last file operation of this thread failed, in the system's words.
 thread_local std::string tReason;
 
-fs::path PathOf(const std::string& utf8) { return PathFromUtf8(utf8); }
-
 // Where a write to `path` lands: the target of a link at `path`, followed to its end.
 fs::path Target(const fs::path& path) {
   std::error_code ec;
@@ -71,7 +69,7 @@ Status OpenLog(const std::string& path, std::ifstream& log) {
 
 Result<File> File::Open(const std::string& path, Access access) {
   tReason.clear();
-  const Handle handle = path.empty() ? kNoHandle : OpenHandle(PathOf(path), access);
+  const Handle handle = path.empty() ? kNoHandle : OpenHandle(PathFromUtf8(path), access);
   if (handle == kNoHandle) return Failure::kFileNotOpened;
   return File(handle);
 }
@@ -120,7 +118,7 @@ Status File::Append(std::span<const std::uint8_t> bytes) {
 Status ReplaceContents(const std::string& path, std::span<const std::uint8_t> bytes, bool replace) {
   tReason.clear();
   if (path.empty()) return Failure::kFileWriteFailed;
-  const fs::path target = Target(PathOf(path));
+  const fs::path target = Target(PathFromUtf8(path));
   std::error_code ec;
   if (!replace && fs::exists(fs::symlink_status(target, ec))) return Failure::kFileExists;
   fs::path temporary;
@@ -166,15 +164,6 @@ Result<AppendLog> AppendLog::Open(const std::string& path) {
   log.lineOpen_ = lineOpen;
   return log;
 }
-
-AppendLog::AppendLog(AppendLog&& other) noexcept
-    : file_(std::move(other.file_)),
-      mutex_(std::move(other.mutex_)),
-      lineOpen_(other.lineOpen_),
-      broken_(other.broken_),
-      failure_(std::move(other.failure_)) {}
-
-AppendLog::~AppendLog() = default;
 
 Status AppendLog::Append(std::string_view line) {
   const std::lock_guard lock(*mutex_);

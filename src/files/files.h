@@ -1,7 +1,6 @@
 // Files as the command line reads and writes them, so that nothing is lost: an image read once, a
 // file replaced whole through a new file beside it, a record appended and made to last, a field
-// written in place into the very file that was checked. Paths are UTF-8. Portable over the
-// platform's handles (handle.h).
+// written in place into the very file that was checked. Paths are UTF-8; handles in handle.h.
 #pragma once
 
 #include <cstdint>
@@ -68,8 +67,6 @@ class AppendLog {
  public:
   // Failure::kFileNotOpened.
   static Result<AppendLog> Open(const std::string& path);
-  AppendLog(AppendLog&& other) noexcept;
-  ~AppendLog();
   // `line` and a line break; Failure::kFileWriteFailed. Once an append has failed, the file may
   // end inside its line: nothing more is written, and every later append fails too.
   Status Append(std::string_view line);

@@ -1,10 +1,9 @@
 // The Hid binding: hid.dll loaded at run time with its eleven entry points, opening a HID
 // interface for feature-report traffic, and a HidDevice over such an open interface.
 //
-// The binding is process-wide, like the library it stands for. Every headset operation opens the
-// interface, binds, exchanges reports, unbinds and closes; nothing stays bound between two. It
-// counts its users, so that an operation run inside another (a device event that the window takes
-// while a command's message box waits) never unbinds the one around it.
+// The binding is process-wide, like the library it stands for. It counts its users, so that an
+// operation run inside another (a device event that the window takes while a command's message
+// box waits) never unbinds the one around it.
 #pragma once
 
 #include <windows.h>

@@ -14,15 +14,9 @@
 namespace obrint::posix {
 namespace {
 
-struct DeviceCloser {
-  void operator()(hid_device* device) const { hid_close(device); }
-};
-using DeviceHandle = std::unique_ptr<hid_device, DeviceCloser>;
-
-struct EnumerationFree {
-  void operator()(hid_device_info* list) const { hid_free_enumeration(list); }
-};
-using Enumeration = std::unique_ptr<hid_device_info, EnumerationFree>;
+using DeviceHandle = std::unique_ptr<hid_device, decltype([](hid_device* d) { hid_close(d); })>;
+using Enumeration =
+    std::unique_ptr<hid_device_info, decltype([](hid_device_info* l) { hid_free_enumeration(l); })>;
 
 class HidrawDevice : public HidDevice {
  public:

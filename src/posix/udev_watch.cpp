@@ -9,10 +9,8 @@
 namespace obrint::posix {
 namespace {
 
-struct DeviceUnref {
-  void operator()(udev_device* device) const { udev_device_unref(device); }
-};
-using UdevDevice = std::unique_ptr<udev_device, DeviceUnref>;
+using UdevDevice =
+    std::unique_ptr<udev_device, decltype([](udev_device* d) { udev_device_unref(d); })>;
 
 std::string Text(const char* text) { return text ? text : ""; }
 

@@ -24,15 +24,9 @@ std::unique_ptr<ImageFile> ChooseImage(FileSystem& files, UserInterface& ui,
   std::unique_ptr<ImageFile> image;
   if (!imagePath.empty()) image = files.OpenForReading(imagePath);
   if (!image) {
-    imagePath.clear();
     imagePath = ui.ChooseImageFile();
   }
   return image;
-}
-
-Status Succeeded(UserInterface& ui) {
-  ui.SetCaption("Update OK!");
-  return {};
 }
 
 Status Failed(UserInterface& ui, Failure failure) {
@@ -83,23 +77,17 @@ Status UpgradeFirmware(HidBus& bus, Clock& clock, FileSystem& files, UserInterfa
   };
   FirmwareUpgrade upgrade(bus, clock, image, std::move(hooks));
   const Status status = upgrade.Run(location.devicePath);
-  if (!status) {
-    switch (status.failure()) {
-      case Failure::kRestartRefused:
-      case Failure::kBootNotFound:
-      case Failure::kBootNotOpened:
-        // Told while the session is still held, as the boot firmware was never reached.
-        ui.ShowWindowBox(kBoxBody, "引导访问失败。", kBoxOk);
-        upgrade.Release();
-        return status;
-      default:
-        break;
-    }
-  }
-  // Every other ending lets the session and the headset go, then the image, and only then speaks.
+  const bool bootUnreached = status == Failure::kRestartRefused ||
+                             status == Failure::kBootNotFound || status == Failure::kBootNotOpened;
+  // Told while the session is still held, as the boot firmware was never reached.
+  if (bootUnreached) ui.ShowWindowBox(kBoxBody, "引导访问失败。", kBoxOk);
   upgrade.Release();
+  if (bootUnreached) return status;
+  // Every other ending lets the session and the headset go, then the image, and only then speaks.
   file.reset();
-  return status ? Succeeded(ui) : Failed(ui, status.failure());
+  if (!status) return Failed(ui, status.failure());
+  ui.SetCaption("Update OK!");
+  return {};
 }
 
 }  // namespace obrint::presenters

@@ -1,6 +1,5 @@
-// What the window's presenters reach outside themselves: the window's own state and controls, as
-// small interfaces (image files: device/image_file.h). The window implements them over Win32, the
-// tests over fakes. All texts are UTF-8.
+// What the window's presenters reach outside themselves, as small interfaces that the window
+// implements over Win32 and the tests over fakes (image files: device/image_file.h). UTF-8 texts.
 #pragma once
 
 #include <string>

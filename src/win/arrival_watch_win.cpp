@@ -5,24 +5,9 @@
 #include <future>
 #include <string>
 
+#include "winbase/text.h"
+
 namespace obrint::win {
-namespace {
-
-// The HID device interface class.
-constexpr GUID kHidClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
-std::string Utf8(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return "";
-  std::string out(static_cast<std::size_t>(size - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-  // The bus names interfaces "\\.\…" as the registry's list gives them.
-  if (out.starts_with("\\\\?\\")) out[2] = '.';
-  return out;
-}
-
-}  // namespace
 
 std::unique_ptr<InterfaceWatch> InterfaceWatch::Start() {
   std::unique_ptr<InterfaceWatch> watch(new InterfaceWatch());
@@ -53,7 +38,7 @@ void InterfaceWatch::Pump(std::promise<bool>* ready) {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_classguid = kHidClass;
+  filter.dbcc_classguid = kHidInterfaceClass;
   const HDEVNOTIFY notify =
       window_ ? RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE)
               : nullptr;
@@ -91,11 +76,14 @@ LRESULT CALLBACK InterfaceWatch::WindowProc(HWND window, UINT message, WPARAM wP
     return DefWindowProcW(window, message, wParam, lParam);
   }
   const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
+  std::string path = winbase::Narrow(record->dbcc_name);
+  // The bus names interfaces "\\.\…" as the registry's list gives them.
+  if (path.starts_with("\\\\?\\")) path[2] = '.';
   {
     const std::lock_guard lock(watch->mutex_);
     watch->changes_.push_back(
         {wParam == DBT_DEVICEARRIVAL ? BusChange::Kind::kAttached : BusChange::Kind::kDetached,
-         Utf8(record->dbcc_name)});
+         std::move(path)});
   }
   watch->changed_.notify_all();
   return TRUE;

@@ -16,6 +16,10 @@
 
 namespace obrint::win {
 
+// GUID_DEVINTERFACE_HID: the interface class whose comings and goings are watched.
+inline constexpr GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 class InterfaceWatch : public ArrivalWatch {
  public:
   // Its window's class name: a test finds the window by it (FindWindowEx under HWND_MESSAGE).

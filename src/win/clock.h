@@ -8,10 +8,9 @@
 
 namespace obrint::win {
 
-// Fixed waits that last at least what they say: a sleep that an APC or the scheduler's tick cuts
-// short goes on until the full time has passed. While the clock exists the system timer runs at
-// its finest resolution, so that a 10 ms wait lasts about 10 ms and not a whole 15.6 ms tick;
-// create one for the duration of a headset operation.
+// Fixed waits that last at least what they say, even when an APC cuts a sleep short. While the
+// clock exists the system timer runs at its finest resolution, so that a 10 ms wait lasts about
+// 10 ms and not a whole 15.6 ms tick: create one for the duration of a headset operation.
 class Win32Clock : public Clock {
  public:
   Win32Clock();

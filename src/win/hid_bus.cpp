@@ -59,10 +59,6 @@ std::string PortOf(std::string_view interfaceName) {
   return {};
 }
 
-}  // namespace
-
-namespace {
-
 // hid.dll bound while it lives, as one user of the binding.
 class BindingSession : public HidBus::Session {
  public:

@@ -16,12 +16,10 @@ namespace obrint::win {
 class Win32HidBus : public HidBus {
  public:
   enum class Binding : std::uint8_t {
-    // hid.dll bound by each session and released at its end, as the window does it around each
-    // headset operation (a session opened while bound only counts as one more user, and its end
-    // releases that user alone).
+    // hid.dll bound by each session, as the window binds it around each headset operation.
     kPerSession,
-    // hid.dll bound for the life of the bus, as a command line binds it once: sessions hold
-    // nothing, and workers on several threads never unbind each other.
+    // hid.dll bound for the life of the bus, as the command line binds it once: workers on
+    // several threads never unbind each other.
     kForLife,
   };
   explicit Win32HidBus(Binding binding = Binding::kPerSession);

@@ -45,55 +45,27 @@ class Owned {
   Handle handle_ = Traits::None();
 };
 
+// A handle type `H` released by `Free`; none is null, or INVALID_HANDLE_VALUE where the system
+// hands that out for none (and then null counts as none too).
+template <typename H, auto Free, bool kNoneIsInvalid = false>
+struct HandleTraits {
+  using Handle = H;
+  static Handle None() {
+    if constexpr (kNoneIsInvalid) return INVALID_HANDLE_VALUE;
+    return nullptr;
+  }
+  static bool Valid(Handle h) { return h != None() && h != nullptr; }
+  static void Release(Handle h) { Free(h); }
+};
+
 // A kernel object: a file or an open HID interface.
-struct KernelHandleTraits {
-  using Handle = HANDLE;
-  static Handle None() { return INVALID_HANDLE_VALUE; }
-  static bool Valid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-  static void Release(Handle h) { ::CloseHandle(h); }
-};
-using UniqueHandle = Owned<KernelHandleTraits>;
-
-struct RegistryKeyTraits {
-  using Handle = HKEY;
-  static Handle None() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Release(Handle h) { ::RegCloseKey(h); }
-};
-using UniqueKey = Owned<RegistryKeyTraits>;
-
-struct DeviceInfoSetTraits {
-  using Handle = HDEVINFO;
-  static Handle None() { return INVALID_HANDLE_VALUE; }
-  static bool Valid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-  static void Release(Handle h) { ::SetupDiDestroyDeviceInfoList(h); }
-};
-using UniqueDeviceInfoSet = Owned<DeviceInfoSetTraits>;
-
+using UniqueHandle = Owned<HandleTraits<HANDLE, &::CloseHandle, true>>;
+using UniqueKey = Owned<HandleTraits<HKEY, &::RegCloseKey>>;
+using UniqueDeviceInfoSet = Owned<HandleTraits<HDEVINFO, &::SetupDiDestroyDeviceInfoList, true>>;
 // Memory the system allocated for the caller, such as FormatMessage's text.
-struct LocalMemoryTraits {
-  using Handle = HLOCAL;
-  static Handle None() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Release(Handle h) { ::LocalFree(h); }
-};
-using UniqueLocalMemory = Owned<LocalMemoryTraits>;
-
-struct DeviceNotificationTraits {
-  using Handle = HDEVNOTIFY;
-  static Handle None() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Release(Handle h) { ::UnregisterDeviceNotification(h); }
-};
-using UniqueDeviceNotification = Owned<DeviceNotificationTraits>;
-
+using UniqueLocalMemory = Owned<HandleTraits<HLOCAL, &::LocalFree>>;
+using UniqueDeviceNotification = Owned<HandleTraits<HDEVNOTIFY, &::UnregisterDeviceNotification>>;
 // A menu loaded from the resources. Its submenus belong to it.
-struct MenuTraits {
-  using Handle = HMENU;
-  static Handle None() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Release(Handle h) { ::DestroyMenu(h); }
-};
-using UniqueMenu = Owned<MenuTraits>;
+using UniqueMenu = Owned<HandleTraits<HMENU, &::DestroyMenu>>;
 
 }  // namespace obrint::winbase
