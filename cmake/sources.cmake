@@ -18,6 +18,6 @@ foreach(name durations failures line_figures log_reader record record_id store y
   list(APPEND OBRINT_RECORDS_SOURCES ${OBRINT_SOURCE_ROOT}/src/records/${name}.cpp)
 endforeach()
 set(OBRINT_ENGINE_SOURCES)
-foreach(name fleet host loaded_image run_place selection signals station station_totals)
+foreach(name fleet loaded_image selection signals station station_totals)
   list(APPEND OBRINT_ENGINE_SOURCES ${OBRINT_SOURCE_ROOT}/src/engine/${name}.cpp)
 endforeach()

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "engine/signals.h"
 #include "obrint_version.h"
 
 namespace obrint::cli {

@@ -5,7 +5,6 @@
 #include <csignal>
 
 #include "cli/command.h"
-#include "cli/host.h"
 
 namespace obrint::cli {
 

@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include "cli/command.h"
-#include "cli/host.h"
 #include "winbase/handles.h"
 #include "winbase/text.h"
 

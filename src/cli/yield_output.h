@@ -1,9 +1,10 @@
-// The yield report's three forms: a text table for a person, CSV for a spreadsheet, and a JSON
-// object for a program. Yield is a percentage; the median a duration in milliseconds (seconds in
-// the text), both absent where a group has no run to give them.
+// The yield report's forms: a text table for a person, CSV for a spreadsheet, a JSON object for a
+// program, a page for a browser. Yield is a percentage; the median a duration in milliseconds
+// (seconds in the text), both absent where a group has no run to give them.
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -41,5 +42,10 @@ void WriteUnreadableLines(const records::Yield& report, std::ostream& out);
 // line_figures.h, described in the README) and unreadable (count, lines [{where, why}]). An absent
 // yield, median or rate is null.
 nlohmann::ordered_json YieldJson(const records::Yield& report);
+
+// One self-contained HTML page (yield_page.cpp, its template res/yield_page.html) that makes no
+// request when opened: the object of YieldJson, `report`, and a script that draws its charts (SVG)
+// and tables; `source` says what it was made from (logs, since, image), shown above the figures.
+std::string YieldPage(const nlohmann::ordered_json& report, const nlohmann::ordered_json& source);
 
 }  // namespace obrint::cli

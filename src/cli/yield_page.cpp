@@ -1,4 +1,4 @@
-#include "cli/yield_page.h"
+#include "cli/yield_output.h"
 
 #include <cstdint>
 #include <span>

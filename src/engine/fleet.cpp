@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "files/files.h"
 #include "records/record_id.h"
 
 namespace obrint::engine {
@@ -12,12 +13,58 @@ namespace {
 using records::Ending;
 
 constexpr auto kWatchPace = std::chrono::milliseconds(20);
+// At the end of a run, how long the database may take for the records that wait.
+constexpr std::chrono::seconds kDatabaseGrace{5};
 
 HeadsetIdentity IdentityOf(const Target& target) {
   return {target.interface.path, target.interface.usbPort, target.info.mcuId};
 }
 
 }  // namespace
+
+std::unique_ptr<Clock> Host::ClockFor(const HidInterface&) {
+  // Every wait goes to the one clock.
+  class Shared : public Clock {
+   public:
+    explicit Shared(Clock& clock) : clock_(clock) {}
+    void Sleep(unsigned ms) override { clock_.Sleep(ms); }
+
+   private:
+    Clock& clock_;
+  };
+  return std::make_unique<Shared>(clock());
+}
+
+records::RecordStore* RunPlace::store() const {
+  return outbox ? outbox.get() : static_cast<records::RecordStore*>(log.get());
+}
+
+std::optional<database::Link> RunPlace::CloseOutbox() const {
+  if (!outbox) return std::nullopt;
+  const database::Link link = outbox->Close(kDatabaseGrace);
+  outbox->Tell(nullptr);
+  return link;
+}
+
+Result<RunPlace> OpenRunPlace(records::RunSetting setting, const std::string& log,
+                              const std::string& conninfo, std::string& detail) {
+  RunPlace place{std::move(setting), nullptr, nullptr};
+  if (!log.empty()) {
+    Result<records::LogFile> file = records::LogFile::Open(log);
+    if (!file) {
+      detail = files::WithSystemReason(log);
+      return file.failure();
+    }
+    place.log = std::make_unique<records::LogFile>(std::move(*file));
+  }
+  if (conninfo.empty()) return place;
+  if (!place.log) return Failure::kBadUsage;
+  Result<std::unique_ptr<database::Outbox>> outbox =
+      database::OpenOutbox(*place.log, conninfo, detail);
+  if (!outbox) return outbox.failure();
+  place.outbox = std::move(*outbox);
+  return place;
+}
 
 FleetObserver& Nobody() {
   static FleetObserver nobody;

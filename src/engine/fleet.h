@@ -1,8 +1,8 @@
-// Flashing headsets at once: one worker per headset, each running the one upgrade sequence, packet
-// for packet, as a single flash does; each followed across its restarts by its USB port and MCU
-// ID (device/follow.h). Headsets may be added while others are flashed (a station's arrivals).
-// Every headset's record is kept in the store as soon as its run ends; a signal that ends the run
-// at once first gives every headset left a record of where it stood.
+// Flashing headsets at once: one worker per headset, each running the one upgrade sequence as a
+// single flash does, followed across its restarts (device/follow.h); headsets may join while
+// others run (a station's arrivals). Each record is kept in the run's place (its log, with the
+// database's outbox over it) as soon as its run ends; a signal that ends the run at once first
+// gives every headset left a record of where it stood.
 #pragma once
 
 #include <chrono>
@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "database/outbox.h"
 #include "device/follow.h"
 #include "device/upgrade.h"
 #include "engine/host.h"
@@ -26,8 +27,7 @@ namespace obrint::engine {
 using records::HeadsetRecord;
 using records::RunStage;
 
-// What a fleet tells of its runs as they go; each call from the workers' threads, one at a time,
-// unless it says otherwise.
+// What a fleet tells of its runs: from the workers' threads, one call at a time, unless said.
 class FleetObserver {
  public:
   virtual ~FleetObserver() = default;
@@ -38,13 +38,13 @@ class FleetObserver {
   virtual void Ended(std::size_t run, const HeadsetRecord& record);
   // Once: the first record the store could not keep, and the system's reason.
   virtual void StoreFailed(const std::string& why);
-  // Asked of one run once its image is verified: whether to reboot it (by default, yes). Not
-  // confirmed because a signal came, the headset is recorded as interrupted.
+  // Whether to reboot a run once its image is verified (by default, yes). Not confirmed because a
+  // signal came, the headset is recorded as interrupted.
   virtual bool ConfirmReboot(std::size_t run);
   // On the thread that watches, as soon as the first Ctrl+C comes.
   virtual void FirstInterrupt();
   // On the thread that watches, when a signal ends the run at once: every record, in order, each
-  // kept. The run's workers are left as they stand: the process is to end.
+  // kept; the workers are left as they stand (the process is to end).
   virtual void Ending(const std::vector<HeadsetRecord>& records, int signal);
 };
 
@@ -60,6 +60,24 @@ class Tenths {
  private:
   std::vector<unsigned> told_;
 };
+
+// Where a run's records go: the setting each is written with, the log, the outbox over the log.
+struct RunPlace {
+  records::RunSetting setting;
+  std::unique_ptr<records::LogFile> log;
+  std::unique_ptr<database::Outbox> outbox;
+
+  // Where each record is kept: the outbox, else the log; null for neither.
+  records::RecordStore* store() const;
+  // Once the records are kept: the database's last chance to take those that wait, its state
+  // then, its listener let go; nullopt without a database.
+  std::optional<database::Link> CloseOutbox() const;
+};
+
+// The log `log` opened for appending and the outbox to `conninfo` over it, each none when empty
+// (an outbox needs the log). Fails with the words in `detail`.
+Result<RunPlace> OpenRunPlace(records::RunSetting setting, const std::string& log,
+                              const std::string& conninfo, std::string& detail);
 
 struct FleetSetup {
   Host& host;
@@ -79,16 +97,15 @@ class Fleet {
   Fleet(const Fleet&) = delete;
   Fleet& operator=(const Fleet&) = delete;
 
-  // Starts flashing the targets, each on a worker of its own, all of them known to the tracker
-  // before the first restarts; the index of the first among the records.
+  // Starts a worker per target, all known to the tracker before the first restarts; the index of
+  // the first among the records.
   std::size_t Start(const std::vector<Target>& targets);
   // Waits up to `pace` for a run to end, and minds the stop requests: the first Ctrl+C is told
   // once; a second one (or another signal) ends the run at once. The number of runs under way.
   std::size_t Watch(std::chrono::milliseconds pace);
   // Flashes every target at once and waits for all; a record per target, in order.
   std::vector<HeadsetRecord> Flash(const std::vector<Target>& targets);
-  // Records a target left alone for `why` (needs recovery: failed; otherwise not started): kept,
-  // and told as a run's end.
+  // Records a target left alone for `why` (needs recovery: failed; else not started) as ended.
   std::size_t Leave(const Target& target, Failure why);
   // Every record so far, in order; those of runs under way as they stand.
   std::vector<HeadsetRecord> records() const;

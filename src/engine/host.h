@@ -1,5 +1,5 @@
-// Where the engine finds headsets: the platform's HID bus and clock (hidraw on Linux, hid.dll on
-// Windows), or the virtual headsets of the simulator; and what stops a run.
+// Where the engine finds headsets: the platform's HID bus and clock, or the simulator's virtual
+// headsets; and what stops a run.
 #pragma once
 
 #include <memory>
@@ -18,8 +18,8 @@ class Host {
   virtual ~Host() = default;
   virtual HidBus& bus() = 0;
   virtual Clock& clock() = 0;
-  // A clock of its own for the worker that flashes `headset` while others run: by default one
-  // that waits on clock(), which must then take waits from several threads at once.
+  // A clock for the worker that flashes `headset` while others run: by default clock(), which
+  // must then take waits from several threads at once.
   virtual std::unique_ptr<Clock> ClockFor(const HidInterface& headset);
   // "sim", "hidraw" or "hid.dll", for the output.
   virtual std::string_view name() const = 0;
@@ -29,15 +29,14 @@ class Host {
   virtual Status Finish() { return {}; }
 };
 
-// The platform's HID stack (posix/hardware_host.cpp, win/hardware_host.cpp, linked into the
-// command line): Failure::kNoHeadset when it cannot be started.
+// The platform's HID stack (posix/ or win/hardware_host.cpp): kNoHeadset when it cannot start.
 Result<std::unique_ptr<Host>> MakeHardwareHost();
 // The computer's name, for the station a record names by default.
 std::string HostName();
 
-// The requests to stop that a run minds: the process's signals, or a test's. The first Ctrl+C
-// asks a run to wind down (no headset starts any more, those under way finish); a second, or
-// another signal, ends it at once, once every headset has its record.
+// The requests to stop that a run minds, the process's signals or a test's: the first Ctrl+C
+// winds a run down (no headset starts any more, those under way finish); a second, or another
+// signal, ends it at once, once every headset has its record.
 class StopRequests {
  public:
   virtual ~StopRequests() = default;

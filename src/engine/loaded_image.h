@@ -1,5 +1,5 @@
-// A firmware image as the engine flashes it: read once, checked, and then only those bytes,
-// exactly, are written, under their SHA-256.
+// A firmware image as the engine flashes it: read once and checked; exactly those bytes are
+// written, under their SHA-256.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +21,8 @@ struct LoadedImage {
 // Reads the file once; Failure::kFileNotOpened or kFileUnreadable.
 Result<LoadedImage> LoadImage(const std::string& path);
 
-// The image read, if it may be flashed: by its check's verdict, where `force` lifts only a
-// checksum that does not check out. A failure's words in `detail`.
+// The image, if its check lets it be flashed (`force` lifts only a wrong checksum); a failure's
+// words in `detail`.
 Result<LoadedImage> LoadFlashable(const std::string& path, bool force, std::string& detail);
 
 }  // namespace obrint::engine

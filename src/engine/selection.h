@@ -28,15 +28,13 @@ struct Selection {
   std::vector<McuId> mcuIds;
 };
 
-// Whether a headset is one of those given (any is, when none is given). An MCU ID that was not
-// read is none of them.
+// Whether a headset is one of those given (any, when none is); an MCU ID not read is none.
 bool Chosen(const std::vector<std::string>& usbPorts, const std::string& usbPort);
 bool Chosen(const std::vector<McuId>& mcuIds, const std::optional<McuId>& mcuId);
 
-// Every headset the selection describes, in the platform's order, each read once. Failure::
-// kNoHeadset when none, kNotHidDevice for a device that is no interface of the vendor; `why` then
-// gets the words for the message: the device, or the headsets attached that the ports and MCU IDs
-// passed over.
+// Every headset the selection describes, in the platform's order, each read once. kNoHeadset when
+// none, kNotHidDevice for a device that is no interface of the vendor; `why` then names the
+// device, or the headsets that the ports and MCU IDs passed over.
 Result<std::vector<Target>> SelectHeadsets(HidBus& bus, const Selection& selection,
                                            std::string* why = nullptr);
 // The one headset the selection describes; Failure::kSeveralHeadsets, with `why` listing them,
@@ -45,8 +43,7 @@ Result<Target> SelectHeadset(HidBus& bus, const Selection& selection, std::strin
 
 // The same headset as `target` after a restart: found again by its port and MCU ID.
 Selection SameHeadset(const Selection& selection, const Target& target);
-// A vendor or product ID in hexadecimal, as in "2833:0021", a 0x prefix allowed; nullopt for
-// anything else.
+// A vendor or product ID in hexadecimal, a 0x prefix allowed; nullopt for anything else.
 std::optional<std::uint16_t> ParseUsbId(std::string_view text);
 
 // "port 1-2.3  /dev/hidraw3  MCU ID …": a headset as the messages name it.

@@ -1,8 +1,6 @@
-// The process's signals as stop requests: SIGINT, SIGTERM and SIGHUP; on Windows the console's
-// Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a logoff or a shutdown (as SIGHUP, 1). A
-// command ends at the first of them with 128 + its number. A flashing run takes them over: the
-// first Ctrl+C asks it to wind down (no headset starts any more, those under way finish); a second
-// Ctrl+C, or another signal, ends it at once, once every headset has its record.
+// The process's signals as stop requests (host.h): SIGINT, SIGTERM and SIGHUP; on Windows the
+// console's Ctrl+C (SIGINT), Ctrl+Break (SIGBREAK) and its closing, a logoff or a shutdown (as
+// SIGHUP, 1). A command ends at the first with 128 + its number, unless a flashing run took them.
 #pragma once
 
 #include <atomic>
@@ -12,8 +10,7 @@
 
 namespace obrint::engine {
 
-// The handlers are installed for the life of the object (one at a time): posix/signals.cpp and
-// win/signals.cpp.
+// The handlers (posix/signals.cpp, win/signals.cpp) stand for the life of the one object.
 class SignalWatch : public StopRequests {
  public:
   SignalWatch();
@@ -36,7 +33,7 @@ class SignalWatch : public StopRequests {
   static void Restore();
 };
 
-// A clock whose waits end early once a signal has come, so that no command's wait outlasts it.
+// A clock whose waits end early once a signal has come.
 class SignalClock : public Clock {
  public:
   SignalClock(Clock& clock, const SignalWatch& signals) : clock_(clock), signals_(signals) {}

@@ -12,6 +12,7 @@ namespace {
 constexpr unsigned kPaceMs = 100;
 
 using records::RunOutcome;
+using Kind = StationEvent::Kind;
 
 }  // namespace
 
@@ -68,8 +69,6 @@ void Station::Ended(std::size_t run, const HeadsetRecord& record) {
   ended_.push_back({run, record, std::exchange(storeFailure_, std::nullopt)});
 }
 
-void Station::Tell(StationEvent event) { tell_(event); }
-
 std::vector<HeadsetRecord> Station::Run(ArrivalWatch& watch) {
   for (const HidInterface& attached : AttachedHeadsets(bus_, Vid(), rules_.headsets.pid)) {
     Attached(attached.path);
@@ -112,10 +111,10 @@ void Station::Attached(const std::string& path) {
 bool Station::Own(const HidInterface& interface, const std::optional<McuId>& mcuId) {
   if (Chosen(rules_.headsets.usbPorts, interface.usbPort) && Chosen(rules_.headsets.mcuIds, mcuId))
     return true;
-  StationEvent event = StationEvent::Of(StationEvent::Kind::kSkip, RowFor(interface),
-                                        interface.path, mcuId, interface.firmware());
+  StationEvent event =
+      StationEvent::Of(Kind::kSkip, RowFor(interface), interface.path, mcuId, interface.firmware());
   event.why = "not this station's";
-  Tell(std::move(event));
+  tell_(event);
   return false;
 }
 
@@ -128,8 +127,7 @@ bool Station::Accepting(const HidInterface& interface, const HeadsetInfo& info) 
   }
   if (Stopping()) {
     const std::string row = RowFor(interface);
-    Tell(StationEvent::Of(StationEvent::Kind::kArrival, row, interface.path, info.mcuId,
-                          interface.firmware()));
+    tell_(StationEvent::Of(Kind::kArrival, row, interface.path, info.mcuId, interface.firmware()));
     Leave(interface, info, row, storeFailed_ ? Failure::kLogStopped : Failure::kStopping);
     return false;
   }
@@ -160,7 +158,7 @@ void Station::Arrive(const HidInterface& interface) {
   }
   if (!Own(interface, info.mcuId) || !Accepting(interface, info)) return;
   const std::string row = RowFor(interface);
-  Tell(StationEvent::Of(StationEvent::Kind::kArrival, row, interface.path, info.mcuId));
+  tell_(StationEvent::Of(Kind::kArrival, row, interface.path, info.mcuId));
   // Its return after the reboot could not be told from another headset's arrival.
   if (!info.mcuId && interface.usbPort.empty()) {
     return Leave(interface, info, row, Failure::kUnidentifiable);
@@ -169,11 +167,10 @@ void Station::Arrive(const HidInterface& interface) {
     if (const auto at = rules_.flashedBefore.find(*info.mcuId); at != rules_.flashedBefore.end()) {
       ++dealt_;
       entries_.push_back({row, interface.usbPort, interface.path, info.mcuId});
-      StationEvent event =
-          StationEvent::Of(StationEvent::Kind::kSkip, row, interface.path, info.mcuId);
+      StationEvent event = StationEvent::Of(Kind::kSkip, row, interface.path, info.mcuId);
       event.why = "already flashed with this image";
       event.flashedAt = at->second;
-      return Tell(std::move(event));
+      return tell_(event);
     }
   }
   Start(interface, info, row);
@@ -204,11 +201,9 @@ void Station::ArriveInBoot(const HidInterface& interface, bool deferred) {
   }
   if (!Own(interface, info.mcuId) || !Accepting(interface, info)) return;
   const std::string row = RowFor(interface);
-  Tell(StationEvent::Of(StationEvent::Kind::kArrival, row, interface.path, info.mcuId,
-                        FirmwareKind::kBoot));
+  tell_(StationEvent::Of(Kind::kArrival, row, interface.path, info.mcuId, FirmwareKind::kBoot));
   if (rules_.recover) return Start(interface, info, row);
-  Tell(StationEvent::Of(StationEvent::Kind::kRecovery, row, interface.path, info.mcuId,
-                        FirmwareKind::kBoot));
+  tell_(StationEvent::Of(Kind::kRecovery, row, interface.path, info.mcuId, FirmwareKind::kBoot));
   Leave(interface, info, row, Failure::kNeedsRecovery);
 }
 
@@ -229,10 +224,10 @@ void Station::Start(const HidInterface& interface, const HeadsetInfo& info,
   entry.running = true;
   entry.run = fleet_->Start({{interface, info}});
   entries_.push_back(std::move(entry));
-  StationEvent event = StationEvent::Of(StationEvent::Kind::kStart, row, interface.path, info.mcuId,
-                                        interface.firmware());
+  StationEvent event =
+      StationEvent::Of(Kind::kStart, row, interface.path, info.mcuId, interface.firmware());
   event.run = entries_.back().run;
-  Tell(std::move(event));
+  tell_(event);
 }
 
 void Station::Leave(const HidInterface& interface, const HeadsetInfo& info, const std::string& row,
@@ -258,11 +253,10 @@ void Station::Drain() {
   for (const auto& [run, percent] : progress) {
     const auto entry = entryOf(run);
     if (entry == entries_.end()) continue;
-    StationEvent event =
-        StationEvent::Of(StationEvent::Kind::kProgress, entry->row, entry->path, entry->mcuId);
+    StationEvent event = StationEvent::Of(Kind::kProgress, entry->row, entry->path, entry->mcuId);
     event.percent = percent;
     event.run = run;
-    Tell(std::move(event));
+    tell_(event);
   }
   std::optional<std::string> storeFailure;
   for (EndedRun& end : ended) {
@@ -279,13 +273,12 @@ void Station::Drain() {
     }
     // It left the bus: whatever is plugged in there next is another arrival.
     const bool left = end.record.ending.failure == Failure::kUnplugged;
-    StationEvent event =
-        StationEvent::Of(StationEvent::Kind::kDone, entry->row, entry->path, entry->mcuId);
+    StationEvent event = StationEvent::Of(Kind::kDone, entry->row, entry->path, entry->mcuId);
     event.run = end.run;
     event.record = std::move(end.record);
-    Tell(std::move(event));
+    tell_(event);
     if (left) {
-      Tell(StationEvent::Of(StationEvent::Kind::kUnplug, entry->row, entry->path, entry->mcuId));
+      tell_(StationEvent::Of(Kind::kUnplug, entry->row, entry->path, entry->mcuId));
       entries_.erase(entry);
     }
   }
@@ -293,9 +286,9 @@ void Station::Drain() {
   if (!ended.empty()) Detached();
   if (storeFailure) {
     storeFailed_ = true;
-    StationEvent event = StationEvent::Of(StationEvent::Kind::kLogFailed, "", "", std::nullopt);
+    StationEvent event = StationEvent::Of(Kind::kLogFailed, "", "", std::nullopt);
     event.why = std::move(*storeFailure);
-    Tell(std::move(event));
+    tell_(event);
   }
 }
 
@@ -303,7 +296,7 @@ void Station::Detached() {
   const std::vector<HidInterface> attached = AttachedHeadsets(bus_, Vid(), rules_.headsets.pid);
   std::erase_if(entries_, [&](const Entry& e) {
     if (e.running || e.away || Present(e, attached)) return false;
-    Tell(StationEvent::Of(StationEvent::Kind::kUnplug, e.row, e.path, e.mcuId));
+    tell_(StationEvent::Of(Kind::kUnplug, e.row, e.path, e.mcuId));
     return true;
   });
 }

@@ -1,7 +1,6 @@
-// A station's loop: the headsets as they come and go, which arrival is flashed, which was flashed
-// with this image before, which is back after its reboot, which needs recovery; every run through
-// the fleet's workers. Never the same headset twice. It shows nothing: it tells events, which the
-// command line turns into the live table or JSON lines, and counts its figures.
+// A station's loop: the headsets as they come and go, which arrival is flashed (through the
+// fleet's workers, never the same headset twice), which was flashed with this image before, which
+// is back after its reboot, which needs recovery. It shows nothing: it tells events, and counts.
 #pragma once
 
 #include <chrono>
@@ -87,16 +86,16 @@ class StationTotals {
 
 class Station : private FleetObserver {
  public:
-  // The fleet's observer (setup.observer) hears its steps, progress, first interrupt and ending;
-  // `tell` is called on the thread that calls Run, one event at a time.
+  // The fleet's observer hears steps, progress, first interrupt and ending; `tell` is called on
+  // the thread that calls Run.
   Station(FleetSetup fleet, StationRules rules, std::function<void(const StationEvent&)> tell);
   ~Station() override;
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  // Flashes the headsets attached now, then each arrival the watch tells of, until the first
-  // Ctrl+C or the first record the store could not keep (and the runs under way have ended), or
-  // --max, or a signal that ends the run at once. The records of every run, in order.
+  // Flashes the headsets attached now, then each arrival, until the first Ctrl+C, the first
+  // record the store could not keep or --max (once the runs under way end), or a signal that ends
+  // the run at once. The records of every run, in order.
   std::vector<HeadsetRecord> Run(ArrivalWatch& watch);
   // The records the store could not keep.
   std::vector<HeadsetRecord> unkept() const { return fleet_->unkept(); }
@@ -119,8 +118,7 @@ class Station : private FleetObserver {
   // `deferred`: it came while runs were under way, and all of them have ended since.
   void ArriveInBoot(const HidInterface& interface, bool deferred);
   void Deferred();
-  // Whether a new headset is taken on (counted). One that comes while the station is stopping is
-  // told, with its record of not started.
+  // Whether a new headset is taken on (counted); one that comes while stopping is recorded.
   bool Accepting(const HidInterface& interface, const HeadsetInfo& info);
   // Whether a headset is the station's own; tells of one that is not.
   bool Own(const HidInterface& interface, const std::optional<McuId>& mcuId);
@@ -132,12 +130,10 @@ class Station : private FleetObserver {
   // Tells what the workers handed over: progress and ended runs.
   void Drain();
   bool Present(const Entry& entry, const std::vector<HidInterface>& attached);
-  // What the interface at `path` tells of itself (nothing where it does not answer); nullopt,
-  // unopened, where a run keeps it.
+  // What the interface at `path` tells of itself; nullopt, unopened, where a run keeps it.
   std::optional<HeadsetInfo> Look(const std::string& path);
   std::string RowFor(const HidInterface& interface);
   std::uint16_t Vid() const { return rules_.headsets.vid.value_or(kHeadsetVendorId); }
-  void Tell(StationEvent event);
 
   HidBus& bus_;
   const StopRequests& stop_;

@@ -157,9 +157,6 @@ VirtualFleet::~VirtualFleet() = default;
 
 std::size_t VirtualFleet::size() const { return slots_.size(); }
 Headset& VirtualFleet::headset(std::size_t member) { return slots_.at(member)->headset; }
-const std::string& VirtualFleet::usbPort(std::size_t member) const {
-  return slots_.at(member)->usbPort;
-}
 HidBus& VirtualFleet::bus() { return *bus_; }
 Clock& VirtualFleet::clock() { return *clock_; }
 

@@ -45,7 +45,6 @@ class VirtualFleet {
   std::size_t size() const;
   // The member's headset, for setting it up and looking at it while no worker runs.
   Headset& headset(std::size_t member);
-  const std::string& usbPort(std::size_t member) const;
 
   // Every member's interfaces, as one platform's HID stack would show them. Its library is bound
   // for the fleet's life: a session holds nothing.

@@ -1,63 +1,37 @@
 // A simulated headset: the application and boot firmware as the host sees them through feature
-// reports, with fault injection and a log of every transfer.
+// reports, with fault injection and a log of every transfer. One model serves the native tests
+// (through SimBus and SimClock below), the test-double hid.dll of the Wine tests and the command
+// line's virtual headsets. Time is virtual: it moves only through Advance(), which SimClock calls
+// for every wait of an operation.
 //
-// One model serves the native tests (through SimBus and SimClock below), the test-double
-// hid.dll of the Wine tests and the command line's virtual headset. Time is virtual: it moves only
-// through Advance(), which SimClock calls for every wait of an operation.
+// Where the host side leaves it open, the headset is strict: a transfer of another length than
+// the report's own (byte 0 included; LengthOf in headset_sim.cpp), an unknown ID, a set of a
+// read-only report, or a report the running firmware does not serve fails, and a failed get
+// leaves the caller's buffer untouched.
+// - The application firmware (product ID config.applicationProductId) serves the Restart report
+//   0x58 (only as 6 with restartOnlyAsReport6): a get answers [id, 1, 0, 0]; a set [id, 1, 0, f]
+//   restarts into the boot firmware (f = 1) or the application firmware (f = 0, then in the last
+//   run mode written). The run mode 0x59 [0x59, 1, 0, mode] reads back as last written, and runs
+//   from the next restart (activeRunMode()). 0x5F gives [0x5F, 0, 0, version lo, hi] and 0x60
+//   [0x60, 0, 0, 12 MCU ID bytes]; 0x02..0x0A (not 6) echo the last set (zeros before any).
+// - The boot firmware (product ID 0x0001) serves only 0x5F, 0x60 and 0x61: every other report
+//   fails, which is how the host tells it from the application.
+// - The transfer over 0x61 (64 bytes, little-endian): Begin [3]=0x5A, [6-7] image size drops what
+//   came before; Data [3]=0x02, [4-5] host's block sum, [6-7] length, [8..] data: the headset sums
+//   the data itself (BlockSum); Finish [3]=0x10, [4-5] host's image total: verified when the
+//   totals match, every block's sums matched, no packet was lost and the Begin size arrived;
+//   Reboot [3]=0x11 restarts into the application, a verified image (cut to the Begin size)
+//   becoming flashed(). Other commands are counted and ignored. A Data packet without Begin,
+//   after Finish, within 10 ms of Begin (still erasing) or over 56 bytes is lost, and so is the
+//   image. A get answers the packets since the boot firmware started (so that a host that carries
+//   its buffer over visibly sends them on), the last command, the last sum once ready (a block sum
+//   10 ms after its Data, a total 120 ms after Finish; 0 before, and after a lost packet), the
+//   data bytes since Begin and the state (AnswerTransfer).
 //
-// What the headset does, where the host side leaves it open:
-//
-// Every transfer must use the report's own length (byte 0 included): 0x02:7 0x03:69 0x04:8 0x05:6
-// 0x06:4 0x07:5 0x08:5 0x09:56 0x0A:15 0x58:4 0x59:4 0x5F:5 0x60:15 0x61:64. Any other length,
-// an unknown ID, a set of a read-only report, or a report the running firmware does not serve
-// fails. A failed get leaves the caller's buffer untouched.
-//
-// Application firmware (product ID config.applicationProductId):
-//   get 0x58 / 6     -> [id, 1, 0, 0]. With restartOnlyAsReport6, 0x58 fails and 6 answers.
-//   set 0x58 / 6     [id, 1, 0, f] with f 0 or 1 (anything else fails): f = 1 restarts into the
-//                    boot firmware, f = 0 restarts the application firmware, which then runs in
-//                    the last run mode written.
-//   get 0x59         -> [0x59, 1, 0, mode]: the mode last written (read back at once, even before
-//                    the restart that makes it the running mode, activeRunMode()).
-//   set 0x59         [0x59, 1, 0, mode] (bytes 1-2 checked) replaces the mode.
-//   get 0x5F         -> [0x5F, 0, 0, version lo, version hi] of the running firmware.
-//   get 0x60         -> [0x60, 0, 0, 12 MCU ID bytes].
-//   0x02..0x0A (not 6): a get echoes the last set of that ID (all zeros but byte 0 before any).
-//   0x61             fails.
-// Boot firmware (product ID 0x0001): only 0x5F (boot version), 0x60 and 0x61 are served; every
-// other report fails, which is how the host tells the boot firmware from the application.
-//
-// Transfer protocol over 0x61 (64 bytes, little-endian fields):
-//   Begin  [3]=0x5A, [6-7] image size: starts a new image; what was received before is dropped.
-//   Data   [3]=0x02, [4-5] host's block sum, [6-7] length (at most 56), [8..] data. The headset
-//          keeps `length` data bytes and computes its own block sum over them (padded with zeros
-//          to a multiple of 4, 16-bit words added into 32 bits, folded once to 16 bits).
-//   Finish [3]=0x10, [4-5] host's image total. The headset's total is the fold of the 32-bit sum
-//          of its own block sums. The image is verified when the host's total matches, every
-//          block's sums matched, no packet was lost and at least the Begin size arrived.
-//   Reboot [3]=0x11: restarts into the application firmware; a verified image (the received
-//          bytes cut to the Begin size) becomes flashed(), anything else leaves flashed() as it
-//          was.
-//   Any other command is counted and otherwise ignored. A Data packet without a Begin before it,
-//   after a Finish, or with a length above 56 is lost, and so is the image.
-// The answer to a get of 0x61:
-//   [0]   0x61
-//   [1-2] number of 0x61 packets received since the boot firmware started (so that a host that
-//         carries its buffer over from one exchange to the next visibly sends these on)
-//   [3]   command of the last packet received
-//   [4-5] the sum for the last Data (block sum) or Finish (image total) packet, once ready; 0
-//   before [6-7] data bytes received since Begin, low 16 bits [8]   transfer state: 0 idle, 1
-//   receiving, 2 verified, 3 rejected [9..] 0xA5
-// Pacing: a Data packet less than 10 ms after Begin is lost (the headset is still erasing); a
-// block sum can be read 10 ms after its Data packet and an image total 120 ms after Finish.
-// Earlier reads, and reads after a lost packet, answer a sum of 0.
-//
-// Restarts (set 0x58/6, Reboot): the set succeeds, then the headset leaves the bus at once (a new
-// generation, so every open handle goes stale) and comes back restartMs later, in virtual time,
-// with the new identity and another new generation.
-//
-// Faults count transfers over every GetFeature/SetFeature call that reaches the headset, stale
-// handles and failures included. A failing transfer has no effect on the headset.
+// A restart (set 0x58/6, Reboot) succeeds, then takes the headset off the bus at once (a new
+// generation: every open handle goes stale) and brings it back restartMs later, in virtual time,
+// with another. Faults count transfers over every call that reaches the headset, stale handles
+// and failures included; a failing transfer has no effect.
 #pragma once
 
 #include <array>
@@ -188,7 +162,6 @@ class Headset {
 
   std::uint8_t runMode() const { return runMode_; }              // as report 0x59 reads it
   std::uint8_t activeRunMode() const { return activeRunMode_; }  // the mode the firmware runs in
-  int transfers() const { return transfers_; }                   // transfers made so far
   const BootTransfer& bootTransfer() const { return boot_; }
 
   // The whole state, configuration, faults and log included, as text; for the test-double hid.dll
@@ -250,28 +223,23 @@ class SimBus : public HidBus {
 
   std::vector<HidInterface> Enumerate(std::uint16_t vid) override;
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
-  // Like the registry search: a presence test that opens and closes the interface, not counted
-  // among opens().
+  // Like the registry search: a presence test that opens and closes the interface.
   std::optional<std::string> Find(std::uint16_t vid, std::uint16_t pid) override;
   std::unique_ptr<Session> OpenSession() override;
 
   int openHandles() const;  // handles opened and not yet closed
-  int opens() const;        // successful opens so far
   int failedOpens() const;  // opens refused so far
   int loads() const;        // sessions that bound the library
   int frees() const;        // session ends that released it
   bool bound() const;
-  int searches() const;          // Find calls
   int unboundTransfers() const;  // transfers tried while unbound (they never reach the headset)
 
   struct Counters {
     int openHandles = 0;
-    int opens = 0;
     int failedOpens = 0;
     int loads = 0;
     int frees = 0;
     int users = 0;  // sessions open
-    int searches = 0;
     int unboundTransfers = 0;
   };
 

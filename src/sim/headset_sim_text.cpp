@@ -1,6 +1,7 @@
 // The headset's state as text: one "key=value" line per member, numbers in decimal, bytes in
 // hexadecimal, one "log=" line per transfer in order. The first line names the format.
 #include <charconv>
+#include <span>
 #include <type_traits>
 
 #include "device/text.h"
@@ -10,39 +11,12 @@ namespace obrint::sim {
 namespace {
 
 constexpr std::string_view kFormatLine = "obrint-headset-sim=1";
-template <typename T>
-bool ParseInteger(std::string_view text, T& out) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc{} && ptr == end && !text.empty();
-}
-
-std::string_view FirmwareName(Firmware firmware) {
-  return firmware == Firmware::kBoot ? "boot" : "application";
-}
-
-bool ParseFirmware(std::string_view text, Firmware& out) {
-  if (text == "boot") {
-    out = Firmware::kBoot;
-  } else if (text == "application") {
-    out = Firmware::kApplication;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 // Member types: one byte and byte sequences are hexadecimal, other integers decimal.
 std::string Format(const std::uint8_t& v) { return FormatHex(v, 2, HexCase::kLower); }
 std::string Format(const bool& v) { return v ? "1" : "0"; }
-std::string Format(const Firmware& v) { return std::string(FirmwareName(v)); }
-std::string Format(const std::vector<std::uint8_t>& v) {
-  std::string out;
-  AppendHexBytes(out, v);
-  return out;
-}
-template <std::size_t N>
-std::string Format(const std::array<std::uint8_t, N>& v) {
+std::string Format(const Firmware& v) { return v == Firmware::kBoot ? "boot" : "application"; }
+std::string Format(std::span<const std::uint8_t> v) {
   std::string out;
   AppendHexBytes(out, v);
   return out;
@@ -50,41 +24,42 @@ std::string Format(const std::array<std::uint8_t, N>& v) {
 template <typename T>
 requires std::is_integral_v<T> std::string Format(const T& v) { return std::to_string(v); }
 
-bool Parse(std::string_view text, std::uint8_t& v) {
+// Exactly as many bytes as `v` holds.
+bool ParseBytes(std::string_view text, std::span<std::uint8_t> v) {
   std::vector<std::uint8_t> bytes;
-  if (!ParseHexBytes(text, bytes) || bytes.size() != 1) return false;
-  v = bytes[0];
+  if (!ParseHexBytes(text, bytes) || bytes.size() != v.size()) return false;
+  std::copy(bytes.begin(), bytes.end(), v.begin());
   return true;
+}
+bool Parse(std::string_view text, std::uint8_t& v) { return ParseBytes(text, {&v, 1}); }
+template <std::size_t N>
+bool Parse(std::string_view text, std::array<std::uint8_t, N>& v) {
+  return ParseBytes(text, v);
 }
 bool Parse(std::string_view text, bool& v) {
   if (text != "0" && text != "1") return false;
   v = text == "1";
   return true;
 }
-bool Parse(std::string_view text, Firmware& v) { return ParseFirmware(text, v); }
-bool Parse(std::string_view text, std::vector<std::uint8_t>& v) { return ParseHexBytes(text, v); }
-template <std::size_t N>
-bool Parse(std::string_view text, std::array<std::uint8_t, N>& v) {
-  std::vector<std::uint8_t> bytes;
-  if (!ParseHexBytes(text, bytes) || bytes.size() != N) return false;
-  std::copy(bytes.begin(), bytes.end(), v.begin());
+bool Parse(std::string_view text, Firmware& v) {
+  if (text != "boot" && text != "application") return false;
+  v = text == "boot" ? Firmware::kBoot : Firmware::kApplication;
   return true;
 }
+bool Parse(std::string_view text, std::vector<std::uint8_t>& v) { return ParseHexBytes(text, v); }
 template <typename T>
 requires std::is_integral_v<T>
-bool Parse(std::string_view text, T& v) { return ParseInteger(text, v); }
+bool Parse(std::string_view text, T& v) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+  return ec == std::errc{} && ptr == end && !text.empty();
+}
 
 std::string FormatRecord(const TransferRecord& r) {
   std::string out = r.direction == TransferRecord::Direction::kGet ? "get " : "set ";
-  out += FormatHex(r.reportId, 2, HexCase::kLower);
-  out += ' ' + std::to_string(r.length) + ' ' + (r.ok ? "1 " : "0 ");
-  out += FirmwareName(r.firmware);
-  out += ' ' + std::to_string(r.atMs) + ' ';
-  if (r.bytes.empty()) {
-    out += '-';
-  } else {
-    AppendHexBytes(out, r.bytes);
-  }
+  out += Format(r.reportId) + ' ' + Format(r.length) + ' ' + Format(r.ok) + ' ';
+  out += Format(r.firmware) + ' ' + Format(r.atMs) + ' ';
+  out += r.bytes.empty() ? "-" : Format(r.bytes);
   return out;
 }
 
@@ -102,8 +77,8 @@ std::optional<TransferRecord> ParseRecord(std::string_view text) {
   } else if (parts[0] != "get") {
     return std::nullopt;
   }
-  if (!Parse(parts[1], r.reportId) || !ParseInteger(parts[2], r.length) || !Parse(parts[3], r.ok) ||
-      !ParseFirmware(parts[4], r.firmware) || !ParseInteger(parts[5], r.atMs)) {
+  if (!Parse(parts[1], r.reportId) || !Parse(parts[2], r.length) || !Parse(parts[3], r.ok) ||
+      !Parse(parts[4], r.firmware) || !Parse(parts[5], r.atMs)) {
     return std::nullopt;
   }
   if (parts[6] != "-" && (!ParseHexBytes(parts[6], r.bytes) || r.bytes.empty()))

@@ -141,10 +141,6 @@ std::optional<Fault> ParseFault(std::string_view text) {
   return std::nullopt;
 }
 
-std::string_view FaultNames() {
-  return "block-sum, total, no-return, not-back, unplug, late-boot or no-mcu-id";
-}
-
 Result<std::unique_ptr<engine::Host>> MakeHost(const HostSetup& setup) {
   Result<Headset> first = FirstHeadset(setup.stateFile);
   if (!first) return first.failure();
@@ -181,7 +177,8 @@ void AddOptions(CLI::App& app, Options& options) {
       ->check(CLI::Range(1u, kMaxSimHeadsets))
       ->type_name("[N]");
   app.add_option("--sim-fault", options.faults,
-                 "give virtual headset N a fault: " + std::string(FaultNames()))
+                 "give virtual headset N a fault: block-sum, total, no-return, not-back, unplug, "
+                 "late-boot or no-mcu-id")
       ->type_name("N:KIND")
       ->check([](const std::string& text) {
         return ParseFault(text) ? std::string() : "not N:KIND: " + text;

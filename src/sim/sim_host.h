@@ -38,8 +38,6 @@ struct Fault {
 
 // "N:KIND" as --sim-fault takes it; nullopt when it is not one.
 std::optional<Fault> ParseFault(std::string_view text);
-// The fault kinds' names, for the help.
-std::string_view FaultNames();
 
 struct HostSetup {
   std::string stateFile;  // one headset only

@@ -16,23 +16,20 @@ class SimDevice : public HidDevice {
   SimDevice(const SimDevice&) = delete;
   SimDevice& operator=(const SimDevice&) = delete;
 
-  // Unbound, the entry point is null: the transfer fails before it reaches the headset.
   bool GetFeature(std::uint8_t* report, std::size_t length) override {
-    if (counters_->users == 0) {
-      ++counters_->unboundTransfers;
-      return false;
-    }
-    return headset_.GetFeature(generation_, report, length);
+    return Bound() && headset_.GetFeature(generation_, report, length);
   }
   bool SetFeature(const std::uint8_t* report, std::size_t length) override {
-    if (counters_->users == 0) {
-      ++counters_->unboundTransfers;
-      return false;
-    }
-    return headset_.SetFeature(generation_, report, length);
+    return Bound() && headset_.SetFeature(generation_, report, length);
   }
 
  private:
+  // Unbound, the entry point is null: the transfer fails before it reaches the headset.
+  bool Bound() {
+    if (counters_->users == 0) ++counters_->unboundTransfers;
+    return counters_->users > 0;
+  }
+
   Headset& headset_;
   std::shared_ptr<SimBus::Counters> counters_;
   std::uint32_t generation_;
@@ -70,12 +67,10 @@ std::unique_ptr<HidDevice> SimBus::Open(const std::string& path) {
     ++counters_->failedOpens;
     return nullptr;
   }
-  ++counters_->opens;
   return std::make_unique<SimDevice>(headset_, counters_);
 }
 
 std::optional<std::string> SimBus::Find(std::uint16_t vid, std::uint16_t pid) {
-  ++counters_->searches;
   if (vid != kHeadsetVendorId || !headset_.present() || pid != headset_.productId()) {
     return std::nullopt;
   }
@@ -87,12 +82,10 @@ std::unique_ptr<HidBus::Session> SimBus::OpenSession() {
 }
 
 int SimBus::openHandles() const { return counters_->openHandles; }
-int SimBus::opens() const { return counters_->opens; }
 int SimBus::failedOpens() const { return counters_->failedOpens; }
 int SimBus::loads() const { return counters_->loads; }
 int SimBus::frees() const { return counters_->frees; }
 bool SimBus::bound() const { return counters_->users > 0; }
-int SimBus::searches() const { return counters_->searches; }
 int SimBus::unboundTransfers() const { return counters_->unboundTransfers; }
 
 SimClock::SimClock(Headset& headset) : headset_(headset) {}

@@ -1,7 +1,6 @@
 // check IMAGE: read-only; status 0 when the image is ready to flash.
 
 #include "cli/command.h"
-#include "records/record.h"
 #include "files/files.h"
 #include "engine/loaded_image.h"
 

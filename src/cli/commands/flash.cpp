@@ -1,7 +1,6 @@
 // flash IMAGE: one headset, or with --all every attached headset at once.
 #include <CLI/CLI.hpp>
 
-#include "cli/command.h"
 #include "cli/flashing.h"
 #include "device/text.h"
 

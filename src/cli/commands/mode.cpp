@@ -2,7 +2,6 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command.h"
-#include "engine/signals.h"
 #include "device/text.h"
 
 namespace obrint::cli {

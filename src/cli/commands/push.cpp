@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "cli/command.h"
-#include "engine/signals.h"
 #include "cli/yield_output.h"
 #include "database/push.h"
 #include "database/schema.h"

@@ -4,9 +4,7 @@
 #include <sstream>
 
 #include "cli/command.h"
-#include "engine/signals.h"
 #include "cli/yield_output.h"
-#include "cli/yield_page.h"
 #include "database/yield_query.h"
 #include "files/files.h"
 

@@ -3,7 +3,6 @@
 
 #include "cli/command.h"
 #include "files/files.h"
-#include "records/record.h"
 
 namespace obrint::cli {
 namespace {

@@ -3,7 +3,6 @@
 // the size it had then.
 
 #include "cli/command.h"
-#include "records/record.h"
 #include "files/files.h"
 #include "device/bytes.h"
 
