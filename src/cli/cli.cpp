@@ -228,7 +228,7 @@ int RunCli(const std::vector<std::string>& args, Io io) {
   std::unique_ptr<Host> host;
   if (chosen->needsHeadset) {
     Result<std::unique_ptr<Host>> made =
-        options.sim.used ? sim::MakeHost(options.sim.setup) : MakeHardwareHost();
+        options.sim.used ? sim::MakeHost(options.sim.setup) : engine::MakeHardwareHost();
     if (!made) {
       reply.Fail(made.failure(), options.sim.used
                                      ? files::WithSystemReason(options.sim.setup.stateFile)

@@ -1,5 +1,5 @@
-// Every command of the command line has one shape: its name and help, its options, whether it
-// needs a headset, and how it runs; Commands() lists them all.
+// Every command has one shape: its name and help, its options, whether it needs a headset, and
+// how it runs; Commands() lists them all.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "console/console.h"
 #include "cli/host.h"
 #include "sim/sim_host.h"
 #include "device/image.h"
@@ -35,9 +34,7 @@ using records::Message;
 
 // Everything the command line takes, global options and each command's own.
 struct Options {
-  // Which headsets: --device (no search), --vid, --pid, and any of the --port and --mcu-id
-  // values given (none given: any).
-  engine::Selection headsets;
+  engine::Selection headsets;  // --device, --vid, --pid, --port, --mcu-id
   bool json = false, quiet = false, verbose = false;
   sim::Options sim;  // --sim and the virtual headsets' options
 
@@ -114,8 +111,7 @@ extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
 extern const Command kReportCommand;
 extern const Command kStationCommand;
-// --db CONNINFO.
-CLI::Option* AddDatabaseOption(CLI::App& command, Options& options);
+CLI::Option* AddDatabaseOption(CLI::App& command, Options& options);  // --db CONNINFO
 // Where the database is built (not the Windows build).
 extern const Command kPushCommand;
 extern const Command kDbCommand;

@@ -8,11 +8,8 @@
 #include "obrint_version.h"
 
 namespace obrint::cli {
-namespace {
 
 constexpr double kMaxTimeoutSeconds = 3600;
-
-}  // namespace
 
 void AddRunOptions(CLI::App& command, Options& options) {
   AddImageArgument(command, options);
@@ -67,7 +64,7 @@ std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage
   }
   std::string detail;
   Result<RunPlace> place = engine::OpenRunPlace(
-      {OBRINT_VERSION_TEXT, options.station.empty() ? HostName() : options.station,
+      {OBRINT_VERSION_TEXT, options.station.empty() ? engine::HostName() : options.station,
        options.operatorName, image.path, static_cast<std::uint32_t>(image.bytes.size()),
        image.sha256, image.check.storedChecksum},
       options.log, options.db, detail);

@@ -1,13 +1,8 @@
-// The command line's hosts (engine/host.h): the platform's, with what else the platform gives a
-// process (host_posix.cpp, host_win.cpp), or the virtual headsets (sim/sim_host.h) as --sim sets
-// them up.
+// What the platform gives the command line's process (host_posix.cpp, host_win.cpp), beside the
+// engine's host (engine/host.h).
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "console/console.h"
@@ -17,12 +12,9 @@ namespace obrint::cli {
 
 using console::Console;
 using console::Io;
-using console::ProgressBar;
 using console::TerminalSize;
 using console::Verbosity;
 using engine::Host;
-using engine::HostName;
-using engine::MakeHardwareHost;
 
 // The process as its platform gives it to the command line: its arguments as UTF-8, and what its
 // streams are. For the life of the object a Windows console takes UTF-8 and escape sequences, and

@@ -1,7 +1,12 @@
-// The yield report as a JSON object (yield_output.h).
+// The yield report as a JSON object, and the page made of it (yield_output.h).
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 
 #include "cli/yield_output.h"
+#include "device/sha256.h"
+#include "device/text.h"
+#include "yield_page_html.h"  // kYieldPageHtml, res/yield_page.html made a string
 
 namespace obrint::cli {
 namespace {
@@ -22,6 +27,12 @@ Json HeadsetYieldJson(const HeadsetYield& yield) {
           {"yield_percent", Hundredths(yield.yieldPercent)}};
 }
 
+Json ReasonsJson(const std::vector<ReasonCount>& counts) {
+  Json json = Json::array();
+  for (const ReasonCount& r : counts) json.push_back({{"reason", r.reason}, {"count", r.count}});
+  return json;
+}
+
 Json LineJson(const LineFigures& line) {
   Json histogram = Json::array();
   for (const DurationBin& bin : line.durations.histogram) {
@@ -37,10 +48,6 @@ Json LineJson(const LineFigures& line) {
   Json hours = Json::array();
   for (const HourCount& h : line.byHour) {
     hours.push_back({{"hour", h.hour}, {"flashed", h.flashed}, {"failed", h.failed}});
-  }
-  Json reasons = Json::array();
-  for (const ReasonCount& r : line.failuresByReason) {
-    reasons.push_back({{"reason", r.reason}, {"count", r.count}});
   }
   Json ports = Json::array();
   for (const PortCount& p : line.failuresByPort) {
@@ -60,8 +67,22 @@ Json LineJson(const LineFigures& line) {
             {"histogram", std::move(histogram)}}},
           {"by_day_station", std::move(days)},
           {"by_hour", std::move(hours)},
-          {"failures_by_reason", std::move(reasons)},
+          {"failures_by_reason", ReasonsJson(line.failuresByReason)},
           {"failures_by_port", std::move(ports)}};
+}
+
+// JSON to sit inside <script>: every "<" escaped (it can only stand in a string), so that no text
+// of the logs can end the element.
+std::string ScriptJson(const nlohmann::ordered_json& json) {
+  std::string text;
+  for (char c : json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)) {
+    text += c == '<' ? std::string_view("\\u003c") : std::string_view(&c, 1);
+  }
+  return text;
+}
+
+void Put(std::string& page, std::string_view placeholder, const std::string& text) {
+  page.replace(page.find(placeholder), placeholder.size(), text);
 }
 
 }  // namespace
@@ -69,16 +90,13 @@ Json LineJson(const LineFigures& line) {
 nlohmann::ordered_json YieldJson(const Yield& report) {
   Json groups = Json::array();
   for (const GroupSummary& g : report.groups) {
-    Json failures = Json::array();
-    for (const ReasonCount& f : g.failures)
-      failures.push_back({{"reason", f.reason}, {"count", f.count}});
     Json group = {{"image_sha256", g.imageSha256}, {"day", g.day},
                   {"station", g.station},          {"runs", g.runs},
                   {"flashed", g.flashed},          {"failed", g.failed},
                   {"not_started", g.notStarted}};
     group["yield_percent"] = Hundredths(g.yieldPercent);
     group["median_ms"] = OrNull(g.medianMs);
-    group["failures"] = std::move(failures);
+    group["failures"] = ReasonsJson(g.failures);
     groups.push_back(std::move(group));
   }
   Json headsets = Json::array();
@@ -114,6 +132,22 @@ nlohmann::ordered_json YieldJson(const Yield& report) {
   json["line"] = LineJson(report.line);
   json["unreadable"] = {{"count", report.unreadable}, {"lines", std::move(lines)}};
   return json;
+}
+
+std::string YieldPage(const nlohmann::ordered_json& report, const nlohmann::ordered_json& source) {
+  std::string page = kYieldPageHtml;
+  // The page's policy lets its one script run, known by its digest, and nothing else.
+  constexpr std::string_view kOpen = "<script>";
+  const std::size_t begin = page.find(kOpen) + kOpen.size();
+  const std::string_view script =
+      std::string_view(page).substr(begin, page.find("</script>", begin) - begin);
+  const std::string digest =
+      Base64(Sha256({reinterpret_cast<const std::uint8_t*>(script.data()), script.size()}));
+  // The last placeholder first: the text put in never comes before one still to be found.
+  Put(page, "{{source}}", ScriptJson(source));
+  Put(page, "{{report}}", ScriptJson(report));
+  Put(page, "{{script-sha256}}", digest);
+  return page;
 }
 
 }  // namespace obrint::cli

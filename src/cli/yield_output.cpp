@@ -109,41 +109,23 @@ void WriteLineText(const records::LineFigures& line, std::ostream& out) {
 }
 
 // The CSV's columns; each row fills those of its kind.
-enum CsvColumn : std::uint8_t {
-  kKind,
-  kImage,
-  kDay,
-  kStation,
-  kRuns,
-  kFlashed,
-  kFailed,
-  kNotStarted,
-  kYield,
-  kMedian,
-  kReason,
-  kCount,
-  kHeadsets,
-  kP95,
-  kPerHour,
-  kHour,
-  kUsbPort,
-  kFromMs,
-  kToMs
-};
-constexpr std::array<std::string_view, kToMs + 1> kCsvColumns = {
+constexpr std::string_view kCsvColumns[] = {
     "kind",    "image_sha256", "day",         "station",       "runs",
     "flashed", "failed",       "not_started", "yield_percent", "median_ms",
     "reason",  "count",        "headsets",    "p95_ms",        "headsets_per_hour",
     "hour",    "usb_port",     "from_ms",     "to_ms"};
-using CsvCells = std::vector<std::pair<CsvColumn, std::string>>;
+using CsvCells = std::vector<std::pair<std::string_view, std::string>>;
 
 // RFC 4180 quoting; the cells of `where` and then of `figures`, the others empty.
 void WriteCsvRow(std::ostream& out, std::string_view kind, const CsvCells& where,
                  const CsvCells& figures) {
-  std::array<std::string, kCsvColumns.size()> row;
-  row[kKind] = kind;
+  std::array<std::string, std::size(kCsvColumns)> row;
+  row[0] = kind;
   for (const CsvCells* cells : {&where, &figures}) {
-    for (const auto& [column, text] : *cells) row[column] = CsvField(text);
+    for (const auto& [column, text] : *cells) {
+      row.at(std::find(std::begin(kCsvColumns), std::end(kCsvColumns), column) -
+             std::begin(kCsvColumns)) = CsvField(text);
+    }
   }
   for (std::size_t c = 0; c < row.size(); ++c) out << (c ? "," : "") << row[c];
   out << '\n';
@@ -197,63 +179,64 @@ void WriteYieldText(const records::Yield& report, std::ostream& out) {
 }
 
 void WriteYieldCsv(const records::Yield& report, std::ostream& out) {
-  for (std::size_t c = 0; c < kCsvColumns.size(); ++c) out << (c ? "," : "") << kCsvColumns[c];
+  for (std::size_t c = 0; c < std::size(kCsvColumns); ++c) out << (c ? "," : "") << kCsvColumns[c];
   out << '\n';
   const auto yieldCell = [](const std::optional<double>& p) { return p ? FormatFixed(*p, 2) : ""; };
   const auto msCell = [](const std::optional<std::uint64_t>& ms) {
     return ms ? std::to_string(*ms) : "";
   };
   for (const GroupSummary& g : report.groups) {
-    const CsvCells where = {{kImage, g.imageSha256}, {kDay, g.day}, {kStation, g.station}};
+    const CsvCells where = {
+        {"image_sha256", g.imageSha256}, {"day", g.day}, {"station", g.station}};
     WriteCsvRow(out, "group", where,
-                {{kRuns, std::to_string(g.runs)},
-                 {kFlashed, std::to_string(g.flashed)},
-                 {kFailed, std::to_string(g.failed)},
-                 {kNotStarted, std::to_string(g.notStarted)},
-                 {kYield, yieldCell(g.yieldPercent)},
-                 {kMedian, msCell(g.medianMs)}});
+                {{"runs", std::to_string(g.runs)},
+                 {"flashed", std::to_string(g.flashed)},
+                 {"failed", std::to_string(g.failed)},
+                 {"not_started", std::to_string(g.notStarted)},
+                 {"yield_percent", yieldCell(g.yieldPercent)},
+                 {"median_ms", msCell(g.medianMs)}});
     for (const ReasonCount& failure : g.failures) {
       WriteCsvRow(out, "failure", where,
-                  {{kReason, failure.reason}, {kCount, std::to_string(failure.count)}});
+                  {{"reason", failure.reason}, {"count", std::to_string(failure.count)}});
     }
   }
   const records::LineFigures& line = report.line;
   WriteCsvRow(out, "line", {},
-              {{kRuns, std::to_string(line.runs)},
-               {kFlashed, std::to_string(line.flashed)},
-               {kFailed, std::to_string(line.failed)},
-               {kMedian, msCell(line.durations.medianMs)},
-               {kP95, msCell(line.durations.p95Ms)},
-               {kPerHour, yieldCell(line.headsetsPerHour)}});
+              {{"runs", std::to_string(line.runs)},
+               {"flashed", std::to_string(line.flashed)},
+               {"failed", std::to_string(line.failed)},
+               {"median_ms", msCell(line.durations.medianMs)},
+               {"p95_ms", msCell(line.durations.p95Ms)},
+               {"headsets_per_hour", yieldCell(line.headsetsPerHour)}});
   const auto headsetRow = [&](const char* kind, const CsvCells& where,
                               const records::HeadsetYield& y) {
     WriteCsvRow(out, kind, where,
-                {{kHeadsets, std::to_string(y.headsets)},
-                 {kFlashed, std::to_string(y.flashed)},
-                 {kYield, yieldCell(y.yieldPercent)}});
+                {{"headsets", std::to_string(y.headsets)},
+                 {"flashed", std::to_string(y.flashed)},
+                 {"yield_percent", yieldCell(y.yieldPercent)}});
   };
   headsetRow("line_first_pass", {}, line.firstPass);
   headsetRow("line_final", {}, line.final);
   for (const records::DayStationYield& d : line.byDayStation) {
-    headsetRow("first_pass", {{kDay, d.day}, {kStation, d.station}}, d.firstPass);
-    headsetRow("final", {{kDay, d.day}, {kStation, d.station}}, d.final);
+    headsetRow("first_pass", {{"day", d.day}, {"station", d.station}}, d.firstPass);
+    headsetRow("final", {{"day", d.day}, {"station", d.station}}, d.final);
   }
   for (const records::HourCount& h : line.byHour) {
-    WriteCsvRow(out, "hour", {{kHour, h.hour}},
-                {{kFlashed, std::to_string(h.flashed)}, {kFailed, std::to_string(h.failed)}});
+    WriteCsvRow(out, "hour", {{"hour", h.hour}},
+                {{"flashed", std::to_string(h.flashed)}, {"failed", std::to_string(h.failed)}});
   }
   for (const ReasonCount& r : line.failuresByReason) {
-    WriteCsvRow(out, "reason", {}, {{kReason, r.reason}, {kCount, std::to_string(r.count)}});
+    WriteCsvRow(out, "reason", {}, {{"reason", r.reason}, {"count", std::to_string(r.count)}});
   }
   for (const records::PortCount& p : line.failuresByPort) {
-    WriteCsvRow(out, "port", {{kStation, p.station}, {kUsbPort, p.usbPort}},
-                {{kRuns, std::to_string(p.runs)}, {kFailed, std::to_string(p.failed)}});
+    WriteCsvRow(out, "port", {{"station", p.station}, {"usb_port", p.usbPort}},
+                {{"runs", std::to_string(p.runs)}, {"failed", std::to_string(p.failed)}});
   }
   for (const records::DurationBin& b : line.durations.histogram) {
     WriteCsvRow(out, "duration", {},
-                {{kFromMs, std::to_string(b.fromMs)},
-                 {kToMs, std::to_string(b.toMs)},
-                 {kRuns, std::to_string(b.runs)}});
+                {{"from_ms", std::to_string(b.fromMs)},
+                 {"to_ms", std::to_string(b.toMs)},
+                 {"runs", std::to_string(b.runs)}});
   }
 }
 

@@ -43,9 +43,9 @@ void WriteUnreadableLines(const records::Yield& report, std::ostream& out);
 // yield, median or rate is null.
 nlohmann::ordered_json YieldJson(const records::Yield& report);
 
-// One self-contained HTML page (yield_page.cpp, its template res/yield_page.html) that makes no
-// request when opened: the object of YieldJson, `report`, and a script that draws its charts (SVG)
-// and tables; `source` says what it was made from (logs, since, image), shown above the figures.
+// One self-contained HTML page (its template res/yield_page.html) that makes no request when
+// opened: the object of YieldJson, `report`, and a script that draws its charts (SVG) and tables;
+// `source` says what it was made from (logs, since, image), shown above the figures.
 std::string YieldPage(const nlohmann::ordered_json& report, const nlohmann::ordered_json& source);
 
 }  // namespace obrint::cli

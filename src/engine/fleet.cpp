@@ -71,14 +71,6 @@ FleetObserver& Nobody() {
   return nobody;
 }
 
-void FleetObserver::Progress(std::size_t, RunStage, std::uint32_t, std::uint32_t) {}
-void FleetObserver::Step(std::size_t, const UpgradeEvent&) {}
-void FleetObserver::Ended(std::size_t, const HeadsetRecord&) {}
-void FleetObserver::StoreFailed(const std::string&) {}
-bool FleetObserver::ConfirmReboot(std::size_t) { return true; }
-void FleetObserver::FirstInterrupt() {}
-void FleetObserver::Ending(const std::vector<HeadsetRecord>&, int) {}
-
 std::optional<unsigned> Tenths::Next(std::size_t run, RunStage stage, std::uint32_t sent,
                                      std::uint32_t size) {
   if (stage != RunStage::kFlashing || size == 0) return std::nullopt;

@@ -16,7 +16,6 @@
 
 #include "database/outbox.h"
 #include "device/follow.h"
-#include "device/upgrade.h"
 #include "engine/host.h"
 #include "engine/loaded_image.h"
 #include "engine/selection.h"
@@ -31,21 +30,21 @@ using records::RunStage;
 class FleetObserver {
  public:
   virtual ~FleetObserver() = default;
-  // Where a run stands, and how much of the image it has sent.
-  virtual void Progress(std::size_t run, RunStage stage, std::uint32_t sent, std::uint32_t size);
-  virtual void Step(std::size_t run, const UpgradeEvent& event);
+  // Where a run (its index among the records) stands, the image's bytes sent, and its size.
+  virtual void Progress(std::size_t, RunStage, std::uint32_t, std::uint32_t) {}
+  virtual void Step(std::size_t, const UpgradeEvent&) {}
   // A run's record, as it was kept.
-  virtual void Ended(std::size_t run, const HeadsetRecord& record);
+  virtual void Ended(std::size_t, const HeadsetRecord&) {}
   // Once: the first record the store could not keep, and the system's reason.
-  virtual void StoreFailed(const std::string& why);
+  virtual void StoreFailed(const std::string&) {}
   // Whether to reboot a run once its image is verified (by default, yes). Not confirmed because a
   // signal came, the headset is recorded as interrupted.
-  virtual bool ConfirmReboot(std::size_t run);
+  virtual bool ConfirmReboot(std::size_t) { return true; }
   // On the thread that watches, as soon as the first Ctrl+C comes.
-  virtual void FirstInterrupt();
+  virtual void FirstInterrupt() {}
   // On the thread that watches, when a signal ends the run at once: every record, in order, each
-  // kept; the workers are left as they stand (the process is to end).
-  virtual void Ending(const std::vector<HeadsetRecord>& records, int signal);
+  // kept, and the signal; the workers are left as they stand (the process is to end).
+  virtual void Ending(const std::vector<HeadsetRecord>&, int) {}
 };
 
 // An observer that hears nothing and confirms every reboot.

@@ -5,7 +5,6 @@
 
 #include <atomic>
 
-#include "device/clock.h"
 #include "engine/host.h"
 
 namespace obrint::engine {

@@ -2,19 +2,15 @@
 
 #include <algorithm>
 
-#include "device/headset.h"
 #include "device/text.h"
 
 namespace obrint::engine {
-namespace {
 
 // The longest the station waits for a change before it looks at its runs and the signals again.
 constexpr unsigned kPaceMs = 100;
 
 using records::RunOutcome;
 using Kind = StationEvent::Kind;
-
-}  // namespace
 
 struct Station::Entry {
   std::string row, port, path;

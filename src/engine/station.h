@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "engine/fleet.h"
-#include "device/arrival_watch.h"
-#include "device/headset.h"
 
 namespace obrint::engine {
 

@@ -155,7 +155,6 @@ VirtualFleet::VirtualFleet(std::vector<FleetMember> members, PathScheme paths)
 
 VirtualFleet::~VirtualFleet() = default;
 
-std::size_t VirtualFleet::size() const { return slots_.size(); }
 Headset& VirtualFleet::headset(std::size_t member) { return slots_.at(member)->headset; }
 HidBus& VirtualFleet::bus() { return *bus_; }
 Clock& VirtualFleet::clock() { return *clock_; }

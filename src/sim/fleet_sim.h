@@ -1,7 +1,6 @@
 // Several simulated headsets on one bus, each at a USB port of its own: the command line's
-// virtual fleet. One lock guards them all, so that workers on several threads can each drive
-// their own headset while another looks over the bus. Headsets can be plugged in and out while
-// they run, and every interface that comes or goes is told as a change, as a platform tells it.
+// virtual fleet, one lock over them all so that workers on several threads can each drive their
+// own. Headsets can be plugged in and out; every interface that comes or goes is told as a change.
 #pragma once
 
 #include <atomic>
@@ -42,15 +41,14 @@ class VirtualFleet {
   VirtualFleet(const VirtualFleet&) = delete;
   VirtualFleet& operator=(const VirtualFleet&) = delete;
 
-  std::size_t size() const;
+  std::size_t size() const { return slots_.size(); }
   // The member's headset, for setting it up and looking at it while no worker runs.
   Headset& headset(std::size_t member);
 
-  // Every member's interfaces, as one platform's HID stack would show them. Its library is bound
-  // for the fleet's life: a session holds nothing.
+  // Every member's interfaces, as one platform's HID stack would show them; bound for the fleet's
+  // life.
   HidBus& bus();
-  // The opens of an interface that another thread held under the bus's leases: none where every
-  // user of the bus keeps to them.
+  // The opens of an interface that another thread held under the bus's leases.
   int leaseBreaches() const { return leaseBreaches_; }
   // Moves every member's time on.
   Clock& clock();
@@ -81,9 +79,8 @@ class VirtualFleet {
   class AllClock;
   class OneClock;
 
-  // Brings the bus up to date: a late boot firmware shows up once another member has restarted
-  // since it began to wait, the paths follow who is on the bus, and what came or went is told.
-  // Under the lock.
+  // Under the lock: a late boot firmware shows up once another member has restarted since it
+  // began to wait, the paths follow who is on the bus, and what came or went is told.
   void Settle();
   // kReusedNodes: the numbers follow who is on the bus.
   void Renumber();

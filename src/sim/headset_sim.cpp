@@ -61,12 +61,9 @@ Headset::Headset(HeadsetConfig config) : config_(config) {
   Start(config_.startIn);
 }
 
-bool Headset::present() const { return present_; }
-Firmware Headset::firmware() const { return firmware_; }
 std::uint16_t Headset::productId() const {
   return firmware_ == Firmware::kBoot ? kBootProductId : config_.applicationProductId;
 }
-std::uint32_t Headset::generation() const { return generation_; }
 
 std::string Headset::interfacePath() const {
   return "\\\\.\\hid#vid_" + FormatHex(kHeadsetVendorId, 4, HexCase::kLower) + "&pid_" +
@@ -74,13 +71,6 @@ std::string Headset::interfacePath() const {
          FormatHex(0x1a2b3c4du + config_.unit, 8, HexCase::kLower) +
          "&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 }
-
-std::uint64_t Headset::nowMs() const { return nowMs_; }
-const std::vector<TransferRecord>& Headset::log() const { return log_; }
-void Headset::ClearLog() { log_.clear(); }
-const std::vector<std::uint8_t>& Headset::received() const { return received_; }
-const std::vector<std::uint8_t>& Headset::flashed() const { return flashed_; }
-int Headset::restarts() const { return restarts_; }
 
 void Headset::Start(Firmware firmware) {
   present_ = true;

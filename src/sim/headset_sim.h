@@ -7,26 +7,19 @@
 // Where the host side leaves it open, the headset is strict: a transfer of another length than
 // the report's own (byte 0 included; LengthOf in headset_sim.cpp), an unknown ID, a set of a
 // read-only report, or a report the running firmware does not serve fails, and a failed get
-// leaves the caller's buffer untouched.
-// - The application firmware (product ID config.applicationProductId) serves the Restart report
-//   0x58 (only as 6 with restartOnlyAsReport6): a get answers [id, 1, 0, 0]; a set [id, 1, 0, f]
-//   restarts into the boot firmware (f = 1) or the application firmware (f = 0, then in the last
-//   run mode written). The run mode 0x59 [0x59, 1, 0, mode] reads back as last written, and runs
-//   from the next restart (activeRunMode()). 0x5F gives [0x5F, 0, 0, version lo, hi] and 0x60
-//   [0x60, 0, 0, 12 MCU ID bytes]; 0x02..0x0A (not 6) echo the last set (zeros before any).
-// - The boot firmware (product ID 0x0001) serves only 0x5F, 0x60 and 0x61: every other report
-//   fails, which is how the host tells it from the application.
-// - The transfer over 0x61 (64 bytes, little-endian): Begin [3]=0x5A, [6-7] image size drops what
-//   came before; Data [3]=0x02, [4-5] host's block sum, [6-7] length, [8..] data: the headset sums
-//   the data itself (BlockSum); Finish [3]=0x10, [4-5] host's image total: verified when the
-//   totals match, every block's sums matched, no packet was lost and the Begin size arrived;
-//   Reboot [3]=0x11 restarts into the application, a verified image (cut to the Begin size)
-//   becoming flashed(). Other commands are counted and ignored. A Data packet without Begin,
-//   after Finish, within 10 ms of Begin (still erasing) or over 56 bytes is lost, and so is the
-//   image. A get answers the packets since the boot firmware started (so that a host that carries
-//   its buffer over visibly sends them on), the last command, the last sum once ready (a block sum
-//   10 ms after its Data, a total 120 ms after Finish; 0 before, and after a lost packet), the
-//   data bytes since Begin and the state (AnswerTransfer).
+// leaves the caller's buffer untouched. The application firmware serves Restart (0x58, or only 6
+// with restartOnlyAsReport6), the run mode 0x59 (read back as written, run from the next restart:
+// activeRunMode()), the version 0x5F, the MCU ID 0x60, and echoes 0x02..0x0A. The boot firmware
+// (product ID 0x0001) serves only 0x5F, 0x60 and the transfer report 0x61, which is how the host
+// tells it from the application.
+//
+// The transfer over 0x61: Begin drops what came before; the headset sums each Data block itself
+// (BlockSum); Finish verifies the image when the totals match, every block's sums matched, no
+// packet was lost and the Begin size arrived; Reboot makes a verified image flashed(). A Data
+// packet without Begin, after Finish, within 10 ms of Begin (still erasing) or over 56 bytes is
+// lost, and the image with it. A get answers the packets since the boot firmware started (a host
+// that carries its buffer over visibly sends them on) and the last sum once ready: a block sum
+// 10 ms after its Data, a total 120 ms after Finish, 0 before (AnswerTransfer).
 //
 // A restart (set 0x58/6, Reboot) succeeds, then takes the headset off the bus at once (a new
 // generation: every open handle goes stale) and brings it back restartMs later, in virtual time,
@@ -122,10 +115,10 @@ class Headset {
 
   // On the bus, and with which identity. Every restart (and every return to the bus) gives the
   // headset a new generation: a handle opened under an older one no longer reaches it.
-  bool present() const;
-  Firmware firmware() const;
+  bool present() const { return present_; }
+  Firmware firmware() const { return firmware_; }
   std::uint16_t productId() const;
-  std::uint32_t generation() const;
+  std::uint32_t generation() const { return generation_; }
   // The interface path, as discovery builds it: "\\.\hid#vid_2833&pid_xxxx#...#{4d1e55b2-...}",
   // in lower case, with the current product ID and an instance of the unit's own.
   std::string interfacePath() const;
@@ -137,7 +130,7 @@ class Headset {
   // Moves virtual time on: a restart in progress completes once restartMs have passed (at the
   // first Advance, even of 0 ms, when restartMs is 0).
   void Advance(unsigned ms);
-  std::uint64_t nowMs() const;
+  std::uint64_t nowMs() const { return nowMs_; }
 
   // A restart that waits for another (FaultPlan::bootWaitsForAnother) completes now.
   bool waitingForAnother() const { return waitingForAnother_; }
@@ -151,14 +144,14 @@ class Headset {
   // written.
   void PlugIn(std::optional<Firmware> firmware = std::nullopt);
 
-  const std::vector<TransferRecord>& log() const;
-  void ClearLog();
+  const std::vector<TransferRecord>& log() const { return log_; }
+  void ClearLog() { log_.clear(); }
 
   // What the boot firmware received since the last Begin, in order (the data bytes of the Data
   // packets), and the image that the last verified Finish and Reboot made the application firmware.
-  const std::vector<std::uint8_t>& received() const;
-  const std::vector<std::uint8_t>& flashed() const;
-  int restarts() const;
+  const std::vector<std::uint8_t>& received() const { return received_; }
+  const std::vector<std::uint8_t>& flashed() const { return flashed_; }
+  int restarts() const { return restarts_; }
 
   std::uint8_t runMode() const { return runMode_; }              // as report 0x59 reads it
   std::uint8_t activeRunMode() const { return activeRunMode_; }  // the mode the firmware runs in
@@ -227,12 +220,13 @@ class SimBus : public HidBus {
   std::optional<std::string> Find(std::uint16_t vid, std::uint16_t pid) override;
   std::unique_ptr<Session> OpenSession() override;
 
-  int openHandles() const;  // handles opened and not yet closed
-  int failedOpens() const;  // opens refused so far
-  int loads() const;        // sessions that bound the library
-  int frees() const;        // session ends that released it
-  bool bound() const;
-  int unboundTransfers() const;  // transfers tried while unbound (they never reach the headset)
+  int openHandles() const { return counters_->openHandles; }  // opened and not yet closed
+  int failedOpens() const { return counters_->failedOpens; }  // opens refused so far
+  int loads() const { return counters_->loads; }              // sessions that bound the library
+  int frees() const { return counters_->frees; }              // session ends that released it
+  bool bound() const { return counters_->users > 0; }
+  // Transfers tried while unbound (they never reach the headset).
+  int unboundTransfers() const { return counters_->unboundTransfers; }
 
   struct Counters {
     int openHandles = 0;
@@ -254,8 +248,8 @@ class SimClock : public Clock {
  public:
   explicit SimClock(Headset& headset);
   void Sleep(unsigned ms) override;
-  std::uint64_t sleptMs() const;  // sum of all waits
-  const std::vector<unsigned>& waits() const;
+  std::uint64_t sleptMs() const { return sleptMs_; }  // sum of all waits
+  const std::vector<unsigned>& waits() const { return waits_; }
 
  private:
   Headset& headset_;

@@ -156,7 +156,6 @@ std::string Headset::Save() const {
 
 std::optional<Headset> Headset::Load(std::string_view text) {
   Headset headset;
-  headset.log_.clear();
   bool first = true;
   while (!text.empty()) {
     const std::size_t newline = text.find('\n');

@@ -1,6 +1,5 @@
-// The virtual fleet's plug script: headsets plugged in and pulled out at given times, so that a
-// station's run can be rehearsed and tested. As an ArrivalWatch it plays the script and tells
-// every interface that comes or goes, the headsets' own restarts included.
+// The virtual fleet's plug script: headsets plugged in and pulled out at given times, to rehearse
+// a station. As an ArrivalWatch it plays the script and tells every interface that comes or goes.
 #pragma once
 
 #include <chrono>
@@ -11,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "device/arrival_watch.h"
 #include "sim/fleet_sim.h"
 
 namespace obrint::sim {
@@ -33,10 +31,9 @@ std::vector<PlugStep> PlugInTurn(std::size_t members, unsigned gapMs);
 
 class PlugWatch : public ArrivalWatch {
  public:
-  // Takes off the bus every member but those that the script first unplugs (without a script,
-  // every member stays where it is). On real time a step comes at
-  // its time since the watch began; on virtual time, once every member being flashed has reached
-  // it (their clocks wait for the step).
+  // Takes off the bus every member but those that the script first unplugs (none without a
+  // script). On real time a step comes at its time since the watch began; on virtual time, once
+  // every member being flashed has reached it (their clocks wait for the step).
   PlugWatch(std::shared_ptr<VirtualFleet> fleet, std::vector<PlugStep> steps, bool realTime);
   ~PlugWatch() override;
   PlugWatch(const PlugWatch&) = delete;

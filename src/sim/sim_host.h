@@ -1,6 +1,5 @@
-// The virtual headsets as a host of the engine: the simulator of the tests, on virtual time (each
-// headset's waits cost nothing) or on the real clock, with the faults --sim-fault gives and the
-// plugs of a station's rehearsal; obrint-cli --sim's, the tests' and the benchmarks'.
+// The virtual headsets as a host of the engine, for obrint-cli --sim, the tests and the benchmarks:
+// on virtual time or the real clock, with the faults of --sim-fault and a station's plugs.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include "engine/host.h"
-#include "sim/fleet_sim.h"
 #include "sim/plug_script.h"
 
 namespace CLI {
@@ -50,17 +48,15 @@ struct HostSetup {
   std::vector<PlugStep> plugs;
 };
 
-// The virtual headsets, on the ports "1-2.1", "1-2.2", ... with distinct MCU IDs; the first is
-// the one the single-headset commands have always had. With a state file: the one headset,
-// fresh or loaded from it (when present), written back at Finish. Failure::kFileUnreadable when
+// The virtual headsets, on the ports "1-2.1", "1-2.2", ... with distinct MCU IDs. With a state
+// file: the one headset, fresh or loaded from it, written back at Finish; kFileUnreadable when
 // the file cannot be read or is no headset state.
 Result<std::unique_ptr<engine::Host>> MakeHost(const HostSetup& setup);
 // Over virtual headsets set up by the caller, who may look at them once the host is done.
 std::unique_ptr<engine::Host> MakeHost(std::shared_ptr<VirtualFleet> fleet, bool realTime,
                                        std::vector<PlugStep> plugs = {});
 
-// --sim and the other options of the virtual headsets, as the command line takes them: defined on
-// its parser, then checked against each other and made into the host's setup.
+// --sim and the other options of the virtual headsets, as the command line takes them.
 struct Options {
   HostSetup setup;
   bool used = false;  // any of them given: the virtual headsets stand in for the platform's
@@ -69,8 +65,6 @@ struct Options {
   std::vector<std::string> faults;
 };
 
-// --sim [N], --sim-fault, --sim-real-time, --sim-no-ports, --sim-reuse-paths, --sim-plug,
-// --sim-plug-file and --sim-state.
 void AddOptions(CLI::App& app, Options& options);
 // Once parsed: the setup completed, and whether they are used. Why they do not hold together
 // (plugs rehearse a station only: `station`), or an empty text.

@@ -81,13 +81,6 @@ std::unique_ptr<HidBus::Session> SimBus::OpenSession() {
   return std::make_unique<SimSession>(counters_);
 }
 
-int SimBus::openHandles() const { return counters_->openHandles; }
-int SimBus::failedOpens() const { return counters_->failedOpens; }
-int SimBus::loads() const { return counters_->loads; }
-int SimBus::frees() const { return counters_->frees; }
-bool SimBus::bound() const { return counters_->users > 0; }
-int SimBus::unboundTransfers() const { return counters_->unboundTransfers; }
-
 SimClock::SimClock(Headset& headset) : headset_(headset) {}
 
 void SimClock::Sleep(unsigned ms) {
@@ -95,8 +88,5 @@ void SimClock::Sleep(unsigned ms) {
   sleptMs_ += ms;
   headset_.Advance(ms);
 }
-
-std::uint64_t SimClock::sleptMs() const { return sleptMs_; }
-const std::vector<unsigned>& SimClock::waits() const { return waits_; }
 
 }  // namespace obrint::sim

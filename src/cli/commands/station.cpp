@@ -14,6 +14,7 @@ namespace obrint::cli {
 namespace {
 
 using engine::StationEvent;
+using K = StationEvent::Kind;
 using Json = nlohmann::ordered_json;
 using records::RunOutcome;
 using Steady = std::chrono::steady_clock;
@@ -65,13 +66,13 @@ class View : public RunObserver {
   void Tell(const StationEvent& event) {
     const std::lock_guard lock(mutex_);
     // Written above the table, which stays.
-    if (event.kind == StationEvent::Kind::kLogFailed) {
+    if (event.kind == K::kLogFailed) {
       context_.console.Error(console::LogFailedText(context_.options.log, event.why));
     }
-    if (event.kind == StationEvent::Kind::kDone) told_.insert(event.run);
+    if (event.kind == K::kDone) told_.insert(event.run);
     totals_.Count(event, Steady::now());
     if (lines_) return Line(event);
-    if (event.kind == StationEvent::Kind::kLogFailed) return Draw();
+    if (event.kind == K::kLogFailed) return Draw();
     struct Run& run = runs_[event.row];
     run.text = RowText(event, run);
     table_.Set(event.row, event.mcuId ? FormatMcuId(*event.mcuId) : "", run.text);
@@ -103,8 +104,8 @@ class View : public RunObserver {
     ticker_.reset();
     for (std::size_t run = 0; run < records.size(); ++run) {
       if (told_.contains(run)) continue;
-      StationEvent event = StationEvent::Of(StationEvent::Kind::kDone, RowOf(records[run]),
-                                            records[run].path, records[run].mcuId);
+      StationEvent event =
+          StationEvent::Of(K::kDone, RowOf(records[run]), records[run].path, records[run].mcuId);
       event.run = run;
       event.record = records[run];
       Tell(event);
@@ -172,7 +173,6 @@ class View : public RunObserver {
 
   // Where the row of `event` stands now; `row` its run.
   std::string RowText(const StationEvent& event, struct Run& row) {
-    using K = StationEvent::Kind;
     const auto elapsed = [&] {
       return console::TookText(std::chrono::duration<double>(Steady::now() - row.started).count(),
                                virtualTime_);
@@ -184,9 +184,8 @@ class View : public RunObserver {
       case K::kStart:
         row.started = Steady::now();
         return "flashing";
-      case K::kProgress: {
+      case K::kProgress:
         return console::FlashingText(static_cast<int>(event.percent)) + elapsed();
-      }
       case K::kDone: {
         const HeadsetRecord& record = *event.record;
         const RunOutcome outcome = record.outcome();
@@ -219,7 +218,6 @@ class View : public RunObserver {
   }
 
   void Line(const StationEvent& event) {
-    using K = StationEvent::Kind;
     Json line = Event(KindName(event.kind));
     line.update(
         {{"usb_port", event.row}, {"mcu_id", event.mcuId ? FormatMcuId(*event.mcuId) : ""}});
@@ -227,7 +225,7 @@ class View : public RunObserver {
       line["path"] = event.path;
       line["firmware"] = FirmwareName(event.firmware);
     }
-    if (event.kind == StationEvent::Kind::kProgress) line["percent"] = event.percent;
+    if (event.kind == K::kProgress) line["percent"] = event.percent;
     if (!event.why.empty()) line["reason"] = event.why;
     if (event.flashedAt) line["flashed_at"] = records::UtcTime(*event.flashedAt);
     if (event.record) line["record"] = records::RecordJson(setting_, *event.record);
@@ -260,11 +258,8 @@ void Run(Context& context) {
   // Watched before the first look at the bus, so that no arrival falls between.
   const std::unique_ptr<ArrivalWatch> watch = context.host->WatchArrivals();
   if (!watch) return context.reply.Fail(Failure::kNoArrivalWatch);
-  engine::StationRules rules;
-  rules.headsets = options.headsets;
-  rules.again = options.again;
-  rules.recover = options.recover;
-  rules.maxHeadsets = options.maxHeadsets;
+  engine::StationRules rules{
+      options.headsets, options.again, options.recover, options.maxHeadsets, {}};
   if (!options.log.empty()) {
     std::uint64_t passedOver = 0;
     rules.flashedBefore = records::FlashedBefore(options.log, image->sha256, passedOver);
