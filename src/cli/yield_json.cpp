@@ -1,6 +1,7 @@
 // The yield report as a JSON object, and the page made of it (yield_output.h).
 #include <cmath>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string_view>
 
 #include "cli/yield_output.h"

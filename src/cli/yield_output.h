@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "records/yield.h"
 

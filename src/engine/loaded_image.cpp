@@ -11,13 +11,11 @@ Result<LoadedImage> LoadImage(const std::string& path) {
   const Result<std::uint64_t> size = file->Size();
   if (!size) return size.failure();
   // Never more than stamping would read: a larger image is refused by its size alone.
-  Result<std::vector<std::uint8_t>> bytes =
-      file->Read(0, static_cast<std::size_t>(std::min<std::uint64_t>(*size, kStampBufferSize)));
+  const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(*size, kStampBufferSize));
+  Result<std::vector<std::uint8_t>> bytes = file->Read(0, wanted);
   if (!bytes) return bytes.failure();
   // A file that shrank while it was read is no image to trust.
-  if (bytes->size() != std::min<std::uint64_t>(*size, kStampBufferSize)) {
-    return Failure::kFileUnreadable;
-  }
+  if (bytes->size() != wanted) return Failure::kFileUnreadable;
   LoadedImage image{path, std::move(*bytes), {}, {}};
   image.check = CheckImage(image.bytes, *size);
   image.sha256 = Sha256Hex(image.bytes);
