@@ -21,9 +21,7 @@ std::string Line(std::string_view port, std::string_view mcuId, std::string_view
 }
 
 // "#3 ": the run a line of -v is about.
-std::string RunTag(std::size_t run) {
-  return std::string("#").append(std::to_string(run + 1)) + ' ';
-}
+std::string RunTag(std::size_t run) { return "#" + std::to_string(run + 1) + ' '; }
 
 // A step of a headset's run, as -v prints it.
 std::string StepText(const UpgradeEvent& event) {
@@ -143,19 +141,10 @@ std::string TotalsText(const engine::StationTotals& totals,
 }
 
 std::string StageText(records::RunStage stage) {
-  switch (stage) {
-    case records::RunStage::kWaiting:
-      return "waiting for its turn";
-    case records::RunStage::kRestarting:
-      return "restarting into the boot firmware";
-    case records::RunStage::kFlashing:
-      return "flashing";
-    case records::RunStage::kRebooting:
-      return "rebooting";
-    case records::RunStage::kDone:
-      break;
-  }
-  return "";
+  constexpr std::string_view kStages[] = {"waiting for its turn",
+                                          "restarting into the boot firmware", "flashing",
+                                          "rebooting", ""};  // by RunStage's value; done: none
+  return std::string(kStages[static_cast<std::size_t>(stage)]);
 }
 
 std::string LogFailedText(const std::string& log, const std::string& why) {

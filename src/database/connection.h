@@ -1,7 +1,6 @@
-// A connection to the line's PostgreSQL database over libpq, and the one way the database layer
-// queries it: statements prepared once per connection, whose values travel apart from their text
-// and are never spliced into it. A failure is one value of the failure vocabulary; its words,
-// from the server or from libpq, are kept as the connection's detail().
+// A connection to the line's PostgreSQL database over libpq, and the one way to query it:
+// statements prepared once per connection, their values never spliced into their text. A failure
+// is a value of the failure vocabulary, its words (the server's or libpq's) the detail().
 #pragma once
 
 #include <libpq-fe.h>
@@ -17,14 +16,12 @@
 
 namespace obrint::database {
 
-struct ResultDeleter {
-  void operator()(PGresult* result) const { PQclear(result); }
+template <auto release>
+struct Release {
+  void operator()(auto* handle) const { release(handle); }
 };
-struct ConnDeleter {
-  void operator()(PGconn* conn) const { PQfinish(conn); }
-};
-using ResultOwner = std::unique_ptr<PGresult, ResultDeleter>;
-using ConnOwner = std::unique_ptr<PGconn, ConnDeleter>;
+using ResultOwner = std::unique_ptr<PGresult, Release<PQclear>>;
+using ConnOwner = std::unique_ptr<PGconn, Release<PQfinish>>;
 
 // A statement of fixed text, prepared under `name` on its first run on a connection.
 struct Statement {
@@ -86,13 +83,11 @@ class Connection {
 // words in `detail`), without waiting for any server.
 Status ReadConnInfo(const std::string& conninfo, std::string& detail);
 
-// Opens the connection that `conninfo`, a libpq keyword string or URI, describes. The password
-// comes from wherever libpq finds it (the conninfo, PGPASSWORD, the password file, the service
-// file). Waits as long as its connect_timeout says, 10 s without one. Fails, with libpq's or
-// the server's words in `detail`: kConnInfoInvalid, kDatabaseUnreachable (nothing answers, the
-// database does not exist, no answer in time), kNotPostgres (something answered, not in
-// PostgreSQL's protocol), kLoginRefused (the server refused the user or password, or asked for a
-// password that none of libpq's means had).
+// Opens the connection that `conninfo` (libpq's keywords or URI) describes, the password from
+// wherever libpq finds it, waiting as long as its connect_timeout says (10 s without). Fails, with
+// libpq's or the server's words in `detail`: kConnInfoInvalid, kDatabaseUnreachable (nothing
+// answers, no such database, no answer in time), kNotPostgres (an answer not in PostgreSQL's
+// protocol), kLoginRefused (user or password refused, or a password asked that libpq had not).
 Result<Connection> Connect(const std::string& conninfo, std::string& detail);
 
 }  // namespace obrint::database

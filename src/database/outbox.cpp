@@ -65,8 +65,7 @@ class LogOutbox : public Outbox {
   }
 
  private:
-  // Whether the sender is done: closing, with nothing left to send, or no time left to send it.
-  // Under the lock.
+  // Under the lock: whether closing finds nothing left to send, or no time left to send it.
   bool Done() const { return closeBy_ && (waiting_.empty() || SteadyClock::now() >= *closeBy_); }
 
   // The sender's thread: connects, sends what waits a batch at a time, and after a failure

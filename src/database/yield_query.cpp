@@ -102,14 +102,6 @@ std::uint64_t Number(std::string_view text) {
   return value;
 }
 
-records::RunOutcome OutcomeOf(std::string_view name) {
-  for (const auto outcome : {records::RunOutcome::kFailed, records::RunOutcome::kNotBack,
-                             records::RunOutcome::kInterrupted, records::RunOutcome::kFlashed}) {
-    if (records::OutcomeName(outcome) == name) return outcome;
-  }
-  return records::RunOutcome::kNotStarted;
-}
-
 using GroupKey = std::tuple<std::string_view, std::string_view, std::string_view>;
 
 // The groups, their failures and the line's counts by hour and port, from kCounts' rows.
@@ -233,10 +225,6 @@ Status Begin(Connection& db, const std::string& id = {}) {
 // the rest are not run.
 struct Statements {
   explicit Statements(Connection& connection) : db(connection) {}
-  bool Is(Status status) {
-    ran = status;
-    return static_cast<bool>(status);
-  }
   void operator()(const Statement& statement, std::initializer_list<std::string> values) {
     if (ran.failed()) return;
     Result<Rows> got = db.Run(statement, values);
@@ -252,20 +240,18 @@ struct Statements {
 void AddFailedHeadsets(const Rows& rows, records::Yield& yield) {
   for (int row = 0; row < rows.count(); ++row) {
     const auto text = [&](int column) { return std::string(rows.at(row, column)); };
-    const records::EarlierRecord record{text(1), text(2), text(3), text(4), OutcomeOf(text(5)),
-                                        text(6)};
+    const records::EarlierRecord record{
+        text(1),
+        text(2),
+        text(3),
+        text(4),
+        records::ParseOutcome(text(5)).value_or(records::RunOutcome::kNotStarted),
+        text(6)};
     if (!yield.failedHeadsets.empty() && yield.failedHeadsets.back().mcuId == text(0)) {
       yield.failedHeadsets.back().history.push_back(record);
       continue;
     }
-    yield.failedHeadsets.push_back({text(0),
-                                    record.ended,
-                                    record.station,
-                                    record.imageSha256,
-                                    record.outcome,
-                                    record.reason,
-                                    record.usbPort,
-                                    {}});
+    yield.failedHeadsets.push_back({record, text(0), {}});
   }
 }
 
@@ -295,7 +281,7 @@ Result<records::Yield> QueryYield(const std::string& conninfo, const records::Yi
   const std::string since = filter.since.empty() ? "-infinity" : filter.since + "T00:00:00Z";
   Statements counts(*db), headsets(*other);  // all, counts, firsts; lasts, history, durations
   std::thread second([&] {
-    if (!headsets.Is(Begin(*other, id))) return;
+    headsets.ran = Begin(*other, id);
     headsets(kLasts, {since, image});
     if (headsets.ran.failed()) return;
     headsets(kHistory, {since, image, FailedMcuIds(headsets.rows[0]),

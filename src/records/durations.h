@@ -12,10 +12,6 @@
 
 namespace obrint::records {
 
-// The bucket of a duration, and the duration a bucket is read as.
-std::uint64_t BucketOf(std::uint64_t ms);
-double BucketMiddle(std::uint64_t bucket);
-
 class DurationHistogram {
  public:
   void Add(std::uint64_t ms);

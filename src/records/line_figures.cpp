@@ -29,11 +29,8 @@ constexpr std::uint64_t kBinMs = 1000;
 }  // namespace
 
 HeadsetYield YieldOf(std::uint64_t headsets, std::uint64_t flashed) {
-  HeadsetYield yield{headsets, flashed, std::nullopt};
-  if (headsets > 0) {
-    yield.yieldPercent = 100.0 * static_cast<double>(flashed) / static_cast<double>(headsets);
-  }
-  return yield;
+  if (headsets == 0) return {headsets, flashed, std::nullopt};
+  return {headsets, flashed, 100.0 * static_cast<double>(flashed) / static_cast<double>(headsets)};
 }
 
 std::optional<double> HeadsetsPerHour(std::uint64_t flashed, std::uint64_t hours) {

@@ -1,12 +1,9 @@
-// The line's figures over the records of a yield: runs, first-pass and final yield (over the
-// headsets, per day and station too), headsets per hour, the flashed runs' durations, and the
-// failures by reason and by USB port. Computed from logs by YieldTally (yield.h) and from a
-// database alike; the arithmetic over counts is here once, so that both give the same numbers.
-//
-// A record counts unless it is not started (the headset was left alone); a counting record is
-// flashed or a failure. A headset is a pair of MCU ID and image with a counting record; its first
-// and last records are its counting records with the least and the greatest (ended, ID), the ID
-// compared as text (a record written before IDs has the one derived from its content).
+// The line's figures over a yield's records: runs, first-pass and final yield (over the headsets,
+// by day and station too), headsets per hour, the flashed runs' durations, and the failures by
+// reason and by USB port; from logs (YieldTally) and from a database alike, the arithmetic here
+// once. A record counts unless not started. A headset is an MCU ID and an image with a counting
+// record; its first and last are those with the least and greatest (ended, ID), a record written
+// before IDs taking the ID derived from its content.
 #pragma once
 
 #include <array>
@@ -110,15 +107,12 @@ struct RecordOrder {
 };
 RecordOrder OrderOf(std::string_view ended, std::string_view id);
 
-// Sums the line's figures up, one record within the filter at a time. Memory grows with the
-// headsets, the stations, their ports, the hours and the seconds the runs took; not with the
-// records.
+// Sums the line's figures up, a record within the filter at a time. Memory grows with the
+// headsets, stations, ports, hours and the seconds the runs took, not with the records.
 class LineTally {
  public:
   LineTally();
   ~LineTally();
-  LineTally(const LineTally&) = delete;
-  LineTally& operator=(const LineTally&) = delete;
 
   // `id` is the record's ID, or the one derived from its content where it has none.
   void Add(const LogRecord& record, std::string_view id);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -37,22 +36,8 @@ void MakeGroupKey(const LogRecord& record, std::string& key) {
   key.assign(record.imageSha256).append(record.day()).append(record.station);
 }
 
-bool IsDate(std::string_view text) {
-  const auto number = [&](std::size_t at, std::size_t digits) {
-    unsigned value = 0;
-    for (std::size_t i = at; i < at + digits; ++i) {
-      if (text[i] < '0' || text[i] > '9') return -1;
-      value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return static_cast<int>(value);
-  };
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-  if (year < 0 || month < 0 || day < 0) return false;
-  return std::chrono::year_month_day(std::chrono::year(year),
-                                     std::chrono::month(static_cast<unsigned>(month)),
-                                     std::chrono::day(static_cast<unsigned>(day)))
-      .ok();
+bool IsDate(const std::string& text) {
+  return HasShape(text, "0000-00-00", "0123456789") && ParseUtcTime(text + "T00:00:00.000Z");
 }
 
 std::string Lower(std::string text) {
@@ -195,24 +180,18 @@ Yield YieldTally::Finish(const LogReader& reader) const {
   report.unreadable = reader.unreadable();
   report.namedUnreadable = reader.namedUnreadable();
   for (const auto& [key, tally] : s.groups) {
-    GroupSummary group;
-    group.imageSha256 = key.substr(0, kImageDigits);
-    group.day = key.substr(kImageDigits, kDayChars);
-    group.station = key.substr(kImageDigits + kDayChars);
-    group.runs = tally.runs;
-    group.flashed = tally.flashed;
-    group.failed = tally.failed;
-    group.notStarted = tally.notStarted;
-    group.failures = NamedFailures(tally.failures, tally.otherReasons);
-    group.yieldPercent = YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent;
-    group.medianMs = tally.durations.Median();
-    report.groups.push_back(std::move(group));
+    report.groups.push_back({key.substr(0, kImageDigits), key.substr(kImageDigits + kDayChars),
+                             key.substr(kImageDigits, kDayChars), tally.runs, tally.flashed,
+                             tally.failed, tally.notStarted,
+                             NamedFailures(tally.failures, tally.otherReasons),
+                             YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent,
+                             tally.durations.Median()});
   }
   report.line = s.lineTally.Finish();
   report.line.failuresByReason = FailuresByReason(report.groups);
   report.error = ImageMatchesError(s.image, report.groups);
   for (const auto& [mcuId, kept] : s.headsets) {
-    if (!IsFailure(kept.front().outcome)) continue;
+    if (kept.front().outcome == RunOutcome::kFlashed) continue;  // kept: never not started
     const auto earlier = [&](const State::Kept& k) {
       const std::string_view key = *k.group;
       return EarlierRecord{std::string(View(k.order.ended)),
@@ -222,16 +201,8 @@ Yield YieldTally::Finish(const LogReader& reader) const {
                            k.outcome,
                            k.reason};
     };
-    EarlierRecord last = earlier(kept.front());
-    FailedHeadset& headset =
-        report.failedHeadsets.emplace_back(FailedHeadset{std::string(View(mcuId)),
-                                                         std::move(last.ended),
-                                                         std::move(last.station),
-                                                         std::move(last.imageSha256),
-                                                         last.outcome,
-                                                         std::move(last.reason),
-                                                         std::move(last.usbPort),
-                                                         {}});
+    FailedHeadset& headset = report.failedHeadsets.emplace_back(
+        FailedHeadset{earlier(kept.front()), std::string(View(mcuId)), {}});
     std::transform(kept.begin() + 1, kept.end(), std::back_inserter(headset.history), earlier);
   }
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),
