@@ -68,8 +68,7 @@ void Console::Print(std::string_view text) {
 }
 
 void Console::Detail(std::string_view line) {
-  if (verbosity_ != Verbosity::kVerbose) return;
-  Write(io_.err, std::string(line) + '\n');
+  if (verbose()) Write(io_.err, std::string(line) + '\n');
 }
 
 void Console::Error(std::string_view line) {

@@ -91,12 +91,6 @@ bool OptionRefused(std::string_view words) {
 
 }  // namespace
 
-std::uint64_t Rows::changed() const {
-  return std::strtoull(PQcmdTuples(result_.get()), nullptr, 10);
-}
-
-Connection::~Connection() = default;
-
 Result<Rows> Connection::Check(ResultOwner result) {
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Rows(std::move(result));

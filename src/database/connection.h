@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <memory>
 #include <set>
@@ -39,7 +40,7 @@ class Rows {
     return {PQgetvalue(result_.get(), row, column),
             static_cast<std::size_t>(PQgetlength(result_.get(), row, column))};
   }
-  std::uint64_t changed() const;
+  std::uint64_t changed() const { return std::strtoull(PQcmdTuples(result_.get()), nullptr, 10); }
 
  private:
   ResultOwner result_;
@@ -53,7 +54,6 @@ class Connection {
  public:
   Connection(Connection&&) = default;
   Connection& operator=(Connection&&) = default;
-  ~Connection();
 
   // Runs `statement` with `values` as its parameters, in text form.
   Result<Rows> Run(const Statement& statement, std::initializer_list<std::string> values);

@@ -8,7 +8,6 @@
 #include "device/text.h"
 
 namespace obrint::records {
-
 namespace {
 
 // By RunOutcome's value.

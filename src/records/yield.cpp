@@ -19,22 +19,8 @@ constexpr std::size_t kImageDigits = 64;
 
 // An MCU ID and a time are 24 characters each: kept in place, they cost a headset no allocation.
 using Text24 = std::array<char, 24>;
-Text24 ToText24(std::string_view text) {
-  Text24 fixed{};
-  std::copy_n(text.begin(), std::min(text.size(), fixed.size()), fixed.begin());
-  return fixed;
-}
-std::string_view View(const Text24& text) { return {text.data(), text.size()}; }
-struct Text24Hash {
-  std::size_t operator()(const Text24& text) const {
-    return std::hash<std::string_view>()(View(text));
-  }
-};
+std::string View(const Text24& text) { return {text.data(), text.size()}; }
 constexpr std::size_t kDayChars = 10;
-
-void MakeGroupKey(const LogRecord& record, std::string& key) {
-  key.assign(record.imageSha256).append(record.day()).append(record.station);
-}
 
 bool IsDate(const std::string& text) {
   return HasShape(text, "0000-00-00", "0123456789") && ParseUtcTime(text + "T00:00:00.000Z");
@@ -87,7 +73,7 @@ struct YieldTally::State {
       return;
     }
     ++counts.records;
-    MakeGroupKey(record, key);
+    key.assign(record.imageSha256).append(record.day()).append(record.station);
     const auto group = groups.try_emplace(key).first;
     Tally& tally = group->second;
     ++tally.runs;
@@ -112,9 +98,10 @@ struct YieldTally::State {
       return;
     }
     if (!named) return;
-    Keep(headsets[ToText24(record.mcuId)],
-         {OrderOf(record.ended, id), &group->first, &*ports.insert(record.usbPort).first,
-          record.outcome, record.reason});
+    Text24 mcuId{};
+    CopyInto(record.mcuId, mcuId);
+    Keep(headsets[mcuId], {OrderOf(record.ended, id), &group->first,
+                           &*ports.insert(record.usbPort).first, record.outcome, record.reason});
   }
 
   // A headset's last record and those before it, the latest first, as many as its history
@@ -158,7 +145,7 @@ struct YieldTally::State {
   std::string since;
   std::string image;  // lower case; empty matches every image
   std::map<std::string, Tally, std::less<>> groups;
-  std::unordered_map<Text24, std::vector<Kept>, Text24Hash> headsets;  // by MCU ID
+  std::unordered_map<Text24, std::vector<Kept>, FixedTextHash> headsets;  // by MCU ID
   std::set<std::string, std::less<>> ports;  // the USB ports of the records kept
   LineTally lineTally;
   Yield counts;     // the counters only
@@ -194,15 +181,12 @@ Yield YieldTally::Finish(const LogReader& reader) const {
     if (kept.front().outcome == RunOutcome::kFlashed) continue;  // kept: never not started
     const auto earlier = [&](const State::Kept& k) {
       const std::string_view key = *k.group;
-      return EarlierRecord{std::string(View(k.order.ended)),
-                           std::string(key.substr(kImageDigits + kDayChars)),
-                           *k.usbPort,
-                           std::string(key.substr(0, kImageDigits)),
-                           k.outcome,
-                           k.reason};
+      return EarlierRecord{View(k.order.ended), std::string(key.substr(kImageDigits + kDayChars)),
+                           *k.usbPort,          std::string(key.substr(0, kImageDigits)),
+                           k.outcome,           k.reason};
     };
-    FailedHeadset& headset = report.failedHeadsets.emplace_back(
-        FailedHeadset{earlier(kept.front()), std::string(View(mcuId)), {}});
+    FailedHeadset& headset =
+        report.failedHeadsets.emplace_back(FailedHeadset{earlier(kept.front()), View(mcuId), {}});
     std::transform(kept.begin() + 1, kept.end(), std::back_inserter(headset.history), earlier);
   }
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),

@@ -90,9 +90,8 @@ class YieldTally {
   std::unique_ptr<State> state_;
 };
 
-// A group's failures from their counts by reason, `other` of them counted apart already: the first
-// kMaxReasonsPerGroup reasons in byte order named, the rest under kOtherReasons; the most frequent
-// first, then by reason.
+// A group's failures from their counts by reason (`other` of them counted apart already): the
+// first kMaxReasonsPerGroup in byte order named, the rest under kOtherReasons; most frequent first.
 std::vector<ReasonCount> NamedFailures(std::map<std::string, std::uint64_t, std::less<>> counts,
                                        std::uint64_t other = 0);
 // The line's failures by reason: the groups' summed, in the same order.
