@@ -21,7 +21,9 @@ std::string Line(std::string_view port, std::string_view mcuId, std::string_view
 }
 
 // "#3 ": the run a line of -v is about.
-std::string RunTag(std::size_t run) { return "#" + std::to_string(run + 1) + ' '; }
+std::string RunTag(std::size_t run) {
+  return std::string("#").append(std::to_string(run + 1)) + ' ';
+}
 
 // A step of a headset's run, as -v prints it.
 std::string StepText(const UpgradeEvent& event) {

@@ -71,11 +71,10 @@ void Sender::Flush() {
   }
   sent_ += pushed->sent;
   alreadyThere_ += pushed->alreadyThere;
+  refusedCount_ += pushed->refused.size();
   for (const Refusal& refusal : pushed->refused) {
-    if (refused_.size() < kNamedRefusals) {
-      refused_.push_back({{"where", where_[refusal.index]}, {"why", refusal.why}});
-    }
-    ++refusedCount_;
+    if (refused_.size() == kNamedRefusals) break;
+    refused_.push_back({{"where", where_[refusal.index]}, {"why", refusal.why}});
   }
   records_.clear();
   where_.clear();

@@ -22,10 +22,9 @@ struct Migration {
 // This version's migrations, versions 1, 2, ... in order; the last makes kSchemaVersion.
 std::span<const Migration> Migrations();
 
-// Brings the schema to the last of `migrations`; the version the database had, 0 for none.
-// Needs a login that may create the schema and roles (the database's owner with CREATEROLE, or a
-// superuser). Fails with kSchemaNewer (nothing done), kSchemaAltered (the table was changed since
-// the last migration: nothing done), or the migration's failure, with everything before it kept.
+// Brings the schema to the last of `migrations`; the version the database had, 0 for none. Needs
+// the database's owner with CREATEROLE, or a superuser. Fails with kSchemaNewer or kSchemaAltered
+// (the table changed since its last migration), nothing done; or a migration's, those before kept.
 Result<int> Migrate(Connection& db, std::span<const Migration> migrations = Migrations());
 
 // Whether the database holds the schema of `version` as its migrations left it: kSchemaOlder

@@ -128,7 +128,8 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
   for (std::size_t f = 0; f < kNone; ++f) {
     if (fields.seen[f] == RecordFields::Seen::kYes) continue;
     if ((f == kId || f == kUsbPort) && fields.seen[f] == RecordFields::Seen::kNo) continue;
-    const std::string name = '"' + std::string(kFieldNames[f]) + '"';
+    std::string name(1, '"');
+    name.append(kFieldNames[f]).push_back('"');
     if (fields.seen[f] == RecordFields::Seen::kNo) return Refuse(why, "no " + name);
     // Non-negative integers come as unsigned; a negative one or a fraction is not a duration.
     return Refuse(why,
