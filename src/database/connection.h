@@ -46,15 +46,11 @@ class Rows {
   ResultOwner result_;
 };
 
-// Every failure of a statement or of the connection, by what the server or libpq said:
-// kDatabaseUnreachable (the connection is lost or the server is going away), kLoginRefused,
-// kSchemaAltered (a table or column of the schema is missing), kRecordsRefused (a value breaks
-// a type or a constraint), kRequestRefused (anything else, such as a permission).
+// Failures as the server or libpq tells them: kDatabaseUnreachable (connection lost, server going
+// away), kLoginRefused, kSchemaAltered (a table or column missing), kRecordsRefused (a value breaks
+// a type or constraint), kRequestRefused (anything else, a permission say).
 class Connection {
  public:
-  Connection(Connection&&) = default;
-  Connection& operator=(Connection&&) = default;
-
   // Runs `statement` with `values` as its parameters, in text form.
   Result<Rows> Run(const Statement& statement, std::initializer_list<std::string> values);
   // Runs fixed text of one or more statements, without values: a migration, BEGIN, COMMIT.

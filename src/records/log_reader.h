@@ -49,9 +49,8 @@ class LogReader {
 
   // Reads `log` to its end, or until `stop` says so; `name` names its lines ("stations/a.jsonl").
   void Read(std::istream& log, std::string_view name, const std::function<bool()>& stop = {});
-  // Reads the logs at `paths` (UTF-8) one after another, until `stop` says so: a file, or a pipe;
-  // those that cannot be opened (a folder among them) are named with their reasons in `unopened`,
-  // ", " between them, and the others read all the same. How many were read.
+  // Reads the logs (files or pipes) at `paths` (UTF-8) in turn until `stop` says so; those that do
+  // not open (a folder) are named with why in `unopened`, ", " between them. How many were read.
   std::size_t ReadFiles(const std::vector<std::string>& paths, std::string& unopened,
                         const std::function<bool()>& stop = {});
 
@@ -70,9 +69,8 @@ class LogReader {
   std::string why_;
 };
 
-// MCU IDs flashed with an image (by its SHA-256) with outcome "flashed", and when, from each
-// record of a log as the log reader reads it; the lines that are no record are passed over and
-// counted in `passedOver`. Empty when it does not open.
+// The MCU IDs that a log's records say were flashed with the image `sha256`, and when; the lines
+// that are no record counted in `passedOver`. Empty when the log does not open.
 std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
                                                                      const std::string& sha256,
                                                                      std::uint64_t& passedOver);

@@ -79,8 +79,7 @@ class YieldTally {
   explicit YieldTally(YieldFilter filter = {});
   ~YieldTally();
 
-  // `line` is the record's text, from which a record written before IDs has its ID derived
-  // (without it, such a record's ID is taken as empty).
+  // `line`, the record's text, gives a record written before IDs its ID (without it: empty).
   void Add(const LogRecord& record, std::string_view line = {});
   // The yield, with the lines that `reader` could not read.
   Yield Finish(const LogReader& reader) const;
