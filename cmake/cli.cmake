@@ -90,8 +90,7 @@ target_link_libraries(obrint_cli_lib PUBLIC obrint_console obrint_engine obrint_
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
 if(WIN32)
   # No libpq for the cross build: --db is refused, and the logs are pushed on a collector.
-  add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/outbox_none.cpp
-                                     ${CMAKE_SOURCE_DIR}/src/database/yield_query_none.cpp)
+  add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/no_client.cpp)
   target_link_libraries(obrint_database PUBLIC obrint_records)
 endif()
 target_link_libraries(obrint_cli_lib PUBLIC obrint_database)

@@ -27,12 +27,6 @@ std::size_t Columns(std::string_view text) {
   return Utf8Prefix(text, std::numeric_limits<std::size_t>::max()).second;
 }
 
-// An answer typed on Windows ends in CR LF; the answer is neither.
-std::string_view TrimLineEnd(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 std::string ProgressBar(int percent, int width) {
@@ -66,10 +60,7 @@ void Console::Write(std::ostream& stream, std::string_view text) {
   DrawTable(size);
 }
 
-void Console::Say(std::string_view line) {
-  if (json_ || verbosity_ == Verbosity::kQuiet) return;
-  Write(io_.out, std::string(line) + '\n');
-}
+void Console::Say(std::string_view line) { Print(std::string(line) + '\n'); }
 
 void Console::Print(std::string_view text) {
   if (json_ || verbosity_ == Verbosity::kQuiet) return;
@@ -77,8 +68,7 @@ void Console::Print(std::string_view text) {
 }
 
 void Console::Detail(std::string_view line) {
-  if (verbosity_ != Verbosity::kVerbose) return;
-  Write(io_.err, std::string(line) + '\n');
+  if (verbose()) Write(io_.err, std::string(line) + '\n');
 }
 
 void Console::Error(std::string_view line) {
@@ -167,13 +157,15 @@ void Console::EndProgress() {
 bool Console::Confirm(std::string_view question) {
   EndProgress();
   Write(io_.err, std::string(question) + " [y/N] ");
-  const std::optional<std::string> line = ReadAnswer();
-  if (!line) {
+  std::optional<std::string> answer = ReadAnswer();
+  if (!answer) {
     Write(io_.err, "\n");
     return false;
   }
-  const std::string_view answer = TrimLineEnd(*line);
-  return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+  // An answer typed on Windows ends in CR LF; the answer is neither.
+  while (answer->ends_with('\n') || answer->ends_with('\r')) answer->pop_back();
+  return *answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES" ||
+         *answer == "Yes";
 }
 
 std::optional<std::string> Console::ReadAnswer() {

@@ -32,13 +32,10 @@ struct Io {
   std::ostream& out;
   std::ostream& err;
   std::istream& in;
-  bool errIsTerminal = false;  // a progress bar only makes sense on a terminal
-  // The terminal moves the cursor on escape sequences, so that several progress lines can be
-  // redrawn in place (a Windows console before Windows 10 does not).
-  bool errTakesEscapes = true;
-  bool inIsTerminal = false;  // a question can be answered
-  // The size of the terminal that stderr shows on, asked at each redraw: it may change.
-  TerminalSize (*errSize)() = nullptr;
+  bool errIsTerminal = false;           // a progress bar only makes sense on a terminal
+  bool errTakesEscapes = true;          // lines redrawn in place (not before Windows 10's console)
+  bool inIsTerminal = false;            // a question can be answered
+  TerminalSize (*errSize)() = nullptr;  // stderr's terminal, asked at each redraw
 };
 
 enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };

@@ -143,19 +143,10 @@ std::string TotalsText(const engine::StationTotals& totals,
 }
 
 std::string StageText(records::RunStage stage) {
-  switch (stage) {
-    case records::RunStage::kWaiting:
-      return "waiting for its turn";
-    case records::RunStage::kRestarting:
-      return "restarting into the boot firmware";
-    case records::RunStage::kFlashing:
-      return "flashing";
-    case records::RunStage::kRebooting:
-      return "rebooting";
-    case records::RunStage::kDone:
-      break;
-  }
-  return "";
+  constexpr std::string_view kStages[] = {"waiting for its turn",
+                                          "restarting into the boot firmware", "flashing",
+                                          "rebooting", ""};  // by RunStage's value; done: none
+  return std::string(kStages[static_cast<std::size_t>(stage)]);
 }
 
 std::string LogFailedText(const std::string& log, const std::string& why) {

@@ -26,8 +26,7 @@ class HeadsetTable {
   };
 
   explicit HeadsetTable(Console& console) : console_(console) {}
-  // Sets the row of `port`, added below the others the first time; an empty `mcuId` keeps the
-  // one it has.
+  // Sets the row of `port`, added the first time; an empty `mcuId` keeps the one it has.
   void Set(std::string_view port, std::string_view mcuId, std::string state);
   // Adds a row below the others, whatever its port; then sets the state of the row `index`,
   // false when it stood so already.
@@ -42,9 +41,8 @@ class HeadsetTable {
   std::vector<Row> rows_;
 };
 
-// What a run of headsets tells on the console as it goes: with -v the steps and every 10 % of
-// each image; at once on stderr, the first Ctrl+C, the log `log` that stops taking records and a
-// record the database refuses.
+// What a run tells on the console as it goes: with -v the steps and every 10 % of each image; at
+// once, the first Ctrl+C, the log `log` that stops taking records, a record the database refuses.
 class RunConsole : public engine::FleetObserver, public database::OutboxListener {
  public:
   RunConsole(Console& console, std::string log) : console_(console), log_(std::move(log)) {}
@@ -77,14 +75,12 @@ std::string FlashingText(int percent);
 // A run that ended without the headset flashed: why it was not started, or its outcome and why.
 std::string UnflashedText(const records::HeadsetRecord& record);
 
-// A run's duration after a row's text, "  12.5 s"; none on virtual time, where it is no real
-// headset's.
+// A run's duration after a row's text, "  12.5 s"; none on virtual time (no real headset's).
 std::string TookText(double seconds, bool virtualTime);
 // "1-2.3  MCU ID …  0x0102 -> 0x0103  flashed  12.5 s": an ended run in a line, on its `row`.
 std::string RecordLine(std::string_view row, const records::HeadsetRecord& record,
                        bool virtualTime);
-// "flashed 9  failed 1  yield 90.0 %  41.5 s per headset  80.2 per hour": below the station's
-// table, the counts, and the figures once a run has ended.
+// "flashed 9  failed 1  yield 90.0 %  41.5 s per headset  80.2 per hour": the station's totals.
 std::string TotalsText(const engine::StationTotals& totals,
                        engine::StationTotals::Clock::time_point now, bool virtualTime);
 // Where a run stands while it is under way, as flash --all's row shows it.

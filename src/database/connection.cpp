@@ -26,8 +26,8 @@ Failure FailureOf(std::string_view sqlState) {
 }
 
 // libpq's words without their verbose parts: "SEVERITY:  SQLSTATE: " before the server's
-// message (kept in `sqlState`), the LOCATION lines, and the line breaks.
-std::string Words(std::string_view message, std::string& sqlState) {
+// message (kept in `sqlState`, when given), the LOCATION lines, and the line breaks.
+std::string Words(std::string_view message, std::string* sqlState = nullptr) {
   std::string words;
   while (!message.empty()) {
     const std::size_t end = message.find('\n');
@@ -39,7 +39,7 @@ std::string Words(std::string_view message, std::string& sqlState) {
     const std::size_t code = line.find(":  ");
     if (code != std::string_view::npos && code + 10 <= line.size() &&
         line.substr(code + 8, 2) == ": ") {
-      sqlState = line.substr(code + 3, 5);
+      if (sqlState) *sqlState = line.substr(code + 3, 5);
       const std::size_t severity = line.rfind(' ', code);
       const std::size_t from = severity == std::string_view::npos ? 0 : severity + 1;
       words.append(line.substr(0, from)).append(line.substr(code + 10));
@@ -76,8 +76,7 @@ Status Parse(const std::string& conninfo, std::string& detail) {
     PQconninfoFree(options);
     return {};
   }
-  std::string ignored;
-  detail = parseError ? Words(parseError, ignored) : "out of memory";
+  detail = parseError ? Words(parseError) : "out of memory";
   PQfreemem(parseError);
   return Failure::kConnInfoInvalid;
 }
@@ -92,19 +91,12 @@ bool OptionRefused(std::string_view words) {
 
 }  // namespace
 
-std::uint64_t Rows::changed() const {
-  return std::strtoull(PQcmdTuples(result_.get()), nullptr, 10);
-}
-
-Connection::~Connection() = default;
-
 Result<Rows> Connection::Check(ResultOwner result) {
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Rows(std::move(result));
   const char* sqlState = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
   if (!sqlState || PQstatus(conn_.get()) != CONNECTION_OK) {
-    std::string ignored;
-    detail_ = "the connection was lost: " + Words(PQerrorMessage(conn_.get()), ignored);
+    detail_ = "the connection was lost: " + Words(PQerrorMessage(conn_.get()));
     return Failure::kDatabaseUnreachable;
   }
   const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
@@ -135,8 +127,7 @@ Status ReadConnInfo(const std::string& conninfo, std::string& detail) {
   if (const Status parsed = Parse(conninfo, detail); !parsed) return parsed;
   const ConnOwner conn(PQconnectStart(conninfo.c_str()));
   if (!conn || PQstatus(conn.get()) != CONNECTION_BAD) return {};
-  std::string ignored;
-  const std::string words = Words(PQerrorMessage(conn.get()), ignored);
+  const std::string words = Words(PQerrorMessage(conn.get()));
   if (!OptionRefused(words)) return {};
   detail = words;
   return Failure::kConnInfoInvalid;
@@ -170,13 +161,13 @@ Result<Connection> Connect(const std::string& conninfo, std::string& detail) {
     reached = reached || Reached(PQstatus(conn.get()));
   }
   std::string sqlState;
-  detail = Words(PQerrorMessage(conn.get()), sqlState);
+  detail = Words(PQerrorMessage(conn.get()), &sqlState);
   if (polled == PGRES_POLLING_OK) {
     PQsetErrorVerbosity(conn.get(), PQERRORS_DEFAULT);
     PQsetNoticeProcessor(
         conn.get(), [](void*, const char*) {}, nullptr);
     if (PQsetClientEncoding(conn.get(), "UTF8") != 0) {
-      detail = Words(PQerrorMessage(conn.get()), sqlState);
+      detail = Words(PQerrorMessage(conn.get()), &sqlState);
       return Failure::kRequestRefused;
     }
     detail.clear();

@@ -1,12 +1,12 @@
-// A connection to the line's PostgreSQL database over libpq, and the one way the database layer
-// queries it: statements prepared once per connection, whose values travel apart from their text
-// and are never spliced into it. A failure is one value of the failure vocabulary; its words,
-// from the server or from libpq, are kept as the connection's detail().
+// A connection to the line's PostgreSQL database over libpq, and the one way to query it:
+// statements prepared once per connection, their values never spliced into their text. A failure
+// is a value of the failure vocabulary, its words (the server's or libpq's) the detail().
 #pragma once
 
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <memory>
 #include <set>
@@ -17,14 +17,12 @@
 
 namespace obrint::database {
 
-struct ResultDeleter {
-  void operator()(PGresult* result) const { PQclear(result); }
+template <auto release>
+struct Release {
+  void operator()(auto* handle) const { release(handle); }
 };
-struct ConnDeleter {
-  void operator()(PGconn* conn) const { PQfinish(conn); }
-};
-using ResultOwner = std::unique_ptr<PGresult, ResultDeleter>;
-using ConnOwner = std::unique_ptr<PGconn, ConnDeleter>;
+using ResultOwner = std::unique_ptr<PGresult, Release<PQclear>>;
+using ConnOwner = std::unique_ptr<PGconn, Release<PQfinish>>;
 
 // A statement of fixed text, prepared under `name` on its first run on a connection.
 struct Statement {
@@ -42,22 +40,17 @@ class Rows {
     return {PQgetvalue(result_.get(), row, column),
             static_cast<std::size_t>(PQgetlength(result_.get(), row, column))};
   }
-  std::uint64_t changed() const;
+  std::uint64_t changed() const { return std::strtoull(PQcmdTuples(result_.get()), nullptr, 10); }
 
  private:
   ResultOwner result_;
 };
 
-// Every failure of a statement or of the connection, by what the server or libpq said:
-// kDatabaseUnreachable (the connection is lost or the server is going away), kLoginRefused,
-// kSchemaAltered (a table or column of the schema is missing), kRecordsRefused (a value breaks
-// a type or a constraint), kRequestRefused (anything else, such as a permission).
+// Failures as the server or libpq tells them: kDatabaseUnreachable (connection lost, server going
+// away), kLoginRefused, kSchemaAltered (a table or column missing), kRecordsRefused (a value breaks
+// a type or constraint), kRequestRefused (anything else, a permission say).
 class Connection {
  public:
-  Connection(Connection&&) = default;
-  Connection& operator=(Connection&&) = default;
-  ~Connection();
-
   // Runs `statement` with `values` as its parameters, in text form.
   Result<Rows> Run(const Statement& statement, std::initializer_list<std::string> values);
   // Runs fixed text of one or more statements, without values: a migration, BEGIN, COMMIT.
@@ -86,13 +79,11 @@ class Connection {
 // words in `detail`), without waiting for any server.
 Status ReadConnInfo(const std::string& conninfo, std::string& detail);
 
-// Opens the connection that `conninfo`, a libpq keyword string or URI, describes. The password
-// comes from wherever libpq finds it (the conninfo, PGPASSWORD, the password file, the service
-// file). Waits as long as its connect_timeout says, 10 s without one. Fails, with libpq's or
-// the server's words in `detail`: kConnInfoInvalid, kDatabaseUnreachable (nothing answers, the
-// database does not exist, no answer in time), kNotPostgres (something answered, not in
-// PostgreSQL's protocol), kLoginRefused (the server refused the user or password, or asked for a
-// password that none of libpq's means had).
+// Opens the connection that `conninfo` (libpq's keywords or URI) describes, the password from
+// wherever libpq finds it, waiting as long as its connect_timeout says (10 s without). Fails, with
+// libpq's or the server's words in `detail`: kConnInfoInvalid, kDatabaseUnreachable (nothing
+// answers, no such database, no answer in time), kNotPostgres (an answer not in PostgreSQL's
+// protocol), kLoginRefused (user or password refused, or a password asked that libpq had not).
 Result<Connection> Connect(const std::string& conninfo, std::string& detail);
 
 }  // namespace obrint::database

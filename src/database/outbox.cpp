@@ -65,13 +65,11 @@ class LogOutbox : public Outbox {
   }
 
  private:
-  // Whether the sender is done: closing, with nothing left to send, or no time left to send it.
-  // Under the lock.
+  // Under the lock: whether closing finds nothing left to send, or no time left to send it.
   bool Done() const { return closeBy_ && (waiting_.empty() || SteadyClock::now() >= *closeBy_); }
 
-  // The sender's thread: connects, sends what waits a batch at a time, and after a failure
-  // pauses, longer each time, before it connects again. A batch is taken off the queue only once
-  // the database has answered for it; sent again after a lost answer, it is stored once.
+  // The sender's thread: connects, sends what waits a batch at a time, after a failure pauses
+  // (longer each time) and connects again. A batch leaves the queue once the database answered.
   void Send() {
     std::optional<Connection> db;
     std::string away;
@@ -102,9 +100,8 @@ class LogOutbox : public Outbox {
     ended_.notify_all();
   }
 
-  // Connects when it is not connected, and sends `batch`, taking it off the queue once stored or
-  // refused; why it could not, in a few words, the connection then dropped. Called and returning
-  // under the lock, which it lets go while it waits for the database.
+  // Connects if need be and sends `batch`, taken off the queue once stored or refused; else why
+  // not, the connection dropped. Under the lock, which it lets go while it waits for the database.
   std::string Attempt(std::optional<Connection>& db, const std::vector<Waiting>& batch,
                       std::unique_lock<std::mutex>& lock) {
     std::string why;

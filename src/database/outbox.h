@@ -1,8 +1,6 @@
-// The records of a run with a database: each kept in the run's log first, made to last as without
-// one, then sent to the database by a thread of its own. The log is the outbox: the database's
-// absence, its slowness or its refusals never hold a headset, and what the database lacks when
-// the run ends waits in the log for the next push. Sent exactly once by the record's ID, however
-// often a lost answer makes the sender send it again.
+// The records of a run with a database: each kept in the run's log first, then sent by a thread
+// of its own. The log is the outbox: the database's absence, slowness or refusals never hold a
+// headset, and what it lacks when the run ends waits in the log for the next push.
 #pragma once
 
 #include <chrono>
@@ -37,18 +35,16 @@ class OutboxListener {
 
 class Outbox : public records::RecordStore {
  public:
-  // Who hears the sender from now on; null for nobody. Once it returns, the one before hears
-  // nothing more.
+  // Who hears the sender from now on (null: nobody); once it returns, the one before hears no more.
   virtual void Tell(OutboxListener* listener) = 0;
   // Ends the sending: gives the database up to `grace` for the records that wait (one more try
   // when it is away), then stops the sender; where it stands then, told to the listener too.
   virtual Link Close(std::chrono::milliseconds grace) = 0;
 };
 
-// An outbox over `log` that sends to the database `conninfo` names; the sender connects in the
-// background, and again after each failure, waiting longer each time (up to half a minute).
-// Fails at once, with the words in `detail`: kConnInfoInvalid when libpq cannot read `conninfo`,
-// kNoDatabaseClient in a build without one.
+// An outbox over `log` sending to the database `conninfo` names, connecting in the background and
+// again after each failure, a longer wait each time (up to half a minute). Fails at once, words in
+// `detail`: kConnInfoInvalid (libpq cannot read `conninfo`), kNoDatabaseClient (a build without).
 Result<std::unique_ptr<Outbox>> OpenOutbox(records::LogFile& log, const std::string& conninfo,
                                            std::string& detail);
 

@@ -16,18 +16,11 @@ constexpr Statement kInsert = {
     "INSERT INTO obrint.records SELECT * FROM json_populate_recordset(NULL::obrint.records, "
     "$1::json) ON CONFLICT DO NOTHING"};
 
+// `records`, at least one, as a JSON array.
 std::string JsonArray(std::span<const std::string> records) {
-  std::size_t size = 2;
-  for (const std::string& record : records) size += record.size() + 1;
   std::string array;
-  array.reserve(size);
-  array.push_back('[');
-  for (const std::string& record : records) {
-    if (array.size() > 1) array.push_back(',');
-    array.append(record);
-  }
-  array.push_back(']');
-  return array;
+  for (const std::string& record : records) array.append(array.empty() ? "[" : ",").append(record);
+  return array + ']';
 }
 
 }  // namespace
@@ -78,11 +71,10 @@ void Sender::Flush() {
   }
   sent_ += pushed->sent;
   alreadyThere_ += pushed->alreadyThere;
+  refusedCount_ += pushed->refused.size();
   for (const Refusal& refusal : pushed->refused) {
-    if (refused_.size() < kNamedRefusals) {
-      refused_.push_back({{"where", where_[refusal.index]}, {"why", refusal.why}});
-    }
-    ++refusedCount_;
+    if (refused_.size() == kNamedRefusals) break;
+    refused_.push_back({{"where", where_[refusal.index]}, {"why", refusal.why}});
   }
   records_.clear();
   where_.clear();

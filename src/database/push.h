@@ -1,6 +1,5 @@
-// Sending records to the records table, each exactly once however often it is sent: a record
-// whose ID the table holds already is passed over, so that records whose insert was committed
-// but whose answer was lost can be sent again harmlessly.
+// Sending records to the records table, each stored once however often it is sent: a record whose
+// ID the table holds is passed over, so that one whose answer was lost can be sent again.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +25,10 @@ struct PushCounts {
   std::vector<Refusal> refused;
 };
 
-// Sends `records`, each a JSON object of docs/record.schema.json with its "id" (a line of a log),
-// in one transaction. When the database refuses one of them, each is sent again on its own, so
-// that the refused ones are named and those around them stored. The database's login needs
-// nothing but the right to insert. Fails when the connection, the login or the schema does
-// (CheckSchema's failures); what was stored before stays, and sending it again is harmless.
+// Sends `records` (log lines, each with its "id") in one transaction; when the database refuses
+// one, each is sent again on its own, so that the refused are named and the others stored. The
+// login needs only the right to insert. Fails as the connection, login or schema does; what was
+// stored before stays.
 Result<PushCounts> Push(Connection& db, std::span<const std::string> records);
 
 // Gathers the logs' readable lines into batches and pushes each; after a failure, nothing more.

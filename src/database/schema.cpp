@@ -70,10 +70,9 @@ GRANT INSERT ON obrint.records TO obrint_station;
 GRANT SELECT ON obrint.records TO obrint_report;
 GRANT SELECT ON obrint.schema_version TO obrint_station, obrint_report;
 )sql"},
-    // report --db sums every record up by group (image, day, station): knowing how many groups
-    // there are, the planner sums them in memory instead of sorting every record. It reads each
-    // headset's records in order from an index that holds what it needs of them, which serves
-    // what the index by MCU ID, image and end served.
+    // report --db sums the records by group (image, day, station): knowing how many groups there
+    // are, the planner sums in memory instead of sorting; it reads a headset's records in order
+    // from an index that holds what it needs, which serves what the one it replaces served.
     {2, R"sql(
 CREATE STATISTICS obrint.records_groups (ndistinct)
   ON image_sha256, station, ((ended AT TIME ZONE 'UTC')::date) FROM obrint.records;
@@ -81,13 +80,11 @@ CREATE INDEX records_headset_order ON obrint.records (mcu_id, image_sha256, ende
   INCLUDE (station, outcome, reason);
 DROP INDEX obrint.records_headset;
 )sql"},
-    // report --db reads sums that each insert keeps up to date, instead of every record: the
-    // records by group, hour, port, outcome and failure; the flashed runs' durations by bucket of
-    // records/durations.h (exact below 1024 ms, then 512 per power of two, s = floor(log2 d) - 9
-    // read from the duration's 64 bits) and whole second; each headset's first and last counting
-    // record for an image. A trigger of the owner's keeps them,
-    // so that a station that may only insert keeps them too; a change by hand sums all anew.
-    // The records' shape now names the two triggers: sums left without them would lie.
+    // report --db reads sums that each insert keeps, instead of every record: the records by
+    // group, hour, port, outcome and failure; the flashed runs' durations by records/durations.h's
+    // bucket and by whole second; each headset's first and last counting record for an image. An
+    // owner's trigger keeps them, so that a station that may only insert keeps them too; a change
+    // by hand sums all anew. The records' shape names the triggers: sums without them would lie.
     {3, R"sql(
 CREATE TABLE obrint.record_counts (
   image_sha256 text NOT NULL,

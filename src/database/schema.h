@@ -1,14 +1,9 @@
-// The records' schema in the line's database, and its migrations.
-//
-// PostgreSQL schema "obrint": the table records, one row per headset record with the fields of
-// docs/record.schema.json, each a column of the same name, and its ID as the primary key; the
-// table schema_version, one row per migration made, with the shape of the records table that
-// the migration left. Two roles without login that a line's logins are made members of:
-// obrint_station may insert records and nothing else (no reading, changing or deleting), and
-// obrint_report may read them and nothing else.
-//
-// Migrations go forward only, each in a transaction of its own under a lock that keeps two
-// migrating programs apart: a migration that fails leaves the database as it was.
+// The records' schema in the line's database (PostgreSQL schema "obrint") and its migrations: the
+// table records, a column per field of docs/record.schema.json, the ID its primary key; the table
+// schema_version, a row per migration with the records table's shape it left; the roles
+// obrint_station (may insert records, nothing else) and obrint_report (may read them). Migrations
+// go forward only, each in a transaction under a lock: one that fails leaves the database as it
+// was.
 #pragma once
 
 #include <span>
@@ -27,10 +22,9 @@ struct Migration {
 // This version's migrations, versions 1, 2, ... in order; the last makes kSchemaVersion.
 std::span<const Migration> Migrations();
 
-// Brings the schema to the last of `migrations`; the version the database had, 0 for none.
-// Needs a login that may create the schema and roles (the database's owner with CREATEROLE, or a
-// superuser). Fails with kSchemaNewer (nothing done), kSchemaAltered (the table was changed since
-// the last migration: nothing done), or the migration's failure, with everything before it kept.
+// Brings the schema to the last of `migrations`; the version the database had, 0 for none. Needs
+// the database's owner with CREATEROLE, or a superuser. Fails with kSchemaNewer or kSchemaAltered
+// (the table changed since its last migration), nothing done; or a migration's, those before kept.
 Result<int> Migrate(Connection& db, std::span<const Migration> migrations = Migrations());
 
 // Whether the database holds the schema of `version` as its migrations left it: kSchemaOlder

@@ -1,7 +1,6 @@
 #include "database/yield_query.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <map>
 #include <thread>
@@ -102,14 +101,6 @@ std::uint64_t Number(std::string_view text) {
   return value;
 }
 
-records::RunOutcome OutcomeOf(std::string_view name) {
-  for (const auto outcome : {records::RunOutcome::kFailed, records::RunOutcome::kNotBack,
-                             records::RunOutcome::kInterrupted, records::RunOutcome::kFlashed}) {
-    if (records::OutcomeName(outcome) == name) return outcome;
-  }
-  return records::RunOutcome::kNotStarted;
-}
-
 using GroupKey = std::tuple<std::string_view, std::string_view, std::string_view>;
 
 // The groups, their failures and the line's counts by hour and port, from kCounts' rows.
@@ -171,10 +162,7 @@ void AddDurations(const Rows& rows, records::Yield& yield,
     seconds[number(4)] += number(5);
   }
   for (const auto& [at, histogram] : groups) yield.groups[at].medianMs = histogram.Median();
-  std::vector<records::DurationBin> bins;
-  for (const auto& [second, runs] : seconds)
-    bins.push_back({second * 1000, second * 1000 + 1000, runs});
-  yield.line.durations = records::DurationsOf(all, std::move(bins));
+  yield.line.durations = records::DurationsOf(all, seconds);
 }
 
 // The MCU IDs of kLasts' "f" rows, as a PostgreSQL array.
@@ -190,25 +178,16 @@ std::string FailedMcuIds(const Rows& lasts) {
 // The line's first-pass and final yields, from the "d" rows of kFirsts and kLasts, by day and
 // station in byte order.
 void AddHeadsets(const Rows& firsts, const Rows& lasts, records::LineFigures& line) {
-  std::map<std::pair<std::string, std::string>, std::array<std::uint64_t, 4>> ends;
+  records::HeadsetEnds ends;
   for (const auto& [rows, at] : {std::pair(&firsts, 0), std::pair(&lasts, 2)}) {
     for (int row = 0; row < rows->count(); ++row) {
       if (rows->at(row, 0) != "d") continue;
-      auto& counts = ends[{std::string(rows->at(row, 1)), std::string(rows->at(row, 2))}];
+      auto& counts = ends[{rows->at(row, 1), rows->at(row, 2)}];
       counts[at] = Number(rows->at(row, 3));
       counts[at + 1] = Number(rows->at(row, 4));
     }
   }
-  std::uint64_t headsets = 0, firstFlashed = 0, finalFlashed = 0;
-  for (const auto& [key, n] : ends) {
-    line.byDayStation.push_back(
-        {key.first, key.second, records::YieldOf(n[0], n[1]), records::YieldOf(n[2], n[3])});
-    headsets += n[0];
-    firstFlashed += n[1];
-    finalFlashed += n[3];
-  }
-  line.firstPass = records::YieldOf(headsets, firstFlashed);
-  line.final = records::YieldOf(headsets, finalFlashed);
+  records::AddHeadsetEnds(ends, line);
 }
 
 constexpr Statement kSnapshot = {"obrint_yield_snapshot", "SELECT pg_export_snapshot()"};
@@ -233,10 +212,6 @@ Status Begin(Connection& db, const std::string& id = {}) {
 // the rest are not run.
 struct Statements {
   explicit Statements(Connection& connection) : db(connection) {}
-  bool Is(Status status) {
-    ran = status;
-    return static_cast<bool>(status);
-  }
   void operator()(const Statement& statement, std::initializer_list<std::string> values) {
     if (ran.failed()) return;
     Result<Rows> got = db.Run(statement, values);
@@ -252,20 +227,13 @@ struct Statements {
 void AddFailedHeadsets(const Rows& rows, records::Yield& yield) {
   for (int row = 0; row < rows.count(); ++row) {
     const auto text = [&](int column) { return std::string(rows.at(row, column)); };
-    const records::EarlierRecord record{text(1), text(2), text(3), text(4), OutcomeOf(text(5)),
-                                        text(6)};
+    const auto outcome = records::ParseOutcome(text(5)).value_or(records::RunOutcome::kNotStarted);
+    const records::EarlierRecord record{text(1), text(2), text(3), text(4), outcome, text(6)};
     if (!yield.failedHeadsets.empty() && yield.failedHeadsets.back().mcuId == text(0)) {
       yield.failedHeadsets.back().history.push_back(record);
       continue;
     }
-    yield.failedHeadsets.push_back({text(0),
-                                    record.ended,
-                                    record.station,
-                                    record.imageSha256,
-                                    record.outcome,
-                                    record.reason,
-                                    record.usbPort,
-                                    {}});
+    yield.failedHeadsets.push_back({record, text(0), {}});
   }
 }
 
@@ -295,7 +263,7 @@ Result<records::Yield> QueryYield(const std::string& conninfo, const records::Yi
   const std::string since = filter.since.empty() ? "-infinity" : filter.since + "T00:00:00Z";
   Statements counts(*db), headsets(*other);  // all, counts, firsts; lasts, history, durations
   std::thread second([&] {
-    if (!headsets.Is(Begin(*other, id))) return;
+    headsets.ran = Begin(*other, id);
     headsets(kLasts, {since, image});
     if (headsets.ran.failed()) return;
     headsets(kHistory, {since, image, FailedMcuIds(headsets.rows[0]),

@@ -1,10 +1,6 @@
-// The yield of the records in the line's database: the same figures as the log's tally
-// (records/yield.h) gives over the same records, summed up by the server in one snapshot, so that
-// stations inserting meanwhile cannot make the figures disagree with each other. The login needs
-// nothing but the right to read (obrint_report).
-//
-// The database holds no unreadable line: a yield from it counts none. Its records are those that
-// push and the stations stored; a log's record that the database refused is not among them.
+// The yield of the records in the line's database: the figures the log's tally (records/yield.h)
+// gives over the same records, summed by the server in one snapshot so that stations inserting
+// meanwhile cannot make them disagree. The login needs only the right to read (obrint_report).
 #pragma once
 
 #include <string>

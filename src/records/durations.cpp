@@ -14,8 +14,6 @@ constexpr unsigned kSubBits = 9;
 constexpr std::uint64_t kPerOctave = 1u << kSubBits;
 constexpr std::uint64_t kExactBelow = 2 * kPerOctave;
 
-}  // namespace
-
 std::uint64_t BucketOf(std::uint64_t ms) {
   if (ms < kExactBelow) return ms;
   const auto shift = static_cast<unsigned>(std::bit_width(ms)) - 1 - kSubBits;  // 1 or more
@@ -28,6 +26,8 @@ double BucketMiddle(std::uint64_t bucket) {
   const std::uint64_t low = (kPerOctave + (bucket - kExactBelow) % kPerOctave) << shift;
   return static_cast<double>(low) + static_cast<double>((std::uint64_t{1} << shift) - 1) / 2;
 }
+
+}  // namespace
 
 void DurationHistogram::Add(std::uint64_t ms) { AddBucket(BucketOf(ms), 1, ms, ms); }
 

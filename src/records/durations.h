@@ -1,7 +1,6 @@
-// The durations of flashed runs as counts per bucket, from which a median is read without
-// holding every duration: exact below 1024 ms, above that within 0.1 % (buckets 1/512 of a power
-// of two wide, each read at its middle), in whole milliseconds. At most 28,672 buckets whatever
-// the number of runs, and in practice a few hundred (runs of one image take about as long).
+// The durations of flashed runs as counts per bucket, from which a median is read without holding
+// every duration: exact below 1024 ms, above within 0.1 % (buckets 1/512 of a power of two wide,
+// read at their middle). At most 28,672 buckets whatever the runs, in practice a few hundred.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +10,6 @@
 #include <vector>
 
 namespace obrint::records {
-
-// The bucket of a duration, and the duration a bucket is read as.
-std::uint64_t BucketOf(std::uint64_t ms);
-double BucketMiddle(std::uint64_t bucket);
 
 class DurationHistogram {
  public:

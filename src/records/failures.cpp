@@ -128,9 +128,8 @@ constexpr FailureInfo kFailures[] = {
 std::span<const ExitCodeInfo> ExitCodeTable() { return kExitCodes; }
 
 std::string_view ExitCodeName(ExitCode code) {
-  for (const ExitCodeInfo& info : kExitCodes) {
-    if (info.code == code) return info.name;
-  }
+  const auto at = std::ranges::find(kExitCodes, code, &ExitCodeInfo::code);
+  if (at != kExitCodes.end()) return at->name;
   return static_cast<int>(code) > 128 ? "signal" : "error";
 }
 
@@ -161,10 +160,8 @@ ExitCode ExitCodeOf(Failure failure) {
 }
 
 std::string_view WordsOf(Failure failure) {
-  for (const FailureInfo& info : kFailures) {
-    if (info.failure == failure) return info.words;
-  }
-  return "failed";
+  const auto at = std::ranges::find(kFailures, failure, &FailureInfo::failure);
+  return at == std::end(kFailures) ? "failed" : at->words;
 }
 
 std::string Message(Failure failure, std::string_view detail) {

@@ -1,7 +1,6 @@
-// The one table from a failure to its words and its exit status, and the exit statuses themselves:
-// 0 for success, one small code per class of failure, so that a script can tell a missing headset
-// from a refused one or from a bad image. A record's outcome, reason and exit status follow from
-// it (record.h), and so does every ending of a command.
+// The one table from a failure to its words and its exit status: 0 for success, a small code per
+// class of failure, so that a script tells a missing headset from a refused one or a bad image.
+// A record's outcome, reason and exit status follow from it, and so does every command's ending.
 #pragma once
 
 #include <span>
@@ -45,10 +44,9 @@ std::string_view WordsOf(Failure failure);
 // The words, then ": " and `detail` when there is one.
 std::string Message(Failure failure, std::string_view detail = {});
 
-// The worst exit status among the records, kSuccess when every headset was flashed. From the
-// worst: verification-failed (a headset may hold part of an image), device-refused, no-device,
-// usage, file-error, declined, the database's, interrupted (another signal's 128 + n with it, the
-// first one found).
+// The worst exit status among the records, kSuccess when all were flashed. Worst first:
+// verification-failed (a headset may hold part of an image), device-refused, no-device, usage,
+// file-error, declined, the database's, interrupted (a signal's 128 + n, the first found, with it).
 ExitCode WorstExitCode(const std::vector<HeadsetRecord>& records);
 
 }  // namespace obrint::records

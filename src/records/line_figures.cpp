@@ -1,10 +1,7 @@
 #include "records/line_figures.h"
 
-#include <algorithm>
-#include <map>
 #include <set>
 #include <unordered_map>
-#include <utility>
 
 #include "device/text.h"
 
@@ -13,27 +10,14 @@ namespace {
 
 // A headset's key: its MCU ID's 24 characters, then its image's 64 digits.
 using HeadsetKey = std::array<char, 24 + 64>;
-struct HeadsetKeyHash {
-  std::size_t operator()(const HeadsetKey& key) const {
-    return std::hash<std::string_view>()({key.data(), key.size()});
-  }
-};
-
-template <std::size_t N>
-void CopyInto(std::string_view text, std::array<char, N>& to, std::size_t at = 0) {
-  std::copy_n(text.begin(), std::min(text.size(), N - at), to.begin() + at);
-}
 
 constexpr std::uint64_t kBinMs = 1000;
 
 }  // namespace
 
 HeadsetYield YieldOf(std::uint64_t headsets, std::uint64_t flashed) {
-  HeadsetYield yield{headsets, flashed, std::nullopt};
-  if (headsets > 0) {
-    yield.yieldPercent = 100.0 * static_cast<double>(flashed) / static_cast<double>(headsets);
-  }
-  return yield;
+  if (headsets == 0) return {headsets, flashed, std::nullopt};
+  return {headsets, flashed, 100.0 * static_cast<double>(flashed) / static_cast<double>(headsets)};
 }
 
 std::optional<double> HeadsetsPerHour(std::uint64_t flashed, std::uint64_t hours) {
@@ -41,8 +25,25 @@ std::optional<double> HeadsetsPerHour(std::uint64_t flashed, std::uint64_t hours
   return static_cast<double>(flashed) / static_cast<double>(hours);
 }
 
-DurationFigures DurationsOf(const DurationHistogram& durations, std::vector<DurationBin> bins) {
-  return {durations.count(), durations.Median(), durations.P95(), std::move(bins)};
+DurationFigures DurationsOf(const DurationHistogram& durations,
+                            const std::map<std::uint64_t, std::uint64_t>& bySecond) {
+  DurationFigures figures{durations.count(), durations.Median(), durations.P95(), {}};
+  for (const auto& [second, runs] : bySecond)
+    figures.histogram.push_back({second * kBinMs, (second + 1) * kBinMs, runs});
+  return figures;
+}
+
+void AddHeadsetEnds(const HeadsetEnds& ends, LineFigures& line) {
+  std::uint64_t headsets = 0, firstFlashed = 0, finalFlashed = 0;
+  for (const auto& [key, n] : ends) {
+    line.byDayStation.push_back({std::string(key.first), std::string(key.second),
+                                 YieldOf(n[0], n[1]), YieldOf(n[2], n[3])});
+    headsets += n[0];
+    firstFlashed += n[1];
+    finalFlashed += n[3];
+  }
+  line.firstPass = YieldOf(headsets, firstFlashed);
+  line.final = YieldOf(headsets, finalFlashed);
 }
 
 RecordOrder OrderOf(std::string_view ended, std::string_view id) {
@@ -105,7 +106,7 @@ struct LineTally::State {
   std::map<std::string, HourCount, std::less<>> hours;
   std::map<std::pair<std::string, std::string>, Counts> ports;  // by station and port
   std::set<std::string, std::less<>> stations;
-  std::unordered_map<HeadsetKey, Headset, HeadsetKeyHash> headsets;
+  std::unordered_map<HeadsetKey, Headset, FixedTextHash> headsets;
 };
 
 LineTally::LineTally() : state_(std::make_unique<State>()) {}
@@ -116,38 +117,19 @@ void LineTally::Add(const LogRecord& record, std::string_view id) { state_->Add(
 LineFigures LineTally::Finish() const {
   const State& s = *state_;
   LineFigures line = s.figures;
-  struct DayStation {
-    std::uint64_t firstHeadsets = 0, firstFlashed = 0, finalHeadsets = 0, finalFlashed = 0;
-  };
-  std::map<std::pair<std::string_view, std::string_view>, DayStation> days;
-  std::uint64_t firstFlashed = 0, finalFlashed = 0;
-  const auto dayStation = [&](const State::End& end) -> DayStation& {
-    return days[{std::string_view(end.order.ended.data(), 10), *end.station}];
-  };
+  HeadsetEnds ends;
   for (const auto& [key, headset] : s.headsets) {
-    DayStation& first = dayStation(headset.first);
-    ++first.firstHeadsets;
-    first.firstFlashed += headset.first.flashed ? 1 : 0;
-    firstFlashed += headset.first.flashed ? 1 : 0;
-    DayStation& last = dayStation(headset.last);
-    ++last.finalHeadsets;
-    last.finalFlashed += headset.last.flashed ? 1 : 0;
-    finalFlashed += headset.last.flashed ? 1 : 0;
+    for (const auto& [end, at] : {std::pair(&headset.first, 0), std::pair(&headset.last, 2)}) {
+      auto& counts = ends[{std::string_view(end->order.ended.data(), 10), *end->station}];
+      ++counts[at];
+      counts[at + 1] += end->flashed ? 1 : 0;
+    }
   }
-  line.firstPass = YieldOf(s.headsets.size(), firstFlashed);
-  line.final = YieldOf(s.headsets.size(), finalFlashed);
-  for (const auto& [at, counts] : days) {
-    line.byDayStation.push_back({std::string(at.first), std::string(at.second),
-                                 YieldOf(counts.firstHeadsets, counts.firstFlashed),
-                                 YieldOf(counts.finalHeadsets, counts.finalFlashed)});
-  }
+  AddHeadsetEnds(ends, line);
   for (const auto& [hour, counts] : s.hours)
     line.byHour.push_back({hour, counts.flashed, counts.failed});
   line.headsetsPerHour = HeadsetsPerHour(line.flashed, line.byHour.size());
-  std::vector<DurationBin> bins;
-  for (const auto& [second, runs] : s.bins)
-    bins.push_back({second * kBinMs, (second + 1) * kBinMs, runs});
-  line.durations = DurationsOf(s.durations, std::move(bins));
+  line.durations = DurationsOf(s.durations, s.bins);
   for (const auto& [at, counts] : s.ports) {
     line.failuresByPort.push_back({at.first, at.second, counts.runs, counts.failed});
   }

@@ -1,21 +1,21 @@
-// The line's figures over the records of a yield: runs, first-pass and final yield (over the
-// headsets, per day and station too), headsets per hour, the flashed runs' durations, and the
-// failures by reason and by USB port. Computed from logs by YieldTally (yield.h) and from a
-// database alike; the arithmetic over counts is here once, so that both give the same numbers.
-//
-// A record counts unless it is not started (the headset was left alone); a counting record is
-// flashed or a failure. A headset is a pair of MCU ID and image with a counting record; its first
-// and last records are its counting records with the least and the greatest (ended, ID), the ID
-// compared as text (a record written before IDs has the one derived from its content).
+// The line's figures over a yield's records: runs, first-pass and final yield (over the headsets,
+// by day and station too), headsets per hour, the flashed runs' durations, and the failures by
+// reason and by USB port; from logs (YieldTally) and from a database alike, the arithmetic here
+// once. A record counts unless not started. A headset is an MCU ID and an image with a counting
+// record; its first and last are those with the least and greatest (ended, ID), a record written
+// before IDs taking the ID derived from its content.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <compare>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "records/durations.h"
@@ -49,8 +49,9 @@ struct DurationFigures {  // of the flashed runs
   std::optional<std::uint64_t> p95Ms;
   std::vector<DurationBin> histogram;  // the bins with a run, ascending
 };
-// The figures from the histogram of all flashed runs and their bins; `bins` taken as they are.
-DurationFigures DurationsOf(const DurationHistogram& durations, std::vector<DurationBin> bins);
+// The figures from the histogram of all flashed runs and their counts by whole seconds taken.
+DurationFigures DurationsOf(const DurationHistogram& durations,
+                            const std::map<std::uint64_t, std::uint64_t>& bySecond);
 
 struct DayStationYield {
   std::string day;  // "YYYY-MM-DD", UTC
@@ -101,6 +102,13 @@ struct EarlierRecord {
   std::string reason;
 };
 
+// By day and station: the headsets whose first record ended there, and of them those flashed;
+// then the same for their last records.
+using HeadsetEnds =
+    std::map<std::pair<std::string_view, std::string_view>, std::array<std::uint64_t, 4>>;
+// The line's first-pass and final yields, also by day and station, from `ends`.
+void AddHeadsetEnds(const HeadsetEnds& ends, LineFigures& line);
+
 // Where a record stands among a headset's records: by `ended`, then by ID (its 16 bytes, which
 // sort as its lower-case text does; none sorts first).
 struct RecordOrder {
@@ -110,15 +118,24 @@ struct RecordOrder {
 };
 RecordOrder OrderOf(std::string_view ended, std::string_view id);
 
-// Sums the line's figures up, one record within the filter at a time. Memory grows with the
-// headsets, the stations, their ports, the hours and the seconds the runs took; not with the
-// records.
+// Text kept in place from `at`, cut or padded with NULs: a key that costs no allocation.
+template <std::size_t N>
+void CopyInto(std::string_view text, std::array<char, N>& to, std::size_t at = 0) {
+  std::copy_n(text.begin(), std::min(text.size(), N - at), to.begin() + at);
+}
+struct FixedTextHash {
+  template <std::size_t N>
+  std::size_t operator()(const std::array<char, N>& text) const {
+    return std::hash<std::string_view>()({text.data(), N});
+  }
+};
+
+// Sums the line's figures up, a record within the filter at a time. Memory grows with the
+// headsets, stations, ports, hours and the seconds the runs took, not with the records.
 class LineTally {
  public:
   LineTally();
   ~LineTally();
-  LineTally(const LineTally&) = delete;
-  LineTally& operator=(const LineTally&) = delete;
 
   // `id` is the record's ID, or the one derived from its content where it has none.
   void Add(const LogRecord& record, std::string_view id);

@@ -14,22 +14,8 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr RunOutcome kOutcomes[] = {RunOutcome::kFlashed, RunOutcome::kFailed, RunOutcome::kNotBack,
-                                    RunOutcome::kNotStarted, RunOutcome::kInterrupted};
-
 bool AllOf(std::string_view text, std::string_view allowed) {
   return text.find_first_not_of(allowed) == std::string_view::npos;
-}
-
-// "YYYY-MM-DDTHH:MM:SS.mmmZ", the schema's time form.
-bool IsUtcTime(std::string_view text) {
-  constexpr std::string_view kShape = "0000-00-00T00:00:00.000Z";
-  if (text.size() != kShape.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool digit = text[i] >= '0' && text[i] <= '9';
-    if (kShape[i] == '0' ? !digit : text[i] != kShape[i]) return false;
-  }
-  return true;
 }
 
 enum Field : std::uint8_t {
@@ -129,13 +115,7 @@ bool Refuse(std::string& why, std::string text) {
   return false;
 }
 
-}  // namespace
-
-bool IsFailure(RunOutcome outcome) {
-  return outcome == RunOutcome::kFailed || outcome == RunOutcome::kNotBack ||
-         outcome == RunOutcome::kInterrupted;
-}
-
+// Reads `line` into `record`, reusing its strings' room; false, with why in `why`.
 bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) {
   record.id.clear();
   record.usbPort.clear();
@@ -155,7 +135,7 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
     return Refuse(why,
                   name + (f == kDuration ? " is not an integer of 0 or more" : " is not a string"));
   }
-  if (!IsUtcTime(record.ended)) {
+  if (!HasShape(record.ended, "0000-00-00T00:00:00.000Z", "0123456789")) {
     return Refuse(why, "\"ended\" is not a UTC time such as 2026-12-07T12:30:53.123Z");
   }
   if (record.station.empty()) return Refuse(why, "\"station\" is empty");
@@ -169,18 +149,19 @@ bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why) 
       (record.mcuId.size() != 24 || !AllOf(record.mcuId, "0123456789ABCDEF"))) {
     return Refuse(why, "\"mcu_id\" is neither empty nor 24 upper-case hexadecimal digits");
   }
-  for (const RunOutcome outcome : kOutcomes) {
-    if (fields.outcome == OutcomeName(outcome)) {
-      record.outcome = outcome;
-      // Older stations recorded a headset that needs recovery as not started; it failed.
-      if (outcome == RunOutcome::kNotStarted && record.reason.starts_with("needs recovery")) {
-        record.outcome = RunOutcome::kFailed;
-      }
-      return true;
-    }
+  const std::optional<RunOutcome> outcome = ParseOutcome(fields.outcome);
+  if (!outcome) {
+    return Refuse(why, "\"outcome\" \"" + fields.outcome + "\" is not one of the five outcomes");
   }
-  return Refuse(why, "\"outcome\" \"" + fields.outcome + "\" is not one of the five outcomes");
+  record.outcome = *outcome;
+  // Older stations recorded a headset that needs recovery as not started; it failed.
+  if (outcome == RunOutcome::kNotStarted && record.reason.starts_with("needs recovery")) {
+    record.outcome = RunOutcome::kFailed;
+  }
+  return true;
 }
+
+}  // namespace
 
 LogReader::LogReader(RecordSink onRecord, std::size_t namedLimit)
     : onRecord_(std::move(onRecord)), namedLimit_(namedLimit) {}

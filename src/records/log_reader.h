@@ -1,11 +1,8 @@
-// The one reader of --log files: one line at a time, each checked against its form in
-// docs/record.schema.json for the fields that the records' readers need (the yield, a station's
-// headsets flashed before, the failed headsets to reflash, a push). The record's other fields are
-// not read, so that a record that carries more (a later tool version's) still counts.
-//
-// A line that cannot be read (not JSON, a field needed missing, of the wrong type or not of its
-// form, an empty line, a line longer than kMaxLogLine) is counted, named as "LOG:LINE: why" and
-// passed over; the read goes on. A log is never held whole.
+// The one reader of --log files, a line at a time and never a log whole: each line checked against
+// docs/record.schema.json for the fields that the yield, the station, flash --all and push read;
+// the others are not read, so that a later version's record still counts. A line that cannot be
+// read (not JSON, a field missing or not of its form, empty, longer than kMaxLogLine) is counted,
+// named as "LOG:LINE: why" and passed over.
 #pragma once
 
 #include <cstddef>
@@ -23,10 +20,6 @@ namespace obrint::records {
 
 inline constexpr std::size_t kMaxLogLine = 65535;  // bytes, without the line end
 
-// Failed, not back and interrupted: the headset may hold no working image. A headset that was
-// not started was left alone and is neither flashed nor failed.
-bool IsFailure(RunOutcome outcome);
-
 struct LogRecord {
   std::string ended;        // "2026-12-07T12:30:53.123Z": UTC, so the text sorts in time order
   std::string station;      // never empty
@@ -40,13 +33,6 @@ struct LogRecord {
 
   std::string_view day() const { return std::string_view(ended).substr(0, 10); }  // UTC
 };
-
-// Reads `line` (without its line end) into `record`, reusing its strings' room. False, with why
-// in `why` ("not JSON (byte 12)", "no \"outcome\"", "\"duration_ms\" is not an integer"), when the
-// line is not a JSON object or a field needed is missing, of the wrong type or not of its form.
-// An older record of a headset that needs recovery ("not started", its reason "needs recovery…")
-// is read as failed, as a station records it now.
-bool ParseLogRecord(std::string_view line, LogRecord& record, std::string& why);
 
 struct UnreadableLine {
   std::string where;  // "stations/a.jsonl:17"
@@ -63,9 +49,8 @@ class LogReader {
 
   // Reads `log` to its end, or until `stop` says so; `name` names its lines ("stations/a.jsonl").
   void Read(std::istream& log, std::string_view name, const std::function<bool()>& stop = {});
-  // Reads the logs at `paths` (UTF-8) one after another, until `stop` says so: a file, or a pipe;
-  // those that cannot be opened (a folder among them) are named with their reasons in `unopened`,
-  // ", " between them, and the others read all the same. How many were read.
+  // Reads the logs (files or pipes) at `paths` (UTF-8) in turn until `stop` says so; those that do
+  // not open (a folder) are named with why in `unopened`, ", " between them. How many were read.
   std::size_t ReadFiles(const std::vector<std::string>& paths, std::string& unopened,
                         const std::function<bool()>& stop = {});
 
@@ -84,9 +69,8 @@ class LogReader {
   std::string why_;
 };
 
-// MCU IDs flashed with an image (by its SHA-256) with outcome "flashed", and when, from each
-// record of a log as the log reader reads it; the lines that are no record are passed over and
-// counted in `passedOver`. Empty when it does not open.
+// The MCU IDs that a log's records say were flashed with the image `sha256`, and when; the lines
+// that are no record counted in `passedOver`. Empty when the log does not open.
 std::map<McuId, std::chrono::system_clock::time_point> FlashedBefore(const std::string& logPath,
                                                                      const std::string& sha256,
                                                                      std::uint64_t& passedOver);

@@ -1,25 +1,30 @@
 #include "records/record.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include <nlohmann/json.hpp>
 
 #include "device/text.h"
 
 namespace obrint::records {
+namespace {
+
+// By RunOutcome's value.
+constexpr std::string_view kOutcomeNames[] = {"flashed", "failed", "not back", "not started",
+                                              "interrupted"};
+static_assert(std::size(kOutcomeNames) == static_cast<std::size_t>(RunOutcome::kInterrupted) + 1);
+
+}  // namespace
 
 std::string_view OutcomeName(RunOutcome outcome) {
-  switch (outcome) {
-    case RunOutcome::kFlashed:
-      return "flashed";
-    case RunOutcome::kFailed:
-      return "failed";
-    case RunOutcome::kNotBack:
-      return "not back";
-    case RunOutcome::kNotStarted:
-      return "not started";
-    case RunOutcome::kInterrupted:
-      return "interrupted";
-  }
-  return "failed";
+  return kOutcomeNames[static_cast<std::size_t>(outcome)];
+}
+
+std::optional<RunOutcome> ParseOutcome(std::string_view name) {
+  const auto at = std::ranges::find(kOutcomeNames, name);
+  if (at == std::end(kOutcomeNames)) return std::nullopt;
+  return static_cast<RunOutcome>(at - std::begin(kOutcomeNames));
 }
 
 std::string UtcTime(std::chrono::system_clock::time_point when) {
@@ -50,6 +55,12 @@ std::optional<std::chrono::system_clock::time_point> ParseUtcTime(std::string_vi
   if (!date.ok()) return std::nullopt;
   return time_point_cast<system_clock::duration>(sys_days(date) + hours(hour) + minutes(minute) +
                                                  seconds(second) + milliseconds(millis));
+}
+
+bool HasShape(std::string_view text, std::string_view shape, std::string_view digits) {
+  return std::ranges::equal(text, shape, [&](char t, char s) {
+    return s == '0' ? digits.find(t) != std::string_view::npos : t == s;
+  });
 }
 
 std::string ChecksumText(std::uint32_t checksum) { return "0x" + FormatHex(checksum, 8); }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "device/failure.h"
 #include "device/reports.h"
@@ -65,9 +65,12 @@ struct HeadsetRecord {
 };
 
 std::string_view OutcomeName(RunOutcome outcome);
+std::optional<RunOutcome> ParseOutcome(std::string_view name);  // nullopt for no outcome's name
 // "2026-12-07T12:00:00.123Z", and back; nullopt for a text of another form.
 std::string UtcTime(std::chrono::system_clock::time_point when);
 std::optional<std::chrono::system_clock::time_point> ParseUtcTime(std::string_view text);
+// Whether `text` is of `shape`: a '0' stands for one of `digits`, anything else for itself.
+bool HasShape(std::string_view text, std::string_view shape, std::string_view digits);
 // "0x0012ABCD": a 32-bit checksum as every output writes it.
 std::string ChecksumText(std::uint32_t checksum);
 // "0025", or empty when not read.

@@ -1,5 +1,6 @@
 #include "records/record_id.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
@@ -8,6 +9,7 @@
 
 #include "device/sha256.h"
 #include "device/text.h"
+#include "records/record.h"
 
 namespace obrint::records {
 namespace {
@@ -31,10 +33,7 @@ std::string NewRecordId() {
   // and from RtlGenRandom on Windows: never a seeded pseudo-random sequence.
   std::random_device source;
   std::array<std::uint8_t, 16> bytes{};
-  for (std::size_t i = 0; i < bytes.size(); i += 4) {
-    const std::uint32_t word = source();
-    for (std::size_t b = 0; b < 4; ++b) bytes[i + b] = static_cast<std::uint8_t>(word >> (8 * b));
-  }
+  std::ranges::generate(bytes, [&source] { return static_cast<std::uint8_t>(source()); });
   return UuidText(bytes, 4);
 }
 
@@ -50,13 +49,7 @@ std::string DerivedRecordId(std::string_view record) {
 }
 
 bool IsRecordId(std::string_view text) {
-  constexpr std::string_view kShape = "00000000-0000-0000-0000-000000000000";
-  if (text.size() != kShape.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool hex = (text[i] >= '0' && text[i] <= '9') || (text[i] >= 'a' && text[i] <= 'f');
-    if (kShape[i] == '0' ? !hex : text[i] != '-') return false;
-  }
-  return true;
+  return HasShape(text, "00000000-0000-0000-0000-000000000000", "0123456789abcdef");
 }
 
 }  // namespace obrint::records

@@ -1,5 +1,7 @@
 #include "records/store.h"
 
+#include <nlohmann/json.hpp>
+
 namespace obrint::records {
 
 Result<LogFile> LogFile::Open(const std::string& path) {

@@ -1,6 +1,5 @@
-// Where each run's record goes as soon as the run ends: a store. The log file is the one every
-// run may have (--log); a second store, a database say, goes beside it without the flashing
-// engine knowing which.
+// Where each run's record goes as soon as the run ends: a store, the --log file or one beside it
+// (a database's) without the flashing engine knowing which.
 #pragma once
 
 #include <string>

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -20,39 +19,11 @@ constexpr std::size_t kImageDigits = 64;
 
 // An MCU ID and a time are 24 characters each: kept in place, they cost a headset no allocation.
 using Text24 = std::array<char, 24>;
-Text24 ToText24(std::string_view text) {
-  Text24 fixed{};
-  std::copy_n(text.begin(), std::min(text.size(), fixed.size()), fixed.begin());
-  return fixed;
-}
-std::string_view View(const Text24& text) { return {text.data(), text.size()}; }
-struct Text24Hash {
-  std::size_t operator()(const Text24& text) const {
-    return std::hash<std::string_view>()(View(text));
-  }
-};
+std::string View(const Text24& text) { return {text.data(), text.size()}; }
 constexpr std::size_t kDayChars = 10;
 
-void MakeGroupKey(const LogRecord& record, std::string& key) {
-  key.assign(record.imageSha256).append(record.day()).append(record.station);
-}
-
-bool IsDate(std::string_view text) {
-  const auto number = [&](std::size_t at, std::size_t digits) {
-    unsigned value = 0;
-    for (std::size_t i = at; i < at + digits; ++i) {
-      if (text[i] < '0' || text[i] > '9') return -1;
-      value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return static_cast<int>(value);
-  };
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-  if (year < 0 || month < 0 || day < 0) return false;
-  return std::chrono::year_month_day(std::chrono::year(year),
-                                     std::chrono::month(static_cast<unsigned>(month)),
-                                     std::chrono::day(static_cast<unsigned>(day)))
-      .ok();
+bool IsDate(const std::string& text) {
+  return HasShape(text, "0000-00-00", "0123456789") && ParseUtcTime(text + "T00:00:00.000Z");
 }
 
 std::string Lower(std::string text) {
@@ -102,7 +73,7 @@ struct YieldTally::State {
       return;
     }
     ++counts.records;
-    MakeGroupKey(record, key);
+    key.assign(record.imageSha256).append(record.day()).append(record.station);
     const auto group = groups.try_emplace(key).first;
     Tally& tally = group->second;
     ++tally.runs;
@@ -127,9 +98,10 @@ struct YieldTally::State {
       return;
     }
     if (!named) return;
-    Keep(headsets[ToText24(record.mcuId)],
-         {OrderOf(record.ended, id), &group->first, &*ports.insert(record.usbPort).first,
-          record.outcome, record.reason});
+    Text24 mcuId{};
+    CopyInto(record.mcuId, mcuId);
+    Keep(headsets[mcuId], {OrderOf(record.ended, id), &group->first,
+                           &*ports.insert(record.usbPort).first, record.outcome, record.reason});
   }
 
   // A headset's last record and those before it, the latest first, as many as its history
@@ -173,7 +145,7 @@ struct YieldTally::State {
   std::string since;
   std::string image;  // lower case; empty matches every image
   std::map<std::string, Tally, std::less<>> groups;
-  std::unordered_map<Text24, std::vector<Kept>, Text24Hash> headsets;  // by MCU ID
+  std::unordered_map<Text24, std::vector<Kept>, FixedTextHash> headsets;  // by MCU ID
   std::set<std::string, std::less<>> ports;  // the USB ports of the records kept
   LineTally lineTally;
   Yield counts;     // the counters only
@@ -195,43 +167,26 @@ Yield YieldTally::Finish(const LogReader& reader) const {
   report.unreadable = reader.unreadable();
   report.namedUnreadable = reader.namedUnreadable();
   for (const auto& [key, tally] : s.groups) {
-    GroupSummary group;
-    group.imageSha256 = key.substr(0, kImageDigits);
-    group.day = key.substr(kImageDigits, kDayChars);
-    group.station = key.substr(kImageDigits + kDayChars);
-    group.runs = tally.runs;
-    group.flashed = tally.flashed;
-    group.failed = tally.failed;
-    group.notStarted = tally.notStarted;
-    group.failures = NamedFailures(tally.failures, tally.otherReasons);
-    group.yieldPercent = YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent;
-    group.medianMs = tally.durations.Median();
-    report.groups.push_back(std::move(group));
+    report.groups.push_back({key.substr(0, kImageDigits), key.substr(kImageDigits + kDayChars),
+                             key.substr(kImageDigits, kDayChars), tally.runs, tally.flashed,
+                             tally.failed, tally.notStarted,
+                             NamedFailures(tally.failures, tally.otherReasons),
+                             YieldOf(tally.flashed + tally.failed, tally.flashed).yieldPercent,
+                             tally.durations.Median()});
   }
   report.line = s.lineTally.Finish();
   report.line.failuresByReason = FailuresByReason(report.groups);
   report.error = ImageMatchesError(s.image, report.groups);
   for (const auto& [mcuId, kept] : s.headsets) {
-    if (!IsFailure(kept.front().outcome)) continue;
+    if (kept.front().outcome == RunOutcome::kFlashed) continue;  // kept: never not started
     const auto earlier = [&](const State::Kept& k) {
       const std::string_view key = *k.group;
-      return EarlierRecord{std::string(View(k.order.ended)),
-                           std::string(key.substr(kImageDigits + kDayChars)),
-                           *k.usbPort,
-                           std::string(key.substr(0, kImageDigits)),
-                           k.outcome,
-                           k.reason};
+      return EarlierRecord{View(k.order.ended), std::string(key.substr(kImageDigits + kDayChars)),
+                           *k.usbPort,          std::string(key.substr(0, kImageDigits)),
+                           k.outcome,           k.reason};
     };
-    EarlierRecord last = earlier(kept.front());
     FailedHeadset& headset =
-        report.failedHeadsets.emplace_back(FailedHeadset{std::string(View(mcuId)),
-                                                         std::move(last.ended),
-                                                         std::move(last.station),
-                                                         std::move(last.imageSha256),
-                                                         last.outcome,
-                                                         std::move(last.reason),
-                                                         std::move(last.usbPort),
-                                                         {}});
+        report.failedHeadsets.emplace_back(FailedHeadset{earlier(kept.front()), View(mcuId), {}});
     std::transform(kept.begin() + 1, kept.end(), std::back_inserter(headset.history), earlier);
   }
   std::sort(report.failedHeadsets.begin(), report.failedHeadsets.end(),

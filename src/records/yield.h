@@ -1,20 +1,14 @@
-// The yield of one or many stations, from their records as the log reader reads them: per image,
-// station and day the runs, flashed, failed by reason, yield and median time; the line's figures
-// (line_figures.h); and the headsets whose last record failed, each with its earlier records.
+// The yield of one or many stations from their logs' records: per image, station and day the
+// runs, flashed, failed by reason, yield and median time; the line's figures (line_figures.h);
+// and the headsets whose last record failed, each with its earlier records.
 //
-// Failures are the outcomes failed, not back and interrupted, each counted under its reason (the
-// outcome's name where the reason is empty). A headset that was not started was left alone: the
-// run counts apart, neither flashed nor failed, and leaves the headset's last record as it was.
-//
-// A headset's last record is the one that ended last across all logs; a tie goes to the greater
-// ID, then to the later line read. Records without an MCU ID name no headset: they count in their
-// group and apart, never in the list of failed headsets. A filter leaves records out before all
-// this: with `since`, a headset's last record is its last since that day.
-//
-// Memory grows with the groups (image, station, day), the distinct reasons within a group (at
-// most kMaxReasonsPerGroup), and the distinct headsets (each with at most kHistoryLimit earlier
-// records); not with the records. The median is therefore read from a histogram (durations.h),
-// not from every duration.
+// Failed, not back and interrupted are failures, each under its reason (else its outcome's name);
+// a run not started counts apart and leaves its headset's last record as it was. A headset's last
+// record is the one that ended last across all logs (a tie: the greater ID, then the later line
+// read); a record without an MCU ID names no headset. The filter leaves records out before all
+// this. Memory grows with the groups, their reasons (at most kMaxReasonsPerGroup) and the headsets
+// (at most kHistoryLimit earlier records each), not with the records: medians come from
+// histograms (durations.h).
 #pragma once
 
 #include <cstddef>
@@ -60,14 +54,9 @@ struct GroupSummary {
   std::optional<std::uint64_t> medianMs;  // of the flashed runs' durations; none without one
 };
 
-struct FailedHeadset {
+// A headset whose last record failed: that record, and the records before it.
+struct FailedHeadset : EarlierRecord {
   std::string mcuId;
-  std::string ended;
-  std::string station;
-  std::string imageSha256;
-  RunOutcome outcome = RunOutcome::kFailed;
-  std::string reason;
-  std::string usbPort;
   std::vector<EarlierRecord> history;  // its MCU ID's, most recent first, at most kHistoryLimit
 };
 
@@ -89,11 +78,8 @@ class YieldTally {
  public:
   explicit YieldTally(YieldFilter filter = {});
   ~YieldTally();
-  YieldTally(const YieldTally&) = delete;
-  YieldTally& operator=(const YieldTally&) = delete;
 
-  // `line` is the record's text, from which a record written before IDs has its ID derived
-  // (without it, such a record's ID is taken as empty).
+  // `line`, the record's text, gives a record written before IDs its ID (without it: empty).
   void Add(const LogRecord& record, std::string_view line = {});
   // The yield, with the lines that `reader` could not read.
   Yield Finish(const LogReader& reader) const;
@@ -103,9 +89,8 @@ class YieldTally {
   std::unique_ptr<State> state_;
 };
 
-// A group's failures from their counts by reason, `other` of them counted apart already: the first
-// kMaxReasonsPerGroup reasons in byte order named, the rest under kOtherReasons; the most frequent
-// first, then by reason.
+// A group's failures from their counts by reason (`other` of them counted apart already): the
+// first kMaxReasonsPerGroup in byte order named, the rest under kOtherReasons; most frequent first.
 std::vector<ReasonCount> NamedFailures(std::map<std::string, std::uint64_t, std::less<>> counts,
                                        std::uint64_t other = 0);
 // The line's failures by reason: the groups' summed, in the same order.
