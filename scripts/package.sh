@@ -51,7 +51,10 @@ rm -f build/deb/*.deb
 cp "build/deb/obrint-cli_${version}_amd64.deb" "$dist/"
 
 echo "== Windows zip"
-configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+# Configured anew only where it is not yet a release build: test-all.sh runs the Wine tests from
+# build/win32 while the .deb is built.
+grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' build/win32/CMakeCache.txt 2>/dev/null ||
+  configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
 cmake --build build/win32 -j"$OBRINT_JOBS" --target Obrint obrint-cli
 [ "$(version_of build/win32)" = "$version" ] || { echo "package: build/win32 has another version" >&2; exit 1; }
 name=Obrint-$version-windows

@@ -99,6 +99,39 @@ layers_point_down() {
   return $status
 }
 
+# The tests of a tier mostly wait on real time (virtual headsets on their clocks, terminals,
+# processes, Wine), while a build keeps both cores busy: so each tier's tests run in a lane of
+# their own beside the next build. One lane at a time; its output is printed when it is joined.
+lane_pid=
+lane_dir=
+# lane COMMAND...: runs the steps of COMMAND in the background.
+lane() {
+  join_lane
+  lane_dir=$(mktemp -d)
+  (
+    summary=() failed=() tests_passed=0 tests_failed=0
+    "$@" >"$lane_dir/output" 2>&1
+    printf '%s\n' "${summary[@]}" >"$lane_dir/summary"
+    printf '%s\n' "${failed[@]}" >"$lane_dir/failed"
+    echo "$tests_passed $tests_failed" >"$lane_dir/counts"
+  ) &
+  lane_pid=$!
+}
+# join_lane: waits for the lane, prints its output and adds its results to the script's.
+join_lane() {
+  local lines passed failed_count
+  [ -n "$lane_pid" ] || return 0
+  wait "$lane_pid"
+  lane_pid=
+  cat "$lane_dir/output"
+  mapfile -t lines < <(grep . "$lane_dir/summary") && summary+=("${lines[@]}")
+  mapfile -t lines < <(grep . "$lane_dir/failed") && failed+=("${lines[@]}")
+  read -r passed failed_count <"$lane_dir/counts"
+  tests_passed=$((tests_passed + passed))
+  tests_failed=$((tests_failed + failed_count))
+  rm -rf "$lane_dir"
+}
+
 prepare_wine() {
   obrint_start_display && echo "display $DISPLAY, prefix $WINEPREFIX" && obrint_init_prefix
 }
@@ -135,28 +168,38 @@ command -v clang++ >/dev/null && native_cc=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX
 # sleep through real-time waits: two of them per core.
 test_jobs=$((OBRINT_JOBS * 2))
 
-if step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug "${native_cc[@]}"; then
-  step "native unit tests" run_ctest build/native -j"$test_jobs"
-fi
-if step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
-  -DOBRINT_SANITIZE=ON "${native_cc[@]}"; then
+native_tests() { step "native unit tests" run_ctest build/native -j"$test_jobs"; }
+asan_tests() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     step "ASan+UBSan unit tests" run_ctest build/asan -j"$test_jobs"
-fi
+}
+# The command line's workers run on threads of their own: its tests under ThreadSanitizer. Then
+# bounded runs of the fuzz targets, where the project has them.
+tsan_tests_and_fuzz() {
+  if [ "$tsan_built" = 1 ]; then
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+      step "ThreadSanitizer tests (command line)" run_ctest build/tsan -j"$test_jobs" \
+      -R '^(cli_test|console_test|fleet_test|station_test|cli_process_test)$'
+  fi
+  if [ -x scripts/fuzz.sh ]; then
+    step "fuzz targets (short runs)" ./scripts/fuzz.sh --short
+  fi
+}
+wine_tests() {
+  step "Win32 unit tests under Wine" run_ctest "$win_dir" -LE gui
+  step "GUI tests under Wine" run_ctest "$win_dir" -L gui
+  screenshots_to_png
+}
 
-# The command line's workers run on threads of their own: its tests under ThreadSanitizer.
-if step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
+step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug "${native_cc[@]}" &&
+  lane native_tests
+step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
+  -DOBRINT_SANITIZE=ON "${native_cc[@]}" && lane asan_tests
+tsan_built=0
+step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
   "cli_test console_test fleet_test station_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
-  -DOBRINT_THREAD_SANITIZE=ON "${native_cc[@]}"; then
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    step "ThreadSanitizer tests (command line)" run_ctest build/tsan -j"$test_jobs" \
-    -R '^(cli_test|console_test|fleet_test|station_test|cli_process_test)$'
-fi
-
-# Bounded runs of the fuzz targets, where the project has them.
-if [ -x scripts/fuzz.sh ]; then
-  step "fuzz targets (short runs)" ./scripts/fuzz.sh --short
-fi
+  -DOBRINT_THREAD_SANITIZE=ON "${native_cc[@]}" && tsan_built=1
+lane tsan_tests_and_fuzz
 
 # The shipped 32-bit program; with its tests too where they can run here.
 win32_target=all
@@ -176,26 +219,26 @@ if [ "$win_arch" != i686 ]; then
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=
   win_status=$?
 fi
+join_lane
 
+# The Wine tests run beside the packages' build; the packages are checked once both are done (the
+# check starts a display of its own).
 if [ $win_status -eq 0 ]; then
   trap obrint_wine_cleanup EXIT
   # Our own display, so that the tests never draw on (or depend on) the user's desktop.
   export OBRINT_OWN_DISPLAY=1
   # A wineserver left over from an earlier run would hold an old display and state.
   timeout 30 wineserver -k >/dev/null 2>&1
-  if step "Wine display and prefix" prepare_wine; then
-    step "Win32 unit tests under Wine" run_ctest "$win_dir" -LE gui
-    step "GUI tests under Wine" run_ctest "$win_dir" -L gui
-    screenshots_to_png
-  fi
+  step "Wine display and prefix" prepare_wine && lane wine_tests
+fi
+step "packages (scripts/package.sh)" ./scripts/package.sh
+packaged=$?
+join_lane
+if [ $win_status -eq 0 ]; then
   obrint_wine_cleanup
   trap - EXIT
 fi
-
-# The packages, made from the builds above, then checked; the check starts a display of its own.
-if step "packages (scripts/package.sh)" ./scripts/package.sh; then
-  step "packaging tier (check-packages.sh)" ./scripts/check-packages.sh
-fi
+[ $packaged -eq 0 ] && step "packaging tier (check-packages.sh)" ./scripts/check-packages.sh
 
 echo
 echo "== Summary (wall-clock seconds per step)"
