@@ -72,7 +72,9 @@ class InventoryTest : public ObrintTest {
   }
   void SetUp() override {
     ObrintTest::SetUp();
-    devices_ = PresentDevices();
+    if (HasFatalFailure()) return;
+    // Wine's bus lists its devices a moment after a new wineserver starts.
+    WaitFor([this] { return !(devices_ = PresentDevices()).empty(); });
     ASSERT_FALSE(devices_.empty()) << "the Wine prefix lists no HID interface";
     tree_ = main_.Child(kTree);
     root_ = tree_.TreeRows().at(0).text;
@@ -191,6 +193,7 @@ class TreeMenuTest : public InventoryTest {
 
   void SetUp() override {
     InventoryTest::SetUp();
+    if (HasFatalFailure()) return;  // no device to arrive
     Arrive(devices_.front().name);
     ASSERT_EQ(Rows().size(), 3u);
   }
