@@ -118,7 +118,8 @@ TEST(SimTest, StateSurvivesItsTextAndDamagedTextIsRefused) {
   EXPECT_EQ(loaded->faults().wrongSumForBlock, 2);
   EXPECT_EQ(loaded->log().size(), 1u);
   for (const std::string& damaged :
-       {std::string(), text.substr(1), text + "nonsense\n", text + "config.runMode=zz\n"}) {
+       {std::string(), text.substr(1), text + "nonsense\n", text + "config.runMode=zz\n",
+        text + "config.mcuId=" + std::string(26, '0') + "\n"}) {
     EXPECT_FALSE(Headset::Load(damaged)) << damaged;
   }
 }
