@@ -16,10 +16,11 @@ constexpr Statement kInsert = {
     "INSERT INTO obrint.records SELECT * FROM json_populate_recordset(NULL::obrint.records, "
     "$1::json) ON CONFLICT DO NOTHING"};
 
-// `records`, at least one, as a JSON array.
+// `records` as a JSON array.
 std::string JsonArray(std::span<const std::string> records) {
-  std::string array;
-  for (const std::string& record : records) array.append(array.empty() ? "[" : ",").append(record);
+  std::string array = "[";
+  for (const std::string& record : records)
+    array.append(array.size() > 1 ? "," : "").append(record);
   return array + ']';
 }
 
