@@ -2,7 +2,7 @@
 # engine and the records below it. Native builds use hidraw through hidapi; the Windows build uses
 # the window's HID link over hid.dll.
 set(OBRINT_CLI_SOURCES)
-foreach(name cli flashing yield_json yield_output)
+foreach(name cli flashing options yield_json yield_output)
   list(APPEND OBRINT_CLI_SOURCES ${CMAKE_SOURCE_DIR}/src/cli/${name}.cpp)
 endforeach()
 foreach(name check flash flash_all info list mode report sample_image stamp station)

@@ -22,7 +22,6 @@
 
 namespace CLI {
 class App;
-class Option;
 }  // namespace CLI
 
 namespace obrint::cli {
@@ -99,8 +98,6 @@ std::string_view FirmwareName(FirmwareKind kind);
 // "dk1" or "dk2", and "DK1-compatible" or "DK2-compatible", as the output names a run mode.
 std::string RunModeName(RunMode mode);
 std::string RunModeTitle(RunMode mode);
-// IMAGE, the firmware image (*.bin) a command reads.
-void AddImageArgument(CLI::App& command, Options& options);
 
 extern const Command kListCommand;
 extern const Command kInfoCommand;
@@ -111,7 +108,6 @@ extern const Command kModeCommand;
 extern const Command kSampleImageCommand;
 extern const Command kReportCommand;
 extern const Command kStationCommand;
-CLI::Option* AddDatabaseOption(CLI::App& command, Options& options);  // --db CONNINFO
 // Where the database is built (not the Windows build).
 extern const Command kPushCommand;
 extern const Command kDbCommand;

@@ -1,6 +1,5 @@
 #include "cli/flashing.h"
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -8,40 +7,6 @@
 #include "obrint_version.h"
 
 namespace obrint::cli {
-
-constexpr double kMaxTimeoutSeconds = 3600;
-
-void AddRunOptions(CLI::App& command, Options& options) {
-  AddImageArgument(command, options);
-  command.add_flag("--force", options.force,
-                   "flash an image whose stored checksum is not the image's");
-  command.add_option("--log", options.log, "append one JSON record per headset to FILE")
-      ->type_name("FILE");
-  AddDatabaseOption(command, options);
-  command.add_option("--station", options.station, "the station's name in the records")
-      ->default_str("the host name")
-      ->type_name("NAME");
-  command.add_option("--operator", options.operatorName, "the operator's name in the records")
-      ->type_name("NAME");
-  command
-      .add_option_function<double>(
-          "--timeout",
-          [&options](double seconds) {
-            options.timeoutMs = static_cast<unsigned>(seconds * 1000 + 0.5);
-          },
-          "seconds to wait for a headset to come back in its boot firmware, and after its "
-          "reboot (at least the restart's 2 s)")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            const double seconds = std::atof(text.c_str());
-            if (seconds >= kBootSearchMs / 1000.0 && seconds <= kMaxTimeoutSeconds) return {};
-            return "at least 2 seconds (a restart into the boot firmware takes them), at most " +
-                   std::to_string(static_cast<int>(kMaxTimeoutSeconds));
-          },
-          ""))
-      ->default_str("10")
-      ->type_name("SECONDS");
-}
 
 std::optional<engine::LoadedImage> LoadFlashableImage(Context& context) {
   std::string detail;
@@ -73,14 +38,6 @@ std::optional<RunPlace> OpenRunPlace(Context& context, const engine::LoadedImage
     return std::nullopt;
   }
   return std::move(*place);
-}
-
-CLI::Option* AddDatabaseOption(CLI::App& command, Options& options) {
-  return command
-      .add_option("--db", options.db,
-                  "the line's PostgreSQL database: a libpq connection string or URI, its password "
-                  "from the password file (~/.pgpass, PGPASSFILE), the service file or PGPASSWORD")
-      ->type_name("CONNINFO");
 }
 
 RunObserver::~RunObserver() {

@@ -11,9 +11,6 @@
 
 namespace obrint::cli {
 
-// IMAGE, --force, --log, --db, --station, --operator and --timeout.
-void AddRunOptions(CLI::App& command, Options& options);
-
 // IMAGE read once and checked (--force); nullopt, the reply failed, where it may not be flashed.
 std::optional<engine::LoadedImage> LoadFlashableImage(Context& context);
 

@@ -1,6 +1,5 @@
 // Between two commands that share a state file, the headset gets the time it needs to finish a
 // restart, as it would while the user types the next command.
-#include <CLI/CLI.hpp>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -15,7 +14,6 @@
 namespace obrint::sim {
 namespace {
 
-constexpr unsigned kMaxSimHeadsets = 64;
 // A Data block well inside any image, and a transfer well inside a 40 KiB one.
 constexpr int kUnplugAfterTransfer = 40;
 
@@ -169,44 +167,12 @@ std::unique_ptr<engine::Host> MakeHost(std::shared_ptr<VirtualFleet> fleet, bool
   return std::make_unique<SimHost>(std::move(fleet), "", realTime, std::move(plugs));
 }
 
-void AddOptions(CLI::App& app, Options& options) {
-  app.add_option("--sim", options.setup.count,
-                 "use N built-in virtual headsets (default 1), on ports 1-2.1, 1-2.2, ...")
-      ->expected(0, 1)
-      ->default_str("1")
-      ->check(CLI::Range(1u, kMaxSimHeadsets))
-      ->type_name("[N]");
-  app.add_option("--sim-fault", options.faults,
-                 "give virtual headset N a fault: block-sum, total, no-return, not-back, unplug, "
-                 "late-boot or no-mcu-id")
-      ->type_name("N:KIND")
-      ->check([](const std::string& text) {
-        return ParseFault(text) ? std::string() : "not N:KIND: " + text;
-      });
-  app.add_flag("--sim-real-time", options.setup.realTime,
-               "the virtual headsets' waits really pass");
-  app.add_flag("--sim-no-ports", options.setup.noPorts,
-               "the virtual headsets tell no USB port (restarts take turns)");
-  app.add_flag("--sim-reuse-paths", options.setup.reusePaths,
-               "the virtual interfaces take the lowest free /dev/hidrawN, as Linux numbers them");
-  app.add_option("--sim-plug", options.plugMs,
-                 "station: the virtual headsets are plugged in one after another, MS apart")
-      ->type_name("MS");
-  app.add_option("--sim-plug-file", options.plugFile,
-                 "station: plug the virtual headsets in and out as FILE says, a step a line: "
-                 "\"MS plug N\", \"MS plug N boot\", \"MS unplug N\"")
-      ->type_name("FILE");
-  app.add_option("--sim-state", options.state,
-                 "keep the virtual headset's state in FILE between commands (implies --sim)")
-      ->type_name("FILE");
-}
-
-std::string Complete(const CLI::App& app, Options& options, bool station) {
+std::string Complete(Options& options, bool station) {
   HostSetup& setup = options.setup;
   setup.stateFile = options.state;
-  const bool plugMs = app.count("--sim-plug") > 0;
+  const bool plugMs = options.plugMsGiven;
   const bool plugged = plugMs || !options.plugFile.empty();
-  options.used = app.count("--sim") > 0 || !options.state.empty() || !options.faults.empty() ||
+  options.used = options.countGiven || !options.state.empty() || !options.faults.empty() ||
                  setup.realTime || setup.noPorts || setup.reusePaths || plugged;
   if (plugged && !station) return "--sim-plug and --sim-plug-file rehearse a station";
   if (plugMs && !options.plugFile.empty()) {

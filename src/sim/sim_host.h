@@ -12,10 +12,6 @@
 #include "engine/host.h"
 #include "sim/plug_script.h"
 
-namespace CLI {
-class App;
-}
-
 namespace obrint::sim {
 
 // What can go wrong with one virtual headset (--sim-fault N:KIND).
@@ -36,6 +32,8 @@ struct Fault {
 
 // "N:KIND" as --sim-fault takes it; nullopt when it is not one.
 std::optional<Fault> ParseFault(std::string_view text);
+
+inline constexpr unsigned kMaxSimHeadsets = 64;  // --sim N
 
 struct HostSetup {
   std::string stateFile;  // one headset only
@@ -60,14 +58,14 @@ std::unique_ptr<engine::Host> MakeHost(std::shared_ptr<VirtualFleet> fleet, bool
 struct Options {
   HostSetup setup;
   bool used = false;  // any of them given: the virtual headsets stand in for the platform's
+  bool countGiven = false, plugMsGiven = false;  // --sim, --sim-plug
   unsigned plugMs = 0;
   std::string plugFile, state;
   std::vector<std::string> faults;
 };
 
-void AddOptions(CLI::App& app, Options& options);
 // Once parsed: the setup completed, and whether they are used. Why they do not hold together
 // (plugs rehearse a station only: `station`), or an empty text.
-std::string Complete(const CLI::App& app, Options& options, bool station);
+std::string Complete(Options& options, bool station);
 
 }  // namespace obrint::sim

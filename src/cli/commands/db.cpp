@@ -1,21 +1,11 @@
 // db init --db CONNINFO: makes the records' schema in the line's database, or migrates it to this
 // version's.
-#include <CLI/CLI.hpp>
 
-#include "cli/command.h"
+#include "cli/options.h"
 #include "database/schema.h"
 
 namespace obrint::cli {
 namespace {
-
-void Define(CLI::App& command, Options& options) {
-  command.require_subcommand(1);
-  CLI::App* init = command.add_subcommand(
-      "init",
-      "make the records' schema and the roles obrint_station (insert only) and obrint_report "
-      "(read only), or migrate the schema to this version's");
-  AddDatabaseOption(*init, options)->required();
-}
 
 void Run(Context& context) {
   std::string detail;
@@ -34,6 +24,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kDbCommand = {"db", "the line's database: db init makes or migrates its schema",
-                            false, Define, Run};
+                            false, DefineDb, Run};
 
 }  // namespace obrint::cli

@@ -1,23 +1,11 @@
 // flash IMAGE: one headset, or with --all every attached headset at once.
-#include <CLI/CLI.hpp>
 
 #include "cli/flashing.h"
+#include "cli/options.h"
 #include "device/text.h"
 
 namespace obrint::cli {
 namespace {
-
-void Define(CLI::App& command, Options& options) {
-  command.add_flag("-y,--yes", options.yes,
-                   "do not ask: reboot into the new firmware (with --all: flash every headset)");
-  command.add_flag("--all", options.all,
-                   "every attached headset at once, each followed by its USB port");
-  command
-      .add_option("--only-failed", options.onlyFailed,
-                  "with --all: only the headsets whose last record in LOG failed")
-      ->type_name("LOG");
-  AddRunOptions(command, options);
-}
 
 // The bar of the one headset, and the question before its reboot.
 class OneObserver : public RunObserver {
@@ -79,7 +67,7 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kFlashCommand = {"flash", "write a firmware image into the headset", true, Define,
-                               Run};
+const Command kFlashCommand = {"flash", "write a firmware image into the headset", true,
+                               DefineFlash, Run};
 
 }  // namespace obrint::cli

@@ -1,7 +1,6 @@
 // info: one headset's firmware version, MCU ID and run mode; with --all every headset's.
-#include <CLI/CLI.hpp>
 
-#include "cli/command.h"
+#include "cli/options.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -14,10 +13,6 @@ std::string VersionOf(const HeadsetInfo& info) {
 }
 std::string McuIdOf(const HeadsetInfo& info) { return info.mcuId ? FormatMcuId(*info.mcuId) : ""; }
 std::string OrNotRead(const std::string& text) { return text.empty() ? "(not read)" : text; }
-
-void Define(CLI::App& command, Options& options) {
-  command.add_flag("--all", options.all, "every attached headset: port, firmware and MCU ID");
-}
 
 void ShowAll(Context& context) {
   std::string why;
@@ -80,6 +75,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kInfoCommand = {"info", "show the firmware version, MCU ID and run mode", true,
-                              Define, Run};
+                              DefineInfo, Run};
 
 }  // namespace obrint::cli

@@ -1,16 +1,10 @@
 // mode, mode dk1|dk2: the run mode shown, or set and read back after the headset's restart.
-#include <CLI/CLI.hpp>
 
-#include "cli/command.h"
+#include "cli/options.h"
 #include "device/text.h"
 
 namespace obrint::cli {
 namespace {
-
-void Define(CLI::App& command, Options& options) {
-  command.add_option("MODE", options.mode, "dk1 or dk2; none shows the current mode")
-      ->check(CLI::IsMember({"dk1", "dk2"}));
-}
 
 // The run mode of the headset at `path`; where it has none, why, with the words of `detail`, and
 // the version of a firmware without one in `version`.
@@ -83,7 +77,7 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kModeCommand = {"mode", "show the run mode, or set it to dk1 or dk2", true, Define,
-                              Run};
+const Command kModeCommand = {"mode", "show the run mode, or set it to dk1 or dk2", true,
+                              DefineMode, Run};
 
 }  // namespace obrint::cli

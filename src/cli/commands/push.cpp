@@ -1,20 +1,14 @@
 // push --db CONNINFO LOG...: sends the records that the database lacks from any --log files,
 // each exactly once, however often the same logs are pushed.
-#include <CLI/CLI.hpp>
 #include <sstream>
 
-#include "cli/command.h"
+#include "cli/options.h"
 #include "cli/yield_output.h"
 #include "database/push.h"
 #include "database/schema.h"
 
 namespace obrint::cli {
 namespace {
-
-void Define(CLI::App& command, Options& options) {
-  command.add_option("LOG", options.logs, "the stations' --log files")->required();
-  AddDatabaseOption(command, options)->required();
-}
 
 void Run(Context& context) {
   const Options& options = context.options;
@@ -64,6 +58,6 @@ void Run(Context& context) {
 
 const Command kPushCommand = {
     "push", "send the records that the database lacks from --log files, each exactly once", false,
-    Define, Run};
+    DefinePush, Run};
 
 }  // namespace obrint::cli

@@ -1,38 +1,14 @@
 // report LOG... | report --db CONNINFO: the yield of one or many stations from their --log
 // files, or from the line's database.
-#include <CLI/CLI.hpp>
 #include <sstream>
 
-#include "cli/command.h"
+#include "cli/options.h"
 #include "cli/yield_output.h"
 #include "database/yield_query.h"
 #include "files/files.h"
 
 namespace obrint::cli {
 namespace {
-
-void Define(CLI::App& command, Options& options) {
-  auto* logs = command.add_option("LOG", options.logs, "the stations' --log files");
-  command
-      .add_option("--db", options.db,
-                  "instead of logs, the line's PostgreSQL database (a libpq connection string or "
-                  "URI); a login of obrint_report suffices")
-      ->type_name("CONNINFO")
-      ->excludes(logs);
-  auto* csv = command.add_flag(
-      "--csv", options.csv,
-      "CSV: a \"group\" row of totals per group, each followed by a \"failure\" row per reason "
-      "with its count; then the line's figures in rows \"line\", \"line_first_pass\", "
-      "\"line_final\", \"first_pass\", \"final\" (per day and station), \"hour\", \"reason\", "
-      "\"port\" and \"duration\"; each column sums right over the rows of one kind");
-  command.add_option("--html", options.html, "write the yield as a page of charts and tables")
-      ->type_name("FILE")
-      ->excludes(csv);
-  command.add_option("--since", options.since, "only records that ended that day (UTC) or later")
-      ->type_name("YYYY-MM-DD");
-  command.add_option("--image", options.imageFilter, "only the image of this SHA-256 (or prefix)")
-      ->type_name("SHA256");
-}
 
 void WarnUnreadable(Context& context, const records::Yield& report) {
   std::ostringstream unreadable;
@@ -103,7 +79,8 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kReportCommand = {
-    "report", "yield per image, station and day from --log files or --db", false, Define, Run};
+const Command kReportCommand = {"report",
+                                "yield per image, station and day from --log files or --db", false,
+                                DefineReport, Run};
 
 }  // namespace obrint::cli

@@ -1,19 +1,10 @@
 // sample-image FILE: a made-up, stamped image for trying the tool without a real one.
-#include <CLI/CLI.hpp>
 
-#include "cli/command.h"
+#include "cli/options.h"
 #include "files/files.h"
 
 namespace obrint::cli {
 namespace {
-
-void Define(CLI::App& command, Options& options) {
-  command.add_option("FILE", options.image, "where to write it")->required();
-  command.add_option("--size", options.sampleSize, "its size in bytes")
-      ->check(CLI::Range(kMinWholeBlockSize, kMaxImageSize))
-      ->capture_default_str();
-  command.add_flag("--force", options.force, "replace an existing file");
-}
 
 void Run(Context& context) {
   const Options& options = context.options;
@@ -33,6 +24,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kSampleImageCommand = {"sample-image", "write a made-up, stamped image for trying",
-                                     false, Define, Run};
+                                     false, DefineSampleImage, Run};
 
 }  // namespace obrint::cli

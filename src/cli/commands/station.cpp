@@ -1,11 +1,11 @@
 // station IMAGE: flashes each headset that arrives, until it is stopped. On a terminal a live
 // table, one row per port, with the totals below it; without one, or with --json, one JSON line
 // per event on stdout, the last one the command's own object.
-#include <CLI/CLI.hpp>
 #include <csignal>
 #include <map>
 
 #include "cli/flashing.h"
+#include "cli/options.h"
 #include "device/text.h"
 #include "engine/station.h"
 #include "records/log_reader.h"
@@ -18,26 +18,6 @@ using K = StationEvent::Kind;
 using Json = nlohmann::ordered_json;
 using records::RunOutcome;
 using Steady = std::chrono::steady_clock;
-
-void Define(CLI::App& command, Options& options) {
-  command.add_flag("--again", options.again,
-                   "flash a headset that the log shows flashed with this image before");
-  command.add_flag("--recover", options.recover,
-                   "flash a headset that arrives in its boot firmware (it needs recovery)");
-  command
-      .add_option("--max", options.maxHeadsets,
-                  "end once N headsets (1 or more) have arrived and been dealt with")
-      ->type_name("N")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            return text.find_first_not_of("0123456789") == std::string::npos &&
-                           text.find_first_not_of('0') != std::string::npos
-                       ? ""
-                       : "N is 1 or more";
-          },
-          ""));
-  AddRunOptions(command, options);
-}
 
 std::string_view KindName(StationEvent::Kind kind) {
   static constexpr std::string_view kNames[] = {
@@ -286,6 +266,6 @@ void Run(Context& context) {
 
 const Command kStationCommand = {"station",
                                  "flash each headset that arrives, until stopped (Ctrl+C) or --max",
-                                 true, Define, Run};
+                                 true, DefineStation, Run};
 
 }  // namespace obrint::cli
