@@ -41,9 +41,9 @@ has() {
   [ ${#missing[@]} -eq 0 ] || { echo "missing: ${missing[*]}"; return 1; }
 }
 
-version=$(sed -n 's/^#define OBRINT_VERSION_TEXT "\(.*\)"$/\1/p' build/deb/generated/obrint_version.h \
+version=$(sed -n 's/^#define OBRINT_VERSION_TEXT "\(.*\)"$/\1/p' build/native/generated/obrint_version.h \
   2>/dev/null)
-[ -n "$version" ] || { echo "check-packages: no build/deb: run scripts/package.sh first" >&2; exit 1; }
+[ -n "$version" ] || { echo "check-packages: no build/native: run scripts/package.sh first" >&2; exit 1; }
 deb=build/dist/obrint-cli_${version}_amd64.deb
 name=Obrint-$version-windows
 zip=build/dist/$name.zip

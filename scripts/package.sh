@@ -2,7 +2,8 @@
 # Installs what is missing and builds the releases into build/dist/:
 #   obrint-cli_VERSION_amd64.deb     obrint-cli for Debian 12: the program, its udev rule, a man page
 #                                    written from its --help, bash completion, README, changelog
-#                                    and copyright (CPack, cmake/deb.cmake; build folder build/deb)
+#                                    and copyright (CPack, cmake/deb.cmake; build folder build/native,
+#                                    configured as build-env.sh's obrint_deb_config says)
 #   Obrint-VERSION-windows.zip       Obrint.exe and obrint-cli.exe, 32-bit and static, from
 #                                    build/win32 (the tests' build, configured as test-all.sh and
 #                                    run.sh configure it), a README, the licence texts of what is
@@ -16,9 +17,7 @@ export OBRINT_ROOT=$PWD
 ./scripts/setup.sh --packaging
 # shellcheck source=build-env.sh
 source scripts/build-env.sh
-# The man page's date and the zip's file times: the last commit's.
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
-export SOURCE_DATE_EPOCH
+obrint_deb_config
 dist=build/dist
 mkdir -p build/logs
 rm -rf "$dist"
@@ -37,18 +36,13 @@ version_of() {
 }
 
 echo "== Debian package"
-# Debian's build flags, hardening included (stack protector, fortified functions, read-only
-# relocations bound at start).
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-configure build/deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DOBRINT_DEB=ON \
-  -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)" \
-  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
-cmake --build build/deb -j"$OBRINT_JOBS" --target obrint-cli obrint-deb-files
-version=$(version_of build/deb)
-rm -f build/deb/*.deb
-(cd build/deb && cpack -G DEB) >build/logs/cpack.log 2>&1 || { cat build/logs/cpack.log >&2; exit 1; }
-cp "build/deb/obrint-cli_${version}_amd64.deb" "$dist/"
+# Built already where test-all.sh's native tier ran: the same folder, configured alike.
+configure build/native "${OBRINT_DEB_CMAKE_ARGS[@]}"
+cmake --build build/native -j"$OBRINT_JOBS" --target obrint-cli obrint-deb-files
+version=$(version_of build/native)
+rm -f build/native/*.deb
+(cd build/native && cpack -G DEB) >build/logs/cpack.log 2>&1 || { cat build/logs/cpack.log >&2; exit 1; }
+cp "build/native/obrint-cli_${version}_amd64.deb" "$dist/"
 
 echo "== Windows zip"
 # Configured anew only where it is not yet a release build: test-all.sh runs the Wine tests from

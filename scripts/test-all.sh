@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test tier:
-#   1. native unit tests (build/native), the yield page in headless Chromium among them, which
-#      leaves its screenshots (PNG) and printouts (PDF) in build/screenshots/
+#   1. native unit tests (build/native, the Debian package's build), the yield page in headless
+#      Chromium among them, which leaves its screenshots (PNG) and printouts (PDF) in
+#      build/screenshots/
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer (build/asan), and the
 #      command line's tests under ThreadSanitizer (build/tsan)
 #   3. Win32 unit tests under Wine
@@ -145,7 +146,7 @@ screenshots_to_png() {
   echo "$converted screenshot(s) in $OBRINT_ROOT/build/screenshots/"
 }
 
-step "set-up (packages, locale)" ./scripts/setup.sh || { echo "set-up failed" >&2; exit 1; }
+step "set-up (packages, locale)" ./scripts/setup.sh --packaging || { echo "set-up failed" >&2; exit 1; }
 # shellcheck source=build-env.sh
 source scripts/build-env.sh
 # shellcheck source=wine-env.sh
@@ -159,12 +160,13 @@ rm -rf build/screenshots
 mkdir -p build/screenshots
 export OBRINT_SCREENSHOTS=$OBRINT_ROOT/build/screenshots
 
-# The builds for this machine's tiers use clang where it is installed: at -O0 it compiles these
-# sources in about half g++'s time, and with line tables for debug information (enough for the
-# sanitizers' stack traces) in a sixth less again. g++ builds what ships: the .deb, with Debian's
-# flags (scripts/package.sh), and mingw-w64's g++ the Windows programs.
-native_cc=()
-command -v clang++ >/dev/null && native_cc=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+# The native tier builds and tests the Debian package's program: Release, Debian's flags, by clang
+# (build-env.sh's obrint_deb_config); scripts/package.sh makes the .deb from the same folder. The
+# sanitizers' tiers use clang too: at -O0 it compiles these sources in about half g++'s time, and
+# with line tables for debug information (enough for the sanitizers' stack traces) in a sixth less
+# again. mingw-w64's g++ builds the Windows programs.
+obrint_deb_config
+native_cc=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
   -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only)
 # The longest tests (the live tables, the documents' commands, the program as a process) mostly
 # sleep through real-time waits: two of them per core.
@@ -193,7 +195,7 @@ wine_tests() {
   screenshots_to_png
 }
 
-step "native build" configure_and_build build/native all -DCMAKE_BUILD_TYPE=Debug "${native_cc[@]}" &&
+step "native build" configure_and_build build/native all "${OBRINT_DEB_CMAKE_ARGS[@]}" &&
   lane native_tests
 step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
   -DOBRINT_SANITIZE=ON "${native_cc[@]}" && lane asan_tests
