@@ -12,16 +12,18 @@ if command -v ccache >/dev/null 2>&1; then
 fi
 
 # obrint_deb_config: OBRINT_DEB_CMAKE_ARGS (an array), the configuration of build/native that the
-# Debian package is made from: Release, by clang, with Debian's build flags, hardening included
-# (stack protector, fortified functions, read-only relocations bound at start). test-all.sh's
-# native tier builds and tests that same folder, so the tests run the program the package ships,
-# compiled once. Needs dpkg-dev (setup.sh --packaging).
+# Debian package is made from: by clang, with Debian's build flags (-O2), hardening included
+# (stack protector, fortified functions, read-only relocations bound at start), NDEBUG, and no
+# debug information, which the stripped package would not keep (it has no -dbgsym companion).
+# test-all.sh's native tier builds and tests that same folder, so the tests run the program the
+# package ships, compiled once. Needs dpkg-dev (setup.sh --packaging).
 obrint_deb_config() {
-  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CFLAGS_MAINT_STRIP=-g DEB_CXXFLAGS_MAINT_STRIP=-g
   # The man page's date (help2man, at build time) and the zip's file times: the last commit's.
   SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
   export SOURCE_DATE_EPOCH
   OBRINT_DEB_CMAKE_ARGS=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DOBRINT_DEB=ON
+    -DCMAKE_C_FLAGS_RELEASE=-DNDEBUG -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
     -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)"
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"

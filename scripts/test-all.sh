@@ -172,38 +172,50 @@ native_cc=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 # sleep through real-time waits: two of them per core.
 test_jobs=$((OBRINT_JOBS * 2))
 
-native_tests() { step "native unit tests" run_ctest build/native -j"$test_jobs"; }
-asan_tests() {
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    step "ASan+UBSan unit tests" run_ctest build/asan -j"$test_jobs"
-}
-# The command line's workers run on threads of their own: its tests under ThreadSanitizer. Then
-# bounded runs of the fuzz targets, where the project has them.
-tsan_tests_and_fuzz() {
-  if [ "$tsan_built" = 1 ]; then
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-      step "ThreadSanitizer tests (command line)" run_ctest build/tsan -j"$test_jobs" \
-      -R '^(cli_test|console_test|fleet_test|station_test|cli_process_test)$'
-  fi
+# The tiers' builds run one after another, each on both cores; each tier's tests run in the lane
+# beside the next build, in this order:
+#   native build    | -
+#   Win32 build     | native tests, then the fuzz targets' short runs
+#   ASan build      | the Wine display and prefix, the Win32 and GUI tests under Wine
+#   TSan build      | ASan tests, then the packages and their check (which opens Wine again)
+#   -               | TSan tests
+native_tests_and_fuzz() {
+  step "native unit tests" run_ctest build/native -j"$test_jobs"
   if [ -x scripts/fuzz.sh ]; then
     step "fuzz targets (short runs)" ./scripts/fuzz.sh --short
   fi
 }
 wine_tests() {
-  step "Win32 unit tests under Wine" run_ctest "$win_dir" -LE gui
-  step "GUI tests under Wine" run_ctest "$win_dir" -L gui
-  screenshots_to_png
+  # Our own display, so that the tests never draw on (or depend on) the user's desktop; a
+  # wineserver left over from an earlier run would hold an old display and state.
+  export OBRINT_OWN_DISPLAY=1
+  timeout 30 wineserver -k >/dev/null 2>&1
+  trap obrint_wine_cleanup EXIT
+  if step "Wine display and prefix" prepare_wine; then
+    step "Win32 unit tests under Wine" run_ctest "$win_dir" -LE gui
+    step "GUI tests under Wine" run_ctest "$win_dir" -L gui
+    screenshots_to_png
+  fi
+  obrint_wine_cleanup
+  trap - EXIT
+}
+asan_tests_and_packages() {
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    step "ASan+UBSan unit tests" run_ctest build/asan -j"$test_jobs"
+  [ "$native_built" = 1 ] && [ "$win_status" -eq 0 ] || return
+  step "packages (scripts/package.sh)" ./scripts/package.sh &&
+    step "packaging tier (check-packages.sh)" ./scripts/check-packages.sh
+}
+# The command line's workers run on threads of their own: its tests under ThreadSanitizer.
+tsan_tests() {
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    step "ThreadSanitizer tests (command line)" run_ctest build/tsan -j"$test_jobs" \
+    -R '^(cli_test|console_test|fleet_test|station_test|cli_process_test)$'
 }
 
+native_built=0
 step "native build" configure_and_build build/native all "${OBRINT_DEB_CMAKE_ARGS[@]}" &&
-  lane native_tests
-step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
-  -DOBRINT_SANITIZE=ON "${native_cc[@]}" && lane asan_tests
-tsan_built=0
-step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
-  "cli_test console_test fleet_test station_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
-  -DOBRINT_THREAD_SANITIZE=ON "${native_cc[@]}" && tsan_built=1
-lane tsan_tests_and_fuzz
+  native_built=1 && lane native_tests_and_fuzz
 
 # The shipped 32-bit program; with its tests too where they can run here.
 win32_target=all
@@ -223,26 +235,15 @@ if [ "$win_arch" != i686 ]; then
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=
   win_status=$?
 fi
-join_lane
+if [ $win_status -eq 0 ]; then lane wine_tests; else join_lane; fi
 
-# The Wine tests run beside the packages' build; the packages are checked once both are done (the
-# check starts a display of its own).
-if [ $win_status -eq 0 ]; then
-  trap obrint_wine_cleanup EXIT
-  # Our own display, so that the tests never draw on (or depend on) the user's desktop.
-  export OBRINT_OWN_DISPLAY=1
-  # A wineserver left over from an earlier run would hold an old display and state.
-  timeout 30 wineserver -k >/dev/null 2>&1
-  step "Wine display and prefix" prepare_wine && lane wine_tests
-fi
-step "packages (scripts/package.sh)" ./scripts/package.sh
-packaged=$?
+step "ASan+UBSan build" configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug \
+  -DOBRINT_SANITIZE=ON "${native_cc[@]}"
+lane asan_tests_and_packages
+step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
+  "cli_test console_test fleet_test station_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
+  -DOBRINT_THREAD_SANITIZE=ON "${native_cc[@]}" && lane tsan_tests
 join_lane
-if [ $win_status -eq 0 ]; then
-  obrint_wine_cleanup
-  trap - EXIT
-fi
-[ $packaged -eq 0 ] && step "packaging tier (check-packages.sh)" ./scripts/check-packages.sh
 
 echo
 echo "== Summary (wall-clock seconds per step)"
