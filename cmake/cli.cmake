@@ -88,6 +88,8 @@ target_link_libraries(obrint_cli_lib PUBLIC obrint_console obrint_engine obrint_
                                             obrint_cli_deps
                                             ${OBRINT_CLI_PLATFORM_LIBS})
 target_include_directories(obrint_cli_lib PUBLIC ${OBRINT_GENERATED_DIR})
+# nlohmann-json, which most of the command line's units include, is parsed once per build.
+target_precompile_headers(obrint_cli_lib PRIVATE <nlohmann/json.hpp>)
 if(WIN32)
   # No libpq for the cross build: --db is refused, and the logs are pushed on a collector.
   add_library(obrint_database STATIC ${CMAKE_SOURCE_DIR}/src/database/no_client.cpp)
@@ -124,6 +126,12 @@ foreach(name ${cli_tests})
   target_compile_definitions(${name} PRIVATE OBRINT_CLI_EXE="$<TARGET_FILE:obrint-cli>"
                                              OBRINT_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_dependencies(${name} obrint-cli)
+  # GoogleTest and nlohmann-json parsed once for all of them: their flags are the same.
+  if(name STREQUAL cli_test)
+    target_precompile_headers(cli_test PRIVATE <gmock/gmock.h> <gtest/gtest.h> <nlohmann/json.hpp>)
+  else()
+    target_precompile_headers(${name} REUSE_FROM cli_test)
+  endif()
 endforeach()
 
 if(NOT WIN32)
