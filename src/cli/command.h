@@ -1,5 +1,5 @@
-// Every command has one shape: its name and help, its options, whether it needs a headset, and
-// how it runs; Commands() lists them all.
+// Every command has one shape: its name and help, whether it needs a headset, and how it runs;
+// Commands() lists them all, and options.cpp defines their options.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,6 @@
 #include "engine/signals.h"
 #include "records/failures.h"
 #include "records/record.h"
-
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace obrint::cli {
 
@@ -82,8 +78,6 @@ struct Command {
   std::string_view name;
   std::string_view help;
   bool needsHeadset;
-  // Adds the command's own arguments and options to its subcommand; null for a command of none.
-  void (*define)(CLI::App& command, Options& options);
   void (*run)(Context& context);
 };
 

@@ -1,6 +1,5 @@
-// What flash, flash --all and station share: a run's options, its image, the place its records
-// are kept in, and the fleet's observer that ends the process on a signal once every headset has
-// its record.
+// What flash, flash --all and station share: the image, the place the records are kept in, and
+// the fleet's observer that ends the process on a signal once every headset has its record.
 #pragma once
 
 #include <optional>

@@ -41,12 +41,6 @@ std::string UnknownCommand(std::string_view word) {
   return std::string(word) + " is no command; the nearest is " + std::string(nearest);
 }
 
-// A validator from a check that gives an empty text for a good value, else why it is not.
-template <typename Check>
-CLI::Validator Checked(Check check) {
-  return CLI::Validator([check](std::string& text) -> std::string { return check(text); }, "");
-}
-
 // The text options, parsed and checked once CLI11 is done, and the options whose presence counts.
 struct Texts {
   std::string vid, pid;
@@ -67,9 +61,9 @@ void DefineSim(CLI::App& app, sim::Options& options, Texts& texts) {
                  "give virtual headset N a fault: block-sum, total, no-return, not-back, unplug, "
                  "late-boot or no-mcu-id")
       ->type_name("N:KIND")
-      ->check(Checked([](const std::string& text) {
+      ->check([](const std::string& text) {
         return sim::ParseFault(text) ? std::string() : "not N:KIND: " + text;
-      }));
+      });
   app.add_flag("--sim-real-time", options.setup.realTime,
                "the virtual headsets' waits really pass");
   app.add_flag("--sim-no-ports", options.setup.noPorts,
@@ -134,6 +128,10 @@ std::string Complete(const CLI::App& app, Options& options, const Texts& texts) 
   return {};
 }
 
+void DefineImageArgument(CLI::App& command, Options& options) {
+  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
+}
+
 CLI::Option* DefineDatabaseOption(CLI::App& command, Options& options) {
   return command
       .add_option("--db", options.db,
@@ -163,20 +161,14 @@ void DefineRunOptions(CLI::App& command, Options& options) {
           },
           "seconds to wait for a headset to come back in its boot firmware, and after its "
           "reboot (at least the restart's 2 s)")
-      ->check(Checked([](const std::string& text) -> std::string {
+      ->check([](const std::string& text) -> std::string {
         const double seconds = std::atof(text.c_str());
         if (seconds >= kBootSearchMs / 1000.0 && seconds <= kMaxTimeoutSeconds) return {};
         return "at least 2 seconds (a restart into the boot firmware takes them), at most " +
                std::to_string(static_cast<int>(kMaxTimeoutSeconds));
-      }))
+      })
       ->default_str("10")
       ->type_name("SECONDS");
-}
-
-}  // namespace
-
-void DefineImageArgument(CLI::App& command, Options& options) {
-  command.add_option("IMAGE", options.image, "firmware image (*.bin)")->required();
 }
 
 void DefineFlash(CLI::App& command, Options& options) {
@@ -217,12 +209,12 @@ void DefineStation(CLI::App& command, Options& options) {
       .add_option("--max", options.maxHeadsets,
                   "end once N headsets (1 or more) have arrived and been dealt with")
       ->type_name("N")
-      ->check(Checked([](const std::string& text) -> std::string {
+      ->check([](const std::string& text) -> std::string {
         return text.find_first_not_of("0123456789") == std::string::npos &&
                        text.find_first_not_of('0') != std::string::npos
                    ? ""
                    : "N is 1 or more";
-      }));
+      });
   DefineRunOptions(command, options);
 }
 
@@ -263,6 +255,17 @@ void DefineDb(CLI::App& command, Options& options) {
   DefineDatabaseOption(*init, options)->required();
 }
 
+// Each command's own arguments and options, by the command's name.
+const std::pair<std::string_view, void (*)(CLI::App&, Options&)> kCommandOptions[] = {
+    {"info", DefineInfo},           {"flash", DefineFlash},
+    {"stamp", DefineImageArgument}, {"check", DefineImageArgument},
+    {"mode", DefineMode},           {"sample-image", DefineSampleImage},
+    {"station", DefineStation},     {"report", DefineReport},
+    {"push", DefinePush},           {"db", DefineDb},
+};
+
+}  // namespace
+
 Parsed ParseArguments(const std::vector<std::string>& args, Options& options) {
   Texts texts;
   CLI::App app{
@@ -278,7 +281,9 @@ Parsed ParseArguments(const std::vector<std::string>& args, Options& options) {
   std::vector<std::pair<CLI::App*, const Command*>> subcommands;
   for (const Command* command : Commands()) {
     CLI::App* sub = app.add_subcommand(std::string(command->name), std::string(command->help));
-    if (command->define) command->define(*sub, options);
+    for (const auto& [name, define] : kCommandOptions) {
+      if (name == command->name) define(*sub, options);
+    }
     subcommands.emplace_back(sub, command);
   }
 

@@ -170,15 +170,14 @@ std::unique_ptr<engine::Host> MakeHost(std::shared_ptr<VirtualFleet> fleet, bool
 std::string Complete(Options& options, bool station) {
   HostSetup& setup = options.setup;
   setup.stateFile = options.state;
-  const bool plugMs = options.plugMsGiven;
-  const bool plugged = plugMs || !options.plugFile.empty();
+  const bool plugged = options.plugMsGiven || !options.plugFile.empty();
   options.used = options.countGiven || !options.state.empty() || !options.faults.empty() ||
                  setup.realTime || setup.noPorts || setup.reusePaths || plugged;
   if (plugged && !station) return "--sim-plug and --sim-plug-file rehearse a station";
-  if (plugMs && !options.plugFile.empty()) {
+  if (options.plugMsGiven && !options.plugFile.empty()) {
     return "--sim-plug and --sim-plug-file exclude each other";
   }
-  if (plugMs) setup.plugs = PlugInTurn(setup.count, options.plugMs);
+  if (options.plugMsGiven) setup.plugs = PlugInTurn(setup.count, options.plugMs);
   if (!options.plugFile.empty()) {
     const Result<std::string> script = files::ReadText(options.plugFile);
     if (!script) {

@@ -1,6 +1,6 @@
 // check IMAGE: read-only; status 0 when the image is ready to flash.
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "files/files.h"
 #include "engine/loaded_image.h"
 
@@ -35,6 +35,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kCheckCommand = {"check", "tell whether an image is ready to flash (read-only)",
-                               false, DefineImageArgument, Run};
+                               false, Run};
 
 }  // namespace obrint::cli

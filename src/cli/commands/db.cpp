@@ -1,7 +1,7 @@
 // db init --db CONNINFO: makes the records' schema in the line's database, or migrates it to this
 // version's.
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "database/schema.h"
 
 namespace obrint::cli {
@@ -24,6 +24,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kDbCommand = {"db", "the line's database: db init makes or migrates its schema",
-                            false, DefineDb, Run};
+                            false, Run};
 
 }  // namespace obrint::cli

@@ -1,7 +1,6 @@
 // flash IMAGE: one headset, or with --all every attached headset at once.
 
 #include "cli/flashing.h"
-#include "cli/options.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -67,7 +66,6 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kFlashCommand = {"flash", "write a firmware image into the headset", true,
-                               DefineFlash, Run};
+const Command kFlashCommand = {"flash", "write a firmware image into the headset", true, Run};
 
 }  // namespace obrint::cli

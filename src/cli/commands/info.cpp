@@ -1,6 +1,6 @@
 // info: one headset's firmware version, MCU ID and run mode; with --all every headset's.
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -74,7 +74,6 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kInfoCommand = {"info", "show the firmware version, MCU ID and run mode", true,
-                              DefineInfo, Run};
+const Command kInfoCommand = {"info", "show the firmware version, MCU ID and run mode", true, Run};
 
 }  // namespace obrint::cli

@@ -43,7 +43,6 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kListCommand = {"list", "list the attached headsets and their firmware", true,
-                              nullptr, Run};
+const Command kListCommand = {"list", "list the attached headsets and their firmware", true, Run};
 
 }  // namespace obrint::cli

@@ -1,6 +1,6 @@
 // mode, mode dk1|dk2: the run mode shown, or set and read back after the headset's restart.
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "device/text.h"
 
 namespace obrint::cli {
@@ -77,7 +77,6 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kModeCommand = {"mode", "show the run mode, or set it to dk1 or dk2", true,
-                              DefineMode, Run};
+const Command kModeCommand = {"mode", "show the run mode, or set it to dk1 or dk2", true, Run};
 
 }  // namespace obrint::cli

@@ -2,7 +2,7 @@
 // each exactly once, however often the same logs are pushed.
 #include <sstream>
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "cli/yield_output.h"
 #include "database/push.h"
 #include "database/schema.h"
@@ -58,6 +58,6 @@ void Run(Context& context) {
 
 const Command kPushCommand = {
     "push", "send the records that the database lacks from --log files, each exactly once", false,
-    DefinePush, Run};
+    Run};
 
 }  // namespace obrint::cli

@@ -2,7 +2,7 @@
 // files, or from the line's database.
 #include <sstream>
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "cli/yield_output.h"
 #include "database/yield_query.h"
 #include "files/files.h"
@@ -79,8 +79,7 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kReportCommand = {"report",
-                                "yield per image, station and day from --log files or --db", false,
-                                DefineReport, Run};
+const Command kReportCommand = {
+    "report", "yield per image, station and day from --log files or --db", false, Run};
 
 }  // namespace obrint::cli

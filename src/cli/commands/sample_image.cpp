@@ -1,6 +1,6 @@
 // sample-image FILE: a made-up, stamped image for trying the tool without a real one.
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "files/files.h"
 
 namespace obrint::cli {
@@ -24,6 +24,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kSampleImageCommand = {"sample-image", "write a made-up, stamped image for trying",
-                                     false, DefineSampleImage, Run};
+                                     false, Run};
 
 }  // namespace obrint::cli

@@ -2,7 +2,7 @@
 // field is written, into the very file that was read and checked, and only while it still has
 // the size it had then.
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "files/files.h"
 #include "device/bytes.h"
 
@@ -53,6 +53,6 @@ void Run(Context& context) {
 }  // namespace
 
 const Command kStampCommand = {"stamp", "write an image's checksum into its version block", false,
-                               DefineImageArgument, Run};
+                               Run};
 
 }  // namespace obrint::cli

@@ -5,7 +5,6 @@
 #include <map>
 
 #include "cli/flashing.h"
-#include "cli/options.h"
 #include "device/text.h"
 #include "engine/station.h"
 #include "records/log_reader.h"
@@ -264,8 +263,7 @@ void Run(Context& context) {
 
 }  // namespace
 
-const Command kStationCommand = {"station",
-                                 "flash each headset that arrives, until stopped (Ctrl+C) or --max",
-                                 true, DefineStation, Run};
+const Command kStationCommand = {
+    "station", "flash each headset that arrives, until stopped (Ctrl+C) or --max", true, Run};
 
 }  // namespace obrint::cli
