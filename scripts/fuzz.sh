@@ -2,22 +2,24 @@
 # Builds the fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer)
 # and runs them, as many at once as the machine has cores.
 #
-#   scripts/fuzz.sh [--short] [--seconds N] [TARGET...]
+#   scripts/fuzz.sh [--short] [--seconds N] [--build-only] [TARGET...]
 #
 # TARGET: interface_name, discovery, image_stamp, firmware_upgrade (default: all). Each runs for N
 # seconds (default 3600; --short: 15, the bounded run of scripts/test-all.sh). Each corpus grows in
 # build/fuzz/corpus/TARGET, seeded from fuzz/corpus/TARGET. An input that crashes a target or
 # breaks one of its invariants is kept in build/fuzz/findings/TARGET/ and makes the script end
-# non-zero. OBRINT_FUZZ_BUILD names another build directory (default build/fuzz). Run it under
-# `nice -n 19` for long runs on a shared machine.
+# non-zero. --build-only builds the targets and runs none. OBRINT_FUZZ_BUILD names another build
+# directory (default build/fuzz). Run it under `nice -n 19` for long runs on a shared machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=3600
+build_only=0
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --short) seconds=15 ;;
+    --build-only) build_only=1 ;;
     --seconds)
       seconds="$2"
       shift
@@ -35,6 +37,7 @@ done
 build=${OBRINT_FUZZ_BUILD:-build/fuzz}
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/%/_fuzz}"
+[ "$build_only" = 0 ] || exit 0
 
 # The longest input: a firmware image file of up to 128 KiB behind the failure byte; small texts
 # and scripts for the rest.

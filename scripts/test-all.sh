@@ -174,15 +174,16 @@ test_jobs=$((OBRINT_JOBS * 2))
 
 # The tiers' builds run one after another, each on both cores; each tier's tests run in the lane
 # beside the next build, in this order:
-#   native build    | -
-#   Win32 build     | native tests, then the fuzz targets' short runs
-#   ASan build      | the Wine display and prefix, the Win32 and GUI tests under Wine
-#   TSan build      | ASan tests, then the packages and their check (which opens Wine again)
-#   -               | TSan tests
-native_tests_and_fuzz() {
+#   native build         | -
+#   Win32 build          | native tests, then the fuzz targets' build
+#   ASan build           | the Wine display and prefix, the Win32 and GUI tests under Wine
+#   TSan build           | ASan tests, then the packages and their check (which opens Wine again)
+#   fuzz targets' runs   | TSan tests
+native_tests_and_fuzz_build() {
   step "native unit tests" run_ctest build/native -j"$test_jobs"
   if [ -x scripts/fuzz.sh ]; then
-    step "fuzz targets (short runs)" ./scripts/fuzz.sh --short
+    step "fuzz targets' build" ./scripts/fuzz.sh --build-only >"$log_dir/fuzz-build.log" 2>&1 ||
+      cat "$log_dir/fuzz-build.log"
   fi
 }
 wine_tests() {
@@ -215,7 +216,7 @@ tsan_tests() {
 
 native_built=0
 step "native build" configure_and_build build/native all "${OBRINT_DEB_CMAKE_ARGS[@]}" &&
-  native_built=1 && lane native_tests_and_fuzz
+  native_built=1 && lane native_tests_and_fuzz_build
 
 # The shipped 32-bit program; with its tests too where they can run here.
 win32_target=all
@@ -243,6 +244,11 @@ lane asan_tests_and_packages
 step "ThreadSanitizer build (command line)" configure_and_build build/tsan \
   "cli_test console_test fleet_test station_test cli_process_test obrint-cli" -DCMAKE_BUILD_TYPE=Debug \
   -DOBRINT_THREAD_SANITIZE=ON "${native_cc[@]}" && lane tsan_tests
+# Bounded runs of the fuzz targets, where the project has them, on the cores that the TSan tests'
+# waits leave free.
+if [ -x scripts/fuzz.sh ]; then
+  step "fuzz targets (short runs)" ./scripts/fuzz.sh --short
+fi
 join_lane
 
 echo
