@@ -12,6 +12,9 @@ if command -v ccache >/dev/null 2>&1; then
   # the headers from the compiler's dependency file instead of running the preprocessor first: a
   # build with an empty cache takes a tenth of the extra time.
   export CCACHE_SLOPPINESS=pch_defines,time_macros CCACHE_DEPEND=1
+  # Debian's flags map the clone's own path to "." (-ffile-prefix-map): the objects are the same
+  # whatever the path, so the path is left out of the cache's key.
+  export CCACHE_IGNOREOPTIONS='-ffile-prefix-map=*'
   OBRINT_CMAKE_ARGS+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
