@@ -2,20 +2,28 @@
 # Installs what building and testing Obrint needs on Debian 12. Safe to run again: it installs
 # only what is missing, and does nothing (no network) when nothing is.
 #   setup.sh --packaging   also what scripts/package.sh needs to make and check the packages
+#   setup.sh --native      only what the native build needs (test-all.sh installs the rest while
+#                          that build runs)
 set -euo pipefail
 
+# The native build: it is the Debian package's build, whose flags come from dpkg-buildflags and
+# whose man page help2man writes.
 packages=(
-  cmake g++ make python3 clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
-  xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales procps ccache tmux
-  libcli11-dev nlohmann-json3-dev libhidapi-dev libudev-dev pkg-config postgresql-15 libpq-dev
-  clang libclang-rt-14-dev
-  chromium  # the yield page checked in a real browser (report_page_browser)
+  cmake g++ make python3 clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev procps
+  ccache libcli11-dev nlohmann-json3-dev libhidapi-dev libudev-dev pkg-config libpq-dev clang
+  libclang-rt-14-dev dpkg-dev help2man
 )
+if [ "${1:-}" != --native ]; then
+  packages+=(
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
+    xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei locales tmux postgresql-15
+    chromium  # the yield page checked in a real browser (report_page_browser)
+  )
+fi
 if [ "${1:-}" = --packaging ]; then
   # dpkg-shlibdeps (CPack's Depends), the .deb's check, the man page, the zip, the licence texts of
   # what the Windows programs link statically.
-  packages+=(dpkg-dev lintian man-db help2man zip unzip gcc-mingw-w64-base mingw-w64-common)
+  packages+=(lintian man-db zip unzip gcc-mingw-w64-base mingw-w64-common)
 fi
 
 missing=()
@@ -43,6 +51,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # Wine takes the ANSI code page from the locale: zh_CN gives code page 936.
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+if [ "${1:-}" != --native ] && ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

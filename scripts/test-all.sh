@@ -146,12 +146,25 @@ screenshots_to_png() {
   echo "$converted screenshot(s) in $OBRINT_ROOT/build/screenshots/"
 }
 
-step "set-up (packages, locale)" ./scripts/setup.sh --packaging || { echo "set-up failed" >&2; exit 1; }
+# What the native build needs first; the rest (Wine, the cross compilers, Xvfb, PostgreSQL's
+# server, Chromium, the packages' tools) is installed while that build runs.
+step "set-up for the native build" ./scripts/setup.sh --native || { echo "set-up failed" >&2; exit 1; }
+./scripts/setup.sh --packaging >"$log_dir/setup.log" 2>&1 &
+setup_pid=$!
+setup_start=$(date +%s)
+# join_setup: waits for the rest of the set-up; the script cannot go on without it.
+join_setup() {
+  local status=0
+  wait "$setup_pid" || status=$?
+  cat "$log_dir/setup.log"
+  summary+=("$(printf '%-34s %4ds  %s' "set-up (the rest, beside the build)" \
+    $(($(date +%s) - setup_start)) "$([ $status -eq 0 ] && echo ok || echo FAILED)")")
+  [ $status -eq 0 ] || { echo "set-up failed" >&2; exit 1; }
+}
 # shellcheck source=build-env.sh
 source scripts/build-env.sh
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
-win_arch=$(obrint_win_arch)
 
 step "layers include only lower layers" layers_point_down
 
@@ -216,7 +229,10 @@ tsan_tests() {
 
 native_built=0
 step "native build" configure_and_build build/native all "${OBRINT_DEB_CMAKE_ARGS[@]}" &&
-  native_built=1 && lane native_tests_and_fuzz_build
+  native_built=1
+join_setup
+win_arch=$(obrint_win_arch)
+[ "$native_built" = 1 ] && lane native_tests_and_fuzz_build
 
 # The shipped 32-bit program; with its tests too where they can run here.
 win32_target=all
