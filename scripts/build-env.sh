@@ -23,7 +23,7 @@ fi
 # (stack protector, fortified functions, read-only relocations bound at start), NDEBUG, and no
 # debug information, which the stripped package would not keep (it has no -dbgsym companion).
 # test-all.sh's native tier builds and tests that same folder, so the tests run the program the
-# package ships, compiled once. Needs dpkg-dev (setup.sh --packaging).
+# package ships, compiled once. Needs dpkg-dev, which setup.sh installs.
 obrint_deb_config() {
   export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CFLAGS_MAINT_STRIP=-g DEB_CXXFLAGS_MAINT_STRIP=-g
   # The man page's date (help2man, at build time) and the zip's file times: the last commit's.
